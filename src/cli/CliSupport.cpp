@@ -1,0 +1,94 @@
+#include "cli/CliSupport.h"
+
+#include "win32/ErrorText.h"
+#include "win32/Machine.h"
+#include "win32/RegistryViews.h"
+
+#include <cstdlib>
+
+namespace cli {
+
+std::string MachineFolderFor(const GlobalOptions& global) {
+    if (!global.machine.empty())
+        return global.machine;
+    if (const char* env = std::getenv("HIVEWARDEN_MACHINE"); env && *env)
+        return env;
+    throw CommandError("No machine to work on: give --machine DIR or set HIVEWARDEN_MACHINE");
+}
+
+BootedMachine::BootedMachine(const GlobalOptions& global, bool readOnly) {
+    win32::BootOptions options;
+    options.readOnly = readOnly;
+    try {
+        win32::BootMachine(MachineFolderFor(global), options);
+    } catch (const win32::BootError& e) {
+        throw CommandError(e.what());
+    }
+    booted_ = true;
+}
+
+BootedMachine::~BootedMachine() {
+    try {
+        finish();
+    } catch (...) {
+        // Reported by finish() when the command calls it; a command that failed already
+        // has its own error to show.
+    }
+}
+
+void BootedMachine::finish() {
+    if (!booted_)
+        return;
+    booted_ = false;
+    try {
+        win32::ShutdownMachine();
+    } catch (const std::exception& e) {
+        throw CommandError(std::string("Cannot write the registry: ") + e.what());
+    }
+}
+
+std::u16string ToU16(const QString& text) {
+    return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()), size_t(text.size()));
+}
+
+QString FromU16(std::u16string_view text) {
+    return QString(reinterpret_cast<const QChar*>(text.data()), qsizetype(text.size()));
+}
+
+std::u16string KeyArgument::fullName() const {
+    return subkey.empty() ? rootName : rootName + u"\\" + subkey;
+}
+
+KeyArgument ParseKeyArgument(const QString& text) {
+    static const char16_t* longNames[] = {u"HKEY_CLASSES_ROOT", u"HKEY_CURRENT_USER",
+                                          u"HKEY_LOCAL_MACHINE", u"HKEY_USERS",
+                                          u"HKEY_PERFORMANCE_DATA", u"HKEY_CURRENT_CONFIG",
+                                          u"HKEY_DYN_DATA"};
+    KeyArgument key;
+    std::u16string_view sub;
+    const std::u16string full = ToU16(text);
+    if (!win32::SplitFullKeyPath(full, key.root, sub))
+        throw CommandError("Invalid key name \"" + text.toStdString() +
+                           "\": it must begin with a root key such as HKLM or HKEY_LOCAL_MACHINE");
+    key.rootName = longNames[reinterpret_cast<uintptr_t>(key.root) & 0xF];
+    key.subkey = std::u16string(sub);
+    while (!key.subkey.empty() && key.subkey.back() == u'\\')
+        key.subkey.pop_back();
+    return key;
+}
+
+void ParseArguments(QCommandLineParser& parser, const QString& command, const QStringList& args,
+                    int positional, const QString& usage) {
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    if (!parser.parse(QStringList{command} + args))
+        throw CommandError(parser.errorText().toStdString() + "\nUsage: " + usage.toStdString());
+    if (parser.positionalArguments().size() != positional)
+        throw CommandError("Usage: " + usage.toStdString());
+}
+
+void CheckRegistryCall(LONG rc, const std::string& what) {
+    if (rc != ERROR_SUCCESS)
+        throw CommandError(what + ": " + win32::SystemErrorText(rc));
+}
+
+} // namespace cli

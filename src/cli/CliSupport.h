@@ -1,0 +1,47 @@
+#pragma once
+// What several commands need: the machine to work on, key arguments, text output.
+
+#include "cli/Command.h"
+#include "win32/WinTypes.h"
+
+#include <QCommandLineParser>
+#include <string>
+
+namespace cli {
+
+// The machine folder: --machine, else HIVEWARDEN_MACHINE.
+std::string MachineFolderFor(const GlobalOptions& global);
+
+// Boots the machine for the lifetime of the object; the destructor shuts it down.
+// finish() shuts down early and reports a failure to write the hives.
+class BootedMachine {
+public:
+    BootedMachine(const GlobalOptions& global, bool readOnly);
+    ~BootedMachine();
+    void finish();
+
+private:
+    bool booted_ = false;
+};
+
+// "HKLM\SOFTWARE\x" or "HKEY_LOCAL_MACHINE\SOFTWARE\x" into the root and the subkey.
+struct KeyArgument {
+    HKEY root = nullptr;
+    std::u16string rootName; // the long name
+    std::u16string subkey;
+    std::u16string fullName() const;
+};
+KeyArgument ParseKeyArgument(const QString& text);
+
+// Parses the command's arguments; throws CommandError with the parser's message, and
+// with `usage` when the number of positional arguments is not `positional`.
+void ParseArguments(QCommandLineParser& parser, const QString& command, const QStringList& args,
+                    int positional, const QString& usage);
+
+// Throws CommandError with the system's text for a failed registry call.
+void CheckRegistryCall(LONG rc, const std::string& what);
+
+std::u16string ToU16(const QString& text);
+QString FromU16(std::u16string_view text);
+
+} // namespace cli

@@ -1,0 +1,34 @@
+#pragma once
+// One command of hivewarden-cli.
+
+#include <QStringList>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// An error reported to the user: printed on stderr, non-zero exit.
+class CommandError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct GlobalOptions {
+    std::string machine; // --machine DIR, empty when not given
+};
+
+class Command {
+public:
+    virtual ~Command() = default;
+    // The words that select the command ("reg query").
+    virtual QString name() const = 0;
+    virtual QString description() const = 0;
+    // `args` holds the arguments after the command's words. Returns the exit status.
+    virtual int execute(const GlobalOptions& global, const QStringList& args) = 0;
+};
+
+std::vector<std::unique_ptr<Command>> AllCommands();
+
+} // namespace cli

@@ -1,0 +1,14 @@
+#pragma once
+// The commands of hivewarden-cli, one file each.
+
+#include "cli/Command.h"
+
+namespace cli {
+
+std::unique_ptr<Command> MakeMachineCreateCommand();
+std::unique_ptr<Command> MakeRegImportCommand();
+std::unique_ptr<Command> MakeRegSaveCommand();
+std::unique_ptr<Command> MakeRegDeleteCommand();
+std::unique_ptr<Command> MakeRegQueryCommand();
+
+} // namespace cli

@@ -1,0 +1,141 @@
+#pragma once
+// The Windows types, constants and error codes that the program's code uses.
+
+#include <cstdint>
+
+using BYTE = uint8_t;
+using WORD = uint16_t;
+using DWORD = uint32_t;
+using LONG = int32_t;
+using ULONG = uint32_t;
+using BOOL = int;
+using UINT = unsigned int;
+using CHAR = char;
+using WCHAR = char16_t;
+using LPSTR = char*;
+using LPCSTR = const char*;
+using LPWSTR = char16_t*;
+using LPCWSTR = const char16_t*;
+using LPBYTE = BYTE*;
+using LPDWORD = DWORD*;
+using PLONG = LONG*;
+using LPVOID = void*;
+using LPCVOID = const void*;
+using ULONG_PTR = uintptr_t;
+using REGSAM = DWORD;
+using LSTATUS = LONG;
+using ACCESS_MASK = DWORD;
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+using PFILETIME = FILETIME*;
+
+struct SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+};
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
+struct HKEY__;
+using HKEY = HKEY__*;
+using PHKEY = HKEY*;
+
+#ifndef TRUE
+#define TRUE 1
+#define FALSE 0
+#endif
+
+// Predefined keys, sign-extended as the Windows headers make them.
+#define HW_PREDEFINED_KEY(v) reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(v)))
+#define HKEY_CLASSES_ROOT HW_PREDEFINED_KEY(0x80000000)
+#define HKEY_CURRENT_USER HW_PREDEFINED_KEY(0x80000001)
+#define HKEY_LOCAL_MACHINE HW_PREDEFINED_KEY(0x80000002)
+#define HKEY_USERS HW_PREDEFINED_KEY(0x80000003)
+#define HKEY_PERFORMANCE_DATA HW_PREDEFINED_KEY(0x80000004)
+#define HKEY_CURRENT_CONFIG HW_PREDEFINED_KEY(0x80000005)
+#define HKEY_DYN_DATA HW_PREDEFINED_KEY(0x80000006)
+
+// Error codes
+constexpr LONG ERROR_SUCCESS = 0;
+constexpr LONG ERROR_FILE_NOT_FOUND = 2;
+constexpr LONG ERROR_PATH_NOT_FOUND = 3;
+constexpr LONG ERROR_ACCESS_DENIED = 5;
+constexpr LONG ERROR_INVALID_HANDLE = 6;
+constexpr LONG ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr LONG ERROR_BAD_FORMAT = 11;
+constexpr LONG ERROR_WRITE_FAULT = 29;
+constexpr LONG ERROR_READ_FAULT = 30;
+constexpr LONG ERROR_NOT_SUPPORTED = 50;
+constexpr LONG ERROR_FILE_EXISTS = 80;
+constexpr LONG ERROR_INVALID_PARAMETER = 87;
+constexpr LONG ERROR_CALL_NOT_IMPLEMENTED = 120;
+constexpr LONG ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr LONG ERROR_INVALID_NAME = 123;
+constexpr LONG ERROR_BAD_PATHNAME = 161;
+constexpr LONG ERROR_ALREADY_EXISTS = 183;
+constexpr LONG ERROR_MORE_DATA = 234;
+constexpr LONG ERROR_NO_MORE_ITEMS = 259;
+constexpr LONG ERROR_NOACCESS = 998;
+constexpr LONG ERROR_BADDB = 1009;
+constexpr LONG ERROR_BADKEY = 1010;
+constexpr LONG ERROR_CANTOPEN = 1011;
+constexpr LONG ERROR_CANTREAD = 1012;
+constexpr LONG ERROR_CANTWRITE = 1013;
+constexpr LONG ERROR_REGISTRY_IO_FAILED = 1016;
+constexpr LONG ERROR_NOT_REGISTRY_FILE = 1017;
+constexpr LONG ERROR_KEY_DELETED = 1018;
+constexpr LONG ERROR_CHILD_MUST_BE_VOLATILE = 1021;
+constexpr LONG ERROR_PRIVILEGE_NOT_HELD = 1314;
+
+// Value types
+constexpr DWORD REG_NONE = 0;
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_EXPAND_SZ = 2;
+constexpr DWORD REG_BINARY = 3;
+constexpr DWORD REG_DWORD = 4;
+constexpr DWORD REG_DWORD_LITTLE_ENDIAN = 4;
+constexpr DWORD REG_DWORD_BIG_ENDIAN = 5;
+constexpr DWORD REG_LINK = 6;
+constexpr DWORD REG_MULTI_SZ = 7;
+constexpr DWORD REG_RESOURCE_LIST = 8;
+constexpr DWORD REG_FULL_RESOURCE_DESCRIPTOR = 9;
+constexpr DWORD REG_RESOURCE_REQUIREMENTS_LIST = 10;
+constexpr DWORD REG_QWORD = 11;
+
+// Access rights
+constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+constexpr REGSAM KEY_SET_VALUE = 0x0002;
+constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+constexpr REGSAM KEY_NOTIFY = 0x0010;
+constexpr REGSAM KEY_CREATE_LINK = 0x0020;
+constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
+constexpr REGSAM KEY_WOW64_32KEY = 0x0200;
+constexpr REGSAM DELETE = 0x00010000;
+constexpr REGSAM READ_CONTROL = 0x00020000;
+constexpr REGSAM WRITE_DAC = 0x00040000;
+constexpr REGSAM WRITE_OWNER = 0x00080000;
+constexpr REGSAM STANDARD_RIGHTS_READ = READ_CONTROL;
+constexpr REGSAM STANDARD_RIGHTS_WRITE = READ_CONTROL;
+constexpr REGSAM STANDARD_RIGHTS_ALL = 0x001F0000;
+constexpr REGSAM SYNCHRONIZE = 0x00100000;
+constexpr REGSAM MAXIMUM_ALLOWED = 0x02000000;
+constexpr REGSAM KEY_READ =
+    (STANDARD_RIGHTS_READ | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY) & ~SYNCHRONIZE;
+constexpr REGSAM KEY_WRITE = (STANDARD_RIGHTS_WRITE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY) & ~SYNCHRONIZE;
+constexpr REGSAM KEY_EXECUTE = KEY_READ;
+constexpr REGSAM KEY_ALL_ACCESS = (STANDARD_RIGHTS_ALL | KEY_QUERY_VALUE | KEY_SET_VALUE |
+                                   KEY_CREATE_SUB_KEY | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY |
+                                   KEY_CREATE_LINK) &
+                                  ~SYNCHRONIZE;
+
+// RegCreateKeyEx options and dispositions
+constexpr DWORD REG_OPTION_NON_VOLATILE = 0x0;
+constexpr DWORD REG_OPTION_VOLATILE = 0x1;
+constexpr DWORD REG_OPTION_CREATE_LINK = 0x2;
+constexpr DWORD REG_OPTION_BACKUP_RESTORE = 0x4;
+constexpr DWORD REG_CREATED_NEW_KEY = 0x1;
+constexpr DWORD REG_OPENED_EXISTING_KEY = 0x2;

@@ -1,0 +1,100 @@
+#include "support/MachineFixture.h"
+
+#include "win32/CodePage.h"
+#include "win32/MachinePaths.h"
+#include "win32/RegImport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+namespace testing_support {
+
+std::string MzImage() {
+    std::string image(64, '\0');
+    image[0] = 'M';
+    image[1] = 'Z';
+    return image;
+}
+
+TestMachine::TestMachine(const std::string& regText, const std::vector<FixtureFile>& files,
+                         const win32::NewMachine& options) {
+    if (!dir_.isValid())
+        throw std::runtime_error("Cannot make a temporary folder");
+    folder_ = dir_.path().toStdString() + "/machine";
+    sid_ = win32::CreateMachine(folder_, options);
+    const win32::MachinePaths paths(folder_);
+    for (const auto& file : files) {
+        const auto host = paths.toHost(win32::Utf8ToUtf16(file.windowsPath));
+        if (!host)
+            throw std::runtime_error("Not a path in the machine: " + file.windowsPath);
+        QDir().mkpath(QFileInfo(QString::fromStdString(*host)).path());
+        QFile out(QString::fromStdString(*host));
+        if (!out.open(QIODevice::WriteOnly) ||
+            out.write(file.content.data(), qint64(file.content.size())) !=
+                qint64(file.content.size()))
+            throw std::runtime_error("Cannot write " + *host);
+    }
+    boot();
+    if (!regText.empty()) {
+        std::string text = regText;
+        if (text.rfind("REGEDIT4", 0) != 0 && text.rfind("Windows Registry Editor", 0) != 0)
+            text = "REGEDIT4\r\n\r\n" + text;
+        const auto result = win32::RegImportData(win32::Bytes(text.begin(), text.end()));
+        for (const auto& problem : result.problems)
+            ADD_FAILURE() << "fixture .reg line " << problem.line << ": " << problem.message;
+    }
+}
+
+TestMachine::~TestMachine() {
+    try {
+        shutdown();
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << "shutdown: " << e.what();
+    }
+}
+
+void TestMachine::boot(const win32::BootOptions& options) { win32::BootMachine(folder_, options); }
+
+void TestMachine::shutdown() {
+    if (win32::IsMachineBooted())
+        win32::ShutdownMachine();
+}
+
+std::optional<std::string> SharedHive(const std::string& name, const std::string& folder) {
+    const std::string source = std::string(HW_SHARED_HIVES) + "/" + name + ".xz";
+    if (!QFileInfo::exists(QString::fromStdString(source)))
+        return std::nullopt;
+    const std::string target = folder + "/" + name;
+    QProcess xz;
+    xz.setStandardOutputFile(QString::fromStdString(target));
+    xz.start("xz", {"-dc", QString::fromStdString(source)});
+    if (!xz.waitForFinished(120000) || xz.exitCode() != 0)
+        throw std::runtime_error("Cannot decompress " + source);
+    return target;
+}
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const std::vector<std::pair<std::string, std::string>>& env) {
+    QProcess process;
+    QStringList list;
+    for (const auto& a : args)
+        list << QString::fromStdString(a);
+    auto environment = QProcessEnvironment::systemEnvironment();
+    for (const auto& [name, value] : env)
+        environment.insert(QString::fromStdString(name), QString::fromStdString(value));
+    process.setProcessEnvironment(environment);
+    process.start(QString::fromStdString(program), list);
+    ProcessResult result;
+    if (!process.waitForFinished(600000))
+        return result;
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput().toStdString();
+    result.err = process.readAllStandardError().toStdString();
+    return result;
+}
+
+} // namespace testing_support

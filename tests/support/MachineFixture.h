@@ -1,0 +1,59 @@
+#pragma once
+// Test machines: a new Windows installation in a temporary folder, with a registry
+// made from .reg text and the files a test needs.
+
+#include "win32/Machine.h"
+#include "win32/MachineCreator.h"
+
+#include <QTemporaryDir>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct FixtureFile {
+    std::string windowsPath; // "C:\Program Files\App\app.exe"
+    std::string content;
+};
+
+// The smallest file Windows takes for an executable image.
+std::string MzImage();
+
+class TestMachine {
+public:
+    // Creates the machine, writes the files, boots it and imports `regText` (a whole
+    // .reg file, header included; "REGEDIT4" is added when it has none). Stays booted.
+    explicit TestMachine(const std::string& regText = {}, const std::vector<FixtureFile>& files = {},
+                         const win32::NewMachine& options = {});
+    ~TestMachine();
+    TestMachine(const TestMachine&) = delete;
+    TestMachine& operator=(const TestMachine&) = delete;
+
+    const std::string& folder() const { return folder_; }
+    const std::string& userSid() const { return sid_; }
+    // Host path of a file in the machine, spelled as given ("WINDOWS/system32/config/SYSTEM").
+    std::string hostPath(const std::string& relative) const { return folder_ + "/" + relative; }
+
+    void boot(const win32::BootOptions& options = {});
+    void shutdown();
+
+private:
+    QTemporaryDir dir_;
+    std::string folder_;
+    std::string sid_;
+};
+
+// Decompresses one of the real hives of the shared test data into `folder`; empty when
+// the shared folder is absent (tests then skip).
+std::optional<std::string> SharedHive(const std::string& name, const std::string& folder);
+
+// Runs a program and gives its exit status and standard output.
+struct ProcessResult {
+    int exitCode = -1;
+    std::string out, err;
+};
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const std::vector<std::pair<std::string, std::string>>& env = {});
+
+} // namespace testing_support
