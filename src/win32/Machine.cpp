@@ -239,9 +239,10 @@ private:
         list->values.push_back({u"\\REGISTRY\\MACHINE\\HARDWARE", REG_SZ, StringData(u"")});
         for (const auto& hive : reg_.hives)
             list->values.push_back({hive->registryPath, REG_SZ, StringData(hive->deviceFilePath)});
-        if (HiveKey* old = control->findSubkey(u"hivelist"))
-            control->removeSubkey(old);
-        control->insertSubkey(list);
+        // A stored key of that name (a damaged or hostile hive) is left as it is: replacing
+        // it would drop it from the file at the next flush.
+        if (!control->findSubkey(u"hivelist"))
+            control->insertSubkey(list);
     }
 
     unsigned codePageNumber(HiveKey& system) {

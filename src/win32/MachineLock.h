@@ -17,10 +17,12 @@ public:
     // Takes the lock of the machine in `folder`. Throws std::runtime_error naming the
     // lock file (and the holder's process id) when another process holds it.
     static MachineLock acquire(const std::string& folder);
+    // Removes the lock file and lets go of the lock.
     void release();
 
 private:
     int fd_ = -1;
+    std::string path_;
 };
 
 } // namespace win32

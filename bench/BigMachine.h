@@ -1,0 +1,34 @@
+#pragma once
+// The machine the registry benchmarks run on, generated once per process in a
+// temporary folder (removed at exit). Its SOFTWARE hive holds, besides what a new
+// machine has, SOFTWARE\Big\<100>\<100>\<100> (1,010,100 keys, each leaf with one
+// small value) and SOFTWARE\Wide with 100,000 subkeys of varied length and case.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct BigMachine {
+    std::string folder;
+    std::string softwareHive; // host path of the SOFTWARE hive file
+    size_t softwareKeyCount = 0; // every key of the SOFTWARE hive, its root included
+    // Names to open below SOFTWARE\Wide and below SOFTWARE\Big: 100,000 picks each, from a
+    // fixed seed, every one spelled in a case that differs at random from the stored name.
+    std::vector<std::string> wideLookups;
+    std::vector<std::string> bigLookups;
+};
+
+inline constexpr const char* kWideKey = "Wide";
+inline constexpr const char* kBigKey = "Big";
+
+// Generates the machine on the first call. Throws std::runtime_error when it cannot.
+const BigMachine& TheBigMachine();
+
+// Boots the big machine read-only unless a machine is booted already.
+void BootBigMachine();
+// Shuts the booted machine down, if any.
+void ShutdownBigMachine();
+
+} // namespace bench
