@@ -276,9 +276,10 @@ void HiveReader::readKey(hive_node_h node, HiveKey& key) {
                                " has a name longer than its cell");
     key.name = DecodeName(d + nk::kName, nameLength, key.flags & HiveKey::kFlagCompressedName);
 
+    // Windows stores no class cell for an empty class name, so a zero length means none.
     const uint32_t classOffset = Read32(d + nk::kClass);
-    if (classOffset != kNoOffset) {
-        const uint16_t classLength = Read16(d + nk::kClassLength);
+    const uint16_t classLength = Read16(d + nk::kClassLength);
+    if (classOffset != kNoOffset && classLength != 0) {
         uint32_t classSize = 0;
         const uint8_t* c = cellData(kBaseBlockSize + uint64_t(classOffset), classLength, classSize,
                                     "class name", &key);

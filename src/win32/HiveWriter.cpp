@@ -173,6 +173,8 @@ private:
     };
 
     static bool Written(const HiveKey& key) { return !key.isVolatile && !key.deleted; }
+    // An empty class name gets no cell, as Windows does; readers refuse a zero-length one.
+    static bool HasClass(const HiveKey& key) { return key.className && !key.className->empty(); }
     const std::u16string& nameOf(uint32_t index) const {
         return index == 0 ? rootName_ : keys_[index].key->name;
     }
@@ -279,7 +281,7 @@ void HiveWriter::planKey(const Pending& pending) {
     ++securities_[plan.security].references;
 
     plan.classCell = kNone;
-    if (key.className) {
+    if (HasClass(key)) {
         if (key.className->size() > 0xFFFF)
             TooLarge("a class name is longer than a hive record holds");
         plan.classCell = placer_.place(CellSize(key.className->size()));
@@ -427,10 +429,10 @@ void HiveWriter::emitKey(Bytes& out, uint32_t index) const {
     Write32(d + nk::kMaxValueNameBytes, maxValueName);
     Write32(d + nk::kMaxValueDataBytes, maxValueData);
     Write16(d + nk::kNameLength, uint16_t(nameBytes));
-    Write16(d + nk::kClassLength, uint16_t(key.className ? key.className->size() : 0));
+    Write16(d + nk::kClassLength, uint16_t(HasClass(key) ? key.className->size() : 0));
     WriteName(d + nk::kName, name);
 
-    if (key.className) {
+    if (HasClass(key)) {
         uint8_t* c = Cell(out, plan.classCell, CellSize(key.className->size()));
         std::copy(key.className->begin(), key.className->end(), c);
     }

@@ -1,0 +1,113 @@
+// A process killed while it writes the hives leaves every hive loadable.
+
+#include "support/MachineFixture.h"
+#include "win32/HiveFile.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+
+const char* const kHives[] = {
+    "WINDOWS/system32/config/SYSTEM",   "WINDOWS/system32/config/SOFTWARE",
+    "WINDOWS/system32/config/SAM",      "WINDOWS/system32/config/SECURITY",
+    "WINDOWS/system32/config/DEFAULT",  "Documents and Settings/Administrator/NTUSER.DAT",
+    "Documents and Settings/Administrator/Local Settings/Application Data/Microsoft/Windows/"
+    "UsrClass.dat"};
+
+std::string manyKeys(const char* root, int count, int round) {
+    std::string reg;
+    for (int i = 0; i < count; ++i)
+        reg += "[" + std::string(root) + "\\Bulk\\Key" + std::to_string(i) + "]\r\n\"round\"=dword:" +
+               std::to_string(10000000 + round) + "\r\n\"text\"=\"" + std::string(40, 'a' + i % 26) +
+               "\"\r\n";
+    return reg;
+}
+
+} // namespace
+
+TEST(CrashSafety, KillDuringFlushLeavesEveryHiveLoadable) {
+    TestMachine machine(manyKeys("HKEY_LOCAL_MACHINE\\SOFTWARE", 20000, 0) +
+                        manyKeys("HKEY_CURRENT_USER\\Software", 5000, 0));
+    machine.shutdown();
+
+    // Each run changes a few keys of three hives; writing them back is most of its work.
+    const std::string regPath = machine.folder() + "/../change.reg";
+    auto writeChange = [&](int round) {
+        QFile out(QString::fromStdString(regPath));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        const std::string text = "REGEDIT4\r\n\r\n" +
+                                 manyKeys("HKEY_LOCAL_MACHINE\\SOFTWARE", 3, round) +
+                                 manyKeys("HKEY_LOCAL_MACHINE\\SYSTEM", 3, round) +
+                                 manyKeys("HKEY_CURRENT_USER\\Software", 3, round);
+        out.write(text.data(), qint64(text.size()));
+    };
+    const QStringList args{"--machine", QString::fromStdString(machine.folder()), "reg", "import",
+                           QString::fromStdString(regPath)};
+
+    writeChange(1);
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_EQ(QProcess::execute(HW_CLI_PATH, args), 0);
+    const qint64 fullRun = std::max<qint64>(timer.elapsed(), 20);
+
+    const int rounds = 24;
+    for (int round = 0; round < rounds; ++round) {
+        writeChange(round + 2);
+        QProcess cli;
+        cli.start(HW_CLI_PATH, args);
+        ASSERT_TRUE(cli.waitForStarted());
+        // Kill points spread over the whole run, most of which is spent writing hives.
+        QThread::msleep(unsigned(fullRun * round / rounds));
+        cli.kill();
+        cli.waitForFinished();
+        for (const char* hive : kHives) {
+            SCOPED_TRACE(std::string(hive) + " after a kill at round " + std::to_string(round));
+            EXPECT_NO_THROW(win32::LoadHiveFile(machine.hostPath(hive)));
+        }
+    }
+    // The machine still boots, with the lock of the killed process gone with it.
+    EXPECT_NO_THROW(machine.boot());
+}
+
+TEST(CrashSafety, KilledReplacementLeavesTheOldFileOrTheNewOneWhole) {
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/hive";
+    // Large enough that a kill lands inside the write or the flush most of the time.
+    const size_t size = 48u << 20;
+    const auto fileOf = [size](char fill) { return win32::Bytes(size, uint8_t(fill)); };
+    win32::ReplaceFileAtomically(path, fileOf('a'));
+
+    for (int round = 0; round < 8; ++round) {
+        const char fill = char('b' + round);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            win32::ReplaceFileAtomically(path, fileOf(fill));
+            _exit(0);
+        }
+        QThread::msleep(unsigned(20 + round * 40));
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+
+        QFile file(QString::fromStdString(path));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        ASSERT_EQ(size_t(content.size()), size) << "round " << round;
+        const char first = content.at(0);
+        EXPECT_TRUE(first == fill || first == char(fill - 1) || first == 'a') << "round " << round;
+        EXPECT_EQ(content.count(first), content.size()) << "a torn file at round " << round;
+        if (first != fill) // the kill came first: write the round's file for the next one
+            win32::ReplaceFileAtomically(path, fileOf(fill));
+    }
+}
