@@ -2,7 +2,8 @@
 // The machine the registry benchmarks run on, generated once per process in a
 // temporary folder (removed at exit). Its SOFTWARE hive holds, besides what a new
 // machine has, SOFTWARE\Big\<100>\<100>\<100> (1,010,100 keys, each leaf with one
-// small value) and SOFTWARE\Wide with 100,000 subkeys of varied length and case.
+// small value) and SOFTWARE\Wide with 70,000 subkeys of varied length and case (the
+// most libhivex accepts under one key).
 
 #include <cstddef>
 #include <string>
@@ -12,7 +13,7 @@ namespace bench {
 
 struct BigMachine {
     std::string folder;
-    std::string softwareHive; // host path of the SOFTWARE hive file
+    std::string softwareHive;    // host path of the SOFTWARE hive file
     size_t softwareKeyCount = 0; // every key of the SOFTWARE hive, its root included
     // Names to open below SOFTWARE\Wide and below SOFTWARE\Big: 100,000 picks each, from a
     // fixed seed, every one spelled in a case that differs at random from the stored name.

@@ -60,8 +60,8 @@ size_t WalkWithRegistry(HKEY root) {
     while (!path.empty()) {
         OpenPath::Level& level = path.top();
         DWORD size = sizeof name;
-        const LONG listed = RegEnumKeyExA(level.key, level.next, name, &size, nullptr, nullptr,
-                                          nullptr, nullptr);
+        const LONG listed =
+            RegEnumKeyExA(level.key, level.next, name, &size, nullptr, nullptr, nullptr, nullptr);
         if (listed == ERROR_NO_MORE_ITEMS) {
             path.pop();
             continue;

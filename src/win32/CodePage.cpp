@@ -6,7 +6,6 @@
 #include <iconv.h>
 #include <mutex>
 #include <stdexcept>
-#include <unordered_map>
 #include <vector>
 
 namespace win32 {
@@ -54,7 +53,8 @@ bool decodeWith(iconv_t cd, const char* in, size_t inLen, std::u16string& out, s
 struct CodePage::Impl {
     bool singleByte = true;
     std::array<char16_t, 256> toWide{};
-    std::unordered_map<char16_t, char> toByte;
+    // Every UTF-16 unit to its byte, -1 where the code page has none.
+    std::vector<int16_t> toByte;
     // Double-byte code pages go through iconv, which is not thread-safe per descriptor.
     mutable std::mutex lock;
     iconv_t decoder = iconv_t(-1);
@@ -93,8 +93,9 @@ CodePage::CodePage(unsigned number) : number_(number), impl_(std::make_unique<Im
         }
     }
     if (impl_->singleByte) {
-        for (unsigned b = 0; b < 256; ++b)
-            impl_->toByte.emplace(impl_->toWide[b], char(b));
+        impl_->toByte.assign(0x10000, -1);
+        for (unsigned b = 256; b-- > 0;) // the lowest byte wins where two decode alike
+            impl_->toByte[impl_->toWide[b]] = int16_t(b);
     }
 }
 
@@ -135,8 +136,8 @@ std::string CodePage::fromUnicode(std::u16string_view text) const {
     out.reserve(text.size());
     if (impl_->singleByte) {
         for (const char16_t c : text) {
-            const auto it = impl_->toByte.find(c);
-            out.push_back(it == impl_->toByte.end() ? '?' : it->second);
+            const int16_t byte = impl_->toByte[c];
+            out.push_back(byte < 0 ? '?' : char(byte));
         }
         return out;
     }

@@ -36,7 +36,8 @@ struct HiveWriteOptions {
 };
 
 // Serialises the tree below `root` (which becomes the new hive's root) as a
-// complete hive file. Volatile keys and deleted keys are left out.
+// complete hive file. Volatile keys and deleted keys are left out. Throws
+// std::runtime_error for a tree the format cannot hold (over 2 GB, a name too long).
 Bytes WriteHive(const HiveKey& root, const HiveWriteOptions& options);
 
 // Writes bytes to a new file beside `hostPath`, fsyncs it and renames it over

@@ -50,26 +50,34 @@ HiveKey* HiveKey::subkeyAt(size_t index) const {
     return index < volatile_.size() ? volatile_[index].get() : nullptr;
 }
 
-void HiveKey::indexInsert(HiveKey* child) const {
-    if (indexed_)
-        index_.emplace(UpcaseName(child->name), child);
+std::vector<std::shared_ptr<HiveKey>>::const_iterator
+HiveKey::lowerBound(std::u16string_view name) const {
+    return std::lower_bound(subkeys_.begin(), subkeys_.end(), name,
+                            [](const std::shared_ptr<HiveKey>& k, std::u16string_view n) {
+                                return CompareNames(k->name, n) < 0;
+                            });
 }
 
 HiveKey* HiveKey::findSubkey(std::u16string_view wanted) const {
-    if (subkeyCount() <= kIndexThreshold) {
-        for (const auto* list : {&subkeys_, &volatile_})
-            for (const auto& k : *list)
-                if (NamesEqual(k->name, wanted))
-                    return k.get();
+    for (const auto& k : volatile_)
+        if (NamesEqual(k->name, wanted))
+            return k.get();
+    if (sorted_) {
+        const auto it = lowerBound(wanted);
+        return it != subkeys_.end() && NamesEqual((*it)->name, wanted) ? it->get() : nullptr;
+    }
+    if (subkeys_.size() <= kIndexThreshold) {
+        for (const auto& k : subkeys_)
+            if (NamesEqual(k->name, wanted))
+                return k.get();
         return nullptr;
     }
     if (!indexed_) {
         index_.clear();
-        index_.reserve(subkeyCount());
+        index_.reserve(subkeys_.size());
+        for (const auto& k : subkeys_)
+            index_.emplace(UpcaseName(k->name), k.get()); // the first of equal names wins
         indexed_ = true;
-        for (const auto* list : {&subkeys_, &volatile_})
-            for (const auto& k : *list)
-                index_.emplace(UpcaseName(k->name), k.get());
     }
     const auto it = index_.find(UpcaseName(wanted));
     return it == index_.end() ? nullptr : it->second;
@@ -77,35 +85,50 @@ HiveKey* HiveKey::findSubkey(std::u16string_view wanted) const {
 
 void HiveKey::appendLoadedSubkey(std::shared_ptr<HiveKey> child) {
     child->parent = this;
-    indexInsert(child.get());
-    (child->isVolatile ? volatile_ : subkeys_).push_back(std::move(child));
+    if (child->isVolatile) {
+        volatile_.push_back(std::move(child));
+        return;
+    }
+    if (!subkeys_.empty() && CompareNames(subkeys_.back()->name, child->name) >= 0)
+        sorted_ = false;
+    indexed_ = false;
+    subkeys_.push_back(std::move(child));
 }
 
 HiveKey* HiveKey::insertSubkey(std::shared_ptr<HiveKey> child) {
     child->parent = this;
-    auto& list = child->isVolatile ? volatile_ : subkeys_;
-    const auto pos = std::lower_bound(
-        list.begin(), list.end(), child->name,
-        [](const std::shared_ptr<HiveKey>& k, const std::u16string& n) {
-            return CompareNames(k->name, n) < 0;
-        });
     HiveKey* raw = child.get();
-    indexInsert(raw);
-    list.insert(pos, std::move(child));
+    if (child->isVolatile) {
+        volatile_.push_back(std::move(child));
+        return raw;
+    }
+    if (indexed_)
+        index_.emplace(UpcaseName(raw->name), raw);
+    // In a list out of order there is no right place; the end is as good as any.
+    const auto pos = sorted_ ? lowerBound(raw->name) : subkeys_.end();
+    subkeys_.insert(pos, std::move(child));
     return raw;
 }
 
 std::shared_ptr<HiveKey> HiveKey::removeSubkey(HiveKey* child) {
+    auto erase = [&](std::vector<std::shared_ptr<HiveKey>>& list, auto it) {
+        std::shared_ptr<HiveKey> keep = *it;
+        list.erase(it);
+        return keep;
+    };
+    if (sorted_ && !child->isVolatile) {
+        const auto it = lowerBound(child->name);
+        if (it != subkeys_.end() && it->get() == child)
+            return erase(subkeys_, it);
+    }
     for (auto* list : {&subkeys_, &volatile_}) {
         const auto it = std::find_if(list->begin(), list->end(),
                                      [child](const auto& k) { return k.get() == child; });
         if (it == list->end())
             continue;
-        std::shared_ptr<HiveKey> keep = *it;
-        list->erase(it);
         if (indexed_)
-            index_.erase(UpcaseName(child->name));
-        return keep;
+            indexed_ = false; // rebuilt on the next lookup
+        return erase(*list, it);
     }
     return nullptr;
 }

@@ -59,7 +59,8 @@ struct HiveKey : std::enable_shared_from_this<HiveKey> {
     // Enumeration order: stable subkeys, then volatile ones.
     HiveKey* subkeyAt(size_t index) const;
 
-    // Case-insensitive lookup; not a linear search for keys with many subkeys.
+    // Case-insensitive lookup: a binary search of the sorted subkey list, or a hash
+    // index when a damaged file left the list out of order.
     HiveKey* findSubkey(std::u16string_view name) const;
     // Appends a subkey as read from a file, keeping the file's order.
     void appendLoadedSubkey(std::shared_ptr<HiveKey> child);
@@ -75,9 +76,11 @@ struct HiveKey : std::enable_shared_from_this<HiveKey> {
 private:
     std::vector<std::shared_ptr<HiveKey>> subkeys_;
     std::vector<std::shared_ptr<HiveKey>> volatile_;
-    mutable std::unordered_map<std::u16string, HiveKey*> index_; // upper-cased name -> subkey
+    bool sorted_ = true; // subkeys_ strictly ascending by CompareNames
+    // Only for a stable list out of order: upper-cased name -> subkey.
+    mutable std::unordered_map<std::u16string, HiveKey*> index_;
     mutable bool indexed_ = false;
-    void indexInsert(HiveKey* child) const;
+    std::vector<std::shared_ptr<HiveKey>>::const_iterator lowerBound(std::u16string_view name) const;
 };
 
 } // namespace win32

@@ -2,21 +2,22 @@
 // security descriptors come from our own reading of the same bytes, each offset
 // checked before it is followed, because a hive may come from an infected machine.
 
+#include "win32/CodePage.h"
 #include "win32/HiveFile.h"
 #include "win32/HiveFormat.h"
 
 #include <hivex.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
-
-#include "win32/CodePage.h"
 
 namespace win32 {
 
@@ -44,6 +45,33 @@ public:
 
 private:
     int fd_;
+};
+
+// A read-only view of the whole file. libhivex maps the file the same way, so reading
+// through a mapping costs no robustness, and it saves copying a large hive.
+class FileMapping {
+public:
+    FileMapping() = default;
+    ~FileMapping() {
+        if (data_)
+            ::munmap(const_cast<uint8_t*>(data_), size_);
+    }
+    FileMapping(const FileMapping&) = delete;
+    FileMapping& operator=(const FileMapping&) = delete;
+    // Returns 0 or the errno of the failure.
+    int map(int fd, size_t size) {
+        void* at = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (at == MAP_FAILED)
+            return errno;
+        data_ = static_cast<const uint8_t*>(at);
+        size_ = size;
+        return 0;
+    }
+    const uint8_t* get() const { return data_; }
+
+private:
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
 };
 
 std::string Hex(uint64_t value) {
@@ -93,28 +121,36 @@ private:
     [[noreturn]] void fail(const std::string& reason) const {
         throw HiveFileError(path_ + ": " + reason);
     }
+    // A null key means the reason concerns the root key itself.
     [[noreturn]] void failAt(const HiveKey* key, const std::string& reason) const {
-        fail("key " + keyPath(key) + ": " + reason);
+        fail(key ? "key " + keyPath(key) + ": " + reason : reason);
     }
     [[noreturn]] void failLibhivex(const HiveKey* key, const char* what) const {
         const int error = errno;
         failAt(key, std::string("rejected by libhivex (") + what +
                         "): " + std::strerror(error ? error : EINVAL));
     }
+    // `fileOffset` is where the cell starts in the file; messages give it as the format does.
+    [[noreturn]] void failCell(const HiveKey* key, const char* what, uint64_t fileOffset,
+                               const char* problem) const {
+        failAt(key, std::string(what) + " at offset " + Hex(fileOffset - kBaseBlockSize) + " " +
+                        problem);
+    }
     std::string keyPath(const HiveKey* key) const;
 
-    void readFile(FileDescriptor& fd);
+    void readFile(const FileDescriptor& fd);
     void checkBaseBlock(LoadedHive& out);
     void openLibhivex(const FileDescriptor& fd);
     const uint8_t* cellData(uint64_t fileOffset, uint64_t needed, uint32_t& dataSize,
                             const char* what, const HiveKey* key) const;
     void markVisited(uint64_t fileOffset, const char* what, const HiveKey* key);
-    void readKey(hive_node_h node, HiveKey& key);
+    void readKey(hive_node_h node, HiveKey& key, const char* what);
+    void checkLists(hive_node_h node, const HiveKey& key) const;
     void readValues(hive_node_h node, HiveKey& key);
     std::shared_ptr<const Bytes> readSecurity(uint32_t offset, const HiveKey& key);
 
     std::string path_;
-    std::unique_ptr<uint8_t[]> bytes_;
+    FileMapping bytes_;
     uint64_t size_ = 0;
     uint64_t binsEnd_ = 0; // file offset where the hive bins end, as the header says
     std::unique_ptr<hive_h, HiveCloser> hive_;
@@ -126,19 +162,26 @@ private:
 };
 
 std::string HiveReader::keyPath(const HiveKey* key) const {
+    constexpr size_t kShownAtEachEnd = 4; // a 512-level path would drown the message
     std::vector<const HiveKey*> chain;
     for (const HiveKey* k = key; k && chain.size() <= kMaxKeyDepth + 1; k = k->parent)
         chain.push_back(k);
     std::u16string path;
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        if (!path.empty() || it != chain.rbegin())
+    for (size_t i = chain.size(); i-- > 0;) {
+        const size_t fromRoot = chain.size() - 1 - i;
+        if (fromRoot == kShownAtEachEnd && i > kShownAtEachEnd) {
+            path += u"\\...";
+            i = kShownAtEachEnd;
+            continue;
+        }
+        if (fromRoot != 0)
             path += u'\\';
-        path += (*it)->name;
+        path += chain[i]->name;
     }
     return "\"" + Utf16ToUtf8(path) + "\"";
 }
 
-void HiveReader::readFile(FileDescriptor& fd) {
+void HiveReader::readFile(const FileDescriptor& fd) {
     if (fd.get() < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR)
@@ -150,29 +193,22 @@ void HiveReader::readFile(FileDescriptor& fd) {
         fail(std::string("the file cannot be read: ") + std::strerror(errno));
     if (!S_ISREG(info.st_mode))
         fail("not a regular file");
-    const uint64_t expected = uint64_t(info.st_size);
-    bytes_ = std::make_unique_for_overwrite<uint8_t[]>(expected ? expected : 1);
-    while (size_ < expected) {
-        const ssize_t got = ::read(fd.get(), bytes_.get() + size_, expected - size_);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            fail(std::string("the file cannot be read: ") + std::strerror(errno));
-        if (got == 0)
-            break; // shrank while we read; the checks below judge what we got
-        size_ += uint64_t(got);
-    }
+    size_ = uint64_t(info.st_size);
+    if (size_ == 0)
+        fail("the file is empty");
+    if (const int error = bytes_.map(fd.get(), size_); error != 0)
+        fail(std::string("the file cannot be read: ") + std::strerror(error));
 }
 
 void HiveReader::checkBaseBlock(LoadedHive& out) {
     const uint8_t* b = bytes_.get();
-    if (size_ == 0)
-        fail("the file is empty");
     if (size_ < 4 || std::memcmp(b, "regf", 4) != 0)
         fail("not a registry hive (no regf signature)");
     if (size_ < kBaseBlockSize)
         fail("the file is truncated (" + std::to_string(size_) +
              " bytes, shorter than the 4096-byte hive header)");
+    if (Read32(b + base::kChecksum) != BaseBlockChecksum(b))
+        fail("the header is damaged (its checksum does not match)");
     const uint32_t major = Read32(b + base::kMajorVersion);
     const uint32_t minor = Read32(b + base::kMinorVersion);
     if (major != 1)
@@ -217,28 +253,25 @@ void HiveReader::openLibhivex(const FileDescriptor& fd) {
 
 const uint8_t* HiveReader::cellData(uint64_t fileOffset, uint64_t needed, uint32_t& dataSize,
                                     const char* what, const HiveKey* key) const {
-    const std::string where = std::string(what) + " at offset " + Hex(fileOffset - kBaseBlockSize);
     if (fileOffset < kBaseBlockSize + kBinHeaderSize || fileOffset + 4 > binsEnd_)
-        failAt(key, where + " lies outside the hive bins");
+        failCell(key, what, fileOffset, "lies outside the hive bins");
     const int64_t size = int32_t(Read32(bytes_.get() + fileOffset));
     if (size >= 0)
-        failAt(key, where + " is not an allocated cell");
+        failCell(key, what, fileOffset, "is not an allocated cell");
     const uint64_t cellSize = uint64_t(-size);
     if (cellSize < 4 + needed)
-        failAt(key, where + " is too small for its contents");
+        failCell(key, what, fileOffset, "is too small for its contents");
     if (fileOffset + cellSize > binsEnd_)
-        failAt(key, where + " runs past the end of the hive bins");
+        failCell(key, what, fileOffset, "runs past the end of the hive bins");
     dataSize = uint32_t(cellSize - 4);
     return bytes_.get() + fileOffset + 4;
 }
 
 void HiveReader::markVisited(uint64_t fileOffset, const char* what, const HiveKey* key) {
     if (fileOffset >= visited_.size())
-        failAt(key, std::string(what) + " at offset " + Hex(fileOffset - kBaseBlockSize) +
-                        " lies outside the hive bins");
+        failCell(key, what, fileOffset, "lies outside the hive bins");
     if (visited_[fileOffset])
-        failAt(key, std::string(what) + " at offset " + Hex(fileOffset - kBaseBlockSize) +
-                        " is reached a second time (a cycle or a shared cell)");
+        failCell(key, what, fileOffset, "is reached a second time (a cycle or a shared cell)");
     visited_[fileOffset] = true;
 }
 
@@ -251,10 +284,12 @@ std::shared_ptr<const Bytes> HiveReader::readSecurity(uint32_t offset, const Hiv
         const uint8_t* d = cellData(kBaseBlockSize + uint64_t(offset), sk::kDescriptor, size,
                                     "security cell", &key);
         if (!HasSignature(d, "sk"))
-            failAt(&key, "security cell at offset " + Hex(offset) + " has no sk signature");
+            failCell(&key, "security cell", kBaseBlockSize + uint64_t(offset),
+                     "has no sk signature");
         const uint32_t length = Read32(d + sk::kDescriptorSize);
         if (length > size - sk::kDescriptor)
-            failAt(&key, "security descriptor at offset " + Hex(offset) + " runs past its cell");
+            failCell(&key, "security cell", kBaseBlockSize + uint64_t(offset),
+                     "holds a descriptor longer than the cell");
         slot = std::make_shared<const Bytes>(d + sk::kDescriptor, d + sk::kDescriptor + length);
     }
     lastSecurityOffset_ = offset;
@@ -262,18 +297,17 @@ std::shared_ptr<const Bytes> HiveReader::readSecurity(uint32_t offset, const Hiv
     return slot;
 }
 
-void HiveReader::readKey(hive_node_h node, HiveKey& key) {
+// `what` names the cell for messages, which speak of the parent when there is one.
+void HiveReader::readKey(hive_node_h node, HiveKey& key, const char* what) {
     uint32_t size = 0;
-    const uint8_t* d = cellData(node, nk::kName, size, "key cell", key.parent);
+    const uint8_t* d = cellData(node, nk::kName, size, what, key.parent);
     if (!HasSignature(d, "nk"))
-        failAt(key.parent,
-               "key cell at offset " + Hex(node - kBaseBlockSize) + " has no nk signature");
+        failCell(key.parent, what, node, "has no nk signature");
     key.flags = Read16(d + nk::kFlags);
     key.lastWriteTime = Read64(d + nk::kLastWrite);
     const uint16_t nameLength = Read16(d + nk::kNameLength);
     if (nk::kName + nameLength > size)
-        failAt(key.parent, "key cell at offset " + Hex(node - kBaseBlockSize) +
-                               " has a name longer than its cell");
+        failCell(key.parent, what, node, "has a name longer than its cell");
     key.name = DecodeName(d + nk::kName, nameLength, key.flags & HiveKey::kFlagCompressedName);
 
     // Windows stores no class cell for an empty class name, so a zero length means none.
@@ -288,6 +322,23 @@ void HiveReader::readKey(hive_node_h node, HiveKey& key) {
     const uint32_t securityOffset = Read32(d + nk::kSecurity);
     if (securityOffset != kNoOffset)
         key.security = readSecurity(securityOffset, key);
+}
+
+// libhivex would only say "Bad address" for these; we can say which list is bad.
+void HiveReader::checkLists(hive_node_h node, const HiveKey& key) const {
+    const uint8_t* d = bytes_.get() + node + 4; // checked by readKey
+    uint32_t size = 0;
+    if (Read32(d + nk::kSubkeyCount) != 0) {
+        const uint64_t at = kBaseBlockSize + uint64_t(Read32(d + nk::kSubkeyList));
+        const uint8_t* list = cellData(at, 4, size, "subkey list", &key);
+        if (!HasSignature(list, "lh") && !HasSignature(list, "lf") && !HasSignature(list, "li") &&
+            !HasSignature(list, "ri"))
+            failCell(&key, "subkey list", at, "is not a list of subkeys");
+    }
+    const uint32_t values = Read32(d + nk::kValueCount);
+    if (values != 0)
+        cellData(kBaseBlockSize + uint64_t(Read32(d + nk::kValueList)), 4 * uint64_t(values), size,
+                 "value list", &key);
 }
 
 void HiveReader::readValues(hive_node_h node, HiveKey& key) {
@@ -305,12 +356,10 @@ void HiveReader::readValues(hive_node_h node, HiveKey& key) {
         uint32_t size = 0;
         const uint8_t* d = cellData(handle, vk::kName, size, "value cell", &key);
         if (!HasSignature(d, "vk"))
-            failAt(&key,
-                   "value cell at offset " + Hex(handle - kBaseBlockSize) + " has no vk signature");
+            failCell(&key, "value cell", handle, "has no vk signature");
         const uint16_t nameLength = Read16(d + vk::kNameLength);
         if (vk::kName + nameLength > size)
-            failAt(&key, "value cell at offset " + Hex(handle - kBaseBlockSize) +
-                             " has a name longer than its cell");
+            failCell(&key, "value cell", handle, "has a name longer than its cell");
         HiveValue value;
         value.name =
             DecodeName(d + vk::kName, nameLength, Read16(d + vk::kFlags) & vk::kFlagCompressedName);
@@ -348,7 +397,7 @@ LoadedHive HiveReader::load() {
     visited_.assign(binsEnd_, false);
     markVisited(rootNode, "root key cell", nullptr);
     out.root = std::make_shared<HiveKey>();
-    readKey(rootNode, *out.root);
+    readKey(rootNode, *out.root, "root key cell");
 
     std::vector<Pending> pending;
     pending.reserve(1024);
@@ -357,6 +406,7 @@ LoadedHive HiveReader::load() {
         const Pending current = pending.back();
         pending.pop_back();
         HiveKey& key = *current.key;
+        checkLists(current.node, key);
         readValues(current.node, key);
 
         errno = 0;
@@ -367,10 +417,10 @@ LoadedHive HiveReader::load() {
         if (children[0] && current.depth >= kMaxKeyDepth)
             failAt(&key, "keys are nested deeper than 512 levels");
         for (size_t i = 0; children[i]; ++i) {
-            markVisited(children[i], "key cell", &key);
+            markVisited(children[i], "subkey cell", &key);
             auto child = std::make_shared<HiveKey>();
             child->parent = &key; // for messages; appendLoadedSubkey sets it for good
-            readKey(children[i], *child);
+            readKey(children[i], *child, "subkey cell");
             HiveKey* raw = child.get();
             key.appendLoadedSubkey(std::move(child));
             pending.push_back({raw, children[i], current.depth + 1});

@@ -391,7 +391,7 @@ void HiveWriter::emitKey(Bytes& out, uint32_t index) const {
     for (uint32_t i = 0; i < plan.childCount; ++i) {
         const HiveKey& child = *keys_[children_[plan.firstChild + i]].key;
         maxSubkeyName = std::max(maxSubkeyName, uint32_t(2 * child.name.size()));
-        if (child.className)
+        if (HasClass(child))
             maxSubkeyClass = std::max(maxSubkeyClass, uint32_t(child.className->size()));
     }
     for (const HiveValue& value : key.values) {
