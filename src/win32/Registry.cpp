@@ -170,44 +170,28 @@ const HiveValue* valueAt(MachineRegistry& reg, MachineRegistry::Handle& handle,
     return index < handle.mergedValues.size() ? handle.mergedValues[index] : nullptr;
 }
 
+// RegOpenKeyEx and RegCreateKeyEx: opens `subKey`, creating it (and its missing parents)
+// when `create` is set.
 LONG openKey(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey, REGSAM sam,
-             PHKEY result) {
+             bool create, DWORD options, PHKEY result, LPDWORD disposition = nullptr) {
     if (!result)
         return ERROR_INVALID_PARAMETER;
     KeyView from;
-    if (const LONG rc = viewOf(reg, hKey, 0, from); rc != ERROR_SUCCESS)
-        return rc;
-    if (reg->readOnly && (sam & kWriteAccess))
-        return ERROR_ACCESS_DENIED;
-    KeyView view;
-    if (const LONG rc = OpenView(from, subKey, view); rc != ERROR_SUCCESS)
-        return rc;
-    *result = reg->addHandle(std::move(view), sam == MAXIMUM_ALLOWED ? KEY_ALL_ACCESS : sam);
-    return ERROR_SUCCESS;
-}
-
-LONG createKey(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey, DWORD options,
-               REGSAM sam, PHKEY result, LPDWORD disposition) {
-    if (!result)
-        return ERROR_INVALID_PARAMETER;
-    KeyView from;
-    if (const LONG rc = viewOf(reg, hKey, 0, from); rc != ERROR_SUCCESS)
+    MachineRegistry::Handle* parent = nullptr;
+    if (const LONG rc = viewOf(reg, hKey, 0, from, &parent); rc != ERROR_SUCCESS)
         return rc;
     if (reg->readOnly && (sam & kWriteAccess))
         return ERROR_ACCESS_DENIED;
     KeyView view;
     bool created = false;
-    if (const LONG rc = OpenView(from, subKey, view); rc == ERROR_FILE_NOT_FOUND) {
-        MachineRegistry::Handle* parent = reg->handle(hKey);
+    LONG rc = OpenView(from, subKey, view);
+    if (rc == ERROR_FILE_NOT_FOUND && create) {
         if (!(parent->access & KEY_CREATE_SUB_KEY))
             return ERROR_ACCESS_DENIED;
-        if (const LONG rc2 = CreateView(*reg, from, subKey, options & REG_OPTION_VOLATILE, view,
-                                        created);
-            rc2 != ERROR_SUCCESS)
-            return rc2;
-    } else if (rc != ERROR_SUCCESS) {
-        return rc;
+        rc = CreateView(*reg, from, subKey, options & REG_OPTION_VOLATILE, view, created);
     }
+    if (rc != ERROR_SUCCESS)
+        return rc;
     *result = reg->addHandle(std::move(view), sam == MAXIMUM_ALLOWED ? KEY_ALL_ACCESS : sam);
     if (disposition)
         *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
@@ -285,14 +269,14 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY p
     Call call;
     if (!call.reg)
         return ERROR_INVALID_HANDLE;
-    return openKey(call.reg, hKey, widen(call.reg, lpSubKey), samDesired, phkResult);
+    return openKey(call.reg, hKey, widen(call.reg, lpSubKey), samDesired, false, 0, phkResult);
 }
 
 LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
     Call call;
     if (!call.reg)
         return ERROR_INVALID_HANDLE;
-    return openKey(call.reg, hKey, widen(lpSubKey), samDesired, phkResult);
+    return openKey(call.reg, hKey, widen(lpSubKey), samDesired, false, 0, phkResult);
 }
 
 LONG RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
@@ -315,8 +299,8 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD dwOptions, 
         return ERROR_INVALID_HANDLE;
     if (!lpSubKey)
         return ERROR_INVALID_PARAMETER;
-    return createKey(call.reg, hKey, widen(call.reg, lpSubKey), dwOptions, samDesired, phkResult,
-                     lpdwDisposition);
+    return openKey(call.reg, hKey, widen(call.reg, lpSubKey), samDesired, true, dwOptions,
+                   phkResult, lpdwDisposition);
 }
 
 LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD dwOptions,
@@ -327,8 +311,8 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD dwOptions
         return ERROR_INVALID_HANDLE;
     if (!lpSubKey)
         return ERROR_INVALID_PARAMETER;
-    return createKey(call.reg, hKey, widen(lpSubKey), dwOptions, samDesired, phkResult,
-                     lpdwDisposition);
+    return openKey(call.reg, hKey, widen(lpSubKey), samDesired, true, dwOptions, phkResult,
+                   lpdwDisposition);
 }
 
 LONG RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {

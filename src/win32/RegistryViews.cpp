@@ -80,31 +80,11 @@ LONG LiveView(const KeyView& view, KeyView& out) {
     return ERROR_SUCCESS;
 }
 
-LONG OpenView(const KeyView& from, std::u16string_view path, KeyView& out) {
-    KeyView view;
-    if (const LONG rc = LiveView(from, view); rc != ERROR_SUCCESS)
-        return rc;
-    std::vector<std::u16string_view> parts;
-    if (!SplitKeyPath(path, parts))
-        return ERROR_BAD_PATHNAME;
-    for (const auto part : parts) {
-        view.key = shared(findChild(view.key.get(), part));
-        view.userClass = shared(findChild(view.userClass.get(), part));
-        if (view.empty())
-            return ERROR_FILE_NOT_FOUND;
-    }
-    out = std::move(view);
-    return ERROR_SUCCESS;
-}
+namespace {
 
-LONG CheckWritable(const MachineRegistry& reg, const HiveKey* key) {
-    if (!key || !key->hive || reg.readOnly)
-        return ERROR_ACCESS_DENIED;
-    return key->deleted ? ERROR_KEY_DELETED : ERROR_SUCCESS;
-}
-
-LONG CreateView(MachineRegistry& reg, const KeyView& from, std::u16string_view path,
-                bool makeVolatile, KeyView& out, bool& created) {
+// Opens `path` below `from`; with `reg` set, creates the keys that are missing.
+LONG walkView(MachineRegistry* reg, const KeyView& from, std::u16string_view path,
+              bool makeVolatile, KeyView& out, bool& created) {
     created = false;
     KeyView view;
     if (const LONG rc = LiveView(from, view); rc != ERROR_SUCCESS)
@@ -116,10 +96,12 @@ LONG CreateView(MachineRegistry& reg, const KeyView& from, std::u16string_view p
         KeyView next{shared(findChild(view.key.get(), part)),
                      shared(findChild(view.userClass.get(), part)), view.merged};
         if (next.empty()) {
+            if (!reg)
+                return ERROR_FILE_NOT_FOUND;
             // A new key of a merged view goes to the machine's classes unless only the
             // user's part exists.
             HiveKey* parent = view.key ? view.key.get() : view.userClass.get();
-            if (const LONG rc = CheckWritable(reg, parent); rc != ERROR_SUCCESS)
+            if (const LONG rc = CheckWritable(*reg, parent); rc != ERROR_SUCCESS)
                 return rc;
             if (part.size() > kMaxKeyNameLength)
                 return ERROR_INVALID_PARAMETER;
@@ -133,7 +115,7 @@ LONG CreateView(MachineRegistry& reg, const KeyView& from, std::u16string_view p
             child->security = parent->security;
             child->isVolatile = makeVolatile;
             HiveKey* raw = parent->insertSubkey(child);
-            reg.keyChanged(parent);
+            reg->keyChanged(parent);
             raw->lastWriteTime = parent->lastWriteTime;
             created = true;
             next = view.key ? KeyView{child, nullptr, view.merged}
@@ -143,6 +125,24 @@ LONG CreateView(MachineRegistry& reg, const KeyView& from, std::u16string_view p
     }
     out = std::move(view);
     return ERROR_SUCCESS;
+}
+
+} // namespace
+
+LONG OpenView(const KeyView& from, std::u16string_view path, KeyView& out) {
+    bool created = false;
+    return walkView(nullptr, from, path, false, out, created);
+}
+
+LONG CheckWritable(const MachineRegistry& reg, const HiveKey* key) {
+    if (!key || !key->hive || reg.readOnly)
+        return ERROR_ACCESS_DENIED;
+    return key->deleted ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+}
+
+LONG CreateView(MachineRegistry& reg, const KeyView& from, std::u16string_view path,
+                bool makeVolatile, KeyView& out, bool& created) {
+    return walkView(&reg, from, path, makeVolatile, out, created);
 }
 
 HKEY RootFromName(std::u16string_view name) {
