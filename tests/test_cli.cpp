@@ -62,8 +62,9 @@ TEST_F(Cli, CreateImportQueryDeleteSave) {
                          "\n"
                          "HKEY_CURRENT_USER\\Software\\Vendor\\Child\n");
 
-    auto version = run({"reg", "query", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\"
-                                        "CurrentVersion"});
+    auto version = run({"reg", "query",
+                        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\"
+                        "CurrentVersion"});
     EXPECT_NE(version.out.find("    CurrentVersion    REG_SZ    5.2\n"), std::string::npos);
     EXPECT_NE(version.out.find("    CSDVersion    REG_SZ    Service Pack 1\n"), std::string::npos);
     EXPECT_NE(version.out.find("    CurrentBuildNumber    REG_SZ    3790\n"), std::string::npos);
@@ -122,8 +123,8 @@ TEST_F(Cli, ErrorsGoToStderrWithANonZeroStatus) {
 
 TEST_F(Cli, MachineFromTheEnvironment) {
     ASSERT_EQ(run({"machine", "create", machine}, false).exitCode, 0);
-    const auto result =
-        RunProcess(HW_CLI_PATH, {"reg", "query", "HKLM\\SYSTEM\\Select"}, {{"HIVEWARDEN_MACHINE", machine}});
+    const auto result = RunProcess(HW_CLI_PATH, {"reg", "query", "HKLM\\SYSTEM\\Select"},
+                                   {{"HIVEWARDEN_MACHINE", machine}});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_NE(result.out.find("    Current    REG_DWORD    0x1\n"), std::string::npos);
 }

@@ -9,27 +9,30 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <gtest/gtest.h>
 
 using namespace testing_support;
 
 namespace {
 
 const char* const kHives[] = {
-    "WINDOWS/system32/config/SYSTEM",   "WINDOWS/system32/config/SOFTWARE",
-    "WINDOWS/system32/config/SAM",      "WINDOWS/system32/config/SECURITY",
-    "WINDOWS/system32/config/DEFAULT",  "Documents and Settings/Administrator/NTUSER.DAT",
+    "WINDOWS/system32/config/SYSTEM",
+    "WINDOWS/system32/config/SOFTWARE",
+    "WINDOWS/system32/config/SAM",
+    "WINDOWS/system32/config/SECURITY",
+    "WINDOWS/system32/config/DEFAULT",
+    "Documents and Settings/Administrator/NTUSER.DAT",
     "Documents and Settings/Administrator/Local Settings/Application Data/Microsoft/Windows/"
     "UsrClass.dat"};
 
 std::string manyKeys(const char* root, int count, int round) {
     std::string reg;
     for (int i = 0; i < count; ++i)
-        reg += "[" + std::string(root) + "\\Bulk\\Key" + std::to_string(i) + "]\r\n\"round\"=dword:" +
-               std::to_string(10000000 + round) + "\r\n\"text\"=\"" + std::string(40, 'a' + i % 26) +
-               "\"\r\n";
+        reg += "[" + std::string(root) + "\\Bulk\\Key" + std::to_string(i) +
+               "]\r\n\"round\"=dword:" + std::to_string(10000000 + round) + "\r\n\"text\"=\"" +
+               std::string(40, 'a' + i % 26) + "\"\r\n";
     return reg;
 }
 

@@ -32,7 +32,8 @@ std::string stringLine(const std::string& nameLatin1, const std::u16string& text
         bytes.push_back(char(c & 0xFF));
         bytes.push_back(char(c >> 8));
     }
-    return (nameLatin1.empty() ? "@" : "\"" + nameLatin1 + "\"") + "=hex(" + std::to_string(type) + "):" + hexList(bytes);
+    return (nameLatin1.empty() ? "@" : "\"" + nameLatin1 + "\"") + "=hex(" + std::to_string(type) +
+           "):" + hexList(bytes);
 }
 
 void writeFile(const std::string& path, const std::string& content) {
@@ -52,14 +53,16 @@ TEST(ImportExport, EveryValueFormNonAsciiAndManySubkeysReachTheHive) {
         big.push_back(char(i * 7));
     std::string bigHex;
     for (size_t i = 0; i < big.size(); ++i)
-        bigHex += hexList(big.substr(i, 1)) + (i + 1 < big.size() ? (i % 25 == 24 ? ",\\\r\n  " : ",") : "");
+        bigHex += hexList(big.substr(i, 1)) +
+                  (i + 1 < big.size() ? (i % 25 == 24 ? ",\\\r\n  " : ",") : "");
 
     // Code page 1252: "Größe", "Café €".
     std::string reg = "REGEDIT4\r\n\r\n; a comment\r\n\r\n"
                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Accept]\r\n"
                       "@=\"default text\"\r\n"
                       "\"sz\"=\"a \\\"quoted\\\" \\\\ backslash\"\r\n"
-                      "\"Gr\xF6\xDF" "e\"=\"Caf\xE9 \x80\"\r\n"
+                      "\"Gr\xF6\xDF"
+                      "e\"=\"Caf\xE9 \x80\"\r\n"
                       "\"dw\"=dword:deadbeef\r\n"
                       "\"bin\"=hex:00,01,02,ff\r\n"
                       "\"empty\"=hex:\r\n"
@@ -68,7 +71,9 @@ TEST(ImportExport, EveryValueFormNonAsciiAndManySubkeysReachTheHive) {
                       "\"qw\"=hex(b):01,02,03,04,05,06,07,08\r\n"
                       "\"none\"=hex(0):\r\n"
                       "\"cont\"=hex:01,02,\\\r\n  03,04\r\n"
-                      "\"big\"=hex:" + bigHex + "\r\n"
+                      "\"big\"=hex:" +
+                      bigHex +
+                      "\r\n"
                       "\"gone\"=\"x\"\r\n"
                       "\"gone\"=-\r\n"
                       "this line is malformed\r\n"
@@ -76,24 +81,26 @@ TEST(ImportExport, EveryValueFormNonAsciiAndManySubkeysReachTheHive) {
                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Accept\\Caf\xE9]\r\n";
     for (int i = 0; i < 5000; ++i) {
         char line[128];
-        std::snprintf(line, sizeof line,
-                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Accept\\Many\\Key%04d]\r\n\"v\"=dword:%08x\r\n",
-                      (i * 7919) % 5000, i);
+        std::snprintf(
+            line, sizeof line,
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Accept\\Many\\Key%04d]\r\n\"v\"=dword:%08x\r\n",
+            (i * 7919) % 5000, i);
         reg += line;
     }
     const std::string regPath = machine.folder() + "/../accept.reg";
     writeFile(regPath, reg);
 
-    const auto imported = RunProcess(HW_CLI_PATH, {"--machine", machine.folder(), "reg", "import",
-                                                   regPath});
+    const auto imported =
+        RunProcess(HW_CLI_PATH, {"--machine", machine.folder(), "reg", "import", regPath});
     EXPECT_EQ(imported.exitCode, 1) << "one malformed line";
-    const auto malformed = std::count(reg.begin(), reg.begin() + long(reg.find("this line")), '\n') + 1;
+    const auto malformed =
+        std::count(reg.begin(), reg.begin() + long(reg.find("this line")), '\n') + 1;
     EXPECT_NE(imported.err.find("accept.reg:" + std::to_string(malformed) + ":"), std::string::npos)
         << imported.err;
 
-    const auto exported = RunProcess(
-        "hivexregedit",
-        {"--export", machine.hostPath("WINDOWS/system32/config/SOFTWARE"), "\\Accept"});
+    const auto exported =
+        RunProcess("hivexregedit",
+                   {"--export", machine.hostPath("WINDOWS/system32/config/SOFTWARE"), "\\Accept"});
     ASSERT_EQ(exported.exitCode, 0) << exported.err;
     std::set<std::string> lines;
     std::string line;
@@ -109,7 +116,9 @@ TEST(ImportExport, EveryValueFormNonAsciiAndManySubkeysReachTheHive) {
         "[\\Accept]",
         stringLine("", u"default text"),
         stringLine("sz", u"a \"quoted\" \\ backslash"),
-        stringLine("Gr\xF6\xDF" "e", u"Café €"),
+        stringLine("Gr\xF6\xDF"
+                   "e",
+                   u"Café €"),
         "\"dw\"=dword:deadbeef",
         "\"bin\"=hex(3):00,01,02,ff",
         "\"empty\"=hex(3):",
@@ -134,8 +143,8 @@ TEST(ImportExport, EveryValueFormNonAsciiAndManySubkeysReachTheHive) {
         EXPECT_EQ(l.find("gone"), std::string::npos);
         EXPECT_EQ(l.find("Deleted"), std::string::npos);
     }
-    const auto regfinfo = RunProcess(
-        "regfinfo", {machine.hostPath("WINDOWS/system32/config/SOFTWARE")});
+    const auto regfinfo =
+        RunProcess("regfinfo", {machine.hostPath("WINDOWS/system32/config/SOFTWARE")});
     EXPECT_EQ(regfinfo.exitCode, 0) << regfinfo.err;
 }
 
@@ -148,11 +157,11 @@ TEST(ImportExport, UnicodeFileKeepsNamesTheCodePageCannotHold) {
     std::string bytes(reinterpret_cast<const char*>(text.data()), text.size() * 2);
     const std::string regPath = machine.folder() + "/../unicode.reg";
     writeFile(regPath, bytes);
-    const auto imported = RunProcess(HW_CLI_PATH, {"--machine", machine.folder(), "reg", "import",
-                                                   regPath});
+    const auto imported =
+        RunProcess(HW_CLI_PATH, {"--machine", machine.folder(), "reg", "import", regPath});
     ASSERT_EQ(imported.exitCode, 0) << imported.err;
-    const auto hive = win32::LoadHiveFile(
-        machine.hostPath("Documents and Settings/Administrator/NTUSER.DAT"));
+    const auto hive =
+        win32::LoadHiveFile(machine.hostPath("Documents and Settings/Administrator/NTUSER.DAT"));
     const win32::HiveKey* key = win32::FindKey(hive.root.get(), u"Software\\日本");
     ASSERT_TRUE(key);
     EXPECT_EQ(win32::StringValue(*key, u"Ωmega"), u"кириллица");

@@ -106,11 +106,10 @@ TEST(MachineBoot, ProfilePathNeverLeadsOutsideTheMachine) {
     const std::string outside =
         std::filesystem::path(machine.folder()).parent_path().string() + "/outside";
     std::filesystem::create_directories(outside);
-    std::filesystem::copy_file(
-        machine.hostPath("Documents and Settings/Administrator/NTUSER.DAT"),
-        outside + "/NTUSER.DAT");
-    const std::string key = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" +
-                            machine.userSid();
+    std::filesystem::copy_file(machine.hostPath("Documents and Settings/Administrator/NTUSER.DAT"),
+                               outside + "/NTUSER.DAT");
+    const std::string key =
+        "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + machine.userSid();
     for (const std::string& hostile :
          {std::string("%SystemDrive%\\..\\..\\outside"), std::string("C:\\..\\..\\outside"),
           std::string("%SystemDrive%\\link")}) {
@@ -143,21 +142,21 @@ TEST(MachineBoot, ProfilePathNeverLeadsOutsideTheMachine) {
 TEST(MachineBoot, OneProcessAtATimeMountsAMachineForWriting) {
     TestMachine machine;
     EXPECT_THROW(win32::BootMachine(machine.folder()), win32::BootError);
-    const auto second = RunProcess(HW_CLI_PATH, {"--machine", machine.folder(), "reg", "delete",
-                                                 "HKLM\\SOFTWARE\\Classes"});
+    const auto second = RunProcess(
+        HW_CLI_PATH, {"--machine", machine.folder(), "reg", "delete", "HKLM\\SOFTWARE\\Classes"});
     EXPECT_NE(second.exitCode, 0);
     EXPECT_NE(second.err.find(machine.folder() + "/" + win32::kMachineLockFileName),
               std::string::npos)
         << second.err;
     EXPECT_EQ(second.err.find("Traceback"), std::string::npos);
     // A reader needs no lock.
-    const auto reader = RunProcess(HW_CLI_PATH, {"--machine", machine.folder(), "reg", "query",
-                                                 "HKLM\\SOFTWARE\\Microsoft"});
+    const auto reader = RunProcess(
+        HW_CLI_PATH, {"--machine", machine.folder(), "reg", "query", "HKLM\\SOFTWARE\\Microsoft"});
     EXPECT_EQ(reader.exitCode, 0) << reader.err;
     machine.shutdown();
     EXPECT_FALSE(std::filesystem::exists(machine.hostPath(win32::kMachineLockFileName)));
-    const auto after = RunProcess(HW_CLI_PATH, {"--machine", machine.folder(), "reg", "delete",
-                                                "HKLM\\SOFTWARE\\Classes"});
+    const auto after = RunProcess(
+        HW_CLI_PATH, {"--machine", machine.folder(), "reg", "delete", "HKLM\\SOFTWARE\\Classes"});
     EXPECT_EQ(after.exitCode, 0) << after.err;
 }
 

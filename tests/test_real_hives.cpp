@@ -57,11 +57,12 @@ protected:
         machine_->shutdown();
         const std::string config = machine_->hostPath("WINDOWS/system32/config");
         const std::string profile = machine_->hostPath("Documents and Settings/Administrator");
-        const std::string classes =
-            profile + "/Local Settings/Application Data/Microsoft/Windows";
-        const std::pair<const char*, std::string> hives[] = {
-            {"SYSTEM", config}, {"SAM", config}, {"SECURITY", config},
-            {"NTUSER.DAT", profile}, {"UsrClass.dat", classes}};
+        const std::string classes = profile + "/Local Settings/Application Data/Microsoft/Windows";
+        const std::pair<const char*, std::string> hives[] = {{"SYSTEM", config},
+                                                             {"SAM", config},
+                                                             {"SECURITY", config},
+                                                             {"NTUSER.DAT", profile},
+                                                             {"UsrClass.dat", classes}};
         for (const auto& [name, folder] : hives) {
             if (!SharedHive(name, folder)) {
                 GTEST_SKIP() << "the shared test hives are absent";

@@ -56,8 +56,8 @@ std::string readString(HKEY root, const char* path, const char* value) {
         return "<cannot open>";
     char data[1024];
     DWORD size = sizeof data, type = 0;
-    const LONG rc = RegQueryValueExA(key, value, nullptr, &type, reinterpret_cast<BYTE*>(data),
-                                     &size);
+    const LONG rc =
+        RegQueryValueExA(key, value, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
     RegCloseKey(key);
     if (rc != ERROR_SUCCESS)
         return "<error " + std::to_string(rc) + ">";
@@ -190,8 +190,7 @@ TEST(Registry, BufferRulesOfQueryAndEnumeration) {
     EXPECT_EQ(size, 6u);
     DWORD number = 0;
     size = sizeof number;
-    EXPECT_EQ(RegQueryValueExA(key, "num", nullptr, &type, reinterpret_cast<BYTE*>(&number),
-                               &size),
+    EXPECT_EQ(RegQueryValueExA(key, "num", nullptr, &type, reinterpret_cast<BYTE*>(&number), &size),
               ERROR_SUCCESS);
     EXPECT_EQ(type, REG_DWORD);
     EXPECT_EQ(number, 42u);
@@ -225,7 +224,8 @@ TEST(Registry, BufferRulesOfQueryAndEnumeration) {
 
 TEST(Registry, StringsCrossTheAnsiFunctionsInTheMachinesCodePage) {
     TestMachine machine;
-    const std::string cp1252 = "Gr\xF6\xDF" "e \x80"; // "Größe €" in code page 1252
+    const std::string cp1252 = "Gr\xF6\xDF"
+                               "e \x80"; // "Größe €" in code page 1252
     ASSERT_EQ(setString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Text", cp1252.c_str(), cp1252), 0);
     EXPECT_EQ(readString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Text", cp1252.c_str()), cp1252);
     EXPECT_EQ(valueNames(HKEY_LOCAL_MACHINE, "SOFTWARE\\Text"), (Names{cp1252}));
@@ -233,9 +233,9 @@ TEST(Registry, StringsCrossTheAnsiFunctionsInTheMachinesCodePage) {
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Text", 0, KEY_READ, &key), 0);
     char16_t wide[32];
     DWORD size = sizeof wide;
-    ASSERT_EQ(RegQueryValueExW(key, u"Größe €", nullptr, nullptr, reinterpret_cast<BYTE*>(wide),
-                               &size),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegQueryValueExW(key, u"Größe €", nullptr, nullptr, reinterpret_cast<BYTE*>(wide), &size),
+        ERROR_SUCCESS);
     EXPECT_EQ(std::u16string(wide, size / 2 - 1), u"Größe €");
     RegCloseKey(key);
 }
@@ -270,8 +270,11 @@ TEST(Registry, ClassesRootMergesUserOverMachine) {
     TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.both]\n@=\"machine\"\n"
                         "\"onlyMachine\"=\"m\"\n"
                         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.machine]\n@=\"m\"\n"
-                        "[" + sid + "\\.both]\n@=\"user\"\n"
-                        "[" + sid + "\\.user]\n@=\"u\"\n");
+                        "[" +
+                        sid +
+                        "\\.both]\n@=\"user\"\n"
+                        "[" +
+                        sid + "\\.user]\n@=\"u\"\n");
     EXPECT_EQ(subkeys(HKEY_CLASSES_ROOT, ""), (Names{".both", ".machine", ".user"}));
     EXPECT_EQ(readString(HKEY_CLASSES_ROOT, ".both", ""), "user");
     EXPECT_EQ(readString(HKEY_CLASSES_ROOT, ".both", "onlyMachine"), "m");
@@ -290,9 +293,8 @@ TEST(Registry, ClassesRootMergesUserOverMachine) {
 TEST(Registry, HandleOfADeletedKeyFailsCleanly) {
     TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Doomed\\Child]\n\"v\"=\"1\"\n");
     HKEY child = nullptr, doomed = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Doomed\\Child", 0, KEY_ALL_ACCESS,
-                            &child),
-              0);
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Doomed\\Child", 0, KEY_ALL_ACCESS, &child), 0);
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Doomed", 0, KEY_ALL_ACCESS, &doomed), 0);
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Doomed"), ERROR_ACCESS_DENIED)
         << "a key with subkeys is not deleted by RegDeleteKey";
@@ -303,13 +305,15 @@ TEST(Registry, HandleOfADeletedKeyFailsCleanly) {
     DWORD nameSize = sizeof name;
     const BYTE one[] = "1";
     for (HKEY stale : {child, doomed}) {
-        EXPECT_EQ(RegQueryValueExA(stale, "v", nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
+        EXPECT_EQ(RegQueryValueExA(stale, "v", nullptr, nullptr, nullptr, &size),
+                  ERROR_KEY_DELETED);
         EXPECT_EQ(RegEnumKeyExA(stale, 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
                   ERROR_KEY_DELETED);
         EXPECT_EQ(RegSetValueExA(stale, "w", 0, REG_SZ, one, 2), ERROR_KEY_DELETED);
         HKEY sub = nullptr;
-        EXPECT_EQ(RegCreateKeyExA(stale, "x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr),
-                  ERROR_KEY_DELETED);
+        EXPECT_EQ(
+            RegCreateKeyExA(stale, "x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr),
+            ERROR_KEY_DELETED);
         EXPECT_EQ(RegCloseKey(stale), ERROR_SUCCESS);
     }
     HKEY again = nullptr;
@@ -325,14 +329,14 @@ TEST(Registry, AccessOfAHandleIsEnforced) {
     EXPECT_EQ(RegSetValueExA(readOnly, "v", 0, REG_SZ, data, 2), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteValueA(readOnly, "v"), ERROR_ACCESS_DENIED);
     HKEY sub = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(readOnly, "new", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub,
-                              nullptr),
-              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(
+        RegCreateKeyExA(readOnly, "new", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr),
+        ERROR_ACCESS_DENIED);
     RegCloseKey(readOnly);
     // Keys above the hives take no values and no new keys.
     EXPECT_EQ(RegSetValueExA(HKEY_LOCAL_MACHINE, "v", 0, REG_SZ, data, 2), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "NEWHIVE", 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &sub, nullptr),
+    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "NEWHIVE", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &sub, nullptr),
               ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SAM"), ERROR_ACCESS_DENIED);
 }
@@ -348,9 +352,8 @@ TEST(Registry, ProtectedKeysRefuseDeletion) {
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Guarded\\Inner"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Guarded"), ERROR_ACCESS_DENIED);
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Guarded\\Inner", 0, KEY_ALL_ACCESS,
-                            &key),
-              0);
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Guarded\\Inner", 0, KEY_ALL_ACCESS, &key), 0);
     EXPECT_EQ(RegDeleteValueA(key, "v"), ERROR_ACCESS_DENIED);
     RegCloseKey(key);
     EXPECT_EQ(subkeys(HKEY_LOCAL_MACHINE, "SOFTWARE\\Guarded"), (Names{"Inner"}));
@@ -429,9 +432,9 @@ TEST(Registry, ReplaceKeyTakesEffectAtTheNextStart) {
     ASSERT_EQ(RegOpenKeyA(software, "Before", &notRoot), 0);
     EXPECT_EQ(RegReplaceKeyA(notRoot, nullptr, copy.c_str(), "C:\\old.hiv"),
               ERROR_INVALID_PARAMETER);
-    ASSERT_EQ(RegReplaceKeyA(software, nullptr, copy.c_str(),
-                             (std::string(hive) + ".rcbak").c_str()),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegReplaceKeyA(software, nullptr, copy.c_str(), (std::string(hive) + ".rcbak").c_str()),
+        ERROR_SUCCESS);
     // Later changes go to the live hive, which becomes the old file at the restart.
     ASSERT_EQ(setString(HKEY_LOCAL_MACHINE, "SOFTWARE\\After", "v", "1"), 0);
     machine.shutdown();
@@ -440,7 +443,8 @@ TEST(Registry, ReplaceKeyTakesEffectAtTheNextStart) {
     EXPECT_EQ(subkeys(HKEY_LOCAL_MACHINE, "SOFTWARE\\Before").size(), 0u);
     HKEY after = nullptr;
     EXPECT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\After", &after), ERROR_FILE_NOT_FOUND);
-    const auto old = win32::LoadHiveFile(machine.hostPath("WINDOWS/system32/config/SOFTWARE.rcbak"));
+    const auto old =
+        win32::LoadHiveFile(machine.hostPath("WINDOWS/system32/config/SOFTWARE.rcbak"));
     EXPECT_TRUE(win32::FindKey(old.root.get(), u"After"));
     EXPECT_FALSE(QFileInfo::exists(
         QString::fromStdString(machine.hostPath("WINDOWS/system32/config/SOFTWARE.rctemp"))));

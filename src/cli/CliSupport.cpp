@@ -60,10 +60,9 @@ std::u16string KeyArgument::fullName() const {
 }
 
 KeyArgument ParseKeyArgument(const QString& text) {
-    static const char16_t* longNames[] = {u"HKEY_CLASSES_ROOT", u"HKEY_CURRENT_USER",
-                                          u"HKEY_LOCAL_MACHINE", u"HKEY_USERS",
-                                          u"HKEY_PERFORMANCE_DATA", u"HKEY_CURRENT_CONFIG",
-                                          u"HKEY_DYN_DATA"};
+    static const char16_t* longNames[] = {
+        u"HKEY_CLASSES_ROOT",     u"HKEY_CURRENT_USER",   u"HKEY_LOCAL_MACHINE", u"HKEY_USERS",
+        u"HKEY_PERFORMANCE_DATA", u"HKEY_CURRENT_CONFIG", u"HKEY_DYN_DATA"};
     KeyArgument key;
     std::u16string_view sub;
     const std::u16string full = ToU16(text);

@@ -37,8 +37,8 @@ public:
             throw CommandError(e.what());
         }
         QTextStream(stdout) << "Created a Windows " << parser.value(version) << " machine in "
-                            << QString::fromStdString(folder) << " for user "
-                            << parser.value(user) << " (" << QString::fromStdString(sid) << ")\n";
+                            << QString::fromStdString(folder) << " for user " << parser.value(user)
+                            << " (" << QString::fromStdString(sid) << ")\n";
         return 0;
     }
 };

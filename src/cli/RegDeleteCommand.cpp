@@ -43,6 +43,8 @@ public:
 
 } // namespace
 
-std::unique_ptr<Command> MakeRegDeleteCommand() { return std::make_unique<RegDeleteCommand>(); }
+std::unique_ptr<Command> MakeRegDeleteCommand() {
+    return std::make_unique<RegDeleteCommand>();
+}
 
 } // namespace cli

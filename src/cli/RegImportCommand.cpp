@@ -39,6 +39,8 @@ public:
 
 } // namespace
 
-std::unique_ptr<Command> MakeRegImportCommand() { return std::make_unique<RegImportCommand>(); }
+std::unique_ptr<Command> MakeRegImportCommand() {
+    return std::make_unique<RegImportCommand>();
+}
 
 } // namespace cli

@@ -33,8 +33,8 @@ QString hexBytes(const std::vector<BYTE>& data) {
 }
 
 QString text(const std::vector<BYTE>& data) {
-    QString s = FromU16(std::u16string_view(reinterpret_cast<const char16_t*>(data.data()),
-                                            data.size() / 2));
+    QString s = FromU16(
+        std::u16string_view(reinterpret_cast<const char16_t*>(data.data()), data.size() / 2));
     while (s.endsWith(QChar(0)))
         s.chop(1);
     return s;
@@ -110,8 +110,8 @@ private:
             CheckRegistryCall(rc, path.toStdString());
             data.resize(size);
             const QString valueName = nameSize ? FromU16({name, nameSize}) : "(Default)";
-            out << "    " << valueName << "    " << typeName(type) << "    "
-                << dataText(type, data) << "\n";
+            out << "    " << valueName << "    " << typeName(type) << "    " << dataText(type, data)
+                << "\n";
         }
         if (!recursive)
             out << "\n";
@@ -129,9 +129,9 @@ private:
                 continue;
             }
             HKEY sub = nullptr;
-            CheckRegistryCall(RegOpenKeyExW(key, std::u16string(name, nameSize).c_str(), 0,
-                                            KEY_READ, &sub),
-                              subPath.toStdString());
+            CheckRegistryCall(
+                RegOpenKeyExW(key, std::u16string(name, nameSize).c_str(), 0, KEY_READ, &sub),
+                subPath.toStdString());
             query(out, sub, subPath, true);
             RegCloseKey(sub);
         }
@@ -140,6 +140,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Command> MakeRegQueryCommand() { return std::make_unique<RegQueryCommand>(); }
+std::unique_ptr<Command> MakeRegQueryCommand() {
+    return std::make_unique<RegQueryCommand>();
+}
 
 } // namespace cli

@@ -36,6 +36,8 @@ public:
 
 } // namespace
 
-std::unique_ptr<Command> MakeRegSaveCommand() { return std::make_unique<RegSaveCommand>(); }
+std::unique_ptr<Command> MakeRegSaveCommand() {
+    return std::make_unique<RegSaveCommand>();
+}
 
 } // namespace cli

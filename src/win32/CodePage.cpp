@@ -20,13 +20,26 @@ std::vector<std::string> iconvNames(unsigned number) {
     std::vector<std::string> names{"CP" + std::to_string(number),
                                    "WINDOWS-" + std::to_string(number)};
     switch (number) {
-    case 936: names.push_back("GBK"); break;
-    case 949: names.push_back("UHC"); break;
-    case 950: names.push_back("BIG5"); break;
-    case 20127: names.push_back("ASCII"); break;
-    case 28591: names.push_back("ISO-8859-1"); break;
-    case 65001: names.push_back("UTF-8"); break;
-    default: break;
+    case 936:
+        names.push_back("GBK");
+        break;
+    case 949:
+        names.push_back("UHC");
+        break;
+    case 950:
+        names.push_back("BIG5");
+        break;
+    case 20127:
+        names.push_back("ASCII");
+        break;
+    case 28591:
+        names.push_back("ISO-8859-1");
+        break;
+    case 65001:
+        names.push_back("UTF-8");
+        break;
+    default:
+        break;
     }
     return names;
 }

@@ -4,23 +4,40 @@ namespace win32 {
 
 std::string SystemErrorText(LONG code) {
     switch (code) {
-    case ERROR_SUCCESS: return "The operation completed successfully.";
-    case ERROR_FILE_NOT_FOUND: return "The system cannot find the file specified.";
-    case ERROR_PATH_NOT_FOUND: return "The system cannot find the path specified.";
-    case ERROR_ACCESS_DENIED: return "Access is denied.";
-    case ERROR_INVALID_HANDLE: return "The handle is invalid.";
-    case ERROR_NOT_ENOUGH_MEMORY: return "Not enough storage is available to process this command.";
-    case ERROR_INVALID_PARAMETER: return "The parameter is incorrect.";
-    case ERROR_BAD_PATHNAME: return "The specified path is invalid.";
-    case ERROR_ALREADY_EXISTS: return "Cannot create a file when that file already exists.";
-    case ERROR_MORE_DATA: return "More data is available.";
-    case ERROR_NO_MORE_ITEMS: return "No more data is available.";
-    case ERROR_NOACCESS: return "Invalid access to memory location.";
-    case ERROR_BADDB: return "The configuration registry database is corrupt.";
-    case ERROR_BADKEY: return "The configuration registry key is invalid.";
-    case ERROR_CANTOPEN: return "The configuration registry key could not be opened.";
-    case ERROR_CANTREAD: return "The configuration registry key could not be read.";
-    case ERROR_CANTWRITE: return "The configuration registry key could not be written.";
+    case ERROR_SUCCESS:
+        return "The operation completed successfully.";
+    case ERROR_FILE_NOT_FOUND:
+        return "The system cannot find the file specified.";
+    case ERROR_PATH_NOT_FOUND:
+        return "The system cannot find the path specified.";
+    case ERROR_ACCESS_DENIED:
+        return "Access is denied.";
+    case ERROR_INVALID_HANDLE:
+        return "The handle is invalid.";
+    case ERROR_NOT_ENOUGH_MEMORY:
+        return "Not enough storage is available to process this command.";
+    case ERROR_INVALID_PARAMETER:
+        return "The parameter is incorrect.";
+    case ERROR_BAD_PATHNAME:
+        return "The specified path is invalid.";
+    case ERROR_ALREADY_EXISTS:
+        return "Cannot create a file when that file already exists.";
+    case ERROR_MORE_DATA:
+        return "More data is available.";
+    case ERROR_NO_MORE_ITEMS:
+        return "No more data is available.";
+    case ERROR_NOACCESS:
+        return "Invalid access to memory location.";
+    case ERROR_BADDB:
+        return "The configuration registry database is corrupt.";
+    case ERROR_BADKEY:
+        return "The configuration registry key is invalid.";
+    case ERROR_CANTOPEN:
+        return "The configuration registry key could not be opened.";
+    case ERROR_CANTREAD:
+        return "The configuration registry key could not be read.";
+    case ERROR_CANTWRITE:
+        return "The configuration registry key could not be written.";
     case ERROR_REGISTRY_IO_FAILED:
         return "An I/O operation initiated by the registry failed unrecoverably. The registry "
                "could not read in, or write out, or flush, one of the files that contain the "
@@ -28,12 +45,15 @@ std::string SystemErrorText(LONG code) {
     case ERROR_NOT_REGISTRY_FILE:
         return "The system has attempted to load or restore a file into the registry, but the "
                "specified file is not in a registry file format.";
-    case ERROR_KEY_DELETED: return "Illegal operation attempted on a registry key that has been "
-                                   "marked for deletion.";
+    case ERROR_KEY_DELETED:
+        return "Illegal operation attempted on a registry key that has been "
+               "marked for deletion.";
     case ERROR_CHILD_MUST_BE_VOLATILE:
         return "Cannot create a stable subkey under a volatile parent key.";
-    case ERROR_PRIVILEGE_NOT_HELD: return "A required privilege is not held by the client.";
-    default: return "Error " + std::to_string(code) + ".";
+    case ERROR_PRIVILEGE_NOT_HELD:
+        return "A required privilege is not held by the client.";
+    default:
+        return "Error " + std::to_string(code) + ".";
     }
 }
 

@@ -40,14 +40,14 @@ struct HiveKey : std::enable_shared_from_this<HiveKey> {
     HiveKey* parent = nullptr; // not owning; null for a hive root
     Hive* hive = nullptr;      // the mounted hive holding the key, null while detached
 
-    std::vector<HiveValue> values; // stored order
-    std::optional<Bytes> className; // raw UTF-16LE bytes as stored
+    std::vector<HiveValue> values;         // stored order
+    std::optional<Bytes> className;        // raw UTF-16LE bytes as stored
     std::shared_ptr<const Bytes> security; // self-relative security descriptor
-    uint64_t lastWriteTime = 0; // FILETIME
+    uint64_t lastWriteTime = 0;            // FILETIME
     uint16_t flags = 0;
 
-    bool isVolatile = false; // never written to a file
-    bool deleted = false;    // set on the whole subtree when it is deleted
+    bool isVolatile = false;   // never written to a file
+    bool deleted = false;      // set on the whole subtree when it is deleted
     bool protectedKey = false; // refuses deletion until access is granted
     // A symbolic link (CurrentControlSet and the like): opening the key opens the target.
     std::weak_ptr<HiveKey> linkTarget;
@@ -80,7 +80,8 @@ private:
     // Only for a stable list out of order: upper-cased name -> subkey.
     mutable std::unordered_map<std::u16string, HiveKey*> index_;
     mutable bool indexed_ = false;
-    std::vector<std::shared_ptr<HiveKey>>::const_iterator lowerBound(std::u16string_view name) const;
+    std::vector<std::shared_ptr<HiveKey>>::const_iterator
+    lowerBound(std::u16string_view name) const;
 };
 
 } // namespace win32

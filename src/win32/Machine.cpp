@@ -25,7 +25,9 @@ bool isFile(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::u16string upper(std::u16string_view text) { return UpcaseName(text); }
+std::u16string upper(std::u16string_view text) {
+    return UpcaseName(text);
+}
 
 // Replaces %NAME% references the boot can know before the environment exists.
 std::u16string expandBootVariables(std::u16string text, const std::u16string& systemRoot) {
@@ -327,7 +329,9 @@ void ShutdownMachine() {
         throw std::runtime_error(failure);
 }
 
-bool IsMachineBooted() { return MachineRegistry::current() != nullptr; }
+bool IsMachineBooted() {
+    return MachineRegistry::current() != nullptr;
+}
 
 std::string MachineFolder() {
     const MachineRegistry* reg = MachineRegistry::current();

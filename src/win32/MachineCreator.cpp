@@ -47,7 +47,8 @@ public:
         return key;
     }
 
-    TreeBuilder& set(std::u16string_view path, std::u16string_view name, uint32_t type, Bytes data) {
+    TreeBuilder& set(std::u16string_view path, std::u16string_view name, uint32_t type,
+                     Bytes data) {
         key(path)->values.push_back({std::u16string(name), type, std::move(data)});
         return *this;
     }
@@ -73,9 +74,8 @@ private:
 
 // A machine SID that stays the same for the same folder and user.
 std::u16string makeUserSid(const std::string& folder, const std::string& user) {
-    const QByteArray digest =
-        QCryptographicHash::hash(QByteArray::fromStdString(folder + "\n" + user),
-                                 QCryptographicHash::Sha256);
+    const QByteArray digest = QCryptographicHash::hash(
+        QByteArray::fromStdString(folder + "\n" + user), QCryptographicHash::Sha256);
     std::string sid = "S-1-5-21";
     for (int i = 0; i < 3; ++i) {
         uint32_t part = 0;
@@ -120,11 +120,12 @@ std::string CreateMachine(const std::string& folder, const NewMachine& options) 
 
     const std::u16string user = Utf8ToUtf16(options.user);
     const std::u16string sid = makeUserSid(fs::absolute(root).string(), options.user);
-    const std::u16string versionText = Utf8ToUtf16(std::to_string(version.major) + "." +
-                                                   std::to_string(version.minor));
+    const std::u16string versionText =
+        Utf8ToUtf16(std::to_string(version.major) + "." + std::to_string(version.minor));
     const std::u16string build = Utf8ToUtf16(std::to_string(version.build));
     // Windows 2000 and older read only format 1.3.
-    const uint32_t minor = (version.major > 5 || (version.major == 5 && version.minor >= 1)) ? 5 : 3;
+    const uint32_t minor =
+        (version.major > 5 || (version.major == 5 && version.minor >= 1)) ? 5 : 3;
 
     const fs::path config = root / "WINDOWS" / "system32" / "config";
     const fs::path profile = root / "Documents and Settings" / options.user;

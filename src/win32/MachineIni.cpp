@@ -53,7 +53,8 @@ MachineIni MachineIni::parse(const std::string& text, const std::string& fileNam
         if (eq == std::string::npos || eq == 0)
             throw std::runtime_error(fileName + ", line " + std::to_string(lineNumber) +
                                      ": expected \"name=value\" or \"[section]\"");
-        ini.entries_.push_back({section, trimmed(line.substr(0, eq)), trimmed(line.substr(eq + 1))});
+        ini.entries_.push_back(
+            {section, trimmed(line.substr(0, eq)), trimmed(line.substr(eq + 1))});
     }
     return ini;
 }

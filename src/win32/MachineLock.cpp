@@ -12,7 +12,9 @@
 
 namespace win32 {
 
-MachineLock::~MachineLock() { release(); }
+MachineLock::~MachineLock() {
+    release();
+}
 
 MachineLock::MachineLock(MachineLock&& other) noexcept
     : fd_(other.fd_), path_(std::move(other.path_)) {
@@ -47,8 +49,7 @@ MachineLock MachineLock::acquire(const std::string& folder) {
             while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' '))
                 pid.pop_back();
             if (error == EWOULDBLOCK)
-                throw std::runtime_error("The machine " + folder +
-                                         " is in use by another process" +
+                throw std::runtime_error("The machine " + folder + " is in use by another process" +
                                          (pid.empty() ? "" : " (process " + pid + ")") +
                                          "; it holds the lock file " + path);
             throw std::runtime_error("Cannot lock " + path + ": " + std::strerror(error));

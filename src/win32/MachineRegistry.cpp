@@ -11,7 +11,9 @@ std::unique_ptr<MachineRegistry> g_registry;
 std::atomic<MachineRegistry*> g_current{nullptr};
 } // namespace
 
-MachineRegistry* MachineRegistry::current() { return g_current.load(); }
+MachineRegistry* MachineRegistry::current() {
+    return g_current.load();
+}
 
 void setCurrentRegistry(std::unique_ptr<MachineRegistry> registry) {
     g_current.store(registry.get());
@@ -23,9 +25,13 @@ std::unique_ptr<MachineRegistry> takeCurrentRegistry() {
     return std::move(g_registry);
 }
 
-bool PrivilegeEnabled(const char*) { return true; }
+bool PrivilegeEnabled(const char*) {
+    return true;
+}
 
-MachineRegistry::~MachineRegistry() { stopFlusher(); }
+MachineRegistry::~MachineRegistry() {
+    stopFlusher();
+}
 
 HKEY MachineRegistry::addHandle(KeyView view, REGSAM access) {
     const uintptr_t value = nextHandle_;

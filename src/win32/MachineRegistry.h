@@ -61,10 +61,10 @@ public:
     std::unique_ptr<CodePage> codePage;
     bool readOnly = false;
     std::vector<std::unique_ptr<Hive>> hives;
-    std::shared_ptr<HiveKey> localMachine; // HKLM, not part of any hive
-    std::shared_ptr<HiveKey> users;        // HKU, not part of any hive
-    std::shared_ptr<HiveKey> currentUser;  // HKU\<SID>
-    std::shared_ptr<HiveKey> userClasses;  // HKU\<SID>_Classes, may be null
+    std::shared_ptr<HiveKey> localMachine;   // HKLM, not part of any hive
+    std::shared_ptr<HiveKey> users;          // HKU, not part of any hive
+    std::shared_ptr<HiveKey> currentUser;    // HKU\<SID>
+    std::shared_ptr<HiveKey> userClasses;    // HKU\<SID>_Classes, may be null
     std::shared_ptr<HiveKey> machineClasses; // HKLM\SOFTWARE\Classes, may be null
     std::shared_ptr<HiveKey> currentConfig;  // HKCC, may be null
     std::u16string userSid;
@@ -84,7 +84,7 @@ public:
     bool closeHandle(HKEY h);
 
     // --- changes ---
-    uint64_t generation = 0; // bumped by every change of the tree's shape
+    uint64_t generation = 0;       // bumped by every change of the tree's shape
     void keyChanged(HiveKey* key); // sets the key's time and marks its hive for flushing
     void flushDirty(bool all);     // throws std::runtime_error naming the hive
     void flushHive(Hive& hive);

@@ -31,7 +31,9 @@ struct Replacement {
     std::u16string hive, newFile, oldFile;
 };
 
-std::string pendingPath(const std::string& folder) { return folder + "/" + kPendingFileName; }
+std::string pendingPath(const std::string& folder) {
+    return folder + "/" + kPendingFileName;
+}
 
 std::vector<Replacement> readPending(const std::string& folder) {
     std::vector<Replacement> out;
@@ -69,7 +71,8 @@ bool exists(const std::string& path) {
 }
 
 void syncFolderOf(const std::string& path) {
-    const int fd = ::open(std::filesystem::path(path).parent_path().c_str(), O_RDONLY | O_DIRECTORY);
+    const int fd =
+        ::open(std::filesystem::path(path).parent_path().c_str(), O_RDONLY | O_DIRECTORY);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
@@ -89,8 +92,8 @@ LONG RegReplaceKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpNewFile, LPCSTR lpOldFi
     if (!handle)
         return ERROR_INVALID_HANDLE;
     KeyView view;
-    if (const LONG rc = OpenView(handle->view, lpSubKey ? reg->codePage->toUnicode(lpSubKey) : u"",
-                                 view);
+    if (const LONG rc =
+            OpenView(handle->view, lpSubKey ? reg->codePage->toUnicode(lpSubKey) : u"", view);
         rc != ERROR_SUCCESS)
         return rc;
     HiveKey* key = view.primary();
@@ -116,7 +119,8 @@ LONG RegReplaceKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpNewFile, LPCSTR lpOldFi
     const std::u16string hiveWin = *reg->paths->toWindows(key->hive->hostPath);
     std::vector<Replacement> pending = readPending(reg->folder);
     std::erase_if(pending, [&](const Replacement& r) { return NamesEqual(r.hive, hiveWin); });
-    pending.push_back({hiveWin, *reg->paths->toWindows(*newHost), *reg->paths->toWindows(*oldHost)});
+    pending.push_back(
+        {hiveWin, *reg->paths->toWindows(*newHost), *reg->paths->toWindows(*oldHost)});
     return writePending(reg->folder, pending) ? ERROR_SUCCESS : ERROR_CANTWRITE;
 }
 

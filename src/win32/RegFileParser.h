@@ -15,11 +15,11 @@ class CodePage;
 struct RegFileOperation {
     enum class Kind { CreateKey, DeleteKey, SetValue, DeleteValue };
     Kind kind = Kind::CreateKey;
-    int line = 0;          // 1-based line the operation starts on
-    std::u16string key;    // full key path as written, e.g. HKEY_LOCAL_MACHINE\SOFTWARE\A
-    std::u16string name;   // value name; empty for the default value ("@")
-    uint32_t type = 0;     // REG_* for SetValue
-    Bytes data;            // SetValue: the bytes to store; strings as UTF-16LE with terminator
+    int line = 0;        // 1-based line the operation starts on
+    std::u16string key;  // full key path as written, e.g. HKEY_LOCAL_MACHINE\SOFTWARE\A
+    std::u16string name; // value name; empty for the default value ("@")
+    uint32_t type = 0;   // REG_* for SetValue
+    Bytes data;          // SetValue: the bytes to store; strings as UTF-16LE with terminator
 };
 
 struct RegFileProblem {

@@ -103,8 +103,9 @@ RegImportResult RegImportData(const Bytes& fileBytes) {
     importer.result.problems = parsed.problems;
     for (const auto& op : parsed.operations)
         importer.apply(op);
-    std::stable_sort(importer.result.problems.begin(), importer.result.problems.end(),
-                     [](const RegFileProblem& a, const RegFileProblem& b) { return a.line < b.line; });
+    std::stable_sort(
+        importer.result.problems.begin(), importer.result.problems.end(),
+        [](const RegFileProblem& a, const RegFileProblem& b) { return a.line < b.line; });
     return importer.result;
 }
 

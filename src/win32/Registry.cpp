@@ -12,8 +12,8 @@ using namespace win32;
 
 namespace {
 
-constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE |
-                                WRITE_DAC | WRITE_OWNER;
+constexpr REGSAM kWriteAccess =
+    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
 
 // Holds the registry lock for one call; `reg` is null when no machine is booted.
 struct Call {
@@ -25,7 +25,9 @@ struct Call {
     }
 };
 
-bool isUnopenable(HKEY h) { return h == HKEY_PERFORMANCE_DATA || h == HKEY_DYN_DATA; }
+bool isUnopenable(HKEY h) {
+    return h == HKEY_PERFORMANCE_DATA || h == HKEY_DYN_DATA;
+}
 
 // The live view of a handle, checking that it was opened with `needed` access.
 LONG viewOf(MachineRegistry* reg, HKEY h, REGSAM needed, KeyView& out,
@@ -46,7 +48,9 @@ std::u16string widen(MachineRegistry* reg, LPCSTR text) {
     return text ? reg->codePage->toUnicode(text) : std::u16string();
 }
 
-std::u16string widen(LPCWSTR text) { return text ? std::u16string(text) : std::u16string(); }
+std::u16string widen(LPCWSTR text) {
+    return text ? std::u16string(text) : std::u16string();
+}
 
 bool isStringType(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
@@ -160,8 +164,8 @@ HiveKey* subkeyAt(MachineRegistry& reg, MachineRegistry::Handle& handle, const K
     return index < handle.mergedSubkeys.size() ? handle.mergedSubkeys[index] : nullptr;
 }
 
-const HiveValue* valueAt(MachineRegistry& reg, MachineRegistry::Handle& handle,
-                         const KeyView& view, DWORD index) {
+const HiveValue* valueAt(MachineRegistry& reg, MachineRegistry::Handle& handle, const KeyView& view,
+                         DWORD index) {
     if (!view.merged || !view.key || !view.userClass) {
         HiveKey* key = view.primary();
         return index < key->values.size() ? &key->values[index] : nullptr;
@@ -172,8 +176,8 @@ const HiveValue* valueAt(MachineRegistry& reg, MachineRegistry::Handle& handle,
 
 // RegOpenKeyEx and RegCreateKeyEx: opens `subKey`, creating it (and its missing parents)
 // when `create` is set.
-LONG openKey(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey, REGSAM sam,
-             bool create, DWORD options, PHKEY result, LPDWORD disposition = nullptr) {
+LONG openKey(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey, REGSAM sam, bool create,
+             DWORD options, PHKEY result, LPDWORD disposition = nullptr) {
     if (!result)
         return ERROR_INVALID_PARAMETER;
     KeyView from;
@@ -198,8 +202,7 @@ LONG openKey(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey, REGS
     return ERROR_SUCCESS;
 }
 
-LONG setValue(MachineRegistry* reg, HKEY hKey, const std::u16string& name, DWORD type,
-              Bytes data) {
+LONG setValue(MachineRegistry* reg, HKEY hKey, const std::u16string& name, DWORD type, Bytes data) {
     KeyView view;
     if (const LONG rc = viewOf(reg, hKey, KEY_SET_VALUE, view); rc != ERROR_SUCCESS)
         return rc;
@@ -303,9 +306,8 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD dwOptions, 
                    phkResult, lpdwDisposition);
 }
 
-LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD dwOptions,
-                     REGSAM samDesired, const SECURITY_ATTRIBUTES*, PHKEY phkResult,
-                     LPDWORD lpdwDisposition) {
+LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD dwOptions, REGSAM samDesired,
+                     const SECURITY_ATTRIBUTES*, PHKEY phkResult, LPDWORD lpdwDisposition) {
     Call call;
     if (!call.reg)
         return ERROR_INVALID_HANDLE;
@@ -336,8 +338,12 @@ std::string nameFor(MachineRegistry* reg, std::u16string_view name, char) {
 std::u16string nameFor(MachineRegistry*, std::u16string_view name, char16_t) {
     return std::u16string(name);
 }
-Bytes dataFor(MachineRegistry* reg, const HiveValue& value, char) { return ansiData(reg, value); }
-Bytes dataFor(MachineRegistry*, const HiveValue& value, char16_t) { return value.data; }
+Bytes dataFor(MachineRegistry* reg, const HiveValue& value, char) {
+    return ansiData(reg, value);
+}
+Bytes dataFor(MachineRegistry*, const HiveValue& value, char16_t) {
+    return value.data;
+}
 
 template <typename Char>
 LONG enumKey(HKEY hKey, DWORD index, Char* name, LPDWORD nameSize, Char* cls, LPDWORD classSize,
@@ -369,8 +375,7 @@ LONG enumValue(HKEY hKey, DWORD index, Char* name, LPDWORD nameSize, LPDWORD typ
     Call call;
     KeyView view;
     MachineRegistry::Handle* handle = nullptr;
-    if (const LONG rc = viewOf(call.reg, hKey, KEY_QUERY_VALUE, view, &handle);
-        rc != ERROR_SUCCESS)
+    if (const LONG rc = viewOf(call.reg, hKey, KEY_QUERY_VALUE, view, &handle); rc != ERROR_SUCCESS)
         return rc;
     const HiveValue* value = valueAt(*call.reg, *handle, view, index);
     if (!value)
@@ -501,8 +506,7 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPD
     Call call;
     KeyView view;
     MachineRegistry::Handle* handle = nullptr;
-    if (const LONG rc = viewOf(call.reg, hKey, KEY_QUERY_VALUE, view, &handle);
-        rc != ERROR_SUCCESS)
+    if (const LONG rc = viewOf(call.reg, hKey, KEY_QUERY_VALUE, view, &handle); rc != ERROR_SUCCESS)
         return rc;
     HiveKey* key = view.primary();
     if (lpClass || lpcchClass)

@@ -210,8 +210,8 @@ const HiveValue* FindViewValue(const KeyView& view, std::u16string_view name) {
     return nullptr;
 }
 
-LONG SetViewValue(MachineRegistry& reg, const KeyView& view, std::u16string_view name,
-                  DWORD type, Bytes data) {
+LONG SetViewValue(MachineRegistry& reg, const KeyView& view, std::u16string_view name, DWORD type,
+                  Bytes data) {
     HiveKey* key = view.primary();
     if (const LONG rc = CheckWritable(reg, key); rc != ERROR_SUCCESS)
         return rc;

@@ -40,8 +40,8 @@ LONG DeleteKeyTree(MachineRegistry& reg, HiveKey* key);
 LONG CheckWritable(const MachineRegistry& reg, const HiveKey* key);
 
 // Sets a value (UTF-16 name, raw bytes as the hive stores them).
-LONG SetViewValue(MachineRegistry& reg, const KeyView& view, std::u16string_view name,
-                  DWORD type, Bytes data);
+LONG SetViewValue(MachineRegistry& reg, const KeyView& view, std::u16string_view name, DWORD type,
+                  Bytes data);
 LONG DeleteViewValue(MachineRegistry& reg, const KeyView& view, std::u16string_view name);
 const HiveValue* FindViewValue(const KeyView& view, std::u16string_view name);
 

@@ -57,7 +57,9 @@ TestMachine::~TestMachine() {
     }
 }
 
-void TestMachine::boot(const win32::BootOptions& options) { win32::BootMachine(folder_, options); }
+void TestMachine::boot(const win32::BootOptions& options) {
+    win32::BootMachine(folder_, options);
+}
 
 void TestMachine::shutdown() {
     if (win32::IsMachineBooted())

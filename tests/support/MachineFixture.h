@@ -24,7 +24,8 @@ class TestMachine {
 public:
     // Creates the machine, writes the files, boots it and imports `regText` (a whole
     // .reg file, header included; "REGEDIT4" is added when it has none). Stays booted.
-    explicit TestMachine(const std::string& regText = {}, const std::vector<FixtureFile>& files = {},
+    explicit TestMachine(const std::string& regText = {},
+                         const std::vector<FixtureFile>& files = {},
                          const win32::NewMachine& options = {});
     ~TestMachine();
     TestMachine(const TestMachine&) = delete;
