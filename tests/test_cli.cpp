@@ -86,9 +86,20 @@ TEST_F(Cli, CreateImportQueryDeleteSave) {
     EXPECT_NE(again.err.find("Cannot create a file when that file already exists."),
               std::string::npos)
         << again.err;
+    // The saved hive holds exactly the subtree: its export is the source's export of it.
     auto exported = RunProcess("hivexregedit", {"--export", saved, "\\"});
     ASSERT_EQ(exported.exitCode, 0) << exported.err;
     EXPECT_NE(exported.out.find("\"Count\"=dword:0000000a"), std::string::npos) << exported.out;
+    auto source = RunProcess("hivexregedit", {"--export", machine + "/Documents and Settings/Alice/NTUSER.DAT",
+                                              "\\Software\\Vendor"});
+    ASSERT_EQ(source.exitCode, 0) << source.err;
+    std::string relative = source.out;
+    for (size_t at; (at = relative.find("[\\Software\\Vendor")) != std::string::npos;)
+        relative.replace(at, 17, "[\\");
+    for (size_t at; (at = relative.find("[\\\\")) != std::string::npos;)
+        relative.replace(at, 3, "[\\");
+    EXPECT_EQ(exported.out, relative);
+    EXPECT_EQ(RunProcess("regfinfo", {saved}).exitCode, 0);
 }
 
 TEST_F(Cli, ErrorsGoToStderrWithANonZeroStatus) {

@@ -176,3 +176,15 @@ TEST(MachineBoot, ReadOnlyBootRefusesChanges) {
     machine.shutdown();
     EXPECT_EQ(snapshot(machine.folder()), before);
 }
+
+TEST(MachineBoot, FixtureMachineHoldsItsFilesAndRegistry) {
+    TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Fixture]\n\"v\"=\"1\"\n",
+                        {{"C:\\Program Files\\App\\app.exe", MzImage()},
+                         {"c:\\windows\\notes.txt", "text"}});
+    EXPECT_EQ(readFile(machine.hostPath("Program Files/App/app.exe")).left(2), "MZ");
+    // An existing folder is found whatever the spelling.
+    EXPECT_EQ(readFile(machine.hostPath("WINDOWS/notes.txt")), "text");
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fixture", 0, KEY_READ, &key), 0);
+    RegCloseKey(key);
+}

@@ -96,6 +96,12 @@ TEST(Registry, MountsHivesWhereWindowsDoes) {
     const std::string classes = machine.userSid() + "_Classes\\.txt";
     EXPECT_EQ(readString(HKEY_USERS, classes.c_str(), ""), "txtfile");
     EXPECT_EQ(readString(HKEY_CLASSES_ROOT, ".txt", ""), "txtfile");
+    // HKCC is the current hardware profile of the current control set.
+    ASSERT_EQ(setString(HKEY_CURRENT_CONFIG, "Software\\Fonts", "LogPixels", "96"), 0);
+    EXPECT_EQ(readString(HKEY_LOCAL_MACHINE,
+                         "SYSTEM\\ControlSet001\\Hardware Profiles\\0001\\Software\\Fonts",
+                         "LogPixels"),
+              "96");
 }
 
 TEST(Registry, PerformanceAndDynDataCannotBeOpened) {
