@@ -188,3 +188,30 @@ TEST(MachineBoot, FixtureMachineHoldsItsFilesAndRegistry) {
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fixture", 0, KEY_READ, &key), 0);
     RegCloseKey(key);
 }
+
+TEST(MachineBoot, UserHivesInTheVistaLayout) {
+    TestMachine machine("[HKEY_CURRENT_USER\\Software\\Marker]\n"
+                        "[HKEY_CURRENT_USER\\Software\\Classes\\.marker]\n");
+    const std::string key = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" +
+                            machine.userSid();
+    HKEY profile = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_ALL_ACCESS, &profile), 0);
+    const std::string path = "C:\\Users\\Administrator";
+    ASSERT_EQ(RegSetValueExA(profile, "ProfileImagePath", 0, REG_EXPAND_SZ,
+                             reinterpret_cast<const BYTE*>(path.c_str()), DWORD(path.size() + 1)),
+              0);
+    RegCloseKey(profile);
+    machine.shutdown();
+    const std::string xp = machine.hostPath("Documents and Settings/Administrator");
+    const std::string vista = machine.hostPath("users/administrator"); // spelled as on disk
+    std::filesystem::create_directories(vista + "/AppData/Local/Microsoft/Windows");
+    std::filesystem::rename(xp + "/NTUSER.DAT", vista + "/NTUSER.DAT");
+    std::filesystem::rename(xp + "/Local Settings/Application Data/Microsoft/Windows/UsrClass.dat",
+                            vista + "/AppData/Local/Microsoft/Windows/UsrClass.dat");
+    machine.boot();
+    HKEY key2 = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Marker", 0, KEY_READ, &key2), 0);
+    RegCloseKey(key2);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, ".marker", 0, KEY_READ, &key2), 0);
+    RegCloseKey(key2);
+}
