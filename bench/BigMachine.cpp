@@ -21,9 +21,9 @@ namespace {
 
 using win32::HiveKey;
 
-// libhivex 1.3.23 refuses a key with more than 70,000 subkeys (ERANGE from
-// hivex_node_children), and the mount reads hives through it: Wide stays at that limit.
-constexpr int kWideCount = 70000;
+constexpr int kWideCount = 100000;
+// libhivex 1.3.23 lists at most this many subkeys under one key (ERANGE beyond).
+constexpr int kLibhivexWideCount = 70000;
 constexpr int kFanOut = 100;
 constexpr size_t kLookupCount = 100000;
 constexpr uint32_t kSeed = 20240611;
@@ -89,10 +89,12 @@ void addBigTree(HiveKey& root, std::vector<std::string>& levelOneNames) {
     root.insertSubkey(std::move(big));
 }
 
-// SOFTWARE\Wide: "Key%06d" with a random tail of 0 to 8 characters and random case.
-void addWideKey(HiveKey& root, std::vector<std::string>& names, std::mt19937& random) {
+// A key of `count` subkeys: "Key%06d" with a random tail of 0 to 8 characters and
+// random case.
+void addWideKey(HiveKey& parent, const char* keyName, int count, std::vector<std::string>& names,
+                std::mt19937& random) {
     static constexpr char kTail[] = "abcdefghijklmnopqrstuvwxyz0123456789_";
-    for (int i = 0; i < kWideCount; ++i) {
+    for (int i = 0; i < count; ++i) {
         char text[16];
         std::snprintf(text, sizeof text, "Key%06d", i);
         std::string name = text;
@@ -106,14 +108,14 @@ void addWideKey(HiveKey& root, std::vector<std::string>& names, std::mt19937& ra
     std::vector<std::shared_ptr<HiveKey>> children;
     children.reserve(names.size());
     for (const auto& name : names)
-        children.push_back(newKey(name, root));
+        children.push_back(newKey(name, parent));
     std::sort(children.begin(), children.end(), [](const auto& a, const auto& b) {
         return win32::CompareNames(a->name, b->name) < 0;
     });
-    auto wide = newKey(kWideKey, root);
+    auto wide = newKey(keyName, parent);
     for (auto& child : children)
         wide->appendLoadedSubkey(std::move(child));
-    root.insertSubkey(std::move(wide));
+    parent.insertSubkey(std::move(wide));
 }
 
 size_t countKeys(const HiveKey& root) {
@@ -174,21 +176,33 @@ private:
     void generate() {
         win32::CreateMachine(machine_.folder, {});
         machine_.softwareHive = machine_.folder + "/WINDOWS/system32/config/SOFTWARE";
-        // Keep what the new machine's SOFTWARE holds: the boot needs its ProfileList.
-        win32::LoadedHive software = win32::LoadHiveFile(machine_.softwareHive);
+        machine_.userHive = machine_.folder + "/Documents and Settings/Administrator/NTUSER.DAT";
         std::mt19937 random(kSeed);
-        std::vector<std::string> bigNames, wideNames;
+        // Keep what the new machine's hives hold: the boot needs the ProfileList.
+        win32::LoadedHive software = win32::LoadHiveFile(machine_.softwareHive);
+        std::vector<std::string> bigNames, wideNames, wide70000Names;
         addBigTree(*software.root, bigNames);
-        addWideKey(*software.root, wideNames, random);
         machine_.softwareKeyCount = countKeys(*software.root);
-        machine_.wideLookups = pickLookups(wideNames, random);
-        machine_.bigLookups = pickLookups(bigNames, random);
+        write(software, machine_.softwareHive);
 
+        win32::LoadedHive user = win32::LoadHiveFile(machine_.userHive);
+        HiveKey* userSoftware = win32::FindKey(user.root.get(), u"Software");
+        if (!userSoftware)
+            throw std::runtime_error("the new machine's user hive has no Software key");
+        addWideKey(*userSoftware, kWideKey, kWideCount, wideNames, random);
+        addWideKey(*userSoftware, kWide70000Key, kLibhivexWideCount, wide70000Names, random);
+        write(user, machine_.userHive);
+
+        machine_.wideLookups = pickLookups(wideNames, random);
+        machine_.wide70000Lookups = pickLookups(wide70000Names, random);
+        machine_.bigLookups = pickLookups(bigNames, random);
+    }
+
+    static void write(const win32::LoadedHive& hive, const std::string& path) {
         win32::HiveWriteOptions options;
-        options.minorVersion = software.minorVersion;
-        options.fileNameField = software.fileNameField;
-        win32::ReplaceFileAtomically(machine_.softwareHive,
-                                     win32::WriteHive(*software.root, options));
+        options.minorVersion = hive.minorVersion;
+        options.fileNameField = hive.fileNameField;
+        win32::ReplaceFileAtomically(path, win32::WriteHive(*hive.root, options));
     }
 
     BigMachine machine_;

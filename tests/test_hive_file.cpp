@@ -1,6 +1,6 @@
-// The hive reader and writer: trees survive a write and a load unchanged, the files
-// satisfy libhivex, hivexregedit and regfinfo, real hives copy exactly, and hostile
-// files are refused with a message instead of a crash.
+// The hive reader and writer: trees survive a write and a load unchanged, even beyond
+// what libhivex reads, the files satisfy libhivex, hivexregedit and regfinfo, real hives
+// copy exactly, and hostile files are refused with a message instead of a crash.
 
 #include "win32/HiveFile.h"
 
@@ -648,6 +648,94 @@ TEST(HiveWriter, NestingDeeperThan512IsRefusedOnLoad) {
     }
 }
 
+// ---- beyond libhivex's limits -------------------------------------------------
+// libhivex 1.3.23 refuses more than 70,000 subkeys under one key, more than 110,000
+// values, and data over 8,000,000 bytes; Windows goes beyond all three.
+
+std::u16string Numbered(const char16_t* prefix, int number) {
+    std::u16string name = prefix;
+    for (int div = 100000; div > 0; div /= 10)
+        name += char16_t(u'0' + (number / div) % 10);
+    return name;
+}
+
+HiveWriteOptions MinorVersion(uint32_t minor) {
+    HiveWriteOptions options;
+    options.minorVersion = minor;
+    return options;
+}
+
+TEST(HiveLargeContents, HundredThousandSubkeys) {
+    TempDir dir;
+    auto root = MakeRoot(u"R");
+    HiveKey* wide = AddKey(*root, u"Wide");
+    for (int i = 0; i < 100000; ++i)
+        AddKey(*wide, Numbered(u"Key", i), uint64_t(i));
+    AddKey(*root, u"After"); // a sibling read after the wide key's ri
+    for (const uint32_t minor : {3u, 5u}) {
+        SCOPED_TRACE("minor " + std::to_string(minor));
+        const LoadedCopy copy = WriteAndLoad(dir, *root, MinorVersion(minor));
+        ExpectSameTree(*root, *copy.hive.root);
+        const HiveKey* loaded = copy.hive.root->findSubkey(u"WIDE");
+        ASSERT_NE(loaded, nullptr);
+        // Found by binary search only when the file order came back intact.
+        for (const int i : {0, 511, 512, 54321, 99999})
+            EXPECT_NE(loaded->findSubkey(Numbered(u"kEY", i)), nullptr) << i;
+        EXPECT_EQ(loaded->findSubkey(u"Key100000"), nullptr);
+    }
+}
+
+TEST(HiveLargeContents, TenMegabyteValue) {
+    TempDir dir;
+    auto root = MakeRoot(u"R");
+    AddValue(*root, u"Before", REG_DWORD, {1, 2, 3, 4});
+    AddValue(*root, u"Big", REG_BINARY, Pattern(10 * 1024 * 1024, 3));
+    AddValue(*root, u"After", REG_SZ, Utf16Bytes(u"after"));
+    for (const uint32_t minor : {3u, 5u}) {
+        SCOPED_TRACE("minor " + std::to_string(minor));
+        const LoadedCopy copy = WriteAndLoad(dir, *root, MinorVersion(minor));
+        ExpectSameTree(*root, *copy.hive.root);
+
+        // Minor 5 splits the data into db segments, minor 3 keeps it in one cell.
+        std::vector<Cell> cells;
+        ASSERT_TRUE(ParseCells(copy.bytes, cells));
+        size_t bigData = 0, hugeCells = 0;
+        for (const Cell& cell : cells) {
+            bigData +=
+                cell.size < 0 && copy.bytes[cell.data] == 'd' && copy.bytes[cell.data + 1] == 'b';
+            hugeCells += cell.size < -10 * 1024 * 1024;
+        }
+        EXPECT_EQ(bigData, minor >= 5 ? 1u : 0u);
+        EXPECT_EQ(hugeCells, minor >= 5 ? 0u : 1u);
+        // libhivex still opens the file; only its value reader stops at 8 MB.
+        HivexFile file(dir.file("hive"));
+        EXPECT_NE(file.h, nullptr);
+    }
+}
+
+TEST(HiveLargeContents, SixtyThousandValues) {
+    TempDir dir;
+    auto root = MakeRoot(u"R");
+    HiveKey* many = AddKey(*root, u"Many");
+    for (int i = 0; i < 60000; ++i) {
+        const uint8_t low = uint8_t(i), high = uint8_t(i >> 8);
+        AddValue(*many, Numbered(u"Value", i), i % 2 ? REG_DWORD : REG_BINARY,
+                 i % 2 ? Bytes{low, high, 0, 0} : Bytes{low, high, 1, 2, 3, 4, 5, 6});
+    }
+    const LoadedCopy copy = WriteAndLoad(dir, *root, {});
+    ExpectSameTree(*root, *copy.hive.root);
+
+    // Within libhivex's limits: its exporter reads every value too.
+    const ToolResult result = ExportWithHivexregedit(dir.file("hive"));
+    ASSERT_EQ(result.exitCode, 0);
+    size_t exported = 0;
+    for (size_t at = result.output.find("\n\"Value"); at != std::string::npos;
+         at = result.output.find("\n\"Value", at + 1))
+        ++exported;
+    EXPECT_EQ(exported, 60000u);
+    EXPECT_NE(result.output.find("\"Value054321\"=dword:0000d431"), std::string::npos);
+}
+
 // ---- real hives ------------------------------------------------------------------
 
 class RealHiveCopies : public ::testing::TestWithParam<const char*> {
@@ -817,12 +905,22 @@ TEST_F(HostileHive, BadOffsetsInCells) {
     };
     const uint32_t lengths = Get32(valid_, rootNk_ + 0x48); // name and class length
     const Case cases[] = {
-        {"subkey list beyond the bins", {{0x1C, uint32_t(valid_.size())}}, ""},
-        {"subkey list into the base block", {{0x1C, 0xFFFFF000}}, ""},
-        {"subkey list into the bin header", {{0x1C, 0}}, ""},
-        {"value list beyond the bins", {{0x24, 1}, {0x28, 0x7FFFFFF0}}, ""},
+        {"subkey list beyond the bins", {{0x1C, uint32_t(valid_.size())}}, "lies outside"},
+        {"subkey list into the base block", {{0x1C, 0xFFFFF000}}, "lies outside"},
+        {"subkey list into the bin header", {{0x1C, 0}}, "subkey list at offset 0x0 lies outside"},
+        {"subkey list inside a cell", {{0x1C, listOfRoot_ + 8}}, "is not the start of a cell"},
+        {"subkey list unaligned", {{0x1C, listOfRoot_ + 2}}, "is not the start of a cell"},
+        {"more subkeys counted than listed", {{0x14, 3}}, "holds 2 subkeys where the key counts 3"},
+        {"fewer subkeys counted than listed",
+         {{0x14, 1}},
+         "holds 2 subkeys where the key counts 1"},
+        {"subkey list on a key cell", {{0x1C, Get32(valid_, 0x24)}}, "is not a list of subkeys"},
+        {"value list beyond the bins", {{0x24, 1}, {0x28, 0x7FFFFFF0}}, "value list at offset"},
+        {"value count beyond the list", {{0x24, 0x40000000}, {0x28, listOfRoot_}}, "too small"},
+        {"value list of subkeys", {{0x24, 2}, {0x28, listOfRoot_}}, "value cell at offset"},
         {"security beyond the bins", {{0x2C, uint32_t(valid_.size())}}, "security cell at"},
         {"security on a key cell", {{0x2C, Get32(valid_, 0x24)}}, "no sk signature"},
+        {"security inside a cell", {{0x2C, Get32(valid_, 0x24) + 16}}, "not the start of a cell"},
         {"class beyond the bins", {{0x30, 0x10000000}, {0x48, lengths | 4u << 16}}, "class name"},
         {"name longer than the cell", {{0x48, (lengths & 0xFFFF0000) | 0xFFFF}}, "name longer"},
     };
@@ -901,6 +999,126 @@ TEST_F(HostileHive, CorruptionAnywhereNeverCrashes) {
         }
     }
     EXPECT_GT(refused, 0u);
+}
+
+// An ri over three lh leaves and a db over three segments, to damage.
+class HiveHostileLists : public HostileHive {
+protected:
+    void SetUp() override {
+        auto root = MakeRoot(u"R");
+        HiveKey* wide = AddKey(*root, u"Wide");
+        for (int i = 0; i < 1100; ++i)
+            AddKey(*wide, Numbered(u"k", i));
+        AddValue(*root, u"Big", REG_BINARY, Pattern(40000, 5));
+        valid_ = WriteHive(*root, {});
+        std::vector<Cell> cells;
+        ASSERT_TRUE(ParseCells(valid_, cells));
+        for (const Cell& cell : cells) {
+            if (cell.size >= 0)
+                continue;
+            const std::string signature(valid_.begin() + long(cell.data),
+                                        valid_.begin() + long(cell.data) + 2);
+            if (signature == "ri")
+                ri_ = cell;
+            if (signature == "db")
+                db_ = cell;
+        }
+        const auto free = std::find_if(cells.begin(), cells.end(),
+                                       [](const Cell& cell) { return cell.size > 0; });
+        ASSERT_NE(free, cells.end());
+        free_ = free->offset;
+        ASSERT_EQ(Get16(valid_, ri_.data + 2), 3u);
+        ASSERT_EQ(Get16(valid_, db_.data + 2), 3u);
+        for (size_t i = 0; i < 3; ++i)
+            leaves_[i] = Get32(valid_, ri_.data + 4 + 4 * i);
+        segmentList_ = Get32(valid_, db_.data + 4);
+    }
+    size_t data(uint32_t offset) const { return 4096 + size_t(offset) + 4; }
+
+    Cell ri_{}, db_{};
+    uint32_t leaves_[3] = {};
+    uint32_t segmentList_ = 0;
+    uint32_t free_ = 0;
+};
+
+TEST_F(HiveHostileLists, ValidFileLoads) {
+    EXPECT_EQ(load(valid_), "");
+}
+
+TEST_F(HiveHostileLists, DamagedListsAreRefused) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<size_t, uint32_t>> writes; // file offset -> 32-bit value
+        const char* reason;
+    };
+    const size_t ri = ri_.data, db = db_.data, segments = data(segmentList_);
+    const uint32_t self = ri_.offset, dbCell = db_.offset;
+    const Case cases[] = {
+        {"ri pointing to itself", {{ri + 4, self}}, "is an index inside an index"},
+        {"ri pointing to an ri", {{data(leaves_[1]), Get32(valid_, ri)}}, "index inside an index"},
+        {"ri entry beyond the bins", {{ri + 8, 0x7FFFFFF0}}, "lies outside the hive bins"},
+        {"ri entry into the base block", {{ri + 8, 0xFFFFF000}}, "lies outside the hive bins"},
+        {"ri entry inside a leaf", {{ri + 8, leaves_[1] + 8}}, "is not the start of a cell"},
+        {"ri entry on a key cell",
+         {{ri + 8, Get32(valid_, data(leaves_[0]) + 4)}},
+         "is not a list of subkeys"},
+        {"ri count beyond its cell",
+         {{ri, Get32(valid_, ri) | 0xFFFF0000}},
+         "holds more entries than its cell"},
+        {"ri naming one leaf twice", {{ri + 8, leaves_[0]}}, "reached a second time"},
+        {"ri missing a leaf", {{ri, Get32(valid_, ri) - 0x10000}}, "where the key counts 1100"},
+        {"leaf count beyond its cell",
+         {{data(leaves_[2]), Get32(valid_, data(leaves_[2])) | 0xFFFF0000}},
+         "holds more entries than its cell"},
+        {"db with too few segments",
+         {{db, Get32(valid_, db) - 0x20000}},
+         "has 1 segments for 40000 bytes"},
+        {"db count beyond its list",
+         {{db, Get32(valid_, db) | 0xFFFF0000}},
+         "big data segment list at offset"},
+        {"segment list beyond the bins", {{db + 4, 0x7FFFFFF0}}, "big data segment list at offset"},
+        {"segment list is the db", {{db + 4, dbCell}}, "big data segment"},
+        {"segment is the db", {{segments + 4, dbCell}}, "big data segment at offset"},
+        {"segment beyond the bins", {{segments + 8, 0x7FFFFFF0}}, "lies outside the hive bins"},
+        {"segment inside a cell",
+         {{segments, Get32(valid_, segments) + 16}},
+         "is not the start of a cell"},
+        {"segment on a free cell", {{segments + 8, free_}}, "is not an allocated cell"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes bytes = valid_;
+        for (const auto& [at, value] : c.writes)
+            Put32(bytes, at, value);
+        expectRefused(bytes, c.reason);
+    }
+}
+
+TEST_F(HiveHostileLists, CorruptionOfListsNeverCrashes) {
+    // Every 4th byte of the ri, the heads of its leaves, the db and its segment list.
+    std::vector<size_t> offsets;
+    auto cover = [&](size_t from, size_t length) {
+        for (size_t at = from; at < from + length; at += 4)
+            offsets.push_back(at);
+    };
+    cover(ri_.data, 16);
+    for (const uint32_t leaf : leaves_)
+        cover(data(leaf), 40);
+    cover(db_.data, 8);
+    cover(data(segmentList_), 12);
+    for (const size_t at : offsets) {
+        for (int mutation = 0; mutation < 3; ++mutation) {
+            Bytes bytes = valid_;
+            if (mutation == 0)
+                bytes[at] ^= 0xFF;
+            else if (mutation == 1)
+                Put32(bytes, at, 0x7FFFFFF8);
+            else
+                Put32(bytes, at, 0xFFFFFFF0);
+            const std::string message = load(bytes);
+            EXPECT_TRUE(message.empty() || message.rfind(path() + ": ", 0) == 0) << message;
+        }
+    }
 }
 
 // ---- the rest --------------------------------------------------------------------

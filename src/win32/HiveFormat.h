@@ -14,6 +14,8 @@ constexpr uint32_t kNoOffset = 0xFFFFFFFF;
 constexpr uint32_t kMaxKeyDepth = 512; // Windows refuses deeper keys
 // Largest data a single cell holds before minor version 5 files split it into a db.
 constexpr uint32_t kBigDataSegment = 16344;
+// From this minor version on, Windows reads data longer than one segment as a db cell.
+constexpr uint32_t kBigDataMinorVersion = 4;
 constexpr uint32_t kMaxLeafEntries = 512; // beyond this a subkey list becomes an ri
 constexpr uint32_t kInlineDataFlag = 0x80000000;
 

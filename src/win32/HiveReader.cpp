@@ -1,6 +1,7 @@
-// LoadHiveFile: libhivex walks the structure; names, flags, times, class names and
-// security descriptors come from our own reading of the same bytes, each offset
-// checked before it is followed, because a hive may come from an infected machine.
+// LoadHiveFile: libhivex vets the file as a whole when it opens it; the tree is read
+// by our own walk of the mapped bytes, each offset checked before it is followed,
+// because a hive may come from an infected machine. libhivex's own walk refuses keys
+// with more than 70,000 subkeys and values over 8 MB, which Windows writes happily.
 
 #include "win32/CodePage.h"
 #include "win32/HiveFile.h"
@@ -11,26 +12,19 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
+#include <vector>
 
 namespace win32 {
 
 namespace {
 
 using namespace regf;
-
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-struct HiveCloser {
-    void operator()(hive_h* h) const { hivex_close(h); }
-};
 
 class FileDescriptor {
 public:
@@ -114,7 +108,7 @@ public:
 private:
     struct Pending {
         HiveKey* key;
-        hive_node_h node;
+        uint64_t nk; // file offset of the key's cell, checked when it was read
         uint32_t depth;
     };
 
@@ -125,14 +119,9 @@ private:
     [[noreturn]] void failAt(const HiveKey* key, const std::string& reason) const {
         fail(key ? "key " + keyPath(key) + ": " + reason : reason);
     }
-    [[noreturn]] void failLibhivex(const HiveKey* key, const char* what) const {
-        const int error = errno;
-        failAt(key, std::string("rejected by libhivex (") + what +
-                        "): " + std::strerror(error ? error : EINVAL));
-    }
     // `fileOffset` is where the cell starts in the file; messages give it as the format does.
     [[noreturn]] void failCell(const HiveKey* key, const char* what, uint64_t fileOffset,
-                               const char* problem) const {
+                               const std::string& problem) const {
         failAt(key, std::string(what) + " at offset " + Hex(fileOffset - kBaseBlockSize) + " " +
                         problem);
     }
@@ -140,22 +129,33 @@ private:
 
     void readFile(const FileDescriptor& fd);
     void checkBaseBlock(LoadedHive& out);
-    void openLibhivex(const FileDescriptor& fd);
+    void openLibhivex(const FileDescriptor& fd) const;
+    void findCells();
+    size_t bitIndex(uint64_t fileOffset) const { return (fileOffset - kBaseBlockSize) / 4; }
     const uint8_t* cellData(uint64_t fileOffset, uint64_t needed, uint32_t& dataSize,
                             const char* what, const HiveKey* key) const;
     void markVisited(uint64_t fileOffset, const char* what, const HiveKey* key);
-    void readKey(hive_node_h node, HiveKey& key, const char* what);
-    void checkLists(hive_node_h node, const HiveKey& key) const;
-    void readValues(hive_node_h node, HiveKey& key);
+    void readKey(uint64_t fileOffset, HiveKey& key, const char* what);
+    void readValues(const uint8_t* nkData, HiveKey& key);
+    void readValueData(const uint8_t* vkData, uint64_t vkOffset, HiveValue& value,
+                       const HiveKey& key);
+    void readBigData(uint64_t fileOffset, const uint8_t* db, uint32_t length, HiveValue& value,
+                     const HiveKey& key) const;
+    void readSubkeys(const Pending& current, std::vector<Pending>& pending);
+    uint32_t readLeaf(uint64_t fileOffset, const uint8_t* leaf, uint32_t size, const char* what,
+                      const Pending& current, std::vector<Pending>& pending);
     std::shared_ptr<const Bytes> readSecurity(uint32_t offset, const HiveKey& key);
 
     std::string path_;
     FileMapping bytes_;
     uint64_t size_ = 0;
     uint64_t binsEnd_ = 0; // file offset where the hive bins end, as the header says
-    std::unique_ptr<hive_h, HiveCloser> hive_;
-    std::vector<bool> visited_; // nk and vk cells already read: a second visit is a cycle
-    uint64_t dataBytes_ = 0;    // sum of out-of-line value data, bounded by the file size
+    uint32_t minorVersion_ = 0;
+    // One bit per 4 bytes of the bins: where a cell starts, and which nk and vk cells
+    // have been read already (a second visit is a cycle or a shared cell).
+    std::vector<bool> cellStarts_;
+    std::vector<bool> visited_;
+    uint64_t dataBytes_ = 0; // sum of out-of-line value data, bounded by the file size
     std::unordered_map<uint32_t, std::shared_ptr<const Bytes>> security_;
     uint32_t lastSecurityOffset_ = kNoOffset;
     std::shared_ptr<const Bytes> lastSecurity_;
@@ -232,22 +232,50 @@ void HiveReader::checkBaseBlock(LoadedHive& out) {
         fail("the root key offset " + Hex(Read32(b + base::kRootOffset)) +
              " lies outside the hive bins");
 
+    minorVersion_ = minor;
     out.minorVersion = minor;
     std::u16string name = DecodeName(b + base::kFileName, base::kFileNameBytes, false);
     name.resize(std::min(name.size(), name.find(u'\0')));
     out.fileNameField = std::move(name);
 }
 
-void HiveReader::openLibhivex(const FileDescriptor& fd) {
+// libhivex stays the judge of the file as a whole: what it refuses to open, we refuse.
+void HiveReader::openLibhivex(const FileDescriptor& fd) const {
     // Through our descriptor libhivex reads the very file we read, even if the path
     // is replaced meanwhile.
     const std::string procPath = "/proc/self/fd/" + std::to_string(fd.get());
     const std::string& open = ::access(procPath.c_str(), R_OK) == 0 ? procPath : path_;
     errno = 0;
-    hive_.reset(hivex_open(open.c_str(), 0));
-    if (!hive_) {
+    hive_h* hive = hivex_open(open.c_str(), 0);
+    if (!hive) {
         const int error = errno ? errno : EINVAL;
         fail(std::string("rejected by libhivex: ") + std::strerror(error));
+    }
+    hivex_close(hive);
+}
+
+// Notes where each cell of each bin starts, so that an offset into the middle of a
+// cell, or into a bin header, is never taken for a cell. A damaged bin ends the notes
+// for what follows it: only an offset that leads there is then refused.
+void HiveReader::findCells() {
+    const uint8_t* b = bytes_.get();
+    cellStarts_.assign(bitIndex(binsEnd_), false);
+    visited_.assign(bitIndex(binsEnd_), false);
+    for (uint64_t bin = kBaseBlockSize; bin < binsEnd_;) {
+        const uint32_t binSize = Read32(b + bin + bin::kSize);
+        if (std::memcmp(b + bin, "hbin", 4) != 0 || binSize < kPageSize ||
+            binSize % kPageSize != 0 || binSize > binsEnd_ - bin)
+            break;
+        const uint64_t binEnd = bin + binSize;
+        for (uint64_t cell = bin + kBinHeaderSize; cell + 4 <= binEnd;) {
+            const int64_t size = int32_t(Read32(b + cell));
+            const uint64_t length = uint64_t(size < 0 ? -size : size);
+            if (length < 8 || length % 4 != 0 || length > binEnd - cell)
+                break;
+            cellStarts_[bitIndex(cell)] = true;
+            cell += length;
+        }
+        bin = binEnd;
     }
 }
 
@@ -255,24 +283,24 @@ const uint8_t* HiveReader::cellData(uint64_t fileOffset, uint64_t needed, uint32
                                     const char* what, const HiveKey* key) const {
     if (fileOffset < kBaseBlockSize + kBinHeaderSize || fileOffset + 4 > binsEnd_)
         failCell(key, what, fileOffset, "lies outside the hive bins");
+    if ((fileOffset - kBaseBlockSize) % 4 != 0 || !cellStarts_[bitIndex(fileOffset)])
+        failCell(key, what, fileOffset, "is not the start of a cell");
     const int64_t size = int32_t(Read32(bytes_.get() + fileOffset));
     if (size >= 0)
         failCell(key, what, fileOffset, "is not an allocated cell");
     const uint64_t cellSize = uint64_t(-size);
     if (cellSize < 4 + needed)
         failCell(key, what, fileOffset, "is too small for its contents");
-    if (fileOffset + cellSize > binsEnd_)
-        failCell(key, what, fileOffset, "runs past the end of the hive bins");
-    dataSize = uint32_t(cellSize - 4);
+    dataSize = uint32_t(cellSize - 4); // the cell lies inside its bin: findCells saw to that
     return bytes_.get() + fileOffset + 4;
 }
 
+// Only for an offset cellData has accepted.
 void HiveReader::markVisited(uint64_t fileOffset, const char* what, const HiveKey* key) {
-    if (fileOffset >= visited_.size())
-        failCell(key, what, fileOffset, "lies outside the hive bins");
-    if (visited_[fileOffset])
+    const size_t at = bitIndex(fileOffset);
+    if (visited_[at])
         failCell(key, what, fileOffset, "is reached a second time (a cycle or a shared cell)");
-    visited_[fileOffset] = true;
+    visited_[at] = true;
 }
 
 std::shared_ptr<const Bytes> HiveReader::readSecurity(uint32_t offset, const HiveKey& key) {
@@ -298,16 +326,17 @@ std::shared_ptr<const Bytes> HiveReader::readSecurity(uint32_t offset, const Hiv
 }
 
 // `what` names the cell for messages, which speak of the parent when there is one.
-void HiveReader::readKey(hive_node_h node, HiveKey& key, const char* what) {
+void HiveReader::readKey(uint64_t fileOffset, HiveKey& key, const char* what) {
     uint32_t size = 0;
-    const uint8_t* d = cellData(node, nk::kName, size, what, key.parent);
+    const uint8_t* d = cellData(fileOffset, nk::kName, size, what, key.parent);
+    markVisited(fileOffset, what, key.parent);
     if (!HasSignature(d, "nk"))
-        failCell(key.parent, what, node, "has no nk signature");
+        failCell(key.parent, what, fileOffset, "has no nk signature");
     key.flags = Read16(d + nk::kFlags);
     key.lastWriteTime = Read64(d + nk::kLastWrite);
     const uint16_t nameLength = Read16(d + nk::kNameLength);
     if (nk::kName + nameLength > size)
-        failCell(key.parent, what, node, "has a name longer than its cell");
+        failCell(key.parent, what, fileOffset, "has a name longer than its cell");
     key.name = DecodeName(d + nk::kName, nameLength, key.flags & HiveKey::kFlagCompressedName);
 
     // Windows stores no class cell for an empty class name, so a zero length means none.
@@ -324,64 +353,152 @@ void HiveReader::readKey(hive_node_h node, HiveKey& key, const char* what) {
         key.security = readSecurity(securityOffset, key);
 }
 
-// libhivex would only say "Bad address" for these; we can say which list is bad.
-void HiveReader::checkLists(hive_node_h node, const HiveKey& key) const {
-    const uint8_t* d = bytes_.get() + node + 4; // checked by readKey
-    uint32_t size = 0;
-    if (Read32(d + nk::kSubkeyCount) != 0) {
-        const uint64_t at = kBaseBlockSize + uint64_t(Read32(d + nk::kSubkeyList));
-        const uint8_t* list = cellData(at, 4, size, "subkey list", &key);
-        if (!HasSignature(list, "lh") && !HasSignature(list, "lf") && !HasSignature(list, "li") &&
-            !HasSignature(list, "ri"))
-            failCell(&key, "subkey list", at, "is not a list of subkeys");
-    }
-    const uint32_t values = Read32(d + nk::kValueCount);
-    if (values != 0)
-        cellData(kBaseBlockSize + uint64_t(Read32(d + nk::kValueList)), 4 * uint64_t(values), size,
-                 "value list", &key);
-}
-
-void HiveReader::readValues(hive_node_h node, HiveKey& key) {
-    errno = 0;
-    std::unique_ptr<hive_value_h[], FreeDeleter> list(hivex_node_values(hive_.get(), node));
-    if (!list)
-        failLibhivex(&key, "value list");
-    size_t count = 0;
-    while (list[count])
-        ++count;
-    key.values.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
-        const hive_value_h handle = list[i];
-        markVisited(handle, "value cell", &key);
+void HiveReader::readValues(const uint8_t* nkData, HiveKey& key) {
+    const uint32_t count = Read32(nkData + nk::kValueCount);
+    if (count == 0)
+        return;
+    const uint64_t listOffset = kBaseBlockSize + uint64_t(Read32(nkData + nk::kValueList));
+    uint32_t listSize = 0;
+    const uint8_t* list = cellData(listOffset, 4 * uint64_t(count), listSize, "value list", &key);
+    // A hostile count may still be large; the vector grows past this as values check out.
+    constexpr uint32_t kReserveAtMost = 4096;
+    key.values.reserve(std::min(count, kReserveAtMost));
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t at = kBaseBlockSize + uint64_t(Read32(list + 4 * uint64_t(i)));
         uint32_t size = 0;
-        const uint8_t* d = cellData(handle, vk::kName, size, "value cell", &key);
+        const uint8_t* d = cellData(at, vk::kName, size, "value cell", &key);
+        markVisited(at, "value cell", &key);
         if (!HasSignature(d, "vk"))
-            failCell(&key, "value cell", handle, "has no vk signature");
+            failCell(&key, "value cell", at, "has no vk signature");
         const uint16_t nameLength = Read16(d + vk::kNameLength);
         if (vk::kName + nameLength > size)
-            failCell(&key, "value cell", handle, "has a name longer than its cell");
-        HiveValue value;
+            failCell(&key, "value cell", at, "has a name longer than its cell");
+        HiveValue& value = key.values.emplace_back();
         value.name =
             DecodeName(d + vk::kName, nameLength, Read16(d + vk::kFlags) & vk::kFlagCompressedName);
-        value.type = Read32(d + vk::kType); // raw: types beyond hive_type's range are common
-        const uint32_t declared = Read32(d + vk::kDataSize);
-        if (!(declared & kInlineDataFlag)) {
-            // Cells shared between values could otherwise blow a small file up to terabytes.
-            dataBytes_ += declared;
-            if (dataBytes_ > size_)
-                failAt(&key, "value data adds up to more than the file holds");
-        }
-        hive_type ignored;
-        size_t length = 0;
-        errno = 0;
-        std::unique_ptr<char, FreeDeleter> data(
-            hivex_value_value(hive_.get(), handle, &ignored, &length));
-        if (!data && (errno != 0 || length != 0))
-            failLibhivex(&key, "value data");
-        if (data && length)
-            value.data.assign(data.get(), data.get() + length);
-        key.values.push_back(std::move(value));
+        value.type = Read32(d + vk::kType); // raw: types beyond the documented ones are common
+        readValueData(d, at, value, key);
     }
+}
+
+void HiveReader::readValueData(const uint8_t* vkData, uint64_t vkOffset, HiveValue& value,
+                               const HiveKey& key) {
+    const uint32_t declared = Read32(vkData + vk::kDataSize);
+    if (declared & kInlineDataFlag) {
+        const uint32_t length = declared & ~kInlineDataFlag;
+        if (length > 4)
+            failCell(&key, "value cell", vkOffset,
+                     "holds " + std::to_string(length) + " bytes of data in a 4-byte field");
+        value.data.assign(vkData + vk::kData, vkData + vk::kData + length);
+        return;
+    }
+    if (declared == 0)
+        return; // no data cell to follow
+    // Cells shared between values could otherwise blow a small file up to terabytes.
+    dataBytes_ += declared;
+    if (dataBytes_ > size_)
+        failAt(&key, "value data adds up to more than the file holds");
+    const uint64_t at = kBaseBlockSize + uint64_t(Read32(vkData + vk::kData));
+    uint32_t size = 0;
+    // From format 1.4 on, Windows keeps data beyond one segment in a db cell; a single
+    // large cell, as older writers leave it, is read as it is.
+    if (minorVersion_ >= kBigDataMinorVersion && declared > kBigDataSegment) {
+        const uint8_t* d = cellData(at, kBigDataSegmentList + 4, size, "value data", &key);
+        if (HasSignature(d, "db")) {
+            readBigData(at, d, declared, value, key);
+            return;
+        }
+    }
+    const uint8_t* d = cellData(at, declared, size, "value data", &key);
+    value.data.assign(d, d + declared);
+}
+
+void HiveReader::readBigData(uint64_t fileOffset, const uint8_t* db, uint32_t length,
+                             HiveValue& value, const HiveKey& key) const {
+    const uint32_t segments = Read16(db + kListCount);
+    const uint32_t needed = (length + kBigDataSegment - 1) / kBigDataSegment;
+    if (segments < needed)
+        failCell(&key, "big data cell", fileOffset,
+                 "has " + std::to_string(segments) + " segments for " + std::to_string(length) +
+                     " bytes of data");
+    const uint64_t listOffset = kBaseBlockSize + uint64_t(Read32(db + kBigDataSegmentList));
+    uint32_t listSize = 0;
+    const uint8_t* list =
+        cellData(listOffset, 4 * uint64_t(segments), listSize, "big data segment list", &key);
+    value.data.resize(length);
+    uint32_t done = 0;
+    for (uint32_t i = 0; i < needed; ++i) {
+        const uint32_t part = std::min(kBigDataSegment, length - done);
+        const uint64_t at = kBaseBlockSize + uint64_t(Read32(list + 4 * uint64_t(i)));
+        uint32_t size = 0;
+        const uint8_t* segment = cellData(at, part, size, "big data segment", &key);
+        std::memcpy(value.data.data() + done, segment, part);
+        done += part;
+    }
+}
+
+// Reads the subkeys a leaf list (li, lf or lh) names, in its order; returns how many.
+uint32_t HiveReader::readLeaf(uint64_t fileOffset, const uint8_t* leaf, uint32_t size,
+                              const char* what, const Pending& current,
+                              std::vector<Pending>& pending) {
+    HiveKey& key = *current.key;
+    uint32_t entrySize = 0;
+    if (HasSignature(leaf, "lh") || HasSignature(leaf, "lf"))
+        entrySize = 8; // nk offset and a hash or hint that only speeds up Windows' lookups
+    else if (HasSignature(leaf, "li"))
+        entrySize = 4;
+    else
+        failCell(&key, what, fileOffset, "is not a list of subkeys");
+    const uint32_t count = Read16(leaf + kListCount);
+    if (kListEntries + uint64_t(count) * entrySize > size)
+        failCell(&key, what, fileOffset, "holds more entries than its cell");
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t at =
+            kBaseBlockSize + uint64_t(Read32(leaf + kListEntries + uint64_t(i) * entrySize));
+        auto child = std::make_shared<HiveKey>();
+        child->parent = &key; // for messages; appendLoadedSubkey sets it for good
+        readKey(at, *child, "subkey cell");
+        HiveKey* raw = child.get();
+        key.appendLoadedSubkey(std::move(child));
+        pending.push_back({raw, at, current.depth + 1});
+    }
+    return count;
+}
+
+void HiveReader::readSubkeys(const Pending& current, std::vector<Pending>& pending) {
+    HiveKey& key = *current.key;
+    const uint8_t* d = bytes_.get() + current.nk + 4; // checked by readKey
+    const uint32_t expected = Read32(d + nk::kSubkeyCount);
+    if (expected == 0)
+        return;
+    if (current.depth >= kMaxKeyDepth)
+        failAt(&key, "keys are nested deeper than 512 levels");
+    const uint64_t at = kBaseBlockSize + uint64_t(Read32(d + nk::kSubkeyList));
+    uint32_t size = 0;
+    const uint8_t* list = cellData(at, kListEntries, size, "subkey list", &key);
+    uint64_t found = 0;
+    if (HasSignature(list, "ri")) {
+        // An index of leaf lists, one level only: Windows never nests them.
+        const uint32_t leaves = Read16(list + kListCount);
+        if (kListEntries + 4 * uint64_t(leaves) > size)
+            failCell(&key, "subkey list", at, "holds more entries than its cell");
+        for (uint32_t i = 0; i < leaves; ++i) {
+            const uint64_t leafAt =
+                kBaseBlockSize + uint64_t(Read32(list + kListEntries + 4 * uint64_t(i)));
+            uint32_t leafSize = 0;
+            const uint8_t* leaf =
+                cellData(leafAt, kListEntries, leafSize, "part of the subkey list", &key);
+            if (HasSignature(leaf, "ri"))
+                failCell(&key, "part of the subkey list", leafAt, "is an index inside an index");
+            found += readLeaf(leafAt, leaf, leafSize, "part of the subkey list", current, pending);
+        }
+    } else {
+        found = readLeaf(at, list, size, "subkey list", current, pending);
+    }
+    if (found != expected)
+        failCell(&key, "subkey list", at,
+                 "holds " + std::to_string(found) + " subkeys where the key counts " +
+                     std::to_string(expected));
 }
 
 LoadedHive HiveReader::load() {
@@ -390,41 +507,20 @@ LoadedHive HiveReader::load() {
     LoadedHive out;
     checkBaseBlock(out);
     openLibhivex(fd);
+    findCells();
 
-    const hive_node_h rootNode = hivex_root(hive_.get());
-    if (rootNode == 0)
-        failLibhivex(nullptr, "root key");
-    visited_.assign(binsEnd_, false);
-    markVisited(rootNode, "root key cell", nullptr);
+    const uint64_t rootOffset = kBaseBlockSize + uint64_t(Read32(bytes_.get() + base::kRootOffset));
     out.root = std::make_shared<HiveKey>();
-    readKey(rootNode, *out.root, "root key cell");
+    readKey(rootOffset, *out.root, "root key cell");
 
     std::vector<Pending> pending;
     pending.reserve(1024);
-    pending.push_back({out.root.get(), rootNode, 0});
+    pending.push_back({out.root.get(), rootOffset, 0});
     while (!pending.empty()) {
         const Pending current = pending.back();
         pending.pop_back();
-        HiveKey& key = *current.key;
-        checkLists(current.node, key);
-        readValues(current.node, key);
-
-        errno = 0;
-        std::unique_ptr<hive_node_h[], FreeDeleter> children(
-            hivex_node_children(hive_.get(), current.node));
-        if (!children)
-            failLibhivex(&key, "subkey list");
-        if (children[0] && current.depth >= kMaxKeyDepth)
-            failAt(&key, "keys are nested deeper than 512 levels");
-        for (size_t i = 0; children[i]; ++i) {
-            markVisited(children[i], "subkey cell", &key);
-            auto child = std::make_shared<HiveKey>();
-            child->parent = &key; // for messages; appendLoadedSubkey sets it for good
-            readKey(children[i], *child, "subkey cell");
-            HiveKey* raw = child.get();
-            key.appendLoadedSubkey(std::move(child));
-            pending.push_back({raw, children[i], current.depth + 1});
-        }
+        readValues(bytes_.get() + current.nk + 4, *current.key);
+        readSubkeys(current, pending);
     }
     return out;
 }
