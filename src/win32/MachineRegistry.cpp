@@ -33,14 +33,23 @@ MachineRegistry::~MachineRegistry() {
     stopFlusher();
 }
 
+namespace {
+// Handle values: kFirstHandle + 4 * slot, well clear of the predefined keys.
+constexpr uintptr_t kFirstHandle = 0x1000;
+} // namespace
+
 HKEY MachineRegistry::addHandle(KeyView view, REGSAM access) {
-    const uintptr_t value = nextHandle_;
-    nextHandle_ += 4;
-    Handle entry;
+    size_t slot = handles_.size();
+    if (!freeSlots_.empty()) {
+        slot = freeSlots_.back();
+        freeSlots_.pop_back();
+    } else {
+        handles_.emplace_back();
+    }
+    Handle& entry = handles_[slot].emplace();
     entry.view = std::move(view);
     entry.access = access;
-    handles_.emplace(value, std::move(entry));
-    return reinterpret_cast<HKEY>(value);
+    return reinterpret_cast<HKEY>(kFirstHandle + 4 * slot);
 }
 
 MachineRegistry::Handle* MachineRegistry::handle(HKEY h) {
@@ -61,13 +70,22 @@ MachineRegistry::Handle* MachineRegistry::handle(HKEY h) {
     }
     if (const auto it = predefined_.find(value); it != predefined_.end())
         return &it->second;
-    const auto it = handles_.find(value);
-    return it == handles_.end() ? nullptr : &it->second;
+    if (value < kFirstHandle || value % 4 != 0 || (value - kFirstHandle) / 4 >= handles_.size())
+        return nullptr;
+    auto& slot = handles_[(value - kFirstHandle) / 4];
+    return slot ? &*slot : nullptr;
 }
 
 bool MachineRegistry::closeHandle(HKEY h) {
-    return handles_.erase(reinterpret_cast<uintptr_t>(h)) > 0 ||
-           predefined_.count(reinterpret_cast<uintptr_t>(h)) > 0;
+    const auto value = reinterpret_cast<uintptr_t>(h);
+    if (!handle(h))
+        return false;
+    if (predefined_.count(value))
+        return true; // closing a predefined key does nothing
+    const size_t slot = (value - kFirstHandle) / 4;
+    handles_[slot].reset();
+    freeSlots_.push_back(slot);
+    return true;
 }
 
 void MachineRegistry::keyChanged(HiveKey* key) {

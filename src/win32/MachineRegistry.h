@@ -11,8 +11,10 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -95,8 +97,10 @@ public:
     ~MachineRegistry();
 
 private:
-    std::unordered_map<uintptr_t, Handle> handles_;
-    uintptr_t nextHandle_ = 0x1000;
+    // Open handles by slot; a deque keeps entries in place as it grows, and closed
+    // slots are reused, as Windows reuses handle values.
+    std::deque<std::optional<Handle>> handles_;
+    std::vector<size_t> freeSlots_;
     std::unordered_map<uintptr_t, Handle> predefined_;
 
     std::thread flusher_;

@@ -86,21 +86,23 @@ namespace {
 LONG walkView(MachineRegistry* reg, const KeyView& from, std::u16string_view path,
               bool makeVolatile, KeyView& out, bool& created) {
     created = false;
-    KeyView view;
-    if (const LONG rc = LiveView(from, view); rc != ERROR_SUCCESS)
+    KeyView live;
+    if (const LONG rc = LiveView(from, live); rc != ERROR_SUCCESS)
         return rc;
-    std::vector<std::u16string_view> parts;
+    thread_local std::vector<std::u16string_view> parts; // kept: most calls walk a path
     if (!SplitKeyPath(path, parts))
         return ERROR_BAD_PATHNAME;
+    HiveKey* key = live.key.get();
+    HiveKey* user = live.userClass.get();
     for (const auto part : parts) {
-        KeyView next{shared(findChild(view.key.get(), part)),
-                     shared(findChild(view.userClass.get(), part)), view.merged};
-        if (next.empty()) {
+        HiveKey* nextKey = findChild(key, part);
+        HiveKey* nextUser = findChild(user, part);
+        if (!nextKey && !nextUser) {
             if (!reg)
                 return ERROR_FILE_NOT_FOUND;
             // A new key of a merged view goes to the machine's classes unless only the
             // user's part exists.
-            HiveKey* parent = view.key ? view.key.get() : view.userClass.get();
+            HiveKey* parent = key ? key : user;
             if (const LONG rc = CheckWritable(*reg, parent); rc != ERROR_SUCCESS)
                 return rc;
             if (part.size() > kMaxKeyNameLength)
@@ -114,16 +116,16 @@ LONG walkView(MachineRegistry* reg, const KeyView& from, std::u16string_view pat
             child->hive = parent->hive;
             child->security = parent->security;
             child->isVolatile = makeVolatile;
-            HiveKey* raw = parent->insertSubkey(child);
+            HiveKey* raw = parent->insertSubkey(std::move(child));
             reg->keyChanged(parent);
             raw->lastWriteTime = parent->lastWriteTime;
             created = true;
-            next = view.key ? KeyView{child, nullptr, view.merged}
-                            : KeyView{nullptr, child, view.merged};
+            (key ? nextKey : nextUser) = raw;
         }
-        view = std::move(next);
+        key = nextKey;
+        user = nextUser;
     }
-    out = std::move(view);
+    out = KeyView{shared(key), shared(user), live.merged};
     return ERROR_SUCCESS;
 }
 
