@@ -1,7 +1,8 @@
 #pragma once
-// Reading a hive file into a HiveKey tree (libhivex for the structure, a checked
-// reader of our own for what libhivex does not expose), and writing a tree as a
-// new, dense hive file.
+// Reading a hive file into a HiveKey tree (libhivex checks the file when it opens
+// it; our own checked reader takes the tree, since libhivex caps subkeys, values and
+// data below what Windows writes and does not expose class names or descriptors),
+// and writing a tree as a new, dense hive file.
 
 #include "win32/HiveKey.h"
 
