@@ -178,9 +178,9 @@ TEST(MachineBoot, ReadOnlyBootRefusesChanges) {
 }
 
 TEST(MachineBoot, FixtureMachineHoldsItsFilesAndRegistry) {
-    TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Fixture]\n\"v\"=\"1\"\n",
-                        {{"C:\\Program Files\\App\\app.exe", MzImage()},
-                         {"c:\\windows\\notes.txt", "text"}});
+    TestMachine machine(
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Fixture]\n\"v\"=\"1\"\n",
+        {{"C:\\Program Files\\App\\app.exe", MzImage()}, {"c:\\windows\\notes.txt", "text"}});
     EXPECT_EQ(readFile(machine.hostPath("Program Files/App/app.exe")).left(2), "MZ");
     // An existing folder is found whatever the spelling.
     EXPECT_EQ(readFile(machine.hostPath("WINDOWS/notes.txt")), "text");
@@ -192,8 +192,8 @@ TEST(MachineBoot, FixtureMachineHoldsItsFilesAndRegistry) {
 TEST(MachineBoot, UserHivesInTheVistaLayout) {
     TestMachine machine("[HKEY_CURRENT_USER\\Software\\Marker]\n"
                         "[HKEY_CURRENT_USER\\Software\\Classes\\.marker]\n");
-    const std::string key = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" +
-                            machine.userSid();
+    const std::string key =
+        "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + machine.userSid();
     HKEY profile = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_ALL_ACCESS, &profile), 0);
     const std::string path = "C:\\Users\\Administrator";
@@ -214,4 +214,19 @@ TEST(MachineBoot, UserHivesInTheVistaLayout) {
     RegCloseKey(key2);
     EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, ".marker", 0, KEY_READ, &key2), 0);
     RegCloseKey(key2);
+}
+
+TEST(MachineBoot, OneFileIsNeverMountedAsTwoHives) {
+    // A hostile profile whose NTUSER.DAT is the machine's SOFTWARE hive.
+    TestMachine machine;
+    machine.shutdown();
+    const std::string ntuser = machine.hostPath("Documents and Settings/Administrator/NTUSER.DAT");
+    std::filesystem::remove(ntuser);
+    std::filesystem::create_symlink(machine.hostPath("WINDOWS/system32/config/SOFTWARE"), ntuser);
+    try {
+        machine.boot();
+        ADD_FAILURE() << "booted";
+    } catch (const win32::BootError& e) {
+        EXPECT_NE(std::string(e.what()).find("same file"), std::string::npos) << e.what();
+    }
 }

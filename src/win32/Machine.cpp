@@ -157,6 +157,16 @@ private:
         if (!host)
             fail(reg_.folder + ": the hive path " + Utf16ToUtf8(windowsPath) +
                  " leads outside the machine folder");
+        // Two mounts of one file would each write it back, the second undoing the first.
+        struct stat file {};
+        if (stat(host->c_str(), &file) == 0)
+            for (const auto& other : reg_.hives) {
+                struct stat mounted {};
+                if (stat(other->hostPath.c_str(), &mounted) == 0 && mounted.st_dev == file.st_dev &&
+                    mounted.st_ino == file.st_ino)
+                    fail(reg_.folder + ": " + Utf16ToUtf8(windowsPath) + " is the same file as " +
+                         other->hostPath + ", mounted already");
+            }
         LoadedHive loaded;
         try {
             loaded = LoadHiveFile(*host);
