@@ -2,6 +2,7 @@
 // what libhivex reads, the files satisfy libhivex, hivexregedit and regfinfo, real hives
 // copy exactly, and hostile files are refused with a message instead of a crash.
 
+#include "support/HiveCompare.h"
 #include "win32/HiveFile.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@
 namespace {
 
 using namespace win32;
+using testing_support::ExpectSameTree;
 namespace fs = std::filesystem;
 
 constexpr uint32_t REG_NONE = 0, REG_SZ = 1, REG_EXPAND_SZ = 2, REG_BINARY = 3, REG_DWORD = 4,
@@ -143,44 +145,6 @@ ToolResult RunTool(const std::string& command) {
 
 ToolResult ExportWithHivexregedit(const std::string& path) {
     return RunTool("hivexregedit --export " + Quote(path) + " '\\'");
-}
-
-std::string KeyName(const HiveKey& key) {
-    std::string out;
-    for (const char16_t c : key.name)
-        out += c < 0x80 ? char(c) : '?';
-    return out;
-}
-
-// Compares names, times, class names, descriptors, values and subkey order. A key
-// written without a descriptor must come back with its parent's (the root's: the default).
-void ExpectSameTree(const HiveKey& expected, const HiveKey& actual) {
-    struct Pair {
-        const HiveKey* e;
-        const HiveKey* a;
-        std::shared_ptr<const Bytes> inherited;
-    };
-    std::vector<Pair> pending{{&expected, &actual, DefaultKeySecurity()}};
-    while (!pending.empty()) {
-        const auto [e, a, inherited] = pending.back();
-        pending.pop_back();
-        SCOPED_TRACE("key " + KeyName(*e));
-        ASSERT_EQ(e->name, a->name);
-        EXPECT_EQ(e->lastWriteTime, a->lastWriteTime);
-        EXPECT_EQ(e->className, a->className);
-        const auto security = e->security ? e->security : inherited;
-        ASSERT_TRUE(a->security);
-        EXPECT_EQ(*security, *a->security);
-        ASSERT_EQ(e->values.size(), a->values.size());
-        for (size_t i = 0; i < e->values.size(); ++i) {
-            EXPECT_EQ(e->values[i].name, a->values[i].name) << "value " << i;
-            EXPECT_EQ(e->values[i].type, a->values[i].type) << "value " << i;
-            EXPECT_EQ(e->values[i].data, a->values[i].data) << "value " << i;
-        }
-        ASSERT_EQ(e->stableSubkeys().size(), a->stableSubkeys().size());
-        for (size_t i = 0; i < e->stableSubkeys().size(); ++i)
-            pending.push_back({e->stableSubkeys()[i].get(), a->stableSubkeys()[i].get(), security});
-    }
 }
 
 // ---- an independent look at the written bytes ----------------------------------
