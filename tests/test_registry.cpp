@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace testing_support;
 
@@ -457,4 +458,28 @@ TEST(Registry, ReplaceKeyTakesEffectAtTheNextStart) {
     // Nothing is left pending.
     machine.shutdown();
     EXPECT_EQ(win32::PerformPendingReplacements(machine.folder()), std::vector<std::string>{});
+}
+
+TEST(Registry, CallsFromSeveralThreadsWhileTheBackgroundFlushRuns) {
+    TestMachine machine;
+    machine.shutdown();
+    win32::BootOptions options;
+    options.lazyFlushMilliseconds = 1;
+    machine.boot(options);
+    auto worker = [](int id) {
+        const std::string path = "SOFTWARE\\Threads\\T" + std::to_string(id);
+        for (int i = 0; i < 200; ++i) {
+            EXPECT_EQ(setString(HKEY_LOCAL_MACHINE, path.c_str(), "v", std::to_string(i)), 0);
+            EXPECT_EQ(readString(HKEY_LOCAL_MACHINE, path.c_str(), "v"), std::to_string(i));
+            subkeys(HKEY_LOCAL_MACHINE, "SOFTWARE\\Threads");
+            if (i % 50 == 25)
+                EXPECT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str()), ERROR_SUCCESS);
+        }
+    };
+    std::thread a(worker, 1), b(worker, 2);
+    a.join();
+    b.join();
+    machine.shutdown();
+    machine.boot();
+    EXPECT_EQ(subkeys(HKEY_LOCAL_MACHINE, "SOFTWARE\\Threads"), (Names{"T1", "T2"}));
 }
