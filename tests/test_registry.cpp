@@ -403,8 +403,11 @@ TEST(Registry, FlushKeyWritesTheHiveNow) {
     ASSERT_EQ(setString(HKEY_CURRENT_USER, "Software\\Now", "v", "1"), 0);
     const std::string ntuser = machine.hostPath("Documents and Settings/Administrator/NTUSER.DAT");
     EXPECT_FALSE(win32::FindKey(win32::LoadHiveFile(ntuser).root.get(), u"Software\\Now"));
+    const uint32_t before = win32::LoadHiveFile(ntuser).sequence;
     EXPECT_EQ(RegFlushKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
-    EXPECT_TRUE(win32::FindKey(win32::LoadHiveFile(ntuser).root.get(), u"Software\\Now"));
+    const auto after = win32::LoadHiveFile(ntuser);
+    EXPECT_TRUE(win32::FindKey(after.root.get(), u"Software\\Now"));
+    EXPECT_EQ(after.sequence, before + 1) << "each write counts on from the file's sequence";
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(ntuser + ".hwnew")));
 }
 

@@ -21,6 +21,9 @@ struct LoadedHive {
     std::shared_ptr<HiveKey> root;
     uint32_t minorVersion = 5;
     std::u16string fileNameField; // base block 0x30, as stored (may be empty)
+    // The larger of the base block's two sequence numbers. Windows' transaction logs
+    // carry numbers up to it; a rewrite must count on from it so no log entry looks newer.
+    uint32_t sequence = 1;
 };
 
 // Loads the whole tree. Throws HiveFileError for a file that is missing,
@@ -31,6 +34,7 @@ struct HiveWriteOptions {
     uint32_t minorVersion = 5; // 3: lf lists, big data in one cell; 5: lh lists, db cells
     std::u16string fileNameField;
     uint64_t timestamp = 0; // FILETIME of the base block; 0 = now
+    uint32_t sequence = 1;  // both sequence numbers (equal: a consistent file)
     // Name to store in the root's nk instead of root.name (a mounted hive's root is
     // known by its mount name, but its file keeps the name it was created with).
     std::optional<std::u16string> rootName;

@@ -237,6 +237,8 @@ void HiveReader::checkBaseBlock(LoadedHive& out) {
     std::u16string name = DecodeName(b + base::kFileName, base::kFileNameBytes, false);
     name.resize(std::min(name.size(), name.find(u'\0')));
     out.fileNameField = std::move(name);
+    out.sequence =
+        std::max(Read32(b + base::kPrimarySequence), Read32(b + base::kSecondarySequence));
 }
 
 // libhivex stays the judge of the file as a whole: what it refuses to open, we refuse.

@@ -348,8 +348,8 @@ void HiveWriter::planSubkeyList(KeyPlan& plan) {
 void HiveWriter::emitBaseBlock(Bytes& out) const {
     uint8_t* b = out.data();
     std::copy_n("regf", 4, b);
-    Write32(b + base::kPrimarySequence, 1);
-    Write32(b + base::kSecondarySequence, 1);
+    Write32(b + base::kPrimarySequence, options_.sequence);
+    Write32(b + base::kSecondarySequence, options_.sequence);
     Write64(b + base::kTimestamp, timestamp_);
     Write32(b + base::kMajorVersion, 1);
     Write32(b + base::kMinorVersion, options_.minorVersion);

@@ -183,6 +183,7 @@ private:
         hive->root->name = mountName;
         hive->minorVersion = loaded.minorVersion;
         hive->fileNameField = loaded.fileNameField;
+        hive->sequence = loaded.sequence;
         reg_.hives.push_back(std::move(hive));
         return *reg_.hives.back();
     }

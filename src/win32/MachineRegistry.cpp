@@ -106,7 +106,11 @@ void MachineRegistry::flushHive(Hive& hive) {
     options.minorVersion = hive.minorVersion;
     options.fileNameField = hive.fileNameField;
     options.rootName = hive.storedRootName;
+    // Counting on, as Windows does, keeps entries of an old transaction log from looking
+    // newer than what is written now.
+    options.sequence = hive.sequence + 1;
     ReplaceFileAtomically(hive.hostPath, WriteHive(*hive.root, options));
+    hive.sequence = options.sequence;
     hive.dirty = false;
 }
 

@@ -32,6 +32,7 @@ public:
     std::u16string storedRootName; // the root's name in the file
     uint32_t minorVersion = 5;
     std::u16string fileNameField;
+    uint32_t sequence = 1; // of the file as last read or written
 
     bool dirty = false;
     std::chrono::steady_clock::time_point changedAt;
