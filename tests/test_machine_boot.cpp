@@ -230,3 +230,44 @@ TEST(MachineBoot, OneFileIsNeverMountedAsTwoHives) {
         EXPECT_NE(std::string(e.what()).find("same file"), std::string::npos) << e.what();
     }
 }
+
+TEST(MachineBoot, HiveWithChangesLeftInItsTransactionLog) {
+    TestMachine machine;
+    machine.shutdown();
+    // A SYSTEM hive whose writing Windows did not finish: the sequence numbers differ.
+    const std::string system = machine.hostPath("WINDOWS/system32/config/SYSTEM");
+    QByteArray data = readFile(system);
+    auto put32 = [&](int at, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            data[at + i] = char(v >> (8 * i));
+    };
+    auto get32 = [&](int at) {
+        uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = (v << 8) | uint8_t(data[at + i]);
+        return v;
+    };
+    put32(4, get32(8) + 1);
+    uint32_t sum = 0;
+    for (int at = 0; at < 0x1FC; at += 4)
+        sum ^= get32(at);
+    put32(0x1FC, sum == 0 ? 1 : sum == 0xFFFFFFFF ? 0xFFFFFFFE : sum);
+    writeFile(system, data);
+
+    // Without a log there is nothing to lose.
+    machine.boot();
+    machine.shutdown();
+    writeFile(machine.hostPath("WINDOWS/system32/config/system.LOG"), QByteArray(512, 'L'));
+    try {
+        machine.boot();
+        ADD_FAILURE() << "booted";
+    } catch (const win32::BootError& e) {
+        EXPECT_NE(std::string(e.what()).find("system.LOG"), std::string::npos) << e.what();
+    }
+    win32::BootOptions readOnly;
+    readOnly.readOnly = true;
+    EXPECT_NO_THROW(machine.boot(readOnly));
+    machine.shutdown();
+    std::filesystem::remove(machine.hostPath("WINDOWS/system32/config/system.LOG"));
+    EXPECT_NO_THROW(machine.boot());
+}

@@ -24,6 +24,9 @@ struct LoadedHive {
     // The larger of the base block's two sequence numbers. Windows' transaction logs
     // carry numbers up to it; a rewrite must count on from it so no log entry looks newer.
     uint32_t sequence = 1;
+    // The two sequence numbers differ: Windows did not finish writing the file, and what
+    // it did not write waits in the hive's transaction log.
+    bool dirty = false;
 };
 
 // Loads the whole tree. Throws HiveFileError for a file that is missing,

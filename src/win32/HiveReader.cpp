@@ -237,8 +237,10 @@ void HiveReader::checkBaseBlock(LoadedHive& out) {
     std::u16string name = DecodeName(b + base::kFileName, base::kFileNameBytes, false);
     name.resize(std::min(name.size(), name.find(u'\0')));
     out.fileNameField = std::move(name);
-    out.sequence =
-        std::max(Read32(b + base::kPrimarySequence), Read32(b + base::kSecondarySequence));
+    const uint32_t primary = Read32(b + base::kPrimarySequence);
+    const uint32_t secondary = Read32(b + base::kSecondarySequence);
+    out.sequence = std::max(primary, secondary);
+    out.dirty = primary != secondary;
 }
 
 // libhivex stays the judge of the file as a whole: what it refuses to open, we refuse.

@@ -73,9 +73,9 @@ void addLink(HiveKey* parent, const std::u16string& name, const std::shared_ptr<
 
 class Booter {
 public:
-    Booter(MachineRegistry& reg) : reg_(reg) {}
+    Booter(MachineRegistry& reg, const BootOptions& options) : reg_(reg), options_(options) {}
 
-    void boot(const BootOptions& options) {
+    void boot() {
         reg_.ini = MachineIni::load(reg_.folder + "/" + kMachineIniFileName);
         const std::u16string systemRoot = findSystemRoot();
         const std::u16string config = systemRoot + u"\\system32\\config\\";
@@ -125,11 +125,12 @@ public:
         makeHiveList(*system.root);
         reg_.codePage = std::make_unique<CodePage>(codePageNumber(*system.root));
         markProtectedKeys();
-        reg_.readOnly = options.readOnly;
+        reg_.readOnly = options_.readOnly;
     }
 
 private:
     MachineRegistry& reg_;
+    const BootOptions& options_;
 
     [[noreturn]] void fail(const std::string& message) { throw BootError(message); }
 
@@ -173,6 +174,8 @@ private:
         } catch (const HiveFileError& e) {
             fail(std::string("Cannot mount a hive: ") + e.what());
         }
+        if (loaded.dirty && !options_.readOnly)
+            refuseUnappliedLog(windowsPath, *host);
         auto hive = std::make_unique<Hive>();
         hive->hostPath = *host;
         hive->registryPath = registryPath;
@@ -186,6 +189,22 @@ private:
         hive->sequence = loaded.sequence;
         reg_.hives.push_back(std::move(hive));
         return *reg_.hives.back();
+    }
+
+    // Writing a hive whose transaction log still holds changes would lose them for good:
+    // Windows applies a log only to a hive it finds unfinished.
+    void refuseUnappliedLog(const std::u16string& windowsPath, const std::string& host) {
+        for (const char16_t* suffix : {u".LOG", u".LOG1", u".LOG2"}) {
+            const auto log = reg_.paths->toHost(windowsPath + suffix);
+            struct stat file {};
+            if (log && stat(log->c_str(), &file) == 0 && S_ISREG(file.st_mode) && file.st_size > 0)
+                fail(host +
+                     ": Windows did not finish writing this hive; changes still wait in its "
+                     "transaction log " +
+                     *log +
+                     ". Start Windows once so that it applies the log, mount the machine "
+                     "read-only, or delete the log to work on the hive as it is");
+        }
     }
 
     // The current user: the ini's [Machine] User or Sid, else the first user profile
@@ -307,7 +326,7 @@ void BootMachine(const std::string& folder, const BootOptions& options) {
         reg->paths = std::make_unique<MachinePaths>(reg->folder);
         if (!options.readOnly)
             lock = MachineLock::acquire(reg->folder);
-        Booter(*reg).boot(options);
+        Booter(*reg, options).boot();
     } catch (const BootError&) {
         throw;
     } catch (const std::exception& e) {
