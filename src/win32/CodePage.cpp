@@ -12,10 +12,6 @@ namespace win32 {
 
 namespace {
 
-iconv_t openConverter(const char* to, const std::string& from) {
-    return iconv_open(to, from.c_str());
-}
-
 std::vector<std::string> iconvNames(unsigned number) {
     std::vector<std::string> names{"CP" + std::to_string(number),
                                    "WINDOWS-" + std::to_string(number)};
@@ -76,10 +72,10 @@ struct CodePage::Impl {
 
 CodePage::CodePage(unsigned number) : number_(number), impl_(std::make_unique<Impl>()) {
     for (const auto& name : iconvNames(number)) {
-        impl_->decoder = openConverter("UTF-16LE", name);
+        impl_->decoder = iconv_open("UTF-16LE", name.c_str());
         if (impl_->decoder == iconv_t(-1))
             continue;
-        impl_->encoder = openConverter(name.c_str(), "UTF-16LE");
+        impl_->encoder = iconv_open(name.c_str(), "UTF-16LE");
         if (impl_->encoder != iconv_t(-1))
             break;
         iconv_close(impl_->decoder);

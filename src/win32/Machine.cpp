@@ -25,17 +25,13 @@ bool isFile(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::u16string upper(std::u16string_view text) {
-    return UpcaseName(text);
-}
-
 // Replaces %NAME% references the boot can know before the environment exists.
 std::u16string expandBootVariables(std::u16string text, const std::u16string& systemRoot) {
     const std::pair<std::u16string, std::u16string> vars[] = {
         {u"%SYSTEMDRIVE%", u"C:"}, {u"%SYSTEMROOT%", systemRoot}, {u"%WINDIR%", systemRoot}};
     for (const auto& [name, value] : vars) {
-        for (size_t pos = upper(text).find(name); pos != std::u16string::npos;
-             pos = upper(text).find(name, pos + value.size()))
+        for (size_t pos = UpcaseName(text).find(name); pos != std::u16string::npos;
+             pos = UpcaseName(text).find(name, pos + value.size()))
             text.replace(pos, name.size(), value);
     }
     return text;
@@ -220,7 +216,7 @@ private:
             HiveKey* entry = list->subkeyAt(i);
             const std::u16string& sid = entry->name;
             if (wantedSid ? !NamesEqual(sid, Utf8ToUtf16(*wantedSid))
-                          : upper(sid).rfind(u"S-1-5-21-", 0) != 0)
+                          : UpcaseName(sid).rfind(u"S-1-5-21-", 0) != 0)
                 continue;
             const auto image = StringValue(*entry, u"ProfileImagePath");
             if (!image)

@@ -52,6 +52,10 @@ std::u16string widen(LPCWSTR text) {
     return text ? std::u16string(text) : std::u16string();
 }
 
+std::u16string widen(MachineRegistry*, LPCWSTR text) {
+    return widen(text);
+}
+
 bool isStringType(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
@@ -410,32 +414,32 @@ LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchVa
     return enumValue(hKey, dwIndex, lpValueName, lpcchValueName, lpType, lpData, lpcbData);
 }
 
-LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
-                      LPDWORD lpcbData) {
+namespace {
+
+template <typename Char>
+LONG queryValue(HKEY hKey, const Char* valueName, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
     Call call;
     KeyView view;
     if (const LONG rc = viewOf(call.reg, hKey, KEY_QUERY_VALUE, view); rc != ERROR_SUCCESS)
         return rc;
-    const HiveValue* value = FindViewValue(view, widen(call.reg, lpValueName));
+    const HiveValue* value = FindViewValue(view, widen(call.reg, valueName));
     if (!value)
         return ERROR_FILE_NOT_FOUND;
-    if (lpType)
-        *lpType = value->type;
-    return copyData(ansiData(call.reg, *value), lpData, lpcbData);
+    if (type)
+        *type = value->type;
+    return copyData(dataFor(call.reg, *value, Char()), data, dataSize);
+}
+
+} // namespace
+
+LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
+                      LPDWORD lpcbData) {
+    return queryValue(hKey, lpValueName, lpType, lpData, lpcbData);
 }
 
 LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
                       LPDWORD lpcbData) {
-    Call call;
-    KeyView view;
-    if (const LONG rc = viewOf(call.reg, hKey, KEY_QUERY_VALUE, view); rc != ERROR_SUCCESS)
-        return rc;
-    const HiveValue* value = FindViewValue(view, widen(lpValueName));
-    if (!value)
-        return ERROR_FILE_NOT_FOUND;
-    if (lpType)
-        *lpType = value->type;
-    return copyData(value->data, lpData, lpcbData);
+    return queryValue(hKey, lpValueName, lpType, lpData, lpcbData);
 }
 
 LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
