@@ -1,0 +1,147 @@
+#include "registry/DateTime.h"
+
+#include "win32/Nls.h"
+
+#include <QLocale>
+#include <cctype>
+#include <cmath>
+
+namespace {
+
+const QDate kEpoch(1899, 12, 30);
+constexpr qint64 kMillisecondsPerDay = 86'400'000;
+
+std::string toAnsi(const QString& text) {
+    if (text.isEmpty())
+        return {};
+    const auto* wide = reinterpret_cast<LPCWSTR>(text.utf16());
+    const int size = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string ansi(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), ansi.data(), size, nullptr,
+                        nullptr);
+    return ansi;
+}
+
+std::string twoDigits(int n) {
+    return n < 10 ? "0" + std::to_string(n) : std::to_string(n);
+}
+
+bool startsWithNoCase(std::string_view text, size_t at, std::string_view word) {
+    if (text.size() - at < word.size())
+        return false;
+    for (size_t i = 0; i < word.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[at + i])) != word[i])
+            return false;
+    return true;
+}
+
+size_t runLength(std::string_view text, size_t at) {
+    const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text[at])));
+    size_t n = 0;
+    while (at + n < text.size() && std::tolower(static_cast<unsigned char>(text[at + n])) == c)
+        ++n;
+    return n;
+}
+
+} // namespace
+
+TDateTime DateTimeFromQDateTime(const QDateTime& time) {
+    const qint64 days = kEpoch.daysTo(time.date());
+    const double fraction =
+        static_cast<double>(time.time().msecsSinceStartOfDay()) / kMillisecondsPerDay;
+    // Before the epoch the fraction counts forward from the negative day, as stored.
+    return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
+}
+
+QDateTime QDateTimeFromDateTime(TDateTime time) {
+    const double whole = std::trunc(time);
+    const double fraction = std::fabs(time - whole);
+    qint64 ms = std::llround(fraction * kMillisecondsPerDay);
+    qint64 days = static_cast<qint64>(whole);
+    if (ms >= kMillisecondsPerDay) { // rounding reached midnight
+        ms -= kMillisecondsPerDay;
+        days += time >= 0 ? 1 : -1;
+    }
+    return QDateTime(kEpoch.addDays(days), QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)));
+}
+
+TDateTime Now() {
+    return DateTimeFromQDateTime(QDateTime::currentDateTime());
+}
+
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second) {
+    return DateTimeFromQDateTime(QDateTime(QDate(year, month, day), QTime(hour, minute, second)));
+}
+
+std::string FormatDateTime(std::string_view pattern, TDateTime time) {
+    const QDateTime moment = QDateTimeFromDateTime(time);
+    const QDate date = moment.date();
+    const QTime clock = moment.time();
+    const bool twelveHour = [&] {
+        for (size_t i = 0; i < pattern.size(); ++i)
+            if (startsWithNoCase(pattern, i, "am/pm"))
+                return true;
+        return false;
+    }();
+
+    std::string out;
+    bool afterHour = false; // "mm" right after an hour means minutes
+    for (size_t i = 0; i < pattern.size();) {
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(pattern[i])));
+        if (pattern[i] == '"') {
+            const size_t end = pattern.find('"', i + 1);
+            const size_t stop = end == std::string_view::npos ? pattern.size() : end;
+            out.append(pattern.substr(i + 1, stop - i - 1));
+            i = stop + 1;
+            continue;
+        }
+        if (startsWithNoCase(pattern, i, "am/pm")) {
+            out += clock.hour() < 12 ? "am" : "pm";
+            i += 5;
+            continue;
+        }
+        const size_t n = runLength(pattern, i);
+        switch (c) {
+        case 'y':
+            out += n <= 2 ? twoDigits(date.year() % 100) : std::to_string(date.year());
+            break;
+        case 'm':
+            if (afterHour && n <= 2)
+                out += n == 2 ? twoDigits(clock.minute()) : std::to_string(clock.minute());
+            else if (n >= 4)
+                out += toAnsi(QLocale().monthName(date.month(), QLocale::LongFormat));
+            else if (n == 3)
+                out += toAnsi(QLocale().monthName(date.month(), QLocale::ShortFormat));
+            else
+                out += n == 2 ? twoDigits(date.month()) : std::to_string(date.month());
+            break;
+        case 'd':
+            out += n >= 2 ? twoDigits(date.day()) : std::to_string(date.day());
+            break;
+        case 'h': {
+            int hour = clock.hour();
+            if (twelveHour) {
+                hour %= 12;
+                if (hour == 0)
+                    hour = 12;
+            }
+            out += n >= 2 ? twoDigits(hour) : std::to_string(hour);
+            break;
+        }
+        case 'n':
+            out += n >= 2 ? twoDigits(clock.minute()) : std::to_string(clock.minute());
+            break;
+        case 's':
+            out += n >= 2 ? twoDigits(clock.second()) : std::to_string(clock.second());
+            break;
+        default:
+            out.append(pattern.substr(i, n));
+            break;
+        }
+        if (c != ' ' && c != ':' && c != '.')
+            afterHour = c == 'h';
+        i += n;
+    }
+    return out;
+}
