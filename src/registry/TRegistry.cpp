@@ -1,0 +1,248 @@
+#include "registry/TRegistry.h"
+
+#include "win32/Registry.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+std::string quoted(const char* what, const std::string& name) {
+    return std::string(what) + " '" + name + "'";
+}
+
+[[noreturn]] void invalidType(const std::string& name) {
+    throw ERegistryException(quoted("Invalid data type for", name));
+}
+
+[[noreturn]] void readFailed(const std::string& name) {
+    throw ERegistryException(quoted("Failed to get data for", name));
+}
+
+TRegDataType dataTypeOf(DWORD type) {
+    switch (type) {
+    case REG_SZ:
+        return TRegDataType::rdString;
+    case REG_EXPAND_SZ:
+        return TRegDataType::rdExpandString;
+    case REG_DWORD:
+        return TRegDataType::rdInteger;
+    case REG_BINARY:
+        return TRegDataType::rdBinary;
+    default:
+        return TRegDataType::rdUnknown;
+    }
+}
+
+} // namespace
+
+TRegistry::TRegistry(REGSAM access) : access_(access) {}
+
+TRegistry::~TRegistry() {
+    CloseKey();
+}
+
+void TRegistry::SetRootKey(HKEY root) {
+    CloseKey();
+    root_ = root;
+}
+
+HKEY TRegistry::baseKeyFor(const std::string& path, std::string& relative) const {
+    if (!path.empty() && path.front() == '\\') {
+        relative = path.substr(1);
+        return root_;
+    }
+    relative = path;
+    return current_ ? current_ : root_;
+}
+
+bool TRegistry::open(const std::string& key, REGSAM access, bool canCreate) {
+    std::string relative;
+    const HKEY base = baseKeyFor(key, relative);
+    HKEY opened = nullptr;
+    const LONG rc =
+        canCreate ? RegCreateKeyExA(base, relative.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                    access, nullptr, &opened, nullptr)
+                  : RegOpenKeyExA(base, relative.c_str(), 0, access, &opened);
+    if (rc != ERROR_SUCCESS)
+        return false;
+    CloseKey();
+    current_ = opened;
+    return true;
+}
+
+bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
+    return open(key, access_, canCreate);
+}
+
+bool TRegistry::OpenKeyReadOnly(const std::string& key) {
+    return open(key, KEY_READ, false);
+}
+
+void TRegistry::CloseKey() {
+    if (current_) {
+        RegCloseKey(current_);
+        current_ = nullptr;
+    }
+}
+
+bool TRegistry::KeyExists(const std::string& key) {
+    std::string relative;
+    const HKEY base = baseKeyFor(key, relative);
+    HKEY opened = nullptr;
+    const LONG rc = RegOpenKeyExA(base, relative.c_str(), 0, KEY_READ, &opened);
+    if (rc == ERROR_SUCCESS)
+        RegCloseKey(opened);
+    return rc == ERROR_SUCCESS || rc == ERROR_ACCESS_DENIED;
+}
+
+bool TRegistry::ValueExists(const std::string& name) {
+    DWORD type = 0, size = 0;
+    return queryInfo(name, type, size);
+}
+
+void TRegistry::GetKeyNames(std::vector<std::string>& list) {
+    list.clear();
+    if (!current_)
+        return;
+    TRegKeyInfo info;
+    GetKeyInfo(info);
+    std::vector<char> name(info.MaxSubKeyLen + 1);
+    for (DWORD i = 0;; ++i) {
+        DWORD size = DWORD(name.size());
+        const LONG rc =
+            RegEnumKeyExA(current_, i, name.data(), &size, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_MORE_DATA) {
+            // A longer name than the key reported: the key changed meanwhile.
+            name.resize(name.size() * 2 + 256);
+            --i;
+            continue;
+        }
+        if (rc != ERROR_SUCCESS)
+            break;
+        list.emplace_back(name.data(), size);
+    }
+}
+
+void TRegistry::GetValueNames(std::vector<std::string>& list) {
+    list.clear();
+    if (!current_)
+        return;
+    TRegKeyInfo info;
+    GetKeyInfo(info);
+    std::vector<char> name(info.MaxValueLen + 1);
+    for (DWORD i = 0;; ++i) {
+        DWORD size = DWORD(name.size());
+        const LONG rc =
+            RegEnumValueA(current_, i, name.data(), &size, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_MORE_DATA) {
+            name.resize(name.size() * 2 + 256);
+            --i;
+            continue;
+        }
+        if (rc != ERROR_SUCCESS)
+            break;
+        list.emplace_back(name.data(), size);
+    }
+}
+
+bool TRegistry::GetKeyInfo(TRegKeyInfo& info) {
+    info = TRegKeyInfo{};
+    if (!current_)
+        return false;
+    const LONG rc = RegQueryInfoKeyA(current_, nullptr, nullptr, nullptr, &info.NumSubKeys,
+                                     &info.MaxSubKeyLen, nullptr, &info.NumValues,
+                                     &info.MaxValueLen, &info.MaxDataLen, nullptr, &info.FileTime);
+    if (rc != ERROR_SUCCESS) {
+        info = TRegKeyInfo{};
+        return false;
+    }
+    return true;
+}
+
+bool TRegistry::queryInfo(const std::string& name, DWORD& type, DWORD& size) const {
+    if (!current_)
+        return false;
+    size = 0;
+    return RegQueryValueExA(current_, name.c_str(), nullptr, &type, nullptr, &size) ==
+           ERROR_SUCCESS;
+}
+
+TRegDataType TRegistry::GetDataType(const std::string& name) {
+    DWORD type = 0, size = 0;
+    return queryInfo(name, type, size) ? dataTypeOf(type) : TRegDataType::rdUnknown;
+}
+
+int TRegistry::GetDataSize(const std::string& name) {
+    DWORD type = 0, size = 0;
+    return queryInfo(name, type, size) ? int(size) : -1;
+}
+
+void TRegistry::readData(const std::string& name, void* buffer, DWORD& size) const {
+    if (!current_ || RegQueryValueExA(current_, name.c_str(), nullptr, nullptr,
+                                      static_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS)
+        readFailed(name);
+}
+
+std::string TRegistry::ReadString(const std::string& name) {
+    DWORD type = 0, size = 0;
+    if (!queryInfo(name, type, size))
+        readFailed(name);
+    if (type != REG_SZ && type != REG_EXPAND_SZ)
+        invalidType(name);
+    std::string text(size, '\0');
+    if (size > 0)
+        readData(name, text.data(), size);
+    text.resize(std::min<size_t>(size, std::strlen(text.c_str())));
+    return text;
+}
+
+int32_t TRegistry::ReadInteger(const std::string& name) {
+    DWORD type = 0, size = 0;
+    if (!queryInfo(name, type, size))
+        readFailed(name);
+    if (type != REG_DWORD)
+        invalidType(name);
+    if (size != sizeof(int32_t))
+        readFailed(name); // a malformed DWORD: no number can be made of it
+    int32_t value = 0;
+    readData(name, &value, size);
+    return value;
+}
+
+int TRegistry::ReadBinaryData(const std::string& name, void* buffer, int size) {
+    DWORD type = 0, needed = 0;
+    if (!queryInfo(name, type, needed))
+        readFailed(name);
+    const TRegDataType kind = dataTypeOf(type);
+    if (kind != TRegDataType::rdBinary && kind != TRegDataType::rdUnknown)
+        invalidType(name);
+    if (size < 0 || needed > DWORD(size))
+        readFailed(name);
+    DWORD got = DWORD(size);
+    readData(name, buffer, got);
+    return int(got);
+}
+
+void TRegistry::WriteString(const std::string& name, const std::string& value) {
+    if (!current_ || RegSetValueExA(current_, name.c_str(), 0, REG_SZ,
+                                    reinterpret_cast<const BYTE*>(value.c_str()),
+                                    DWORD(value.size() + 1)) != ERROR_SUCCESS)
+        throw ERegistryException(quoted("Failed to set data for", name));
+}
+
+bool TRegistry::DeleteValue(const std::string& name) {
+    return current_ && RegDeleteValueA(current_, name.c_str()) == ERROR_SUCCESS;
+}
+
+bool TRegistry::DeleteKey(const std::string& key) {
+    std::string relative;
+    const HKEY base = baseKeyFor(key, relative);
+    while (!relative.empty() && relative.back() == '\\')
+        relative.pop_back();
+    // An empty path would name the base key itself, which is never what a caller
+    // deleting "a key below" means.
+    if (relative.empty())
+        return false;
+    return RegDeleteTreeA(base, relative.c_str()) == ERROR_SUCCESS;
+}
