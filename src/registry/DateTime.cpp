@@ -8,8 +8,12 @@
 
 namespace {
 
-const QDate kEpoch(1899, 12, 30);
 constexpr qint64 kMillisecondsPerDay = 86'400'000;
+
+// A function, not a global: callers may run during the start-up of other globals.
+QDate epoch() {
+    return QDate(1899, 12, 30);
+}
 
 std::string toAnsi(const QString& text) {
     if (text.isEmpty())
@@ -47,7 +51,7 @@ size_t runLength(std::string_view text, size_t at) {
 } // namespace
 
 TDateTime DateTimeFromQDateTime(const QDateTime& time) {
-    const qint64 days = kEpoch.daysTo(time.date());
+    const qint64 days = epoch().daysTo(time.date());
     const double fraction =
         static_cast<double>(time.time().msecsSinceStartOfDay()) / kMillisecondsPerDay;
     // Before the epoch the fraction counts forward from the negative day, as stored.
@@ -63,7 +67,7 @@ QDateTime QDateTimeFromDateTime(TDateTime time) {
         ms -= kMillisecondsPerDay;
         days += time >= 0 ? 1 : -1;
     }
-    return QDateTime(kEpoch.addDays(days), QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)));
+    return QDateTime(epoch().addDays(days), QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)));
 }
 
 TDateTime Now() {

@@ -1,0 +1,25 @@
+#include "store/OptionValues.h"
+
+#include "store/SettingsNames.h"
+#include "store/fxRegistryFile.h"
+
+#include <QFileInfo>
+
+void WriteOptionString(const std::string& storeFile, std::string_view name, std::string_view text) {
+    TfxRegFile store(storeFile);
+    store.OpenKey(kOptionsKey, true);
+    store.WriteString(name, text);
+    store.CloseKey();
+}
+
+void ResetLastRunValues(const std::string& storeFile) {
+    if (!QFileInfo::exists(QString::fromStdString(storeFile)))
+        return;
+    TfxRegFile store(storeFile);
+    if (store.OpenKey(kOptionsKey, false)) {
+        store.WriteString(kLastScanValue, "");
+        store.WriteString(kLastBackupValue, "");
+        store.WriteString(kLastCompactValue, "");
+    }
+    store.CloseKey();
+}

@@ -1,0 +1,54 @@
+#include "store/ProgramFolder.h"
+
+#include "store/SettingsNames.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <filesystem>
+#include <mutex>
+
+namespace {
+
+std::mutex overrideLock;
+std::string overrideFolder;
+
+std::string withTrailingSeparator(std::string folder) {
+    if (folder.empty() || folder.back() != '/')
+        folder.push_back('/');
+    return folder;
+}
+
+QString executableFolder() {
+    if (QCoreApplication::instance())
+        return QCoreApplication::applicationDirPath();
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? QDir::currentPath() : QString::fromStdString(self.parent_path().string());
+}
+
+} // namespace
+
+std::string ProgramFolder() {
+    {
+        std::lock_guard lock(overrideLock);
+        if (!overrideFolder.empty())
+            return overrideFolder;
+    }
+    const QString folder = executableFolder();
+    if (QFileInfo(folder).isWritable())
+        return withTrailingSeparator(folder.toStdString());
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir().mkpath(data);
+    return withTrailingSeparator(data.toStdString());
+}
+
+void SetProgramFolder(const std::string& folder) {
+    std::lock_guard lock(overrideLock);
+    overrideFolder = folder.empty() ? std::string() : withTrailingSeparator(folder);
+}
+
+std::string StoreFilePath() {
+    return ProgramFolder() + kStoreFileName;
+}

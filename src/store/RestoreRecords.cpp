@@ -1,0 +1,87 @@
+#include "store/RestoreRecords.h"
+
+#include "store/SettingsNames.h"
+#include "store/StoreFormat.h"
+#include "store/fxRegistryFile.h"
+#include "win32/Nls.h"
+
+#include <QFileInfo>
+#include <vector>
+
+namespace {
+
+std::string upperCase(std::string_view text) {
+    std::string upper(text);
+    if (!upper.empty())
+        CharUpperBuffA(upper.data(), static_cast<DWORD>(upper.size()));
+    return upper;
+}
+
+bool sameText(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && upperCase(a) == upperCase(b);
+}
+
+std::string restoreKey(std::string_view name) {
+    return std::string(kRestoresKey) + "\\" + std::string(name);
+}
+
+} // namespace
+
+bool AddRestoreRecord(const std::string& storeFile, std::string_view action,
+                      std::string_view backupName, TDateTime dateCreated, TDateTime keyTime) {
+    TfxRegFile store(storeFile);
+    bool recorded = false;
+    if (store.OpenKey(kRestoresKey, false)) {
+        std::vector<std::string> names;
+        store.GetKeyNames(names);
+        for (const std::string& name : names) {
+            store.CloseKey();
+            if (store.OpenKey(restoreKey(name), false) && store.ValueExists(kBackupNameValue) &&
+                sameText(store.ReadString(kBackupNameValue), backupName)) {
+                recorded = true;
+                break;
+            }
+        }
+    }
+    if (!recorded) {
+        store.OpenKey(restoreKey(FormatDateTime(kRestoreKeyTimeFormat, keyTime)), true);
+        store.WriteString(kActionValue, action);
+        store.WriteString(kBackupNameValue, backupName);
+        store.WriteDateTime(kDateCreatedValue, dateCreated);
+    }
+    store.CloseKey();
+    return !recorded;
+}
+
+bool DeleteRestoreRecord(const std::string& storeFile, std::string_view action,
+                         std::string_view backupName, std::string_view dateCreated) {
+    if (!QFileInfo::exists(QString::fromStdString(storeFile)))
+        return false;
+    TfxRegFile store(storeFile);
+    bool removed = false;
+    if (store.OpenKey(kRestoresKey, false)) {
+        std::vector<std::string> names;
+        store.GetKeyNames(names);
+        for (const std::string& name : names) {
+            store.CloseKey();
+            // A record whose date is not a date-time cannot match, and must not stop the
+            // search for the one that does.
+            if (!store.OpenKey(restoreKey(name), false) || !store.ValueExists(kActionValue) ||
+                !store.ValueExists(kBackupNameValue) ||
+                store.ValueDataType(kDateCreatedValue) != store::kTypeDateTime)
+                continue;
+            const std::string recordAction = store.ReadString(kActionValue);
+            const std::string recordDate =
+                FormatDateTime(kDateCreatedTextFormat, store.ReadDateTime(kDateCreatedValue));
+            const std::string recordName = store.ReadString(kBackupNameValue);
+            if (sameText(recordAction, action) && sameText(recordDate, dateCreated) &&
+                sameText(recordName, backupName)) {
+                store.DeleteKey(restoreKey(name));
+                removed = true;
+                break;
+            }
+        }
+    }
+    store.CloseKey();
+    return removed;
+}

@@ -1,0 +1,123 @@
+#pragma once
+// TfxRegFile: a store file opened as a small registry. One key is current at a time,
+// opened by a path of names separated by "\" (a leading "\" starts at the root), and
+// its values are read and written by name. Every change is written through at once.
+// Names are bytes of the ANSI code page and compared case-sensitively.
+
+#include "registry/DateTime.h"
+#include "store/StoreFormat.h"
+#include "store/StoreStream.h"
+#include "store/fxRecList.h"
+#include "store/fxRegCacheManager.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QIODevice;
+
+class TfxRegFile {
+public:
+    enum class Access { ReadWrite, ReadOnly };
+
+    // ReadWrite creates a missing file and initialises an empty one. ReadOnly changes
+    // nothing: a file that holds no store yet fails, and every write fails.
+    // Throws StoreError with the store's messages.
+    explicit TfxRegFile(const std::string& fileName, Access access = Access::ReadWrite);
+    TfxRegFile(const TfxRegFile&) = delete;
+    TfxRegFile& operator=(const TfxRegFile&) = delete;
+
+    // False when a name is missing and not created; the deepest key reached stays current.
+    bool OpenKey(std::string_view path, bool create);
+    void CloseKey();
+
+    bool ValueExists(std::string_view name);
+    void GetKeyNames(std::vector<std::string>& list);
+    void GetValueNames(std::vector<std::string>& list);
+
+    // Any value with out-of-record data, up to its first zero byte; empty otherwise.
+    std::string ReadString(std::string_view name);
+    // These fail with "Value is not assigned with current data type" for a value of
+    // another type, and give 0 / false for a missing value.
+    int32_t ReadInteger(std::string_view name);
+    bool ReadBool(std::string_view name);
+    TDateTime ReadDateTime(std::string_view name);
+    // The out-of-record bytes, written from position 0; nothing for other values.
+    void ReadData(std::string_view name, QIODevice& stream);
+
+    void WriteString(std::string_view name, std::string_view text);
+    void WriteInteger(std::string_view name, int32_t number);
+    void WriteBool(std::string_view name, bool flag);
+    void WriteDateTime(std::string_view name, TDateTime time);
+
+    void DeleteValue(std::string_view name);
+    // Removes the key and everything below it; false when the key does not exist. The key
+    // that was current stays current unless it was removed too, then the root is.
+    bool DeleteKey(std::string_view path);
+
+    // The type code of a value of the current key, -1 when there is none.
+    int ValueDataType(std::string_view name);
+
+    const std::string& FileName() const { return stream_.fileName(); }
+    const store::StoreHeader& Header() const { return header_; }
+    const TfxRecList& Index() const { return index_; }
+    const TfxRegCacheManager& Cache() const { return cache_; }
+    // All zeros (Id 0) while no key is current.
+    const store::StoreRecord& CurrentKey() const { return current_; }
+    int32_t CurrentKeyOffset() const { return currentOffset_; }
+
+private:
+    struct Lookup {
+        bool found = false;
+        int32_t position = 0; // the match, or where the record belongs
+        int32_t offset = 0;
+        store::StoreRecord record;
+    };
+
+    void initialiseNewFile();
+    void openExistingFile(int64_t fileSize);
+    void checkHeader(int64_t fileSize) const;
+    void loadIndex(int64_t fileSize);
+    void createRoot();
+    void resync();
+    template <typename Operation> auto changing(Operation operation);
+
+    store::StoreRecord readRecord(int32_t offset);
+    store::StoreRecord readRecordDirect(int32_t offset, const char* shortReadMessage) const;
+    std::string readValueData(int32_t offset);
+    void writeRecordAt(int32_t offset, const store::StoreRecord& record,
+                       const char* shortWriteMessage);
+    void writeHeader();
+
+    Lookup find(int32_t parentId, uint8_t kind, std::string_view name);
+    void listNames(int32_t parentId, uint8_t kind, std::vector<std::string>& list);
+    Lookup findTypedValue(std::string_view name, uint8_t dataType);
+
+    int32_t placeSlot(uint8_t dataType, int32_t dataSize);
+    void freeRecord(int32_t offset, store::StoreRecord record);
+    std::pair<int32_t, store::StoreRecord> writeRecord(store::StoreRecord record,
+                                                       std::string_view data);
+    void writeValue(std::string_view name, uint8_t dataType, int32_t dataSize,
+                    const uint8_t* inlineData, std::string_view data);
+    void removeEntry(const Lookup& entry);
+    void deleteTree(const store::StoreRecord& key, std::vector<int32_t>& removedIds);
+
+    int32_t allocateBlock();
+    int32_t indexBlock(int32_t directorySlot);
+    void writeIndexSlots(int32_t from, int32_t to);
+    void ensureRoom(int64_t growth) const;
+
+    void requireWritable() const;
+    void requireOpenKey() const;
+    void requireUsable() const;
+    static void checkName(std::string_view name);
+
+    store::StoreStream stream_;
+    TfxRecList index_;
+    store::StoreHeader header_;
+    store::StoreRecord current_;
+    int32_t currentOffset_ = 0;
+    TfxRegCacheManager cache_{64};
+    bool broken_ = false;
+};
