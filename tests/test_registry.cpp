@@ -475,8 +475,9 @@ TEST(Registry, CallsFromSeveralThreadsWhileTheBackgroundFlushRuns) {
             EXPECT_EQ(setString(HKEY_LOCAL_MACHINE, path.c_str(), "v", std::to_string(i)), 0);
             EXPECT_EQ(readString(HKEY_LOCAL_MACHINE, path.c_str(), "v"), std::to_string(i));
             subkeys(HKEY_LOCAL_MACHINE, "SOFTWARE\\Threads");
-            if (i % 50 == 25)
+            if (i % 50 == 25) {
                 EXPECT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str()), ERROR_SUCCESS);
+            }
         }
     };
     std::thread a(worker, 1), b(worker, 2);

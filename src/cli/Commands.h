@@ -10,6 +10,8 @@ std::unique_ptr<Command> MakeRegImportCommand();
 std::unique_ptr<Command> MakeRegSaveCommand();
 std::unique_ptr<Command> MakeRegDeleteCommand();
 std::unique_ptr<Command> MakeRegQueryCommand();
+std::unique_ptr<Command> MakeRestartCommand();
+std::unique_ptr<Command> MakeInfoCommand();
 std::unique_ptr<Command> MakeStoreDumpCommand();
 std::unique_ptr<Command> MakeStoreRunCommand();
 

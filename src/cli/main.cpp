@@ -16,6 +16,8 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
     commands.push_back(MakeRegSaveCommand());
     commands.push_back(MakeRegDeleteCommand());
     commands.push_back(MakeRegQueryCommand());
+    commands.push_back(MakeRestartCommand());
+    commands.push_back(MakeInfoCommand());
     commands.push_back(MakeStoreDumpCommand());
     commands.push_back(MakeStoreRunCommand());
     return commands;

@@ -102,40 +102,28 @@ bool TRegistry::ValueExists(const std::string& name) {
 }
 
 void TRegistry::GetKeyNames(std::vector<std::string>& list) {
-    list.clear();
-    if (!current_)
-        return;
-    TRegKeyInfo info;
-    GetKeyInfo(info);
-    std::vector<char> name(info.MaxSubKeyLen + 1);
-    for (DWORD i = 0;; ++i) {
-        DWORD size = DWORD(name.size());
-        const LONG rc =
-            RegEnumKeyExA(current_, i, name.data(), &size, nullptr, nullptr, nullptr, nullptr);
-        if (rc == ERROR_MORE_DATA) {
-            // A longer name than the key reported: the key changed meanwhile.
-            name.resize(name.size() * 2 + 256);
-            --i;
-            continue;
-        }
-        if (rc != ERROR_SUCCESS)
-            break;
-        list.emplace_back(name.data(), size);
-    }
+    enumerateNames(list, false);
 }
 
 void TRegistry::GetValueNames(std::vector<std::string>& list) {
+    enumerateNames(list, true);
+}
+
+void TRegistry::enumerateNames(std::vector<std::string>& list, bool values) {
     list.clear();
     if (!current_)
         return;
     TRegKeyInfo info;
     GetKeyInfo(info);
-    std::vector<char> name(info.MaxValueLen + 1);
+    std::vector<char> name((values ? info.MaxValueLen : info.MaxSubKeyLen) + 1);
     for (DWORD i = 0;; ++i) {
         DWORD size = DWORD(name.size());
-        const LONG rc =
-            RegEnumValueA(current_, i, name.data(), &size, nullptr, nullptr, nullptr, nullptr);
+        const LONG rc = values ? RegEnumValueA(current_, i, name.data(), &size, nullptr, nullptr,
+                                               nullptr, nullptr)
+                               : RegEnumKeyExA(current_, i, name.data(), &size, nullptr, nullptr,
+                                               nullptr, nullptr);
         if (rc == ERROR_MORE_DATA) {
+            // A longer name than the key reported: the key changed meanwhile.
             name.resize(name.size() * 2 + 256);
             --i;
             continue;

@@ -86,6 +86,7 @@ public:
     bool DeleteKey(const std::string& key);
 
 private:
+    void enumerateNames(std::vector<std::string>& list, bool values);
     // The key a path starts from, and the path without its leading "\".
     HKEY baseKeyFor(const std::string& path, std::string& relative) const;
     bool open(const std::string& key, REGSAM access, bool canCreate);

@@ -52,6 +52,46 @@ std::string SystemErrorText(LONG code) {
         return "Cannot create a stable subkey under a volatile parent key.";
     case ERROR_PRIVILEGE_NOT_HELD:
         return "A required privilege is not held by the client.";
+    case ERROR_NO_MORE_FILES:
+        return "There are no more files.";
+    case ERROR_NOT_READY:
+        return "The device is not ready.";
+    case ERROR_SHARING_VIOLATION:
+        return "The process cannot access the file because it is being used by another process.";
+    case ERROR_FILE_EXISTS:
+        return "The file exists.";
+    case ERROR_DISK_FULL:
+        return "There is not enough space on the disk.";
+    case ERROR_INSUFFICIENT_BUFFER:
+        return "The data area passed to a system call is too small.";
+    case ERROR_INVALID_NAME:
+        return "The filename, directory name, or volume label syntax is incorrect.";
+    case ERROR_MOD_NOT_FOUND:
+        return "The specified module could not be found.";
+    case ERROR_PROC_NOT_FOUND:
+        return "The specified procedure could not be found.";
+    case ERROR_DIR_NOT_EMPTY:
+        return "The directory is not empty.";
+    case ERROR_BAD_EXE_FORMAT:
+        return "The specified program is not a valid application.";
+    case ERROR_ENVVAR_NOT_FOUND:
+        return "The system could not find the environment option that was entered.";
+    case ERROR_FILENAME_EXCED_RANGE:
+        return "The filename or extension is too long.";
+    case ERROR_DIRECTORY:
+        return "The directory name is invalid.";
+    case ERROR_NOT_ALL_ASSIGNED:
+        return "Not all privileges or groups referenced are assigned to the caller.";
+    case ERROR_NO_SUCH_PRIVILEGE:
+        return "A specified privilege does not exist.";
+    case ERROR_NONE_MAPPED:
+        return "No mapping between account names and security IDs was done.";
+    case ERROR_INVALID_ACL:
+        return "The access control list (ACL) structure is invalid.";
+    case ERROR_INVALID_SID:
+        return "The security ID structure is invalid.";
+    case ERROR_INVALID_SECURITY_DESCR:
+        return "The security descriptor structure is invalid.";
     default:
         return "Error " + std::to_string(code) + ".";
     }

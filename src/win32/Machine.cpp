@@ -4,7 +4,10 @@
 #include "win32/HiveValues.h"
 #include "win32/MachineLock.h"
 #include "win32/MachineRegistry.h"
+#include "win32/RegistryEditor.h"
 #include "win32/RegistryViews.h"
+#include "win32/Token.h"
+#include "win32/Version.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -73,6 +76,7 @@ public:
 
     void boot() {
         reg_.ini = MachineIni::load(reg_.folder + "/" + kMachineIniFileName);
+        CheckVersionSettings(reg_.ini);
         const std::u16string systemRoot = findSystemRoot();
         const std::u16string config = systemRoot + u"\\system32\\config\\";
 
@@ -121,6 +125,7 @@ public:
         makeHiveList(*system.root);
         reg_.codePage = std::make_unique<CodePage>(codePageNumber(*system.root));
         markProtectedKeys();
+        reg_.token = MakeProcessToken(reg_);
         reg_.readOnly = options_.readOnly;
     }
 
@@ -334,6 +339,8 @@ void BootMachine(const std::string& folder, const BootOptions& options) {
 }
 
 void ShutdownMachine() {
+    // The registry editor's imports write to the machine: they end before it goes.
+    FinishRegistryImports();
     std::lock_guard guard(g_bootLock);
     std::unique_ptr<MachineRegistry> reg = takeCurrentRegistry();
     if (!reg)

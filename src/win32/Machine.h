@@ -43,6 +43,13 @@ LONG SaveKeyToHostFile(HKEY hKey, const std::string& hostPath);
 // replacement that could not be made (an empty list when all were made).
 std::vector<std::string> PerformPendingReplacements(const std::string& folder);
 
+// A replacement RegReplaceKey recorded, as Windows paths on the machine's drive C:.
+struct PendingReplacement {
+    std::string hive, newFile, oldFile; // UTF-8
+};
+// The replacements waiting in `folder` for the next start, in the order they were made.
+std::vector<PendingReplacement> PendingReplacementsOf(const std::string& folder);
+
 // Name of the lock file in a machine folder.
 inline constexpr const char* kMachineLockFileName = "hivewarden.lock";
 // Name of the optional settings file at a machine's root.

@@ -25,10 +25,6 @@ std::unique_ptr<MachineRegistry> takeCurrentRegistry() {
     return std::move(g_registry);
 }
 
-bool PrivilegeEnabled(const char*) {
-    return true;
-}
-
 MachineRegistry::~MachineRegistry() {
     stopFlusher();
 }

@@ -22,6 +22,8 @@
 
 namespace win32 {
 
+class ProcessToken; // win32/Token.h
+
 // One hive file mounted in the registry.
 class Hive {
 public:
@@ -71,6 +73,7 @@ public:
     std::shared_ptr<HiveKey> machineClasses; // HKLM\SOFTWARE\Classes, may be null
     std::shared_ptr<HiveKey> currentConfig;  // HKCC, may be null
     std::u16string userSid;
+    std::shared_ptr<ProcessToken> token; // the process's access token on this machine
 
     // --- handles ---
     struct Handle {
@@ -116,8 +119,8 @@ private:
 void setCurrentRegistry(std::unique_ptr<MachineRegistry> registry);
 std::unique_ptr<MachineRegistry> takeCurrentRegistry();
 
-// Whether the current process holds a privilege enabled. Every privilege counts as
-// enabled until the machine's token says otherwise.
+// Whether the current process holds a privilege enabled (win32/Token.h): true without
+// a booted machine, false for a privilege the token does not hold or has disabled.
 bool PrivilegeEnabled(const char* name);
 
 } // namespace win32

@@ -126,6 +126,13 @@ LONG RegReplaceKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpNewFile, LPCSTR lpOldFi
 
 namespace win32 {
 
+std::vector<PendingReplacement> PendingReplacementsOf(const std::string& folder) {
+    std::vector<PendingReplacement> out;
+    for (const Replacement& r : readPending(folder))
+        out.push_back({Utf16ToUtf8(r.hive), Utf16ToUtf8(r.newFile), Utf16ToUtf8(r.oldFile)});
+    return out;
+}
+
 std::vector<std::string> PerformPendingReplacements(const std::string& folder) {
     std::error_code error;
     const std::string root = std::filesystem::canonical(folder, error).string();

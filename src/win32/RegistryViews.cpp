@@ -1,6 +1,7 @@
 #include "win32/RegistryViews.h"
 
 #include "win32/HiveFile.h"
+#include "win32/SecurityDescriptor.h"
 
 namespace win32 {
 
@@ -25,12 +26,12 @@ int depthInHive(const HiveKey* key) {
     return depth;
 }
 
-bool subtreeHasProtected(const HiveKey* key) {
+bool subtreeHasProtected(const MachineRegistry& reg, const HiveKey* key) {
     std::vector<const HiveKey*> stack{key};
     while (!stack.empty()) {
         const HiveKey* k = stack.back();
         stack.pop_back();
-        if (k->protectedKey)
+        if (ProtectionHolds(reg, k, DELETE))
             return true;
         for (size_t i = 0; i < k->subkeyCount(); ++i)
             stack.push_back(k->subkeyAt(i));
@@ -136,6 +137,15 @@ LONG OpenView(const KeyView& from, std::u16string_view path, KeyView& out) {
     return walkView(nullptr, from, path, false, out, created);
 }
 
+bool ProtectionHolds(const MachineRegistry& reg, const HiveKey* key, uint32_t right) {
+    if (!key->protectedKey)
+        return false;
+    // The machine's standard descriptors grant Administrators everything: only a grant
+    // that names the user lifts the protection.
+    const auto sd = key->security ? ParseSecurityDescriptor(*key->security) : std::nullopt;
+    return !sd || !AccessGranted(*sd, {Utf16ToUtf8(reg.userSid)}, right);
+}
+
 LONG CheckWritable(const MachineRegistry& reg, const HiveKey* key) {
     if (!key || !key->hive || reg.readOnly)
         return ERROR_ACCESS_DENIED;
@@ -179,7 +189,7 @@ LONG DeleteOneKey(MachineRegistry& reg, HiveKey* key) {
         return rc;
     HiveKey* parent = key->parent;
     if (!parent || key == key->hive->root.get() || !key->linkTarget.expired() ||
-        key->protectedKey || key->subkeyCount() > 0)
+        ProtectionHolds(reg, key, DELETE) || key->subkeyCount() > 0)
         return ERROR_ACCESS_DENIED;
     const auto keep = parent->removeSubkey(key);
     key->markDeleted();
@@ -192,7 +202,7 @@ LONG DeleteKeyTree(MachineRegistry& reg, HiveKey* key) {
         return rc;
     if (!key->parent || key == key->hive->root.get() || !key->linkTarget.expired())
         return ERROR_ACCESS_DENIED;
-    if (subtreeHasProtected(key))
+    if (subtreeHasProtected(reg, key))
         return ERROR_ACCESS_DENIED;
     HiveKey* parent = key->parent;
     const auto keep = parent->removeSubkey(key);
@@ -241,7 +251,7 @@ LONG DeleteViewValue(MachineRegistry& reg, const KeyView& view, std::u16string_v
             continue;
         if (const LONG rc = CheckWritable(reg, key); rc != ERROR_SUCCESS)
             return rc;
-        if (key->protectedKey)
+        if (ProtectionHolds(reg, key, KEY_SET_VALUE))
             return ERROR_ACCESS_DENIED;
         key->values.erase(key->values.begin() + index);
         reg.keyChanged(key);

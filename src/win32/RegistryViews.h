@@ -36,6 +36,10 @@ bool SplitFullKeyPath(std::u16string_view full, HKEY& root, std::u16string_view&
 LONG DeleteOneKey(MachineRegistry& reg, HiveKey* key);
 // Deletes a key with its whole subtree; nothing is deleted when any key of it is protected.
 LONG DeleteKeyTree(MachineRegistry& reg, HiveKey* key);
+// Whether a key the machine's ini protects still refuses `right` (DELETE for the key,
+// KEY_SET_VALUE for its values): until its DACL grants the right to the current user's
+// own SID (a grant to the user's groups does not count). False for unprotected keys.
+bool ProtectionHolds(const MachineRegistry& reg, const HiveKey* key, uint32_t right);
 // Whether the key may be changed: part of a hive, and the machine not read-only.
 LONG CheckWritable(const MachineRegistry& reg, const HiveKey* key);
 

@@ -25,6 +25,13 @@ using ULONG_PTR = uintptr_t;
 using REGSAM = DWORD;
 using LSTATUS = LONG;
 using ACCESS_MASK = DWORD;
+using HANDLE = void*;
+using PHANDLE = HANDLE*;
+struct HWND__;
+using HWND = HWND__*;
+using SIZE_T = ULONG_PTR;
+using INT = int;
+using INT_PTR = intptr_t;
 
 struct FILETIME {
     DWORD dwLowDateTime;
@@ -89,6 +96,26 @@ constexpr LONG ERROR_NOT_REGISTRY_FILE = 1017;
 constexpr LONG ERROR_KEY_DELETED = 1018;
 constexpr LONG ERROR_CHILD_MUST_BE_VOLATILE = 1021;
 constexpr LONG ERROR_PRIVILEGE_NOT_HELD = 1314;
+// Files, environment and processes
+constexpr LONG ERROR_NO_MORE_FILES = 18;
+constexpr LONG ERROR_NOT_READY = 21;
+constexpr LONG ERROR_SHARING_VIOLATION = 32;
+constexpr LONG ERROR_DISK_FULL = 112;
+constexpr LONG ERROR_DIR_NOT_EMPTY = 145;
+constexpr LONG ERROR_BAD_EXE_FORMAT = 193;
+constexpr LONG ERROR_ENVVAR_NOT_FOUND = 203;
+constexpr LONG ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr LONG ERROR_DIRECTORY = 267;
+// Security, modules and the shell
+constexpr LONG ERROR_MOD_NOT_FOUND = 126;
+constexpr LONG ERROR_PROC_NOT_FOUND = 127;
+constexpr LONG ERROR_NOT_ALL_ASSIGNED = 1300;
+constexpr LONG ERROR_INVALID_OWNER = 1307;
+constexpr LONG ERROR_NO_SUCH_PRIVILEGE = 1313;
+constexpr LONG ERROR_NONE_MAPPED = 1332;
+constexpr LONG ERROR_INVALID_ACL = 1336;
+constexpr LONG ERROR_INVALID_SID = 1337;
+constexpr LONG ERROR_INVALID_SECURITY_DESCR = 1338;
 
 // Value types
 constexpr DWORD REG_NONE = 0;
@@ -140,3 +167,22 @@ constexpr DWORD REG_OPTION_CREATE_LINK = 0x2;
 constexpr DWORD REG_OPTION_BACKUP_RESTORE = 0x4;
 constexpr DWORD REG_CREATED_NEW_KEY = 0x1;
 constexpr DWORD REG_OPENED_EXISTING_KEY = 0x2;
+
+// Kernel handles and paths
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+constexpr DWORD MAX_PATH = 260;
+
+// ShowWindow states (STARTUPINFO, ShellExecute)
+constexpr int SW_HIDE = 0;
+constexpr int SW_SHOWNORMAL = 1;
+constexpr int SW_NORMAL = 1;
+constexpr int SW_SHOWMINIMIZED = 2;
+constexpr int SW_SHOWMAXIMIZED = 3;
+constexpr int SW_MAXIMIZE = 3;
+constexpr int SW_SHOWNOACTIVATE = 4;
+constexpr int SW_SHOW = 5;
+constexpr int SW_MINIMIZE = 6;
+constexpr int SW_SHOWMINNOACTIVE = 7;
+constexpr int SW_SHOWNA = 8;
+constexpr int SW_RESTORE = 9;
+constexpr int SW_SHOWDEFAULT = 10;

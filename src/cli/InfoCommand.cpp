@@ -1,0 +1,65 @@
+#include "cli/CliSupport.h"
+#include "cli/Commands.h"
+#include "registry/OSInfo.h"
+#include "registry/Privileges.h"
+#include "win32/Drives.h"
+#include "win32/Nls.h"
+
+#include <QTextStream>
+
+namespace cli {
+
+namespace {
+
+// Text of the machine's ANSI code page for the terminal.
+QString ansiText(const std::string& text) {
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
+    std::u16string wide(size_t(length), u'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), wide.data(), length);
+    return FromU16(wide);
+}
+
+class InfoCommand : public Command {
+public:
+    QString name() const override { return "info"; }
+    QString description() const override {
+        return "Shows the machine's Windows version, user and drives.";
+    }
+    int execute(const GlobalOptions& global, const QStringList& args) override {
+        QCommandLineParser parser;
+        ParseArguments(parser, name(), args, 0, "info");
+        BootedMachine machine(global, true);
+        InitOSInfo();
+        QTextStream out(stdout);
+        const TOSInfo& info = OSInfo();
+        const std::string product = OSProductName();
+        out << "Windows:       "
+            << (product.empty() ? QString("(a version without a name here)") : ansiText(product))
+            << " " << info.MajorVersion << "." << info.MinorVersion << "." << info.BuildNumber
+            << "\n";
+        const std::string pack = OSServicePack();
+        out << "Service pack:  " << (pack.empty() ? QString("none") : ansiText(pack)) << "\n";
+        out << "User:          " << ansiText(CurrentUserName()) << "\n";
+        out << "Administrator: " << (IsAdmin() ? "yes" : "no") << "\n";
+        out << "Drives:\n";
+        const DWORD drives = GetLogicalDrives();
+        for (int bit = 0; bit < 26; ++bit) {
+            if (!(drives & (1u << bit)))
+                continue;
+            const std::string drive = std::string(1, char('A' + bit)) + ":";
+            char device[1024] = {};
+            const bool known = QueryDosDeviceA(drive.c_str(), device, sizeof device) != 0;
+            out << "  " << QString::fromStdString(drive) << "  "
+                << (known ? ansiText(device) : QString("(no device)")) << "\n";
+        }
+        return 0;
+    }
+};
+
+} // namespace
+
+std::unique_ptr<Command> MakeInfoCommand() {
+    return std::make_unique<InfoCommand>();
+}
+
+} // namespace cli

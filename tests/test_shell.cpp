@@ -1,0 +1,403 @@
+// The shell over a test machine: special folders, shortcut files, environment
+// variables, and deleting to the recycle bin.
+
+#include "registry/ShellServices.h"
+#include "support/MachineFixture.h"
+#include "win32/CodePage.h"
+#include "win32/Registry.h"
+#include "win32/Shell.h"
+#include "win32/ShellLink.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <cstring>
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+
+constexpr char kProfile[] = "C:\\Documents and Settings\\Administrator";
+
+// --- special folders ---
+
+TEST(SpecialFolders, WindowsDefaultsWithoutShellFolderKeys) {
+    TestMachine machine;
+    const std::pair<int, std::string> cases[] = {
+        {CSIDL_PROGRAMS, std::string(kProfile) + "\\Start Menu\\Programs"},
+        {CSIDL_FONTS, "C:\\WINDOWS\\Fonts"},
+        {CSIDL_COMMON_PROGRAMS, "C:\\Documents and Settings\\All Users\\Start Menu\\Programs"},
+        {CSIDL_DESKTOP, std::string(kProfile) + "\\Desktop"},
+        {CSIDL_STARTMENU, std::string(kProfile) + "\\Start Menu"},
+        {CSIDL_COMMON_STARTMENU, "C:\\Documents and Settings\\All Users\\Start Menu"},
+        {CSIDL_APPDATA, std::string(kProfile) + "\\Application Data"},
+        {CSIDL_WINDOWS, "C:\\WINDOWS"},
+        {CSIDL_SYSTEM, "C:\\WINDOWS\\system32"},
+        {CSIDL_PROGRAM_FILES, "C:\\Program Files"},
+        {0x63, ""},
+    };
+    for (const auto& [id, path] : cases)
+        EXPECT_EQ(SpecialFolderPath(id), path) << id;
+}
+
+TEST(SpecialFolders, UserShellFoldersComeBeforeShellFolders) {
+    TestMachine machine(
+        "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell "
+        "Folders]\n"
+        "\"Programs\"=\"C:\\\\Stale\\\\Programs\"\n"
+        "\"Fonts\"=\"C:\\\\WINNT\\\\Fonts\"\n"
+        "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell "
+        "Folders]\n"
+        "\"Programs\"=hex(2):25,55,53,45,52,50,52,4f,46,49,4c,45,25,5c,4d,65,6e,75,00\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell "
+        "Folders]\n"
+        "\"Common Programs\"=\"D:\\\\Shared\\\\Programs\"\n");
+    EXPECT_EQ(SpecialFolderPath(CSIDL_PROGRAMS), std::string(kProfile) + "\\Menu");
+    EXPECT_EQ(SpecialFolderPath(CSIDL_FONTS), "C:\\WINNT\\Fonts");
+    EXPECT_EQ(SpecialFolderPath(CSIDL_COMMON_PROGRAMS), "D:\\Shared\\Programs");
+}
+
+TEST(SpecialFolders, APathLongerThanMaxPathIsNoPath) {
+    const std::string deep = "C:\\" + std::string(300, 'x');
+    TestMachine machine("[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\"
+                        "Explorer\\Shell Folders]\n\"Fonts\"=\"C:\\\\" +
+                        std::string(300, 'x') + "\"\n");
+    LPITEMIDLIST list = nullptr;
+    ASSERT_EQ(SHGetSpecialFolderLocation(nullptr, CSIDL_FONTS, &list), S_OK);
+    char path[MAX_PATH];
+    EXPECT_FALSE(SHGetPathFromIDListA(list, path));
+    ILFree(list);
+    EXPECT_EQ(SpecialFolderPath(CSIDL_FONTS), "");
+    EXPECT_EQ(SHGetSpecialFolderLocation(nullptr, 0x63, &list), E_INVALIDARG);
+}
+
+// --- environment ---
+
+TEST(ExpandEnvVar, UpperCasesTheNameAndKeepsUnsetReferences) {
+    const std::string longValue(150, 'v');
+    TestMachine machine("[HKEY_CURRENT_USER\\Environment]\n\"LongOne\"=\"" + longValue + "\"\n");
+    machine.shutdown(); // the environment is taken at boot
+    machine.boot();
+    EXPECT_EQ(ExpandEnvVar("systemroot"), "C:\\WINDOWS");
+    EXPECT_EQ(ExpandEnvVar("nosuchvariable"), "%NOSUCHVARIABLE%");
+    // Longer than the first buffer: the whole value, not a cut one.
+    EXPECT_EQ(ExpandEnvVar("longone"), longValue);
+}
+
+// --- shortcut files ---
+
+void put16(std::vector<uint8_t>& out, uint16_t v) {
+    out.push_back(uint8_t(v));
+    out.push_back(uint8_t(v >> 8));
+}
+void put32(std::vector<uint8_t>& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        out.push_back(uint8_t(v >> (8 * i)));
+}
+void putText(std::vector<uint8_t>& out, const std::string& text) {
+    out.insert(out.end(), text.begin(), text.end());
+    out.push_back(0);
+}
+void putWide(std::vector<uint8_t>& out, const std::string& ascii) {
+    for (const char c : ascii)
+        put16(out, uint16_t(uint8_t(c)));
+    put16(out, 0);
+}
+
+constexpr uint32_t kHasIdList = 0x1, kHasLinkInfo = 0x2, kHasRelativePath = 0x8, kIsUnicode = 0x80,
+                   kHasExpString = 0x200;
+
+std::vector<uint8_t> header(uint32_t flags) {
+    std::vector<uint8_t> out;
+    put32(out, 0x4C);
+    const uint8_t clsid[16] = {0x01, 0x14, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+    out.insert(out.end(), clsid, clsid + 16);
+    put32(out, flags);
+    out.resize(0x4C, 0);
+    return out;
+}
+
+void linkInfo(std::vector<uint8_t>& out, const std::string& base, const std::string& suffix,
+              const std::string& share = {}) {
+    std::vector<uint8_t> info;
+    const uint32_t headerSize = 0x1C;
+    std::vector<uint8_t> volume;
+    put32(volume, 0x11); // VolumeIDSize
+    put32(volume, 3);    // a fixed drive
+    put32(volume, 0x1234);
+    put32(volume, 0x10); // the label follows
+    volume.push_back(0);
+    std::vector<uint8_t> network;
+    if (!share.empty()) {
+        put32(network, 0); // size, set below
+        put32(network, 0); // flags
+        put32(network, 0x14);
+        put32(network, 0);
+        put32(network, 0x20000);
+        putText(network, share);
+        network[0] = uint8_t(network.size());
+    }
+    const uint32_t volumeOffset = headerSize;
+    const uint32_t baseOffset = volumeOffset + uint32_t(volume.size());
+    const uint32_t networkOffset = baseOffset + uint32_t(base.size() + 1);
+    const uint32_t suffixOffset = networkOffset + uint32_t(network.size());
+    put32(info, 0); // size, set below
+    put32(info, headerSize);
+    put32(info, 1 | (share.empty() ? 0 : 2));
+    put32(info, volumeOffset);
+    put32(info, baseOffset);
+    put32(info, share.empty() ? 0 : networkOffset);
+    put32(info, suffixOffset);
+    info.insert(info.end(), volume.begin(), volume.end());
+    putText(info, base);
+    info.insert(info.end(), network.begin(), network.end());
+    putText(info, suffix);
+    const uint32_t size = uint32_t(info.size());
+    std::memcpy(info.data(), &size, 4);
+    out.insert(out.end(), info.begin(), info.end());
+}
+
+void stringData(std::vector<uint8_t>& out, const std::string& text) {
+    put16(out, uint16_t(text.size()));
+    for (const char c : text)
+        put16(out, uint16_t(uint8_t(c)));
+}
+
+// A file entry of an ID list: the 8.3 name and the long name in its 0xBEEF0004 block.
+std::vector<uint8_t> fileItem(uint8_t type, const std::string& shortName,
+                              const std::string& longName) {
+    std::vector<uint8_t> data;
+    data.push_back(type);
+    data.push_back(0);
+    put32(data, 0);    // size
+    put32(data, 0);    // DOS time
+    put16(data, 0x10); // attributes
+    putText(data, shortName);
+    if ((data.size() + 2) % 2)
+        data.push_back(0);
+    std::vector<uint8_t> ext;
+    put16(ext, 0); // size, set below
+    put16(ext, 3);
+    put32(ext, 0xBEEF0004);
+    put32(ext, 0);
+    put32(ext, 0);
+    put16(ext, 0x14);
+    put16(ext, 0); // long string size
+    putWide(ext, longName);
+    put16(ext, 0x14);
+    ext[0] = uint8_t(ext.size());
+    data.insert(data.end(), ext.begin(), ext.end());
+    std::vector<uint8_t> item;
+    put16(item, uint16_t(data.size() + 2));
+    item.insert(item.end(), data.begin(), data.end());
+    return item;
+}
+
+std::vector<uint8_t> idListOfAppExe() {
+    std::vector<uint8_t> items;
+    const uint8_t computer[] = {0x14, 0,    0x1F, 0x50, 0xE0, 0x4F, 0xD0, 0x20, 0xEA, 0x3A,
+                                0x69, 0x10, 0xA2, 0xD8, 0x08, 0x00, 0x2B, 0x30, 0x30, 0x9D};
+    items.insert(items.end(), computer, computer + sizeof computer);
+    std::vector<uint8_t> volume = {0x19, 0, 0x2F, 'C', ':', '\\'};
+    volume.resize(0x19, 0);
+    items.insert(items.end(), volume.begin(), volume.end());
+    for (const auto& item : {fileItem(0x31, "PROGRA~1", "Program Files"),
+                             fileItem(0x31, "APP", "App"), fileItem(0x32, "APP.EXE", "app.exe")})
+        items.insert(items.end(), item.begin(), item.end());
+    put16(items, 0);
+    std::vector<uint8_t> out;
+    put16(out, uint16_t(items.size()));
+    out.insert(out.end(), items.begin(), items.end());
+    return out;
+}
+
+std::string text(const std::vector<uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::vector<uint8_t> localLink(const std::string& target) {
+    auto link = header(kHasLinkInfo);
+    linkInfo(link, target, "");
+    put32(link, 0);
+    return link;
+}
+
+constexpr char kLinkFolder[] = "C:\\Documents and Settings\\Administrator\\Start Menu\\Programs\\";
+
+TEST(Shortcuts, ResolveToTheLocalPathOfTheirLinkInfo) {
+    TestMachine machine({}, {{"C:\\Program Files\\App\\app.exe", MzImage()},
+                             {std::string(kLinkFolder) + "App.lnk",
+                              text(localLink("C:\\Program Files\\App\\app.exe"))},
+                             {std::string(kLinkFolder) + "Gone.lnk",
+                              text(localLink("C:\\Program Files\\Gone\\gone.exe"))}});
+    EXPECT_EQ(ResolveShortcut(std::string(kLinkFolder) + "App.lnk"),
+              "C:\\Program Files\\App\\app.exe");
+    // A target that is not there cannot be resolved.
+    EXPECT_EQ(ResolveShortcut(std::string(kLinkFolder) + "Gone.lnk"), "unable to resolve link");
+    EXPECT_EQ(ResolveShortcut(std::string(kLinkFolder) + "Missing.lnk"), "unable to resolve link");
+}
+
+TEST(Shortcuts, ResolveThroughTheIdListEnvironmentBlockAndRelativePath) {
+    auto idList = header(kHasIdList);
+    const auto list = idListOfAppExe();
+    idList.insert(idList.end(), list.begin(), list.end());
+    put32(idList, 0);
+
+    auto environment = header(kHasExpString | kIsUnicode);
+    put32(environment, 0x314);
+    put32(environment, 0xA0000001);
+    std::vector<uint8_t> ansi(260, 0), wide(520, 0);
+    const std::string target = "%SystemRoot%\\notepad.exe";
+    std::memcpy(ansi.data(), target.data(), target.size());
+    for (size_t i = 0; i < target.size(); ++i)
+        wide[2 * i] = uint8_t(target[i]);
+    environment.insert(environment.end(), ansi.begin(), ansi.end());
+    environment.insert(environment.end(), wide.begin(), wide.end());
+    put32(environment, 0);
+
+    auto moved = header(kHasLinkInfo | kHasRelativePath | kIsUnicode);
+    linkInfo(moved, "E:\\Old\\", "tool.exe");
+    stringData(moved, ".\\tool.exe");
+    put32(moved, 0);
+
+    TestMachine machine({}, {{"C:\\Program Files\\App\\app.exe", MzImage()},
+                             {"C:\\WINDOWS\\notepad.exe", MzImage()},
+                             {std::string(kLinkFolder) + "tool.exe", MzImage()},
+                             {std::string(kLinkFolder) + "IdList.lnk", text(idList)},
+                             {std::string(kLinkFolder) + "Environment.lnk", text(environment)},
+                             {std::string(kLinkFolder) + "Moved.lnk", text(moved)}});
+    EXPECT_EQ(ResolveShortcut(std::string(kLinkFolder) + "IdList.lnk"),
+              "C:\\Program Files\\App\\app.exe");
+    EXPECT_EQ(ResolveShortcut(std::string(kLinkFolder) + "Environment.lnk"),
+              "C:\\WINDOWS\\notepad.exe");
+    EXPECT_EQ(ResolveShortcut(std::string(kLinkFolder) + "Moved.lnk"),
+              std::string(kLinkFolder) + "tool.exe");
+}
+
+TEST(Shortcuts, DamagedFilesAreNotResolved) {
+    const auto good = localLink("C:\\Program Files\\App\\app.exe");
+    auto badHeader = good;
+    badHeader[0] = 0x4D;
+    auto badClsid = good;
+    badClsid[5] ^= 0xFF;
+    auto cut = std::vector<uint8_t>(good.begin(), good.begin() + 0x4C + 20);
+    auto farOffset = good;
+    farOffset[0x4C + 16] = 0xFF; // the local base path offset beyond the LinkInfo
+    auto hugeInfo = good;
+    hugeInfo[0x4C + 3] = 0x7F;
+    TestMachine machine({}, {{"C:\\Program Files\\App\\app.exe", MzImage()},
+                             {"C:\\links\\header.lnk", text(badHeader)},
+                             {"C:\\links\\clsid.lnk", text(badClsid)},
+                             {"C:\\links\\cut.lnk", text(cut)},
+                             {"C:\\links\\offset.lnk", text(farOffset)},
+                             {"C:\\links\\huge.lnk", text(hugeInfo)},
+                             {"C:\\links\\empty.lnk", ""},
+                             {"C:\\links\\good.lnk", text(good)}});
+    for (const char* name : {"header", "clsid", "cut", "offset", "huge", "empty"})
+        EXPECT_EQ(ResolveShortcut(std::string("C:\\links\\") + name + ".lnk"),
+                  "unable to resolve link")
+            << name;
+    EXPECT_EQ(ResolveShortcut("C:\\links\\good.lnk"), "C:\\Program Files\\App\\app.exe");
+}
+
+TEST(Shortcuts, EveryCutOfASoundFileIsRejectedOrReadWithinItsBounds) {
+    auto link = header(kHasIdList | kHasLinkInfo | kHasRelativePath | kIsUnicode);
+    const auto list = idListOfAppExe();
+    link.insert(link.end(), list.begin(), list.end());
+    linkInfo(link, "C:\\Program Files\\", "App\\app.exe", "\\\\server\\share");
+    stringData(link, ".\\app.exe");
+    put32(link, 0);
+    const win32::CodePage ansi(1252);
+    const auto whole = win32::ParseShellLink(link, ansi);
+    EXPECT_EQ(whole.localPath, "C:\\Program Files\\App\\app.exe");
+    EXPECT_EQ(whole.networkPath, "\\\\server\\share\\App\\app.exe");
+    EXPECT_EQ(whole.idListPath, "C:\\Program Files\\App\\app.exe");
+    EXPECT_EQ(whole.relativePath, ".\\app.exe");
+    for (size_t size = 0; size < link.size(); ++size) {
+        const std::vector<uint8_t> cut(link.begin(), link.begin() + long(size));
+        try {
+            win32::ParseShellLink(cut, ansi);
+            // Only the terminal block may be missing.
+            EXPECT_GE(size, link.size() - 4) << size;
+        } catch (const win32::ShellLinkError&) {
+        }
+    }
+}
+
+TEST(Shortcuts, TheLinkObjectNeedsTheComLibrary) {
+    TestMachine machine;
+    HSHELLLINK link = nullptr;
+    EXPECT_EQ(ShellLinkCreate(&link), CO_E_NOTINITIALIZED);
+    EXPECT_EQ(link, nullptr);
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    ASSERT_EQ(ShellLinkCreate(&link), S_OK);
+    char path[MAX_PATH];
+    EXPECT_EQ(ShellLinkGetPath(link, path, MAX_PATH, nullptr, 0), E_FAIL); // nothing loaded
+    EXPECT_EQ(ShellLinkRelease(link), 0u);
+    CoUninitialize();
+}
+
+// --- deleting ---
+
+class RecycleBin : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(home_.isValid());
+        // The desktop's trash of a home of the test's own, on the machine's file system.
+        oldHome_ = qgetenv("HOME");
+        qputenv("HOME", home_.path().toUtf8());
+        qputenv("XDG_DATA_HOME", (home_.path() + "/share").toUtf8());
+    }
+    void TearDown() override {
+        qputenv("HOME", oldHome_);
+        qunsetenv("XDG_DATA_HOME");
+    }
+    QTemporaryDir home_;
+    QByteArray oldHome_;
+};
+
+TEST_F(RecycleBin, DeleteToRecycleBinMovesToTheTrash) {
+    TestMachine machine({}, {{"C:\\Old\\stale.txt", "x"}, {"C:\\Old\\Folder\\inner.txt", "y"}});
+    const QString trashFiles = home_.path() + "/share/Trash/files";
+    ASSERT_TRUE(DeleteToRecycleBin("C:\\old\\STALE.TXT")); // any letter case
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(machine.hostPath("Old/stale.txt"))));
+    EXPECT_TRUE(QFileInfo::exists(trashFiles + "/stale.txt"));
+    // Folders go too, in spite of FOF_FILESONLY: it limits wildcards only.
+    EXPECT_TRUE(DeleteToRecycleBin("C:\\Old\\Folder"));
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(machine.hostPath("Old/Folder"))));
+    EXPECT_FALSE(DeleteToRecycleBin("C:\\Old\\not-there.txt"));
+}
+
+TEST_F(RecycleBin, RefusesWhatItMustNotDelete) {
+    TestMachine machine({}, {{"C:\\Keep\\file.txt", "x"}});
+    const std::string longPath = "C:\\Keep\\" + std::string(250, 'a');
+    EXPECT_FALSE(DeleteToRecycleBin(longPath));
+    EXPECT_FALSE(DeleteToRecycleBin("C:\\"));
+    EXPECT_FALSE(DeleteToRecycleBin("Keep\\file.txt")); // not a full path
+    EXPECT_FALSE(DeleteToRecycleBin("C:\\Keep\\..\\.."));
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(machine.hostPath("Keep/file.txt"))));
+}
+
+TEST_F(RecycleBin, WithoutUndoFilesAreDeletedAndWildcardsMatchFilesOnly) {
+    TestMachine machine({}, {{"C:\\Tmp\\a.tmp", "1"},
+                             {"C:\\Tmp\\B.TMP", "2"},
+                             {"C:\\Tmp\\c.txt", "3"},
+                             {"C:\\Tmp\\d.tmp\\inside", "4"}});
+    const char from[] = "C:\\Tmp\\*.tmp\0";
+    SHFILEOPSTRUCTA operation{};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from;
+    operation.fFlags = FOF_NOCONFIRMATION | FOF_FILESONLY;
+    EXPECT_EQ(SHFileOperationA(&operation), 0);
+    const QDir tmp(QString::fromStdString(machine.hostPath("Tmp")));
+    EXPECT_EQ(tmp.entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              (QStringList{"c.txt", "d.tmp"}));
+    EXPECT_FALSE(QDir(home_.path() + "/share/Trash/files").exists() &&
+                 !QDir(home_.path() + "/share/Trash/files").isEmpty());
+    operation.wFunc = FO_COPY;
+    EXPECT_EQ(SHFileOperationA(&operation), ERROR_NOT_SUPPORTED);
+}
+
+} // namespace
