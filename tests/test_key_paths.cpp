@@ -121,6 +121,9 @@ TEST(SplitFns, NextTokenLeavesThePositionPastTheSeparator) {
     EXPECT_EQ(position, 8u);
     position = 4;
     EXPECT_EQ(NextToken(text, '\\', position), "b");
+    position = 20; // past the end: a caller that loops once too often
+    EXPECT_EQ(NextToken(text, '\\', position), "");
+    EXPECT_EQ(position, 8u);
 }
 
 TEST(SplitFns, AddTrailingBackslash) {

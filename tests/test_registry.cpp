@@ -366,6 +366,23 @@ TEST(Registry, ProtectedKeysRefuseDeletion) {
     EXPECT_EQ(subkeys(HKEY_LOCAL_MACHINE, "SOFTWARE\\Guarded"), (Names{"Inner"}));
 }
 
+TEST(Registry, MergedClassesKeyIsDeletedWholeOrNotAtAll) {
+    // The user's part could go, the machine's part is protected: neither may go.
+    TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.both\\Sub]\n"
+                        "[HKEY_CURRENT_USER\\Software\\Classes\\.both\\Sub]\n");
+    machine.shutdown();
+    QFile ini(QString::fromStdString(machine.hostPath(win32::kMachineIniFileName)));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[ProtectedKeys]\nguard=HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.both\\Sub\n");
+    ini.close();
+    machine.boot();
+    EXPECT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, ".both"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, ".both\\Sub"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, ".both"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(subkeys(HKEY_CURRENT_USER, "Software\\Classes\\.both"), (Names{"Sub"}));
+    EXPECT_EQ(subkeys(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.both"), (Names{"Sub"}));
+}
+
 TEST(Registry, ChangesPersistAcrossBoots) {
     TestMachine machine("[HKEY_CURRENT_USER\\Software\\Persist]\n\"v\"=\"kept\"\n");
     machine.shutdown();

@@ -159,6 +159,8 @@ TEST(RegistryObject, DataTypesSizesAndReads) {
     }
     EXPECT_EQ(reg.ReadString("expand"), "%WINDIR%"); // never expanded
     EXPECT_EQ(reg.ReadString("embeddedZero"), "a");
+    // A missing value, like a key's unset default value, reads as the empty text.
+    EXPECT_EQ(reg.ReadString("missing"), "");
     EXPECT_EQ(reg.ReadInteger("number"), -2);
     unsigned char bytes[8] = {};
     EXPECT_EQ(reg.ReadBinaryData("bytes", bytes, sizeof bytes), 3);
@@ -166,6 +168,8 @@ TEST(RegistryObject, DataTypesSizesAndReads) {
     EXPECT_EQ(bytes[2], 3);
     EXPECT_EQ(reg.ReadBinaryData("multi", bytes, sizeof bytes), 3);
     EXPECT_EQ(bytes[0], 'a');
+    ASSERT_TRUE(reg.OpenKey("beta", false));
+    EXPECT_EQ(reg.ReadString(""), "");
 }
 
 TEST(RegistryObject, ReadErrorsNameTheValue) {
@@ -182,7 +186,6 @@ TEST(RegistryObject, ReadErrorsNameTheValue) {
         {[&] { reg.ReadString("bytes"); }, "Invalid data type for 'bytes'"},
         {[&] { reg.ReadInteger("zeta"); }, "Invalid data type for 'zeta'"},
         {[&] { reg.ReadBinaryData("zeta", buffer, 2); }, "Invalid data type for 'zeta'"},
-        {[&] { reg.ReadString("missing"); }, "Failed to get data for 'missing'"},
         {[&] { reg.ReadInteger("missing"); }, "Failed to get data for 'missing'"},
         {[&] { reg.ReadInteger("shortDword"); }, "Failed to get data for 'shortDword'"},
         {[&] { reg.ReadBinaryData("bytes", buffer, 2); }, "Failed to get data for 'bytes'"},

@@ -27,7 +27,8 @@ std::string AddTrailingBackslash(const std::string& path) {
 
 std::string NextToken(std::string_view text, char separator, size_t& position) {
     const auto table = CurrentAnsiCharTable();
-    size_t i = position < 1 ? 0 : position - 1;
+    // A position past the end gives an empty piece, as for a text of separators.
+    size_t i = std::min(position < 1 ? 0 : position - 1, text.size());
     while (i < text.size() && text[i] == separator)
         ++i;
     const size_t begin = i;

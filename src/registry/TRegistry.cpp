@@ -148,12 +148,14 @@ bool TRegistry::GetKeyInfo(TRegKeyInfo& info) {
     return true;
 }
 
-bool TRegistry::queryInfo(const std::string& name, DWORD& type, DWORD& size) const {
-    if (!current_)
-        return false;
+bool TRegistry::queryInfo(const std::string& name, DWORD& type, DWORD& size, LONG* result) const {
     size = 0;
-    return RegQueryValueExA(current_, name.c_str(), nullptr, &type, nullptr, &size) ==
-           ERROR_SUCCESS;
+    const LONG rc = current_
+                        ? RegQueryValueExA(current_, name.c_str(), nullptr, &type, nullptr, &size)
+                        : ERROR_INVALID_HANDLE;
+    if (result)
+        *result = rc;
+    return rc == ERROR_SUCCESS;
 }
 
 TRegDataType TRegistry::GetDataType(const std::string& name) {
@@ -174,8 +176,14 @@ void TRegistry::readData(const std::string& name, void* buffer, DWORD& size) con
 
 std::string TRegistry::ReadString(const std::string& name) {
     DWORD type = 0, size = 0;
-    if (!queryInfo(name, type, size))
+    LONG rc = ERROR_SUCCESS;
+    // A value that is not there reads as the empty text: the scanners read a key's
+    // default value without asking first, and judge an empty one.
+    if (!queryInfo(name, type, size, &rc)) {
+        if (rc == ERROR_FILE_NOT_FOUND)
+            return {};
         readFailed(name);
+    }
     if (type != REG_SZ && type != REG_EXPAND_SZ)
         invalidType(name);
     std::string text(size, '\0');

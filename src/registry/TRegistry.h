@@ -69,7 +69,8 @@ public:
 
     // The reads throw ERegistryException: "Invalid data type for '<name>'" for a value of
     // another type, "Failed to get data for '<name>'" when the value cannot be read.
-    // String or expandable string, unexpanded, up to its first zero.
+    // String or expandable string, unexpanded, up to its first zero; empty for a value
+    // that does not exist.
     std::string ReadString(const std::string& name);
     // REG_DWORD only.
     int32_t ReadInteger(const std::string& name);
@@ -91,7 +92,8 @@ private:
     HKEY baseKeyFor(const std::string& path, std::string& relative) const;
     bool open(const std::string& key, REGSAM access, bool canCreate);
     // Type and size of a value of the current key; false when it cannot be queried.
-    bool queryInfo(const std::string& name, DWORD& type, DWORD& size) const;
+    // `result`, when given, receives the query's error code.
+    bool queryInfo(const std::string& name, DWORD& type, DWORD& size, LONG* result = nullptr) const;
     void readData(const std::string& name, void* buffer, DWORD& size) const;
 
     REGSAM access_;

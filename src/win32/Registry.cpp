@@ -239,6 +239,19 @@ LONG deleteTree(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey, b
     std::vector<HiveKey*> keys;
     if (const LONG rc = keysToDelete(reg, hKey, subKey, keys); rc != ERROR_SUCCESS)
         return rc;
+    // A merged classes key is the user's part and the machine's: both go, or neither.
+    for (HiveKey* key : keys) {
+        if (wholeTree && subKey.empty()) {
+            if (const LONG rc = CheckWritable(*reg, key); rc != ERROR_SUCCESS)
+                return rc;
+            for (size_t i = 0; i < key->subkeyCount(); ++i)
+                if (const LONG rc = CheckKeyDeletable(*reg, key->subkeyAt(i), true);
+                    rc != ERROR_SUCCESS)
+                    return rc;
+        } else if (const LONG rc = CheckKeyDeletable(*reg, key, wholeTree); rc != ERROR_SUCCESS) {
+            return rc;
+        }
+    }
     for (HiveKey* key : keys) {
         if (wholeTree && subKey.empty()) {
             // RegDeleteTree without a subkey empties the key itself.

@@ -184,31 +184,37 @@ bool SplitFullKeyPath(std::u16string_view full, HKEY& root, std::u16string_view&
     return root != nullptr;
 }
 
-LONG DeleteOneKey(MachineRegistry& reg, HiveKey* key) {
+LONG CheckKeyDeletable(const MachineRegistry& reg, const HiveKey* key, bool wholeTree) {
     if (const LONG rc = CheckWritable(reg, key); rc != ERROR_SUCCESS)
         return rc;
-    HiveKey* parent = key->parent;
-    if (!parent || key == key->hive->root.get() || !key->linkTarget.expired() ||
-        ProtectionHolds(reg, key, DELETE) || key->subkeyCount() > 0)
+    if (!key->parent || key == key->hive->root.get() || !key->linkTarget.expired())
         return ERROR_ACCESS_DENIED;
+    if (wholeTree ? subtreeHasProtected(reg, key)
+                  : ProtectionHolds(reg, key, DELETE) || key->subkeyCount() > 0)
+        return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
+
+namespace {
+
+LONG deleteKey(MachineRegistry& reg, HiveKey* key, bool wholeTree) {
+    if (const LONG rc = CheckKeyDeletable(reg, key, wholeTree); rc != ERROR_SUCCESS)
+        return rc;
+    HiveKey* parent = key->parent;
     const auto keep = parent->removeSubkey(key);
     key->markDeleted();
     reg.keyChanged(parent);
     return ERROR_SUCCESS;
 }
 
+} // namespace
+
+LONG DeleteOneKey(MachineRegistry& reg, HiveKey* key) {
+    return deleteKey(reg, key, false);
+}
+
 LONG DeleteKeyTree(MachineRegistry& reg, HiveKey* key) {
-    if (const LONG rc = CheckWritable(reg, key); rc != ERROR_SUCCESS)
-        return rc;
-    if (!key->parent || key == key->hive->root.get() || !key->linkTarget.expired())
-        return ERROR_ACCESS_DENIED;
-    if (subtreeHasProtected(reg, key))
-        return ERROR_ACCESS_DENIED;
-    HiveKey* parent = key->parent;
-    const auto keep = parent->removeSubkey(key);
-    key->markDeleted();
-    reg.keyChanged(parent);
-    return ERROR_SUCCESS;
+    return deleteKey(reg, key, true);
 }
 
 const HiveValue* FindViewValue(const KeyView& view, std::u16string_view name) {

@@ -31,6 +31,8 @@ HKEY RootFromName(std::u16string_view name);
 // Splits "HKEY_LOCAL_MACHINE\SOFTWARE\x" into the root handle and the subkey path.
 bool SplitFullKeyPath(std::u16string_view full, HKEY& root, std::u16string_view& subkey);
 
+// Whether DeleteOneKey (wholeTree false) or DeleteKeyTree would delete the key.
+LONG CheckKeyDeletable(const MachineRegistry& reg, const HiveKey* key, bool wholeTree);
 // Deletes a key that has no subkeys (ERROR_ACCESS_DENIED when it has some, or is a
 // hive root, a link, protected or read-only).
 LONG DeleteOneKey(MachineRegistry& reg, HiveKey* key);
