@@ -22,7 +22,8 @@ class TFixThread;
 class TFixRegistry {
 public:
     // Raised on the worker thread: a receiver that updates windows hands the update to
-    // the user-interface thread itself.
+    // the user-interface thread itself, without waiting for it (the engine's destructor
+    // waits on that thread for the worker).
     using TFoundEvent = std::function<void(TFixRegistry* Sender, TRepairItem Datatype)>;
     using TProgressingEvent = std::function<void(TFixRegistry* Sender, int percent)>;
     using TKeyChangeEvent = std::function<void(TFixRegistry* Sender, const std::string& name)>;
