@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QLocale>
+#include <cmath>
 
 namespace {
 
@@ -17,6 +18,8 @@ TEST_F(DateTimeTest, DaysCountFromTheLastDaysOf1899) {
     EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 29, 6, 0, 0), -1.25);
     const QDateTime back = QDateTimeFromDateTime(EncodeDateTime(2026, 12, 8, 21, 5, 59));
     EXPECT_EQ(back, QDateTime(QDate(2026, 12, 8), QTime(21, 5, 59)));
+    for (const double noDate : {std::nan(""), 1e300, -1e300, 3e6})
+        EXPECT_FALSE(QDateTimeFromDateTime(noDate).isValid()) << noDate;
 }
 
 TEST_F(DateTimeTest, PatternsTheProgramWrites) {

@@ -8,8 +8,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <functional>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace testing_support;
@@ -187,6 +189,12 @@ TEST_F(StoreFormat, RefusedFilesAreLeftUntouched) {
         {"directory past the end",
          [](std::string b) {
              PutInt32At(b, 21, 8000);
+             return b;
+         },
+         kInvalidFormatMessage},
+        {"directory at the largest offset",
+         [](std::string b) {
+             PutInt32At(b, 21, 0x7FFFFFF0);
              return b;
          },
          kInvalidFormatMessage},
@@ -492,6 +500,59 @@ TEST_F(StoreFormat, LiveRecordOnTheFreeListIsNeverReused) {
         << "the tail must be a free record";
     EXPECT_EQ(bytes(), b);
     EXPECT_EQ(store.ReadInteger("b"), 2);
+}
+
+TEST_F(StoreFormat, FreedRecordStillInTheIndexIsNeverReused) {
+    // A rewrite that failed after freeing the old record could leave the index naming a
+    // free record; handing its slot to another value would make one entry name two.
+    {
+        TfxRegFile store(path);
+        ASSERT_TRUE(store.OpenKey("\\K", true));
+        store.WriteString("s", "x");
+    }
+    std::string b = bytes();
+    const int32_t listed = IndexEntryAt(b, 2); // "s"
+    b[size_t(listed) + 77] = 1;                // Free
+    PutInt32At(b, 29, listed);
+    PutInt32At(b, 33, listed);
+    WriteFileBytes(path, b);
+    TfxRegFile store(path);
+    ASSERT_TRUE(store.OpenKey("\\K", false));
+    EXPECT_EQ(errorOf([&] { store.WriteString("t", "y"); }), kCorruptedFileMessage);
+    EXPECT_EQ(bytes(), b);
+}
+
+TEST_F(StoreFormat, FailedRewriteLeavesNoEntryNamingAFreeRecord) {
+    {
+        TfxRegFile store(path);
+        ASSERT_TRUE(store.OpenKey("\\K", true));
+        store.WriteString("s", "x");
+        store.WriteString("u", "z");
+    }
+    // A full disk: the longer text cannot be appended.
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit full = old;
+    full.rlim_cur = rlim_t(size());
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    {
+        TfxRegFile store(path);
+        ASSERT_TRUE(store.OpenKey("\\K", false));
+        EXPECT_EQ(errorOf([&] { store.WriteString("s", std::string(100, 'l')); }),
+                  kFileWriteErrorMessage);
+    }
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
+    EXPECT_EQ(StoreProblems(bytes()), "");
+    TfxRegFile store(path);
+    ASSERT_TRUE(store.OpenKey("\\K", false));
+    EXPECT_FALSE(store.ValueExists("s")) << "the value is lost, not left pointing at free room";
+    store.WriteString("t", "y"); // takes the freed slot
+    std::vector<std::string> names;
+    store.GetValueNames(names);
+    EXPECT_EQ(names, (std::vector<std::string>{"t", "u"}));
+    EXPECT_EQ(store.ReadString("u"), "z");
+    EXPECT_EQ(StoreProblems(bytes()), "");
 }
 
 TEST_F(StoreFormat, GrowingPast2GiBIsRefused) {

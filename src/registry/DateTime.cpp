@@ -59,6 +59,11 @@ TDateTime DateTimeFromQDateTime(const QDateTime& time) {
 }
 
 QDateTime QDateTimeFromDateTime(TDateTime time) {
+    // A stored value from a damaged file may be no date at all (NaN, 1e300).
+    constexpr double kLastDay = 2958465.99999999; // 31 December 9999
+    constexpr double kFirstDay = -693593.0;       // 1 January 0001
+    if (!std::isfinite(time) || time > kLastDay || time < kFirstDay)
+        return QDateTime();
     const double whole = std::trunc(time);
     const double fraction = std::fabs(time - whole);
     qint64 ms = std::llround(fraction * kMillisecondsPerDay);

@@ -11,6 +11,7 @@ using TDateTime = double;
 
 // Local wall-clock time, without regard to time zone (as the program stores it).
 TDateTime DateTimeFromQDateTime(const QDateTime& time);
+// An invalid QDateTime for a value outside the years 1 to 9999, or not a number.
 QDateTime QDateTimeFromDateTime(TDateTime time);
 TDateTime Now();
 TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second);

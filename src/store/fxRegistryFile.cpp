@@ -89,10 +89,10 @@ void TfxRegFile::checkHeader(int64_t fileSize) const {
     const bool countsValid = h.indexCount >= 0 && h.indexCount <= kMaxRecords &&
                              h.createdCount >= 0 && h.lastId >= 0 &&
                              (h.createdCount > 0 || h.indexCount == 0);
-    const bool directoryValid =
-        h.directoryOffset == 0
-            ? h.indexCount == 0
-            : h.directoryOffset >= kHeaderSize && h.directoryOffset + kBlockSize <= fileSize;
+    const bool directoryValid = h.directoryOffset == 0
+                                    ? h.indexCount == 0
+                                    : h.directoryOffset >= kHeaderSize &&
+                                          int64_t(h.directoryOffset) + kBlockSize <= fileSize;
     const bool rootValid = h.createdCount == 0 || isRecordOffset(h.rootOffset, fileSize);
     if (!countsValid || !directoryValid || !rootValid)
         throw StoreError(kInvalidFormatMessage);
@@ -260,7 +260,7 @@ TfxRegFile::Lookup TfxRegFile::findTypedValue(std::string_view name, uint8_t dat
 
 // ---- placing and freeing slots ----
 
-int32_t TfxRegFile::placeSlot(uint8_t dataType, int32_t dataSize) {
+int32_t TfxRegFile::placeSlot(uint8_t dataType, int32_t dataSize, int32_t rewritten) {
     const int64_t fileSize = stream_.size();
     if (header_.freeHead == 0)
         return static_cast<int32_t>(fileSize);
@@ -274,9 +274,16 @@ int32_t TfxRegFile::placeSlot(uint8_t dataType, int32_t dataSize) {
         if (++steps > maxSteps || !isRecordOffset(offset, fileSize))
             throw StoreError(kCorruptedFileMessage);
         const StoreRecord record = readRecordDirect(offset, kCorruptedFileMessage);
-        // Taking a live record would overwrite it.
+        // Taking a live record would overwrite it; so would taking a freed one that the
+        // index still lists (left so by a write that failed), other than the record
+        // being rewritten right now.
         if (record.free != 1)
             throw StoreError(kCorruptedFileMessage);
+        if (offset != rewritten) {
+            const Lookup listed = find(record.parentId, record.kind, record.nameView());
+            if (listed.found && listed.offset == offset)
+                throw StoreError(kCorruptedFileMessage);
+        }
         const bool fits = !HasOutOfRecordData(dataType) ||
                           (HasOutOfRecordData(record.dataType) && record.dataSize >= dataSize);
         if (fits) {
@@ -298,8 +305,7 @@ int32_t TfxRegFile::placeSlot(uint8_t dataType, int32_t dataSize) {
     return static_cast<int32_t>(fileSize);
 }
 
-void TfxRegFile::freeRecord(int32_t offset, StoreRecord record) {
-    // The tail is checked before anything is written, so a bad list changes nothing.
+StoreRecord TfxRegFile::checkedFreeTail() const {
     StoreRecord tail;
     if (header_.freeTail != 0) {
         if (!isRecordOffset(header_.freeTail, stream_.size()))
@@ -308,6 +314,12 @@ void TfxRegFile::freeRecord(int32_t offset, StoreRecord record) {
         if (tail.free != 1)
             throw StoreError(kCorruptedFileMessage);
     }
+    return tail;
+}
+
+void TfxRegFile::freeRecord(int32_t offset, StoreRecord record) {
+    // The tail is checked before anything is written, so a bad list changes nothing.
+    StoreRecord tail = checkedFreeTail();
     record.free = 1;
     record.nextFree = 0; // it becomes the end of the list
     writeRecordAt(offset, record, kFileWriteErrorMessage);
@@ -352,6 +364,21 @@ std::pair<int32_t, StoreRecord> TfxRegFile::writeRecord(StoreRecord record, std:
         }
         ensureRoom(kRecordSize + dataBytes);
         freeRecord(existing.offset, existing.record);
+        try {
+            return placeAndWrite(record, data, existing);
+        } catch (...) {
+            // The index must not keep listing the freed record: the next write would
+            // take its slot while the index still names it. The value is lost, the
+            // file stays whole.
+            try {
+                index_.erase(index_.begin() + existing.position);
+                --header_.indexCount;
+                writeIndexSlots(existing.position, header_.indexCount);
+                writeHeader();
+            } catch (...) {
+            }
+            throw;
+        }
     } else {
         if (header_.indexCount >= kMaxRecords)
             throw StoreError("The settings file \"" + FileName() +
@@ -363,8 +390,15 @@ std::pair<int32_t, StoreRecord> TfxRegFile::writeRecord(StoreRecord record, std:
         const bool needsBlock = header_.indexCount > 0 && header_.indexCount % kSlotsPerBlock == 0;
         ensureRoom(kRecordSize + dataBytes + (needsBlock ? kAllocationSize : 0));
     }
+    return placeAndWrite(record, data, existing);
+}
 
-    const int32_t slot = placeSlot(record.dataType, static_cast<int32_t>(dataBytes));
+std::pair<int32_t, StoreRecord> TfxRegFile::placeAndWrite(StoreRecord record, std::string_view data,
+                                                          const Lookup& existing) {
+    const bool outOfRecord = HasOutOfRecordData(record.dataType);
+    const int64_t dataBytes = outOfRecord ? int64_t(data.size()) : 0;
+    const int32_t slot = placeSlot(record.dataType, static_cast<int32_t>(dataBytes),
+                                   existing.found ? existing.offset : 0);
     if (!existing.found) {
         if (record.id == 0)
             record.id = ++header_.lastId;
@@ -413,11 +447,14 @@ void TfxRegFile::writeValue(std::string_view name, uint8_t dataType, int32_t dat
 }
 
 void TfxRegFile::removeEntry(const Lookup& entry) {
-    freeRecord(entry.offset, entry.record);
+    // Out of the index first: should freeing then fail, the record is only unused,
+    // never both listed and free. A bad free list changes nothing.
+    checkedFreeTail();
     index_.erase(index_.begin() + entry.position);
     --header_.indexCount;
     writeIndexSlots(entry.position, header_.indexCount);
     writeHeader();
+    freeRecord(entry.offset, entry.record);
 }
 
 // ---- the index blocks ----

@@ -94,10 +94,15 @@ private:
     void listNames(int32_t parentId, uint8_t kind, std::vector<std::string>& list);
     Lookup findTypedValue(std::string_view name, uint8_t dataType);
 
-    int32_t placeSlot(uint8_t dataType, int32_t dataSize);
+    // `rewritten`: the offset of the record being rewritten, which may take its own slot.
+    int32_t placeSlot(uint8_t dataType, int32_t dataSize, int32_t rewritten);
+    // The record at FreeTail; throws when the list does not end in a free record.
+    store::StoreRecord checkedFreeTail() const;
     void freeRecord(int32_t offset, store::StoreRecord record);
     std::pair<int32_t, store::StoreRecord> writeRecord(store::StoreRecord record,
                                                        std::string_view data);
+    std::pair<int32_t, store::StoreRecord>
+    placeAndWrite(store::StoreRecord record, std::string_view data, const Lookup& existing);
     void writeValue(std::string_view name, uint8_t dataType, int32_t dataSize,
                     const uint8_t* inlineData, std::string_view data);
     void removeEntry(const Lookup& entry);
