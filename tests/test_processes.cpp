@@ -2,6 +2,7 @@
 // finds it, and the life of the process it gives.
 
 #include "support/MachineFixture.h"
+#include "support/NamedPipes.h"
 #include "win32/LastError.h"
 #include "win32/Processes.h"
 
@@ -162,6 +163,43 @@ TEST(CreateProcess, ApplicationNameIsTakenAsItIs) {
     EXPECT_EQ(start("x", "C:\\Program Files\\My App\\app").error, DWORD(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(start("x", "helper.exe").image, "C:\\WINDOWS\\system32\\helper.exe");
     EXPECT_EQ(start(nullptr, nullptr).error, DWORD(ERROR_INVALID_PARAMETER));
+}
+
+// A pipe is passed over as a folder is; a pipe where the interpreter should be cannot
+// run a batch file.
+TEST(CreateProcess, ANamedPipeIsNoProgram) {
+    TestMachine machine("", {{"C:\\WINDOWS\\tool.exe", MzImage()},
+                             {"C:\\Program Files\\My App\\app.exe", MzImage()},
+                             {"C:\\Scripts\\run.bat", "@echo off\r\n"}});
+    const std::string pipe = machine.hostPath("pipes/pipe");
+    std::filesystem::create_directories(machine.hostPath("pipes"));
+    MakePipe(pipe);
+    const std::pair<const char*, const char*> links[] = {
+        {"WINDOWS/system32/tool.exe", "../../pipes/pipe"},
+        {"Program Files/My.exe", "../pipes/pipe"},
+        {"pipes/pipe.exe", "pipe"},
+        {"WINDOWS/system32/cmd.exe", "../../pipes/pipe"}};
+    for (const auto& [name, target] : links)
+        std::filesystem::create_symlink(target, machine.hostPath(name));
+    const std::vector<Case> cases = {
+        {"tool", 0, "C:\\WINDOWS\\tool.exe"},
+        {"C:\\Program Files\\My App\\app.exe", 0, "C:\\Program Files\\My App\\app.exe"},
+        {"C:\\pipes\\pipe", ERROR_FILE_NOT_FOUND, nullptr},
+        {"\"C:\\pipes\\pipe.exe\"", ERROR_FILE_NOT_FOUND, nullptr},
+        {"C:\\Scripts\\run.bat", ERROR_ACCESS_DENIED, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.commandLine);
+        const auto started = CallPastPipe(pipe, [&c] { return start(c.commandLine); });
+        ASSERT_TRUE(started);
+        EXPECT_EQ(started->error, c.error);
+        if (c.error == ERROR_SUCCESS) {
+            EXPECT_EQ(started->image, c.image);
+        }
+    }
+    const auto named = CallPastPipe(pipe, [] { return start("x", "C:\\pipes\\pipe"); });
+    ASSERT_TRUE(named);
+    EXPECT_EQ(named->error, DWORD(ERROR_FILE_NOT_FOUND));
 }
 
 TEST(CreateProcess, AProcessLivesUntilTerminatedAndItsHandlesClose) {

@@ -165,6 +165,31 @@ TEST(Token, APreviousStateThatDoesNotFitChangesNothing) {
     CloseHandle(token);
 }
 
+// The room of the previous state is judged under the same hold of the token's lock as
+// the change itself.
+TEST(Token, AChangeThatOutgrowsItsRoomIsNotMade) {
+    TestMachine machine;
+    rebootWithIni(machine,
+                  "[Privileges]\nSeRestorePrivilege=disabled\nSeBackupPrivilege=disabled\n");
+    const auto token = win32::CurrentToken();
+    ASSERT_TRUE(token);
+    using Privilege = win32::ProcessToken::Privilege;
+    const std::vector<Privilege> both = {
+        {*win32::PrivilegeLuid("SeRestorePrivilege"), SE_PRIVILEGE_ENABLED},
+        {*win32::PrivilegeLuid("SeBackupPrivilege"), SE_PRIVILEGE_ENABLED}};
+    std::vector<Privilege> changed;
+    EXPECT_EQ(token->adjust(false, both, changed, 1), win32::ProcessToken::Adjusted::NoRoom);
+    EXPECT_EQ(changed.size(), 2u);
+    EXPECT_FALSE(win32::PrivilegeEnabled("SeRestorePrivilege"));
+    EXPECT_FALSE(win32::PrivilegeEnabled("SeBackupPrivilege"));
+    EXPECT_EQ(token->adjust(false, both, changed, 2), win32::ProcessToken::Adjusted::AllAssigned);
+    EXPECT_TRUE(win32::PrivilegeEnabled("SeRestorePrivilege"));
+    EXPECT_TRUE(win32::PrivilegeEnabled("SeBackupPrivilege"));
+    // Nothing left to change fits any room.
+    EXPECT_EQ(token->adjust(false, both, changed, 0), win32::ProcessToken::Adjusted::AllAssigned);
+    EXPECT_TRUE(changed.empty());
+}
+
 TEST(Accounts, GetUserNameFollowsTheBufferRule) {
     win32::NewMachine options;
     options.user = "Margaret";

@@ -3,7 +3,10 @@
 
 #include "registry/ShellServices.h"
 #include "support/MachineFixture.h"
+#include "support/NamedPipes.h"
 #include "win32/CodePage.h"
+#include "win32/Files.h"
+#include "win32/LastError.h"
 #include "win32/Registry.h"
 #include "win32/Shell.h"
 #include "win32/ShellLink.h"
@@ -13,7 +16,9 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace testing_support;
 
@@ -326,6 +331,22 @@ TEST(Shortcuts, EveryCutOfASoundFileIsRejectedOrReadWithinItsBounds) {
     }
 }
 
+TEST(Shortcuts, ANamedPipeIsNoLinkFile) {
+    TestMachine machine(
+        {}, {{"C:\\Program Files\\App\\app.exe", MzImage()},
+             {"C:\\links\\good.lnk", text(localLink("C:\\Program Files\\App\\app.exe"))}});
+    const std::string pipe = machine.hostPath("links/pipe.lnk");
+    MakePipe(pipe);
+    // Reached through a link too, as a shortcut folder may hold it.
+    std::filesystem::create_symlink("pipe.lnk", machine.hostPath("links/to-pipe.lnk"));
+    for (const char* name : {"C:\\links\\pipe.lnk", "C:\\links\\to-pipe.lnk"}) {
+        SCOPED_TRACE(name);
+        const auto resolved = CallPastPipe(pipe, [name] { return ResolveShortcut(name); });
+        EXPECT_EQ(resolved, "unable to resolve link");
+    }
+    EXPECT_EQ(ResolveShortcut("C:\\links\\good.lnk"), "C:\\Program Files\\App\\app.exe");
+}
+
 TEST(Shortcuts, TheLinkObjectNeedsTheComLibrary) {
     TestMachine machine;
     HSHELLLINK link = nullptr;
@@ -375,9 +396,126 @@ TEST_F(RecycleBin, RefusesWhatItMustNotDelete) {
     const std::string longPath = "C:\\Keep\\" + std::string(250, 'a');
     EXPECT_FALSE(DeleteToRecycleBin(longPath));
     EXPECT_FALSE(DeleteToRecycleBin("C:\\"));
-    EXPECT_FALSE(DeleteToRecycleBin("Keep\\file.txt")); // not a full path
+    EXPECT_FALSE(DeleteToRecycleBin("Keep\\file.txt")); // taken from system32: not there
     EXPECT_FALSE(DeleteToRecycleBin("C:\\Keep\\..\\.."));
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(machine.hostPath("Keep/file.txt"))));
+}
+
+bool entryExists(const std::string& host) {
+    struct stat info {};
+    return ::lstat(host.c_str(), &info) == 0;
+}
+
+int deleteFiles(const std::string& path, FILEOP_FLAGS flags) {
+    std::string from = path;
+    from.push_back('\0'); // the list ends in two zeros
+    SHFILEOPSTRUCTA operation{};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from.c_str();
+    operation.fFlags = flags;
+    return SHFileOperationA(&operation);
+}
+
+TEST_F(RecycleBin, ALinkIsDeletedItselfNeverWhatItLeadsTo) {
+    TestMachine machine({}, {{"C:\\dir\\other\\victim.txt", "the link's target"},
+                             {"C:\\dir\\victim.txt", "a file of the same name"}});
+    namespace fs = std::filesystem;
+    fs::create_symlink("other/victim.txt", machine.hostPath("dir/link.txt"));
+    fs::create_symlink("other/victim.txt", machine.hostPath("dir/Second.txt"));
+    fs::create_symlink("other", machine.hostPath("dir/folder-link"));
+    fs::create_symlink("gone.txt", machine.hostPath("dir/dangling.txt"));
+    const QString trash = home_.path() + "/share/Trash/files/";
+
+    EXPECT_TRUE(DeleteToRecycleBin("C:\\dir\\link.txt"));
+    EXPECT_FALSE(entryExists(machine.hostPath("dir/link.txt")));
+    EXPECT_TRUE(QFileInfo(trash + "link.txt").isSymLink());
+    // Without undo, and named in another letter case.
+    EXPECT_EQ(deleteFiles("C:\\DIR\\second.TXT", FOF_NOCONFIRMATION), 0);
+    EXPECT_FALSE(entryExists(machine.hostPath("dir/Second.txt")));
+    EXPECT_TRUE(DeleteToRecycleBin("C:\\dir\\folder-link"));
+    EXPECT_FALSE(entryExists(machine.hostPath("dir/folder-link")));
+    EXPECT_TRUE(QFileInfo(trash + "folder-link").isSymLink());
+    EXPECT_EQ(deleteFiles("C:\\dir\\dangling.txt", FOF_NOCONFIRMATION), 0);
+    EXPECT_FALSE(entryExists(machine.hostPath("dir/dangling.txt")));
+
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(machine.hostPath("dir/victim.txt"))));
+    EXPECT_TRUE(
+        QFileInfo::exists(QString::fromStdString(machine.hostPath("dir/other/victim.txt"))));
+}
+
+TEST_F(RecycleBin, ASlashSeparatesAsABackslashDoes) {
+    TestMachine machine({}, {{"C:\\a.txt", "root"},
+                             {"C:\\sub\\a.txt", "1"},
+                             {"C:\\b.txt", "root"},
+                             {"C:\\sub\\b.txt", "2"},
+                             {"C:\\sub\\c.tmp", "3"}});
+    EXPECT_EQ(deleteFiles("C:\\sub/a.txt", FOF_NOCONFIRMATION), 0);
+    EXPECT_EQ(deleteFiles("C:/sub/b.txt", FOF_NOCONFIRMATION), 0);
+    EXPECT_EQ(deleteFiles("C:\\sub/*.tmp", FOF_NOCONFIRMATION | FOF_FILESONLY), 0);
+    const QDir sub(QString::fromStdString(machine.hostPath("sub")));
+    EXPECT_TRUE(sub.entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(machine.hostPath("a.txt"))));
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(machine.hostPath("b.txt"))));
+    EXPECT_EQ(deleteFiles("C:/sub/a.txt", FOF_NOCONFIRMATION), ERROR_FILE_NOT_FOUND);
+}
+
+// The full path a deletion is given, made from the text alone.
+TEST(FullPaths, AreMadeFromTheCurrentFolderAndTheText) {
+    TestMachine machine;
+    const std::pair<const char*, const char*> cases[] = {
+        {"old.log", "C:\\WINDOWS\\system32\\old.log"},
+        {"..\\stale.ini", "C:\\WINDOWS\\stale.ini"},
+        {"\\Keep\\file.txt", "C:\\Keep\\file.txt"},
+        {"c:/a/./b/../c.txt", "C:\\a\\c.txt"},
+        {"C:\\..\\..\\x", "C:\\x"},
+        {"C:\\dir\\", "C:\\dir\\"},
+        {"C:\\name. . ", "C:\\name"},
+        {"D:x", "D:\\x"},
+        {"\\\\server\\share\\x", "\\\\server\\share\\x"},
+    };
+    for (const auto& [given, full] : cases) {
+        SCOPED_TRACE(given);
+        char buffer[MAX_PATH];
+        LPSTR part = nullptr;
+        const DWORD length = GetFullPathNameA(given, sizeof buffer, buffer, &part);
+        ASSERT_EQ(length, std::strlen(full));
+        EXPECT_STREQ(buffer, full);
+        const std::string_view text(full);
+        if (text.back() == '\\') {
+            EXPECT_EQ(part, nullptr);
+        } else {
+            EXPECT_STREQ(part, full + text.find_last_of('\\') + 1);
+        }
+    }
+    // Too small a buffer: the size needed, zero included, and nothing written.
+    char small[8] = "keep";
+    EXPECT_EQ(GetFullPathNameA("old.log", sizeof small, small, nullptr),
+              DWORD(std::strlen("C:\\WINDOWS\\system32\\old.log") + 1));
+    EXPECT_STREQ(small, "keep");
+    EXPECT_EQ(GetFullPathNameA("", sizeof small, small, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_NAME));
+}
+
+TEST_F(RecycleBin, RelativePathsAreTakenFromTheCurrentFolder) {
+    const std::string longName(240, 'n'); // "C:\WINDOWS\system32\" makes it 260
+    TestMachine machine({}, {{"C:\\WINDOWS\\system32\\old.log", "x"},
+                             {"C:\\WINDOWS\\stale.ini", "y"},
+                             {"C:\\WINDOWS\\system32\\" + longName, "z"},
+                             {"C:\\Keep\\file.txt", "k"}});
+    EXPECT_TRUE(DeleteToRecycleBin("old.log"));
+    EXPECT_FALSE(
+        QFileInfo::exists(QString::fromStdString(machine.hostPath("WINDOWS/system32/old.log"))));
+    EXPECT_TRUE(DeleteToRecycleBin("..\\stale.ini"));
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(machine.hostPath("WINDOWS/stale.ini"))));
+    // The limit holds for the full path, not for the text given.
+    EXPECT_FALSE(DeleteToRecycleBin(longName));
+    EXPECT_TRUE(QFileInfo::exists(
+        QString::fromStdString(machine.hostPath("WINDOWS/system32/" + longName))));
+    std::string roundabout = "C:\\Keep\\";
+    while (roundabout.size() <= 255)
+        roundabout += "x\\..\\";
+    EXPECT_TRUE(DeleteToRecycleBin(roundabout + "file.txt"));
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(machine.hostPath("Keep/file.txt"))));
 }
 
 TEST_F(RecycleBin, WithoutUndoFilesAreDeletedAndWildcardsMatchFilesOnly) {

@@ -7,8 +7,11 @@
 #include "registry/RegeditDriver.h"
 #include "registry/SystemRestart.h"
 #include "support/MachineFixture.h"
+#include "support/NamedPipes.h"
 #include "win32/LastError.h"
+#include "win32/Machine.h"
 #include "win32/MemoryStatus.h"
+#include "win32/RegImport.h"
 #include "win32/Registry.h"
 #include "win32/RegistryEditor.h"
 #include "win32/Shell.h"
@@ -17,6 +20,7 @@
 #include <QFile>
 #include <QLocale>
 #include <QTemporaryDir>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -203,6 +207,65 @@ TEST(RegistryEditor, TakesHostPathsAndReportsWhatItCannotStart) {
     EXPECT_EQ(shellExecute("REGEDIT", "/S C:\\x.reg", "print"), SE_ERR_NOASSOC);
     EXPECT_EQ(shellExecute("notepad.exe", "C:\\x.txt"), SE_ERR_NOASSOC);
     EXPECT_TRUE(win32::WaitForRegistryImports().empty());
+}
+
+TEST(RegistryEditor, ANamedPipeIsNoRegistryFile) {
+    TestMachine machine;
+    const std::string pipe = machine.hostPath("pipe.reg");
+    MakePipe(pipe);
+    const auto error = CallPastPipe(pipe, [&pipe] {
+        try {
+            win32::RegImportFile(pipe);
+            return std::string("imported");
+        } catch (const std::runtime_error& e) {
+            return std::string(e.what());
+        }
+    });
+    EXPECT_EQ(error, pipe + ": not a regular file");
+    EXPECT_EQ(shellExecute("REGEDIT", "/S C:\\pipe.reg"), ERROR_FILE_NOT_FOUND);
+}
+
+// What the machine's start reads from its folder: a pipe in a file's place fails the
+// start, or is no request, at once.
+TEST(RestartWindows, NamedPipesInPlaceOfTheMachinesFiles) {
+    TestMachine machine;
+    machine.shutdown();
+    const std::string pending = machine.hostPath("hivewarden-pending-replacements.txt");
+    MakePipe(pending);
+    const auto requests = CallPastPipe(
+        pending, [&machine] { return win32::PendingReplacementsOf(machine.folder()); });
+    EXPECT_TRUE(requests && requests->empty());
+    std::filesystem::remove(pending);
+
+    for (const std::string file :
+         {win32::kMachineIniFileName, "WINDOWS/system32/config/SOFTWARE"}) {
+        SCOPED_TRACE(file);
+        const std::string host = machine.hostPath(file);
+        const std::string kept = host + ".kept";
+        std::filesystem::remove(kept);
+        if (std::filesystem::exists(host))
+            std::filesystem::rename(host, kept);
+        MakePipe(host);
+        const auto error = CallPastPipe(host, [&machine] {
+            try {
+                machine.boot();
+                return std::string("booted");
+            } catch (const std::exception& e) {
+                return std::string(e.what());
+            }
+        });
+        EXPECT_NE(error.value_or("").find("not a regular file"), std::string::npos)
+            << error.value_or("(waited)");
+        if (win32::IsMachineBooted()) {
+            ADD_FAILURE() << "booted with a pipe in its place";
+            machine.shutdown();
+        }
+        std::filesystem::remove(host);
+        if (std::filesystem::exists(kept))
+            std::filesystem::rename(kept, host);
+    }
+    machine.boot();
+    EXPECT_TRUE(win32::IsMachineBooted());
 }
 
 TEST(RegistryEditor, ShutdownWaitsForImports) {

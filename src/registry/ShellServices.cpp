@@ -1,6 +1,7 @@
 #include "registry/ShellServices.h"
 
 #include "win32/Environment.h"
+#include "win32/Files.h"
 #include "win32/Nls.h"
 #include "win32/Shell.h"
 #include "win32/ShellLink.h"
@@ -43,6 +44,7 @@ std::string ResolveShortcut(const std::string& linkFile) {
     std::u16string wide(size_t(std::max(length, 1)), u'\0');
     MultiByteToWideChar(CP_ACP, 0, linkFile.c_str(), -1, wide.data(), length);
     char path[MAX_PATH + 1] = {};
+    // No owner window: offline no dialog is ever shown.
     if (ShellLinkLoad(link, wide.c_str(), STGM_READ) == S_OK &&
         ShellLinkResolve(link, nullptr, SLR_NOUPDATE) == S_OK &&
         ShellLinkGetPath(link, path, sizeof path, nullptr, SLGP_UNCPRIORITY) == S_OK)
@@ -70,10 +72,22 @@ std::string ExpandEnvVar(const std::string& name) {
 }
 
 bool DeleteToRecycleBin(const std::string& path) {
-    if (path.empty() || path.size() > 255)
+    if (path.empty())
+        return false;
+    // The shell takes full paths only. A host path (the program's own folder lies
+    // outside the machine) is full already.
+    std::string full = path;
+    if (path[0] != '/') {
+        char buffer[MAX_PATH + 1];
+        const DWORD length = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+        if (length == 0 || length >= sizeof buffer)
+            return false;
+        full.assign(buffer, length);
+    }
+    if (full.size() > 255)
         return false;
     char from[256 + 1] = {}; // the list ends in two zeros
-    std::memcpy(from, path.c_str(), path.size());
+    std::memcpy(from, full.c_str(), full.size());
     SHFILEOPSTRUCTA operation{};
     operation.hwnd = nullptr;
     operation.wFunc = FO_DELETE;

@@ -21,6 +21,7 @@ std::string ResolveShortcut(const std::string& linkFile);
 // The value of %NAME% (the name upper-cased); an unset variable comes back as
 // "%NAME%", unexpanded.
 std::string ExpandEnvVar(const std::string& name);
-// Moves a file or folder to the recycle bin; false when that failed, or for a full path
-// longer than 255 characters (nothing is deleted then).
+// Moves a file or folder to the recycle bin (a link goes itself, not what it leads to);
+// false when that failed, or for a full path longer than 255 characters (nothing is
+// deleted then). A relative Windows path is taken from the current folder.
 bool DeleteToRecycleBin(const std::string& path);

@@ -4,6 +4,7 @@
 #include "win32/FileLookup.h"
 #include "win32/LastError.h"
 #include "win32/MachineRegistry.h"
+#include "win32/RegularFile.h"
 #include "win32/ShortNames.h"
 
 #include <cerrno>
@@ -65,24 +66,22 @@ bool writeAll(int fd, const char* data, size_t size) {
 }
 
 // Copies `from` into a new temporary file in `folder`; returns its path, or empty with
-// errno set.
+// errno set (EACCES when `from` is, by now, no regular file).
 std::string copyToTemporary(const std::string& from, const struct stat& source,
                             const std::string& folder, const std::string& name) {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        return {};
-    std::string temporary = folder + "/." + name + ".hwcopy-XXXXXX";
-    const int out = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (out < 0) {
-        const int error = errno;
-        ::close(in);
-        errno = error;
+    const win32::RegularFile in(from);
+    if (!in.isOpen()) {
+        errno = in.error();
         return {};
     }
+    std::string temporary = folder + "/." + name + ".hwcopy-XXXXXX";
+    const int out = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (out < 0)
+        return {};
     bool ok = true;
     char buffer[1 << 16];
     for (;;) {
-        const ssize_t got = ::read(in, buffer, sizeof buffer);
+        const ssize_t got = ::read(in.fd(), buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0 || (got > 0 && !writeAll(out, buffer, size_t(got)))) {
@@ -100,7 +99,6 @@ std::string copyToTemporary(const std::string& from, const struct stat& source,
     const timespec times[2] = {source.st_atim, source.st_mtim};
     if (ok)
         ::futimens(out, times); // times are kept where the host allows it
-    ::close(in);
     if (::close(out) != 0 && ok) {
         ok = false;
         error = errno;
@@ -312,4 +310,36 @@ DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
         return DWORD(folder.size() + 1);
     std::memcpy(lpBuffer, folder.c_str(), folder.size() + 1);
     return DWORD(folder.size());
+}
+
+DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR* lpFilePart) {
+    if (!lpFileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (!*lpFileName) {
+        SetLastError(ERROR_INVALID_NAME);
+        return 0;
+    }
+    const win32::MachineRegistry* reg = win32::MachineRegistry::current();
+    if (!reg) {
+        SetLastError(ERROR_NOT_READY);
+        return 0;
+    }
+    const std::u16string given = reg->codePage->toUnicode(lpFileName);
+    std::string result = lpFileName;
+    if (const auto full = win32::FullWindowsPath(given)) {
+        result = reg->codePage->fromUnicode(*full);
+        const char16_t last = given.back();
+        if ((last == u'\\' || last == u'/') && result.back() != '\\')
+            result += '\\';
+    }
+    if (!lpBuffer || nBufferLength < result.size() + 1)
+        return DWORD(result.size() + 1);
+    std::memmove(lpBuffer, result.c_str(), result.size() + 1);
+    if (lpFilePart) {
+        const size_t slash = result.find_last_of("\\/");
+        *lpFilePart = slash + 1 < result.size() ? lpBuffer + slash + 1 : nullptr;
+    }
+    return DWORD(result.size());
 }

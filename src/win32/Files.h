@@ -76,3 +76,12 @@ DWORD GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffe
 // The current folder: the machine's %SystemRoot%\system32. The length without the
 // zero when it fits, else the size needed including the zero.
 DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
+
+// The absolute form of a path, made from the text alone (nothing need exist): taken
+// from the current folder when relative, "." and ".." applied (never above the root),
+// trailing dots and spaces of names dropped; a trailing separator is kept as "\". UNC
+// and device paths come back as given. The length without the zero when it fits into
+// nBufferLength, else the size needed including the zero; *lpFilePart (when asked for)
+// points at the last component in lpBuffer, or is null when the path ends in "\".
+// 0 and ERROR_INVALID_NAME for an empty path.
+DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR* lpFilePart);

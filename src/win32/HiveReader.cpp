@@ -506,7 +506,8 @@ void HiveReader::readSubkeys(const Pending& current, std::vector<Pending>& pendi
 }
 
 LoadedHive HiveReader::load() {
-    FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: a pipe in a hive's place must fail the check below, not wait for a writer.
+    FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     readFile(fd);
     LoadedHive out;
     checkBaseBlock(out);

@@ -4,9 +4,9 @@
 #include "win32/Environment.h"
 #include "win32/FileLookup.h"
 #include "win32/MachineRegistry.h"
+#include "win32/RegularFile.h"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <optional>
 #include <unistd.h>
 #include <vector>
@@ -37,7 +37,9 @@ struct Lookup {
     std::string path; // full Windows path, ANSI
 };
 
-// A file (not a folder) at a path.
+// A regular file at a path. A folder, pipe, device or socket is no file Windows could
+// start a program from: it is passed over as a name that is not there, and the search
+// goes on (ERROR_FILE_NOT_FOUND).
 Lookup fileAt(const std::string& path) {
     Lookup out;
     const Located found = Locate(path.c_str());
@@ -45,7 +47,7 @@ Lookup fileAt(const std::string& path) {
     if (found.error != ERROR_SUCCESS)
         return out;
     struct stat info;
-    if (::stat(found.where.host.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (::stat(found.where.host.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         out.error = ERROR_FILE_NOT_FOUND;
         return out;
     }
@@ -100,17 +102,16 @@ std::optional<std::string> headOf(const std::string& windowsPath, DWORD& error) 
         error = file.error;
         return std::nullopt;
     }
-    const int fd = ::open(file.where.host.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = errno == ENOENT ? DWORD(ERROR_FILE_NOT_FOUND) : DWORD(ERROR_ACCESS_DENIED);
+    const RegularFile image(file.where.host);
+    if (!image.isOpen()) {
+        error = image.error() == ENOENT ? DWORD(ERROR_FILE_NOT_FOUND) : DWORD(ERROR_ACCESS_DENIED);
         return std::nullopt;
     }
     char buffer[2];
     ssize_t got;
     do
-        got = ::read(fd, buffer, sizeof buffer);
+        got = ::read(image.fd(), buffer, sizeof buffer);
     while (got < 0 && errno == EINTR);
-    ::close(fd);
     if (got < 0) {
         error = ERROR_ACCESS_DENIED;
         return std::nullopt;

@@ -1,6 +1,10 @@
 #include "win32/MachineIni.h"
 
-#include <QFile>
+#include "win32/RegularFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <strings.h>
 
@@ -23,12 +27,15 @@ bool sameText(const std::string& a, const std::string& b) {
 } // namespace
 
 MachineIni MachineIni::load(const std::string& hostPath) {
-    QFile file(QString::fromStdString(hostPath));
-    if (!file.exists())
+    RegularFile file(hostPath);
+    if (!file.isOpen() && file.error() == ENOENT)
         return {};
-    if (!file.open(QIODevice::ReadOnly))
-        throw std::runtime_error(hostPath + ": " + file.errorString().toStdString());
-    return parse(file.readAll().toStdString(), hostPath);
+    if (file.notRegular())
+        throw std::runtime_error(hostPath + ": not a regular file");
+    std::string text;
+    if (!file.readAll(text, std::numeric_limits<size_t>::max()))
+        throw std::runtime_error(hostPath + ": " + std::strerror(errno));
+    return parse(text, hostPath);
 }
 
 MachineIni MachineIni::parse(const std::string& text, const std::string& fileName) {

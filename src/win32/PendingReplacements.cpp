@@ -10,14 +10,15 @@
 #include "win32/MachineRegistry.h"
 #include "win32/Registry.h"
 #include "win32/RegistryViews.h"
+#include "win32/RegularFile.h"
 
-#include <QFile>
 #include <QSaveFile>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,10 +38,11 @@ std::string pendingPath(const std::string& folder) {
 
 std::vector<Replacement> readPending(const std::string& folder) {
     std::vector<Replacement> out;
-    QFile file(QString::fromStdString(pendingPath(folder)));
-    if (!file.open(QIODevice::ReadOnly))
+    RegularFile file(pendingPath(folder));
+    std::string text;
+    if (!file.readAll(text, std::numeric_limits<size_t>::max()))
         return out;
-    for (const QByteArray& line : file.readAll().split('\n')) {
+    for (const QByteArray& line : QByteArray::fromStdString(text).split('\n')) {
         const QList<QByteArray> fields = line.trimmed().split('\t');
         if (fields.size() != 3)
             continue;

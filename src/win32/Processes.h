@@ -17,6 +17,8 @@
 //   (all three %SystemRoot%\system32 here: the program's own folder lies outside the
 //   machine), the 16-bit system folder (%SystemRoot%\system), the Windows folder and
 //   then the folders of the machine's Path.
+// Only a regular file is a file here: a folder, named pipe, device or socket of that
+// name is passed over as if nothing were there.
 // The file found must be an executable image (it begins with "MZ"), or a ".bat" or
 // ".cmd" file when the machine has the command interpreter (cmd.exe in
 // %SystemRoot%\system32) to run it. Failures: ERROR_FILE_NOT_FOUND,

@@ -5,8 +5,12 @@
 #include "win32/MachineRegistry.h"
 #include "win32/Registry.h"
 #include "win32/RegistryViews.h"
+#include "win32/RegularFile.h"
 
-#include <QFile>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
 #include <stdexcept>
 
 namespace win32 {
@@ -110,10 +114,12 @@ RegImportResult RegImportData(const Bytes& fileBytes) {
 }
 
 RegImportResult RegImportFile(const std::string& hostPath) {
-    QFile file(QString::fromStdString(hostPath));
-    if (!file.open(QIODevice::ReadOnly))
-        throw std::runtime_error(hostPath + ": " + file.errorString().toStdString());
-    const QByteArray data = file.readAll();
+    RegularFile file(hostPath);
+    if (file.notRegular())
+        throw std::runtime_error(hostPath + ": not a regular file");
+    std::string data;
+    if (!file.readAll(data, std::numeric_limits<size_t>::max()))
+        throw std::runtime_error(hostPath + ": " + std::strerror(errno));
     try {
         return RegImportData(Bytes(data.begin(), data.end()));
     } catch (const std::runtime_error& e) {

@@ -1,8 +1,8 @@
 #include "win32/Shell.h"
 
 #include "win32/CodePage.h"
-#include "win32/Drives.h"
 #include "win32/Environment.h"
+#include "win32/FileLookup.h"
 #include "win32/MachineRegistry.h"
 #include "win32/Registry.h"
 #include "win32/RegistryEditor.h"
@@ -141,7 +141,8 @@ int removeEntry(const std::string& host, bool toTrash) {
 
 // The host folder and the last component of a path to delete: a full Windows path on
 // one of the machine's drives, or an absolute host path (the program's own folder lies
-// outside the machine), in which "\" separates too.
+// outside the machine), in which "\" separates too. Both "\" and "/" separate in a
+// Windows path. A link at the end is the entry deleted, never what it leads to.
 int splitTarget(const std::string& path, std::string& folderHost, std::string& name) {
     if (!path.empty() && path[0] == '/') {
         std::string host = path;
@@ -158,18 +159,32 @@ int splitTarget(const std::string& path, std::string& folderHost, std::string& n
         name = p.filename().string();
         return name.empty() ? ERROR_ACCESS_DENIED : 0;
     }
-    const size_t slash = path.find_last_of('\\');
-    if (path.size() < 3 || path[1] != ':' || path[2] != '\\' || slash == std::string::npos)
+    auto isSeparator = [](char c) { return c == '\\' || c == '/'; };
+    const size_t slash = path.find_last_of("\\/");
+    if (path.size() < 3 || path[1] != ':' || !isSeparator(path[2]))
         return ERROR_INVALID_PARAMETER; // the shell wants full paths
-    name = path.substr(slash + 1);
-    if (name.empty() || name == "." || name == "..")
+    const std::string given = path.substr(slash + 1);
+    if (given.empty() || given == "." || given == "..")
         return ERROR_ACCESS_DENIED; // a drive's root, or a folder given with a trailing "\"
-    const auto folder = HostPathOf(path.substr(0, slash + 1));
-    if (!folder)
-        return ERROR_PATH_NOT_FOUND;
-    folderHost = *folder;
-    if (const auto exact = HostPathOf(path); exact && name.find_first_of("*?") == std::string::npos)
-        name = std::filesystem::path(*exact).filename().string(); // as spelled on disk
+    if (given.find_first_of("*?") != std::string::npos) {
+        // A pattern names no entry: its folder is looked up, the pattern kept.
+        const Located folder = Locate(path.substr(0, slash + 1).c_str());
+        if (folder.error != ERROR_SUCCESS)
+            return int(folder.error == ERROR_FILE_NOT_FOUND ? DWORD(ERROR_PATH_NOT_FOUND)
+                                                            : folder.error);
+        folderHost = folder.where.host;
+        name = given;
+        return 0;
+    }
+    const LocatedEntry entry = LocateEntry(path.c_str());
+    if (entry.isRoot)
+        return ERROR_ACCESS_DENIED;
+    if (entry.error != ERROR_SUCCESS)
+        return int(entry.error);
+    if (!entry.exists)
+        return ERROR_FILE_NOT_FOUND;
+    folderHost = entry.folder;
+    name = entry.name; // as spelled on disk
     return 0;
 }
 

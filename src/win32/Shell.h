@@ -76,14 +76,15 @@ struct SHFILEOPSTRUCTA {
 using LPSHFILEOPSTRUCTA = SHFILEOPSTRUCTA*;
 
 // FO_DELETE only (others: ERROR_NOT_SUPPORTED). Each path is a full Windows path on
-// one of the machine's drives, or an absolute host path ("/...", in which "\" separates
-// too: the program's own folder lies outside the machine); a "*" or "?" in its last
-// component matches names
-// without regard to case (FOF_FILESONLY: files only). With FOF_ALLOWUNDO the files and
-// folders go to the desktop's trash and are deleted only if the trash takes them;
+// one of the machine's drives ("\" and "/" separate), or an absolute host path ("/...",
+// in which "\" separates too: the program's own folder lies outside the machine); a "*"
+// or "?" in its last component matches names without regard to case (FOF_FILESONLY:
+// files only). A symbolic link named is deleted itself, never what it leads to. With FOF_ALLOWUNDO
+// the files and folders go to the desktop's trash and are deleted only if the trash takes them;
 // without it they are deleted. There is no window to confirm in: the operation goes on
 // as with FOF_NOCONFIRMATION. Returns 0, or ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,
-// ERROR_ACCESS_DENIED (a drive's root, or the trash or disk refused), ERROR_INVALID_PARAMETER.
+// ERROR_ACCESS_DENIED (a drive's root, or the trash or disk refused), ERROR_INVALID_NAME,
+// ERROR_INVALID_PARAMETER.
 int SHFileOperationA(LPSHFILEOPSTRUCTA lpFileOp);
 
 // ShellExecute's errors (values of 32 and below)

@@ -4,8 +4,9 @@
 #include "win32/Drives.h"
 #include "win32/Environment.h"
 #include "win32/MachineRegistry.h"
+#include "win32/RegularFile.h"
 
-#include <QFile>
+#include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -321,13 +322,15 @@ HRESULT ShellLinkLoad(HSHELLLINK link, LPCWSTR fileName, DWORD) {
     const auto host = HostPathOf(path);
     if (!host)
         return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-    QFile file(QString::fromStdString(*host));
-    if (!file.open(QIODevice::ReadOnly))
-        return HRESULT_FROM_WIN32(file.exists() ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
-    constexpr qint64 kLargest = 1 << 20; // link files are small; anything larger is not one
-    if (file.size() > kLargest)
-        return HRESULT_FROM_WIN32(ERROR_BAD_FORMAT);
-    const QByteArray bytes = file.readAll();
+    RegularFile file(*host);
+    if (!file.isOpen())
+        return HRESULT_FROM_WIN32(file.error() == ENOENT || file.error() == ENOTDIR
+                                      ? ERROR_FILE_NOT_FOUND
+                                      : ERROR_ACCESS_DENIED);
+    constexpr size_t kLargest = 1 << 20; // link files are small; anything larger is not one
+    std::string bytes;
+    if (!file.readAll(bytes, kLargest))
+        return HRESULT_FROM_WIN32(errno == EFBIG ? ERROR_BAD_FORMAT : ERROR_READ_FAULT);
     try {
         link->data =
             ParseShellLink(std::vector<uint8_t>(bytes.begin(), bytes.end()), *reg->codePage);

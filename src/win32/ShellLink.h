@@ -55,7 +55,8 @@ constexpr DWORD STGM_READ = 0x00000000;
 HRESULT ShellLinkCreate(HSHELLLINK* link);
 // IPersistFile::Load of a link file (a Windows path on one of the machine's drives).
 // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) or ERROR_PATH_NOT_FOUND for a missing file,
-// HRESULT_FROM_WIN32(ERROR_BAD_FORMAT) for a damaged one.
+// HRESULT_FROM_WIN32(ERROR_BAD_FORMAT) for a damaged one, ERROR_ACCESS_DENIED for a
+// folder, named pipe or device: only a regular file is read.
 HRESULT ShellLinkLoad(HSHELLLINK link, LPCWSTR fileName, DWORD mode);
 // IShellLink::Resolve: S_OK when the target exists, at its path or at the link's
 // relative path. No search is made and no window is shown; a target that is not there

@@ -144,8 +144,9 @@ std::vector<ProcessToken::Privilege> ProcessToken::privileges() const {
     return held;
 }
 
-bool ProcessToken::adjust(bool disableAll, const std::vector<Privilege>& requested,
-                          std::vector<Privilege>& changed, bool apply) {
+ProcessToken::Adjusted ProcessToken::adjust(bool disableAll,
+                                            const std::vector<Privilege>& requested,
+                                            std::vector<Privilege>& changed, size_t room) {
     std::lock_guard guard(lock);
     changed.clear();
     bool allAssigned = true;
@@ -185,9 +186,10 @@ bool ProcessToken::adjust(bool disableAll, const std::vector<Privilege>& request
                                     : it->attributes & ~SE_PRIVILEGE_ENABLED;
         }
     }
-    if (apply)
-        held = std::move(next);
-    return allAssigned;
+    if (changed.size() > room)
+        return Adjusted::NoRoom;
+    held = std::move(next);
+    return allAssigned ? Adjusted::AllAssigned : Adjusted::NotAllAssigned;
 }
 
 std::shared_ptr<ProcessToken> MakeProcessToken(const MachineRegistry& registry) {
@@ -391,32 +393,32 @@ BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
         }
     }
     ProcessToken& token = *object->token;
+    constexpr size_t head = offsetof(TOKEN_PRIVILEGES, Privileges);
+    // Nothing changes when the previous state does not fit: the token decides under its
+    // lock, with the room the buffer has.
+    size_t room = SIZE_MAX;
+    if (PreviousState)
+        room = BufferLength < head ? 0 : (BufferLength - head) / sizeof(LUID_AND_ATTRIBUTES);
     std::vector<ProcessToken::Privilege> changed;
+    const ProcessToken::Adjusted outcome =
+        token.adjust(DisableAllPrivileges, requested, changed, room);
     if (PreviousState) {
-        // Nothing changes when the previous state does not fit.
-        token.adjust(DisableAllPrivileges, requested, changed, false);
-        const DWORD needed = DWORD(offsetof(TOKEN_PRIVILEGES, Privileges) +
-                                   sizeof(LUID_AND_ATTRIBUTES) * changed.size());
+        const DWORD needed = DWORD(head + sizeof(LUID_AND_ATTRIBUTES) * changed.size());
         *ReturnLength = needed;
-        if (BufferLength < needed) {
+        if (outcome == ProcessToken::Adjusted::NoRoom || BufferLength < needed) {
             SetLastError(ERROR_INSUFFICIENT_BUFFER);
             return FALSE;
         }
-    }
-    const bool allAssigned = token.adjust(DisableAllPrivileges, requested, changed, true);
-    if (PreviousState) {
         auto* out = reinterpret_cast<uint8_t*>(PreviousState);
         const DWORD count = DWORD(changed.size());
         std::memcpy(out, &count, sizeof count);
         for (size_t i = 0; i < changed.size(); ++i) {
             LUID_AND_ATTRIBUTES entry{{changed[i].luid, 0}, changed[i].attributes};
-            std::memcpy(out + offsetof(TOKEN_PRIVILEGES, Privileges) + i * sizeof entry, &entry,
-                        sizeof entry);
+            std::memcpy(out + head + i * sizeof entry, &entry, sizeof entry);
         }
-        *ReturnLength = DWORD(offsetof(TOKEN_PRIVILEGES, Privileges) +
-                              sizeof(LUID_AND_ATTRIBUTES) * changed.size());
     }
-    SetLastError(allAssigned ? ERROR_SUCCESS : ERROR_NOT_ALL_ASSIGNED);
+    SetLastError(outcome == ProcessToken::Adjusted::AllAssigned ? ERROR_SUCCESS
+                                                                : ERROR_NOT_ALL_ASSIGNED);
     return TRUE;
 }
 

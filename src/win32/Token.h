@@ -22,6 +22,7 @@
 
 #include "win32/SecurityTypes.h"
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -70,10 +71,13 @@ public:
     bool privilegeEnabled(uint32_t luid) const;
     std::vector<Privilege> privileges() const;
 
-    // AdjustTokenPrivileges on the state; `changed` receives the previous state of
-    // the privileges that change. With `apply` false nothing changes.
-    bool adjust(bool disableAll, const std::vector<Privilege>& requested,
-                std::vector<Privilege>& changed, bool apply);
+    enum class Adjusted { AllAssigned, NotAllAssigned, NoRoom };
+    // AdjustTokenPrivileges on the state: `changed` receives the previous state of the
+    // privileges that change. When more would change than `room` entries, nothing
+    // changes (NoRoom). Checked and applied under one hold of the lock, so that no other
+    // thread's change comes in between.
+    Adjusted adjust(bool disableAll, const std::vector<Privilege>& requested,
+                    std::vector<Privilege>& changed, size_t room = SIZE_MAX);
 
     mutable std::mutex lock;
     std::vector<Privilege> held;
