@@ -7,21 +7,11 @@
 #include "win32/Registry.h"
 #include "win32/Version.h"
 
-#include <QFile>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
 
 namespace {
-
-void rebootWithIni(TestMachine& machine, const std::string& ini) {
-    machine.shutdown();
-    QFile file(QString::fromStdString(machine.hostPath(win32::kMachineIniFileName)));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(ini.data(), qint64(ini.size()));
-    file.close();
-    machine.boot();
-}
 
 struct VersionCase {
     const char* what;
@@ -86,7 +76,7 @@ TEST_P(OSProductTable, GivesCodeNameAndServicePack) {
     options.servicePack = c.servicePack;
     TestMachine machine(c.reg, {}, options);
     if (*c.ini)
-        rebootWithIni(machine, c.ini);
+        machine.rebootWithIni(c.ini);
     InitOSInfo();
     EXPECT_EQ(OSProduct(), c.product) << c.what;
     EXPECT_EQ(OSProductName(), c.name) << c.what;
@@ -112,7 +102,7 @@ TEST(OSInfo, ProductNamesOutsideTheTableRaise) {
 
 TEST(OSInfo, AnUnknownPlatformRaises) {
     TestMachine machine;
-    rebootWithIni(machine, "[Version]\nPlatform=3\n");
+    machine.rebootWithIni("[Version]\nPlatform=3\n");
     try {
         ReadOSInfo();
         ADD_FAILURE() << "no error";
@@ -125,7 +115,7 @@ TEST(OSInfo, IsReadOnceUntilReadAgain) {
     TestMachine machine;
     InitOSInfo();
     EXPECT_EQ(OSProduct(), 3);
-    rebootWithIni(machine, "[Version]\nVersion=5.2.3790\n");
+    machine.rebootWithIni("[Version]\nVersion=5.2.3790\n");
     EXPECT_EQ(OSProduct(), 3); // the values read at start-up
     InitOSInfo();
     EXPECT_EQ(OSProduct(), 9);
@@ -159,7 +149,7 @@ TEST(GetVersionEx, TheStructureSizeDecides) {
 
 TEST(GetVersionEx, NineXHasNoExtendedBlockAndPacksTheBuild) {
     TestMachine machine;
-    rebootWithIni(machine, "[Version]\nPlatform=9x\nVersion=4.10.2222\nCSDVersion=A\n");
+    machine.rebootWithIni("[Version]\nPlatform=9x\nVersion=4.10.2222\nCSDVersion=A\n");
     OSVERSIONINFOEXA ex{};
     ex.dwOSVersionInfoSize = sizeof ex;
     EXPECT_FALSE(GetVersionExA(reinterpret_cast<LPOSVERSIONINFOA>(&ex)));
@@ -204,10 +194,7 @@ TEST(GetVersionEx, BadVersionSettingsStopTheBoot) {
     for (const char* ini :
          {"[Version]\nVersion=five\n", "[Version]\nPlatform=OS/2\n",
           "[Version]\nProductType=Mainframe\n", "[Version]\nSuiteMask=0x10000\n"}) {
-        QFile file(QString::fromStdString(machine.hostPath(win32::kMachineIniFileName)));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(ini);
-        file.close();
+        machine.writeIni(ini);
         try {
             machine.boot();
             ADD_FAILURE() << ini;

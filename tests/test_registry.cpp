@@ -5,7 +5,6 @@
 #include "win32/HiveValues.h"
 #include "win32/Registry.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -350,12 +349,7 @@ TEST(Registry, AccessOfAHandleIsEnforced) {
 
 TEST(Registry, ProtectedKeysRefuseDeletion) {
     TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Guarded\\Inner]\n\"v\"=\"1\"\n");
-    machine.shutdown();
-    QFile ini(QString::fromStdString(machine.hostPath(win32::kMachineIniFileName)));
-    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-    ini.write("[ProtectedKeys]\nguard=HKEY_LOCAL_MACHINE\\SOFTWARE\\Guarded\\Inner\n");
-    ini.close();
-    machine.boot();
+    machine.rebootWithIni("[ProtectedKeys]\nguard=HKEY_LOCAL_MACHINE\\SOFTWARE\\Guarded\\Inner\n");
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Guarded\\Inner"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Guarded"), ERROR_ACCESS_DENIED);
     HKEY key = nullptr;
@@ -370,12 +364,8 @@ TEST(Registry, MergedClassesKeyIsDeletedWholeOrNotAtAll) {
     // The user's part could go, the machine's part is protected: neither may go.
     TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.both\\Sub]\n"
                         "[HKEY_CURRENT_USER\\Software\\Classes\\.both\\Sub]\n");
-    machine.shutdown();
-    QFile ini(QString::fromStdString(machine.hostPath(win32::kMachineIniFileName)));
-    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-    ini.write("[ProtectedKeys]\nguard=HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.both\\Sub\n");
-    ini.close();
-    machine.boot();
+    machine.rebootWithIni(
+        "[ProtectedKeys]\nguard=HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.both\\Sub\n");
     EXPECT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, ".both"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, ".both\\Sub"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, ".both"), ERROR_ACCESS_DENIED);

@@ -5,7 +5,6 @@
 #include "win32/Machine.h"
 #include "win32/Registry.h"
 
-#include <QFile>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -237,12 +236,8 @@ TEST(RegistryObject, DeleteKeyRemovesTheWholeTree) {
 
 TEST(RegistryObject, DeleteKeyRemovesNothingWhenAKeyOfTheTreeRefuses) {
     TestMachine machine(kTree);
-    machine.shutdown();
-    QFile ini(QString::fromStdString(machine.hostPath(win32::kMachineIniFileName)));
-    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-    ini.write("[ProtectedKeys]\nguard=HKEY_LOCAL_MACHINE\\SOFTWARE\\Test\\Alpha\\Inner\n");
-    ini.close();
-    machine.boot();
+    machine.rebootWithIni(
+        "[ProtectedKeys]\nguard=HKEY_LOCAL_MACHINE\\SOFTWARE\\Test\\Alpha\\Inner\n");
     TRegistry reg;
     reg.SetRootKey(HKEY_LOCAL_MACHINE);
     EXPECT_FALSE(reg.DeleteKey("SOFTWARE\\Test"));

@@ -26,15 +26,6 @@ using namespace testing_support;
 
 namespace {
 
-void rebootWithIni(TestMachine& machine, const std::string& ini) {
-    machine.shutdown();
-    QFile file(QString::fromStdString(machine.hostPath(win32::kMachineIniFileName)));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(ini.data(), qint64(ini.size()));
-    file.close();
-    machine.boot();
-}
-
 bool keyExists(HKEY root, const char* path) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -68,11 +59,11 @@ TEST(Token, AdministratorsUnlessTheIniSaysOtherwise) {
     TestMachine machine;
     InitOSInfo();
     EXPECT_TRUE(IsAdmin());
-    rebootWithIni(machine, "[Machine]\nAdministrator=no\n");
+    machine.rebootWithIni("[Machine]\nAdministrator=no\n");
     EXPECT_FALSE(IsAdmin());
     // Outside the NT family every user is one.
-    rebootWithIni(machine,
-                  "[Machine]\nAdministrator=no\n[Version]\nPlatform=9x\nVersion=4.10.2222\n");
+    machine.rebootWithIni(
+        "[Machine]\nAdministrator=no\n[Version]\nPlatform=9x\nVersion=4.10.2222\n");
     InitOSInfo();
     EXPECT_TRUE(IsAdmin());
 }
@@ -113,8 +104,7 @@ TEST(Token, GroupsFollowTheBufferRule) {
 
 TEST(Token, EnablePrivilegeReportsTheStateBeforeAndDenials) {
     TestMachine machine;
-    rebootWithIni(machine,
-                  "[Privileges]\nSeShutdownPrivilege=disabled\nSeBackupPrivilege=denied\n");
+    machine.rebootWithIni("[Privileges]\nSeShutdownPrivilege=disabled\nSeBackupPrivilege=denied\n");
     InitOSInfo();
     bool was = true;
     EXPECT_EQ(EnablePrivilege("SeShutdownPrivilege", true, was), 0u);
@@ -142,7 +132,7 @@ TEST(Token, EnablePrivilegeReportsTheStateBeforeAndDenials) {
 
 TEST(Token, APreviousStateThatDoesNotFitChangesNothing) {
     TestMachine machine;
-    rebootWithIni(machine, "[Privileges]\nSeRestorePrivilege=disabled\n");
+    machine.rebootWithIni("[Privileges]\nSeRestorePrivilege=disabled\n");
     HANDLE token = nullptr;
     ASSERT_TRUE(
         OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
@@ -169,8 +159,8 @@ TEST(Token, APreviousStateThatDoesNotFitChangesNothing) {
 // the change itself.
 TEST(Token, AChangeThatOutgrowsItsRoomIsNotMade) {
     TestMachine machine;
-    rebootWithIni(machine,
-                  "[Privileges]\nSeRestorePrivilege=disabled\nSeBackupPrivilege=disabled\n");
+    machine.rebootWithIni(
+        "[Privileges]\nSeRestorePrivilege=disabled\nSeBackupPrivilege=disabled\n");
     const auto token = win32::CurrentToken();
     ASSERT_TRUE(token);
     using Privilege = win32::ProcessToken::Privilege;
@@ -312,7 +302,7 @@ constexpr char kGuardedIni[] = "[ProtectedKeys]\n"
 
 TEST(KeyAccess, AProtectedKeyDeletesOnlyAfterTheGrantWhichSurvivesAReboot) {
     TestMachine machine(kGuarded);
-    rebootWithIni(machine, kGuardedIni);
+    machine.rebootWithIni(kGuardedIni);
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Guarded\\Inner"), ERROR_ACCESS_DENIED);
     // The standard descriptor's grant to Administrators does not lift the protection.
     EXPECT_EQ(daclOf("MACHINE\\SOFTWARE\\Guarded\\Inner").size(), 4u);
@@ -336,7 +326,7 @@ TEST(KeyAccess, AProtectedKeyDeletesOnlyAfterTheGrantWhichSurvivesAReboot) {
 
 TEST(KeyAccess, AProtectedValueDeletesAfterTheGrant) {
     TestMachine machine(kGuarded);
-    rebootWithIni(machine, kGuardedIni);
+    machine.rebootWithIni(kGuardedIni);
     HKEY key = nullptr;
     ASSERT_EQ(
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Guarded\\Other", 0, KEY_ALL_ACCESS, &key), 0);
@@ -354,7 +344,7 @@ TEST(KeyAccess, FailsWhereNoAccessListCanBeSet) {
     // Keys above the hives belong to no hive file.
     EXPECT_FALSE(GrantKeyAccess(HKEY_LOCAL_MACHINE, ""));
     // A standard user may read the standard descriptor but not change it.
-    rebootWithIni(machine, "[Machine]\nAdministrator=no\n");
+    machine.rebootWithIni("[Machine]\nAdministrator=no\n");
     EXPECT_EQ(daclOf("MACHINE\\SOFTWARE\\Microsoft").size(), 4u);
     EXPECT_FALSE(GrantKeyAccess(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft"));
     // A read-only machine changes nothing.

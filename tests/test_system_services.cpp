@@ -27,12 +27,6 @@ using namespace testing_support;
 
 namespace {
 
-void writeIni(TestMachine& machine, const std::string& ini) {
-    QFile file(QString::fromStdString(machine.hostPath(win32::kMachineIniFileName)));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(ini.data(), qint64(ini.size()));
-}
-
 std::optional<std::string> readString(HKEY root, const char* path, const char* name) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -108,7 +102,7 @@ TEST(RestartWindows, ARestartMakesThePendingHiveReplacements) {
 TEST(RestartWindows, NeedsTheShutdownPrivilege) {
     TestMachine machine;
     machine.shutdown();
-    writeIni(machine, "[Privileges]\nSeShutdownPrivilege=disabled\n");
+    machine.writeIni("[Privileges]\nSeShutdownPrivilege=disabled\n");
     machine.boot();
     InitOSInfo();
     ExitHook hook;
@@ -121,7 +115,7 @@ TEST(RestartWindows, NeedsTheShutdownPrivilege) {
     EXPECT_TRUE(RestartWindows(0, false));
     EXPECT_EQ(hook.calls, std::vector<UINT>{1});
 
-    writeIni(machine, "[Privileges]\nSeShutdownPrivilege=denied\n");
+    machine.writeIni("[Privileges]\nSeShutdownPrivilege=denied\n");
     machine.boot();
     EXPECT_FALSE(RestartWindows(1, true));
     EXPECT_TRUE(win32::IsMachineBooted());

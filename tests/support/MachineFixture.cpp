@@ -66,6 +66,19 @@ void TestMachine::shutdown() {
         win32::ShutdownMachine();
 }
 
+void TestMachine::writeIni(const std::string& text) const {
+    QFile file(QString::fromStdString(hostPath(win32::kMachineIniFileName)));
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(text.data(), qint64(text.size())) != qint64(text.size()))
+        throw std::runtime_error("cannot write the machine's ini in " + folder_);
+}
+
+void TestMachine::rebootWithIni(const std::string& text) {
+    shutdown();
+    writeIni(text);
+    boot();
+}
+
 std::optional<std::string> SharedHive(const std::string& name, const std::string& folder) {
     const std::string source = std::string(HW_SHARED_HIVES) + "/" + name + ".xz";
     if (!QFileInfo::exists(QString::fromStdString(source)))

@@ -38,6 +38,10 @@ public:
 
     void boot(const win32::BootOptions& options = {});
     void shutdown();
+    // Writes the machine's hivewarden-machine.ini; the next boot reads it.
+    void writeIni(const std::string& text) const;
+    // Shuts the machine down, writes its ini and boots it again.
+    void rebootWithIni(const std::string& text);
 
 private:
     QTemporaryDir dir_;
