@@ -1,10 +1,10 @@
 #include "BigMachine.h"
 
-#include "win32/HiveFile.h"
-#include "win32/HiveValues.h"
-#include "win32/Machine.h"
-#include "win32/MachineCreator.h"
-#include "win32/WinTypes.h"
+#include "hive/HiveFile.h"
+#include "win32/base/WinTypes.h"
+#include "win32/machine/Machine.h"
+#include "win32/machine/MachineCreator.h"
+#include "win32/registry/HiveValues.h"
 
 #include <algorithm>
 #include <chrono>
@@ -19,7 +19,7 @@ namespace bench {
 
 namespace {
 
-using win32::HiveKey;
+using hive::HiveKey;
 
 constexpr int kWideCount = 100000;
 // libhivex 1.3.23 lists at most this many subkeys under one key (ERANGE beyond).
@@ -110,7 +110,7 @@ void addWideKey(HiveKey& parent, const char* keyName, int count, std::vector<std
     for (const auto& name : names)
         children.push_back(newKey(name, parent));
     std::sort(children.begin(), children.end(), [](const auto& a, const auto& b) {
-        return win32::CompareNames(a->name, b->name) < 0;
+        return hive::CompareNames(a->name, b->name) < 0;
     });
     auto wide = newKey(keyName, parent);
     for (auto& child : children)
@@ -179,13 +179,13 @@ private:
         machine_.userHive = machine_.folder + "/Documents and Settings/Administrator/NTUSER.DAT";
         std::mt19937 random(kSeed);
         // Keep what the new machine's hives hold: the boot needs the ProfileList.
-        win32::LoadedHive software = win32::LoadHiveFile(machine_.softwareHive);
+        hive::LoadedHive software = hive::LoadHiveFile(machine_.softwareHive);
         std::vector<std::string> bigNames, wideNames, wide70000Names;
         addBigTree(*software.root, bigNames);
         machine_.softwareKeyCount = countKeys(*software.root);
         write(software, machine_.softwareHive);
 
-        win32::LoadedHive user = win32::LoadHiveFile(machine_.userHive);
+        hive::LoadedHive user = hive::LoadHiveFile(machine_.userHive);
         HiveKey* userSoftware = win32::FindKey(user.root.get(), u"Software");
         if (!userSoftware)
             throw std::runtime_error("the new machine's user hive has no Software key");
@@ -198,11 +198,11 @@ private:
         machine_.bigLookups = pickLookups(bigNames, random);
     }
 
-    static void write(const win32::LoadedHive& hive, const std::string& path) {
-        win32::HiveWriteOptions options;
+    static void write(const hive::LoadedHive& hive, const std::string& path) {
+        hive::HiveWriteOptions options;
         options.minorVersion = hive.minorVersion;
         options.fileNameField = hive.fileNameField;
-        win32::ReplaceFileAtomically(path, win32::WriteHive(*hive.root, options));
+        hive::ReplaceFileAtomically(path, hive::WriteHive(*hive.root, options));
     }
 
     BigMachine machine_;

@@ -2,7 +2,7 @@
 
 #include "HivexHandle.h"
 
-#include "win32/Registry.h"
+#include "win32/registry/Registry.h"
 
 #include <cstdlib>
 #include <vector>

@@ -3,7 +3,7 @@
 // registry functions of the booted machine, one through plain libhivex on a hive
 // file (the floor the first is compared with).
 
-#include "win32/WinTypes.h"
+#include "win32/base/WinTypes.h"
 
 #include <cstddef>
 #include <string>

@@ -7,8 +7,8 @@
 #include "HivexHandle.h"
 #include "KeyWalks.h"
 
-#include "win32/Machine.h"
-#include "win32/Registry.h"
+#include "win32/machine/Machine.h"
+#include "win32/registry/Registry.h"
 
 #include <benchmark/benchmark.h>
 

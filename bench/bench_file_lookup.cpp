@@ -5,9 +5,9 @@
 // every folder changed so recently that no listing may be kept ("Uncached", each
 // lookup of a missing or differently spelled name reads its folder).
 
-#include "win32/Files.h"
-#include "win32/Machine.h"
-#include "win32/MachineCreator.h"
+#include "win32/files/Files.h"
+#include "win32/machine/Machine.h"
+#include "win32/machine/MachineCreator.h"
 
 #include <benchmark/benchmark.h>
 

@@ -9,7 +9,7 @@
 #include "BigMachine.h"
 #include "HivexHandle.h"
 
-#include "win32/Registry.h"
+#include "win32/registry/Registry.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,7 +2,7 @@
 // never crash, hang or read out of bounds. The loader takes a path (libhivex opens
 // the file itself), so each input goes through one private temporary file.
 
-#include "win32/HiveFile.h"
+#include "hive/HiveFile.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!WriteWhole(path, data, size))
         std::abort(); // a broken harness must not pass for a clean run
     try {
-        win32::LoadHiveFile(path);
-    } catch (const win32::HiveFileError&) {
+        hive::LoadHiveFile(path);
+    } catch (const hive::HiveFileError&) {
     }
     return 0;
 }

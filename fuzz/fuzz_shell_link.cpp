@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the shortcut (.lnk) parser: it must return or throw
 // ShellLinkError, never crash, hang or read out of bounds.
 
-#include "win32/CodePage.h"
-#include "win32/ShellLink.h"
+#include "win32/base/CodePage.h"
+#include "win32/shell/ShellLink.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // hivewarden-cli's info and restart commands, run as a user runs them.
 
 #include "support/MachineFixture.h"
-#include "win32/Registry.h"
+#include "win32/registry/Registry.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 // A process killed while it writes the hives leaves every hive loadable.
 
+#include "hive/HiveFile.h"
 #include "support/MachineFixture.h"
-#include "win32/HiveFile.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -75,7 +75,7 @@ TEST(CrashSafety, KillDuringFlushLeavesEveryHiveLoadable) {
         cli.waitForFinished();
         for (const char* hive : kHives) {
             SCOPED_TRACE(std::string(hive) + " after a kill at round " + std::to_string(round));
-            EXPECT_NO_THROW(win32::LoadHiveFile(machine.hostPath(hive)));
+            EXPECT_NO_THROW(hive::LoadHiveFile(machine.hostPath(hive)));
         }
     }
     // The machine still boots, with the lock of the killed process gone with it.
@@ -87,15 +87,15 @@ TEST(CrashSafety, KilledReplacementLeavesTheOldFileOrTheNewOneWhole) {
     const std::string path = dir.path().toStdString() + "/hive";
     // Large enough that a kill lands inside the write or the flush most of the time.
     const size_t size = 48u << 20;
-    const auto fileOf = [size](char fill) { return win32::Bytes(size, uint8_t(fill)); };
-    win32::ReplaceFileAtomically(path, fileOf('a'));
+    const auto fileOf = [size](char fill) { return hive::Bytes(size, uint8_t(fill)); };
+    hive::ReplaceFileAtomically(path, fileOf('a'));
 
     for (int round = 0; round < 8; ++round) {
         const char fill = char('b' + round);
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            win32::ReplaceFileAtomically(path, fileOf(fill));
+            hive::ReplaceFileAtomically(path, fileOf(fill));
             _exit(0);
         }
         QThread::msleep(unsigned(20 + round * 40));
@@ -111,6 +111,6 @@ TEST(CrashSafety, KilledReplacementLeavesTheOldFileOrTheNewOneWhole) {
         EXPECT_TRUE(first == fill || first == char(fill - 1) || first == 'a') << "round " << round;
         EXPECT_EQ(content.count(first), content.size()) << "a torn file at round " << round;
         if (first != fill) // the kill came first: write the round's file for the next one
-            win32::ReplaceFileAtomically(path, fileOf(fill));
+            hive::ReplaceFileAtomically(path, fileOf(fill));
     }
 }

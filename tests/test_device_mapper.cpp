@@ -2,10 +2,10 @@
 
 #include "registry/DeviceFileMapper.h"
 #include "support/MachineFixture.h"
-#include "win32/Drives.h"
-#include "win32/Files.h"
-#include "win32/LastError.h"
-#include "win32/Registry.h"
+#include "win32/base/LastError.h"
+#include "win32/files/Drives.h"
+#include "win32/files/Files.h"
+#include "win32/registry/Registry.h"
 
 #include <filesystem>
 #include <fstream>

@@ -1,9 +1,9 @@
 // The machine's environment: where its variables come from, and their expansion.
 
 #include "support/MachineFixture.h"
-#include "win32/Environment.h"
-#include "win32/LastError.h"
-#include "win32/Registry.h"
+#include "win32/base/LastError.h"
+#include "win32/registry/Registry.h"
+#include "win32/system/Environment.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

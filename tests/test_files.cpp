@@ -2,8 +2,8 @@
 // to the drive, the listing cache, wildcards and short names.
 
 #include "support/MachineFixture.h"
-#include "win32/Files.h"
-#include "win32/LastError.h"
+#include "win32/base/LastError.h"
+#include "win32/files/Files.h"
 
 #include <cstring>
 #include <fcntl.h>

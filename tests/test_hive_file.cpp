@@ -2,8 +2,8 @@
 // what libhivex reads, the files satisfy libhivex, hivexregedit and regfinfo, real hives
 // copy exactly, and hostile files are refused with a message instead of a crash.
 
+#include "hive/HiveFile.h"
 #include "support/HiveCompare.h"
-#include "win32/HiveFile.h"
 
 #include <gtest/gtest.h>
 #include <hivex.h>
@@ -22,7 +22,7 @@
 
 namespace {
 
-using namespace win32;
+using namespace hive;
 using testing_support::ExpectSameTree;
 namespace fs = std::filesystem;
 

@@ -1,10 +1,10 @@
 // A .reg file imported through the command line, checked in the hive file with
 // libhivex's own exporter.
 
+#include "hive/HiveFile.h"
 #include "support/MachineFixture.h"
-#include "win32/CodePage.h"
-#include "win32/HiveFile.h"
-#include "win32/HiveValues.h"
+#include "win32/base/CodePage.h"
+#include "win32/registry/HiveValues.h"
 
 #include <QFile>
 #include <algorithm>
@@ -161,8 +161,8 @@ TEST(ImportExport, UnicodeFileKeepsNamesTheCodePageCannotHold) {
         RunProcess(HW_CLI_PATH, {"--machine", machine.folder(), "reg", "import", regPath});
     ASSERT_EQ(imported.exitCode, 0) << imported.err;
     const auto hive =
-        win32::LoadHiveFile(machine.hostPath("Documents and Settings/Administrator/NTUSER.DAT"));
-    const win32::HiveKey* key = win32::FindKey(hive.root.get(), u"Software\\日本");
+        hive::LoadHiveFile(machine.hostPath("Documents and Settings/Administrator/NTUSER.DAT"));
+    const hive::HiveKey* key = win32::FindKey(hive.root.get(), u"Software\\日本");
     ASSERT_TRUE(key);
     EXPECT_EQ(win32::StringValue(*key, u"Ωmega"), u"кириллица");
 }

@@ -4,8 +4,8 @@
 #include "registry/RootKeys.h"
 #include "registry/SplitFns.h"
 #include "support/MachineFixture.h"
-#include "win32/Nls.h"
-#include "win32/Registry.h"
+#include "win32/registry/Registry.h"
+#include "win32/system/Nls.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Booting a machine: bad hive files, hostile profile paths, the lock.
 
 #include "support/MachineFixture.h"
-#include "win32/Registry.h"
+#include "win32/registry/Registry.h"
 
 #include <QCryptographicHash>
 #include <QDir>

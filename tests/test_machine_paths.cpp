@@ -1,6 +1,6 @@
-#include "win32/MachinePaths.h"
+#include "win32/host/MachinePaths.h"
 
-#include "win32/HiveKey.h"
+#include "hive/HiveKey.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -281,7 +281,7 @@ TEST_F(MachinePathsTest, RoundTripsEveryEntry) {
         const auto windows = paths.toWindows(path);
         ASSERT_TRUE(windows.has_value()) << path;
         EXPECT_EQ(paths.toHost(*windows), path);
-        EXPECT_EQ(paths.toHost(win32::UpcaseName(*windows)), path);
+        EXPECT_EQ(paths.toHost(hive::UpcaseName(*windows)), path);
         ++checked;
     }
     EXPECT_GE(checked, 8);

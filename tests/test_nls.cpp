@@ -1,5 +1,5 @@
-#include "win32/LastError.h"
-#include "win32/Nls.h"
+#include "win32/base/LastError.h"
+#include "win32/system/Nls.h"
 
 #include <gtest/gtest.h>
 

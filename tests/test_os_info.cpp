@@ -3,9 +3,9 @@
 
 #include "registry/OSInfo.h"
 #include "support/MachineFixture.h"
-#include "win32/LastError.h"
-#include "win32/Registry.h"
-#include "win32/Version.h"
+#include "win32/base/LastError.h"
+#include "win32/registry/Registry.h"
+#include "win32/system/Version.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 
 #include "support/MachineFixture.h"
 #include "support/NamedPipes.h"
-#include "win32/LastError.h"
-#include "win32/Processes.h"
+#include "win32/base/LastError.h"
+#include "win32/processes/Processes.h"
 
 #include <atomic>
 #include <filesystem>

@@ -1,10 +1,10 @@
 // Real Windows hives mounted in a test machine.
 
+#include "hive/HiveFile.h"
 #include "support/HiveCompare.h"
 #include "support/MachineFixture.h"
-#include "win32/HiveFile.h"
-#include "win32/HiveValues.h"
-#include "win32/Registry.h"
+#include "win32/registry/HiveValues.h"
+#include "win32/registry/Registry.h"
 
 #include <QFileInfo>
 #include <filesystem>
@@ -38,7 +38,7 @@ size_t walk(HKEY key) {
     return count;
 }
 
-size_t countKeys(const win32::HiveKey& key) {
+size_t countKeys(const hive::HiveKey& key) {
     size_t count = 1;
     for (const auto& sub : key.stableSubkeys())
         count += countKeys(*sub);
@@ -92,7 +92,7 @@ TEST_F(RealHives, SavedCopyOfSystemIsSmallerAndExportsIdentically) {
     const auto regfinfo = RunProcess("regfinfo", {copy});
     EXPECT_EQ(regfinfo.exitCode, 0) << regfinfo.err;
     // Class names (the Lsa keys keep secrets in them), descriptors and times too.
-    ExpectSameTree(*win32::LoadHiveFile(original).root, *win32::LoadHiveFile(copy).root);
+    ExpectSameTree(*hive::LoadHiveFile(original).root, *hive::LoadHiveFile(copy).root);
 }
 
 TEST_F(RealHives, EveryKeyIsReachableThroughTheRegistryFunctions) {
@@ -113,13 +113,13 @@ TEST_F(RealHives, EveryKeyIsReachableThroughTheRegistryFunctions) {
         SCOPED_TRACE(hive.file);
         HKEY key = nullptr;
         ASSERT_EQ(RegOpenKeyExA(hive.root, hive.path, 0, KEY_READ, &key), ERROR_SUCCESS);
-        const auto loaded = win32::LoadHiveFile(machine_->hostPath(hive.file));
+        const auto loaded = hive::LoadHiveFile(machine_->hostPath(hive.file));
         size_t expected = countKeys(*loaded.root);
         // HKCU\Software\Classes is the classes hive, linked in at mount when the user's
         // hive has no key of that name.
         if (hive.root == HKEY_CURRENT_USER &&
             !win32::FindKey(loaded.root.get(), u"Software\\Classes"))
-            expected += countKeys(*win32::LoadHiveFile(machine_->hostPath(mounted[3].file)).root);
+            expected += countKeys(*hive::LoadHiveFile(machine_->hostPath(mounted[3].file)).root);
         EXPECT_EQ(walk(key), expected);
         RegCloseKey(key);
     }

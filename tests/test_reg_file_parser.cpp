@@ -1,7 +1,7 @@
-#include "win32/RegFileParser.h"
+#include "win32/registry/RegFileParser.h"
 
-#include "win32/CodePage.h"
-#include "win32/WinTypes.h"
+#include "win32/base/CodePage.h"
+#include "win32/base/WinTypes.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-using win32::Bytes;
+using hive::Bytes;
 using win32::ParsedRegFile;
 using win32::RegFileOperation;
 using Kind = win32::RegFileOperation::Kind;

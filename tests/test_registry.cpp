@@ -1,9 +1,9 @@
 // The registry functions over a booted test machine.
 
+#include "hive/HiveFile.h"
 #include "support/MachineFixture.h"
-#include "win32/HiveFile.h"
-#include "win32/HiveValues.h"
-#include "win32/Registry.h"
+#include "win32/registry/HiveValues.h"
+#include "win32/registry/Registry.h"
 
 #include <QFileInfo>
 #include <QThread>
@@ -141,7 +141,7 @@ TEST(Registry, HiveListNamesEveryHiveAndIsNeverWritten) {
     // A change to SYSTEM makes it written; the volatile keys stay out of the file.
     ASSERT_EQ(setString(HKEY_LOCAL_MACHINE, "SYSTEM\\Setup", "x", "1"), 0);
     machine.shutdown();
-    const auto hive = win32::LoadHiveFile(machine.hostPath("WINDOWS/system32/config/SYSTEM"));
+    const auto hive = hive::LoadHiveFile(machine.hostPath("WINDOWS/system32/config/SYSTEM"));
     EXPECT_TRUE(win32::FindKey(hive.root.get(), u"Setup"));
     EXPECT_FALSE(win32::FindKey(hive.root.get(), u"ControlSet001\\Control\\hivelist"));
     EXPECT_FALSE(win32::FindKey(hive.root.get(), u"CurrentControlSet"));
@@ -400,7 +400,7 @@ TEST(Registry, ChangedHivesAreFlushedLazily) {
     // Waits for the background flush; the bound only stops a broken build from hanging.
     for (int i = 0; i < 1000 && !written; ++i) {
         QThread::msleep(10);
-        written = win32::FindKey(win32::LoadHiveFile(software).root.get(), u"Lazy") != nullptr;
+        written = win32::FindKey(hive::LoadHiveFile(software).root.get(), u"Lazy") != nullptr;
     }
     EXPECT_TRUE(written);
 }
@@ -409,10 +409,10 @@ TEST(Registry, FlushKeyWritesTheHiveNow) {
     TestMachine machine;
     ASSERT_EQ(setString(HKEY_CURRENT_USER, "Software\\Now", "v", "1"), 0);
     const std::string ntuser = machine.hostPath("Documents and Settings/Administrator/NTUSER.DAT");
-    EXPECT_FALSE(win32::FindKey(win32::LoadHiveFile(ntuser).root.get(), u"Software\\Now"));
-    const uint32_t before = win32::LoadHiveFile(ntuser).sequence;
+    EXPECT_FALSE(win32::FindKey(hive::LoadHiveFile(ntuser).root.get(), u"Software\\Now"));
+    const uint32_t before = hive::LoadHiveFile(ntuser).sequence;
     EXPECT_EQ(RegFlushKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
-    const auto after = win32::LoadHiveFile(ntuser);
+    const auto after = hive::LoadHiveFile(ntuser);
     EXPECT_TRUE(win32::FindKey(after.root.get(), u"Software\\Now"));
     EXPECT_EQ(after.sequence, before + 1) << "each write counts on from the file's sequence";
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(ntuser + ".hwnew")));
@@ -428,9 +428,9 @@ TEST(Registry, SaveKeyWritesTheSubtreeAsANewHive) {
     EXPECT_EQ(RegSaveKeyA(key, "C:\\No Such Folder\\saved.hiv", nullptr), ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(RegSaveKeyA(key, "D:\\saved.hiv", nullptr), ERROR_PATH_NOT_FOUND);
     RegCloseKey(key);
-    const auto saved = win32::LoadHiveFile(machine.hostPath("saved.hiv"));
+    const auto saved = hive::LoadHiveFile(machine.hostPath("saved.hiv"));
     EXPECT_EQ(win32::StringValue(*saved.root, u"text"), u"t");
-    const win32::HiveKey* sub = win32::FindKey(saved.root.get(), u"Sub");
+    const hive::HiveKey* sub = win32::FindKey(saved.root.get(), u"Sub");
     ASSERT_TRUE(sub);
     EXPECT_EQ(win32::DwordValue(*sub, u"v"), 7u);
     EXPECT_EQ(saved.root->subkeyCount(), 1u);
@@ -460,8 +460,7 @@ TEST(Registry, ReplaceKeyTakesEffectAtTheNextStart) {
     EXPECT_EQ(subkeys(HKEY_LOCAL_MACHINE, "SOFTWARE\\Before").size(), 0u);
     HKEY after = nullptr;
     EXPECT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\After", &after), ERROR_FILE_NOT_FOUND);
-    const auto old =
-        win32::LoadHiveFile(machine.hostPath("WINDOWS/system32/config/SOFTWARE.rcbak"));
+    const auto old = hive::LoadHiveFile(machine.hostPath("WINDOWS/system32/config/SOFTWARE.rcbak"));
     EXPECT_TRUE(win32::FindKey(old.root.get(), u"After"));
     EXPECT_FALSE(QFileInfo::exists(
         QString::fromStdString(machine.hostPath("WINDOWS/system32/config/SOFTWARE.rctemp"))));

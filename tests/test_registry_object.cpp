@@ -2,8 +2,8 @@
 
 #include "registry/TRegistry.h"
 #include "support/MachineFixture.h"
-#include "win32/Machine.h"
-#include "win32/Registry.h"
+#include "win32/machine/Machine.h"
+#include "win32/registry/Registry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,22 +1,22 @@
 // The process token, accounts and SIDs, key access lists, and the services built on
 // them: administrator check, user name, privileges, SID translation, access grants.
 
+#include "hive/HiveFile.h"
 #include "registry/KeyAccess.h"
 #include "registry/OSInfo.h"
 #include "registry/Privileges.h"
 #include "registry/SIDTranslator.h"
 #include "support/MachineFixture.h"
-#include "win32/Accounts.h"
-#include "win32/Handles.h"
-#include "win32/HiveFile.h"
-#include "win32/KeySecurity.h"
-#include "win32/LastError.h"
-#include "win32/LocalMemory.h"
-#include "win32/MachineRegistry.h"
-#include "win32/Modules.h"
-#include "win32/Registry.h"
-#include "win32/SecurityDescriptor.h"
-#include "win32/Token.h"
+#include "win32/base/Handles.h"
+#include "win32/base/LastError.h"
+#include "win32/base/LocalMemory.h"
+#include "win32/base/SecurityDescriptor.h"
+#include "win32/registry/MachineRegistry.h"
+#include "win32/registry/Registry.h"
+#include "win32/security/Accounts.h"
+#include "win32/security/KeySecurity.h"
+#include "win32/security/Token.h"
+#include "win32/system/Modules.h"
 
 #include <QFile>
 #include <cstring>
@@ -389,7 +389,7 @@ TEST(KeyAccess, SetEntriesInAclMergesInCanonicalOrder) {
 }
 
 TEST(SecurityDescriptor, DamagedDescriptorsAreRejected) {
-    const auto good = *win32::DefaultKeySecurity();
+    const auto good = *hive::DefaultKeySecurity();
     ASSERT_TRUE(win32::ParseSecurityDescriptor(good));
     // Every cut of a sound descriptor is refused, never read past its end.
     for (size_t size = 0; size < good.size(); ++size) {

@@ -4,12 +4,12 @@
 #include "registry/ShellServices.h"
 #include "support/MachineFixture.h"
 #include "support/NamedPipes.h"
-#include "win32/CodePage.h"
-#include "win32/Files.h"
-#include "win32/LastError.h"
-#include "win32/Registry.h"
-#include "win32/Shell.h"
-#include "win32/ShellLink.h"
+#include "win32/base/CodePage.h"
+#include "win32/base/LastError.h"
+#include "win32/files/Files.h"
+#include "win32/registry/Registry.h"
+#include "win32/shell/Shell.h"
+#include "win32/shell/ShellLink.h"
 
 #include <QDir>
 #include <QFile>

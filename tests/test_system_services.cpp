@@ -8,14 +8,14 @@
 #include "registry/SystemRestart.h"
 #include "support/MachineFixture.h"
 #include "support/NamedPipes.h"
-#include "win32/LastError.h"
-#include "win32/Machine.h"
-#include "win32/MemoryStatus.h"
-#include "win32/RegImport.h"
-#include "win32/Registry.h"
-#include "win32/RegistryEditor.h"
-#include "win32/Shell.h"
-#include "win32/SystemShutdown.h"
+#include "win32/base/LastError.h"
+#include "win32/machine/Machine.h"
+#include "win32/machine/SystemShutdown.h"
+#include "win32/registry/RegImport.h"
+#include "win32/registry/Registry.h"
+#include "win32/shell/RegistryEditor.h"
+#include "win32/shell/Shell.h"
+#include "win32/system/MemoryStatus.h"
 
 #include <QFile>
 #include <QLocale>

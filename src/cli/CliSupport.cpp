@@ -1,8 +1,8 @@
 #include "cli/CliSupport.h"
 
-#include "win32/ErrorText.h"
-#include "win32/Machine.h"
-#include "win32/RegistryViews.h"
+#include "win32/base/ErrorText.h"
+#include "win32/machine/Machine.h"
+#include "win32/registry/RegistryViews.h"
 
 #include <cstdlib>
 

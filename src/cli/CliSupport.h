@@ -2,7 +2,7 @@
 // What several commands need: the machine to work on, key arguments, text output.
 
 #include "cli/Command.h"
-#include "win32/WinTypes.h"
+#include "win32/base/WinTypes.h"
 
 #include <QCommandLineParser>
 #include <string>

@@ -2,8 +2,8 @@
 #include "cli/Commands.h"
 #include "registry/OSInfo.h"
 #include "registry/Privileges.h"
-#include "win32/Drives.h"
-#include "win32/Nls.h"
+#include "win32/files/Drives.h"
+#include "win32/system/Nls.h"
 
 #include <QTextStream>
 

@@ -1,6 +1,6 @@
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
-#include "win32/MachineCreator.h"
+#include "win32/machine/MachineCreator.h"
 
 #include <QTextStream>
 

@@ -1,6 +1,6 @@
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
-#include "win32/Registry.h"
+#include "win32/registry/Registry.h"
 
 #include <QTextStream>
 

@@ -1,6 +1,6 @@
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
-#include "win32/RegImport.h"
+#include "win32/registry/RegImport.h"
 
 #include <QTextStream>
 

@@ -1,7 +1,7 @@
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
-#include "win32/Machine.h"
-#include "win32/Registry.h"
+#include "win32/machine/Machine.h"
+#include "win32/registry/Registry.h"
 
 #include <QFileInfo>
 #include <QTextStream>

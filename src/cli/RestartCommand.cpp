@@ -1,6 +1,6 @@
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
-#include "win32/Machine.h"
+#include "win32/machine/Machine.h"
 
 #include <QTextStream>
 #include <algorithm>

@@ -4,7 +4,7 @@
 #include "registry/DateTime.h"
 #include "store/StoreFormat.h"
 #include "store/fxRegistryFile.h"
-#include "win32/Nls.h"
+#include "win32/system/Nls.h"
 
 #include <QBuffer>
 #include <charconv>

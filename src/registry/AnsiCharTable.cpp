@@ -1,6 +1,6 @@
 #include "registry/AnsiCharTable.h"
 
-#include "win32/Nls.h"
+#include "win32/system/Nls.h"
 
 #include <mutex>
 

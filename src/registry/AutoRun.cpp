@@ -1,6 +1,6 @@
 #include "registry/AutoRun.h"
 
-#include "win32/Registry.h"
+#include "win32/registry/Registry.h"
 
 void SetAutoRun(const std::string& valueName, const std::string& command, bool enable) {
     HKEY key = nullptr;

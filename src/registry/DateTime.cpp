@@ -1,6 +1,6 @@
 #include "registry/DateTime.h"
 
-#include "win32/Nls.h"
+#include "win32/system/Nls.h"
 
 #include <QLocale>
 #include <cctype>

@@ -1,7 +1,7 @@
 #include "registry/DeviceFileMapper.h"
 
-#include "win32/Drives.h"
-#include "win32/LastError.h"
+#include "win32/base/LastError.h"
+#include "win32/files/Drives.h"
 
 #include <algorithm>
 

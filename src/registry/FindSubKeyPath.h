@@ -1,7 +1,7 @@
 #pragma once
 // Finding a subkey by name anywhere below a key.
 
-#include "win32/WinTypes.h"
+#include "win32/base/WinTypes.h"
 
 #include <string>
 

@@ -1,10 +1,10 @@
 #include "registry/KeyAccess.h"
 
 #include "registry/RootKeys.h"
-#include "win32/Accounts.h"
-#include "win32/KeySecurity.h"
-#include "win32/LocalMemory.h"
-#include "win32/Nls.h"
+#include "win32/base/LocalMemory.h"
+#include "win32/security/Accounts.h"
+#include "win32/security/KeySecurity.h"
+#include "win32/system/Nls.h"
 
 #include <string>
 

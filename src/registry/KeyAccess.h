@@ -1,7 +1,7 @@
 #pragma once
 // Granting the current user full control of a registry key.
 
-#include "win32/WinTypes.h"
+#include "win32/base/WinTypes.h"
 
 #include <string>
 

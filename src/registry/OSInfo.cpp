@@ -1,8 +1,8 @@
 #include "registry/OSInfo.h"
 
-#include "win32/LastError.h"
-#include "win32/Registry.h"
-#include "win32/Version.h"
+#include "win32/base/LastError.h"
+#include "win32/registry/Registry.h"
+#include "win32/system/Version.h"
 
 #include <cctype>
 #include <mutex>

@@ -2,7 +2,7 @@
 // Which Windows the machine is: read once at start-up (InitOSInfo), then asked by
 // product code, name and service pack.
 
-#include "win32/WinTypes.h"
+#include "win32/base/WinTypes.h"
 
 #include <stdexcept>
 #include <string>

@@ -1,10 +1,10 @@
 #include "registry/Privileges.h"
 
 #include "registry/OSInfo.h"
-#include "win32/Accounts.h"
-#include "win32/Handles.h"
-#include "win32/LastError.h"
-#include "win32/Token.h"
+#include "win32/base/Handles.h"
+#include "win32/base/LastError.h"
+#include "win32/security/Accounts.h"
+#include "win32/security/Token.h"
 
 #include <cstddef>
 #include <cstring>

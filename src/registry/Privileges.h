@@ -2,7 +2,7 @@
 // The user and the token of the program's process: administrator rights, the user's
 // name, and enabling privileges.
 
-#include "win32/WinTypes.h"
+#include "win32/base/WinTypes.h"
 
 #include <string>
 

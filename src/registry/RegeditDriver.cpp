@@ -1,7 +1,7 @@
 #include "registry/RegeditDriver.h"
 
-#include "win32/RegistryEditor.h"
-#include "win32/Shell.h"
+#include "win32/shell/RegistryEditor.h"
+#include "win32/shell/Shell.h"
 
 // On Windows the editor is driven by key presses into its tree and list, with waits for
 // it to start (750 ms) and to fill its list (1500 ms). The editor here is the program's

@@ -2,7 +2,7 @@
 // The predefined root keys: their long names, which operations accept which root,
 // and the names the security functions give them.
 
-#include "win32/WinTypes.h"
+#include "win32/base/WinTypes.h"
 
 #include <cstdint>
 #include <stdexcept>

@@ -1,8 +1,8 @@
 #include "registry/SIDTranslator.h"
 
-#include "win32/Accounts.h"
-#include "win32/LocalMemory.h"
-#include "win32/Modules.h"
+#include "win32/base/LocalMemory.h"
+#include "win32/security/Accounts.h"
+#include "win32/system/Modules.h"
 
 #include <vector>
 

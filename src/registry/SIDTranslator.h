@@ -1,7 +1,7 @@
 #pragma once
 // The account names of the security identifiers that name user hives.
 
-#include "win32/SecurityTypes.h"
+#include "win32/base/SecurityTypes.h"
 
 #include <string>
 

@@ -1,10 +1,10 @@
 #include "registry/ShellServices.h"
 
-#include "win32/Environment.h"
-#include "win32/Files.h"
-#include "win32/Nls.h"
-#include "win32/Shell.h"
-#include "win32/ShellLink.h"
+#include "win32/files/Files.h"
+#include "win32/shell/Shell.h"
+#include "win32/shell/ShellLink.h"
+#include "win32/system/Environment.h"
+#include "win32/system/Nls.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #include "registry/SystemRestart.h"
 
 #include "registry/Privileges.h"
-#include "win32/SystemShutdown.h"
+#include "win32/machine/SystemShutdown.h"
 
 bool RestartWindows(int mode, bool force) {
     UINT flags = 0;

@@ -1,6 +1,6 @@
 #include "registry/TRegistry.h"
 
-#include "win32/Registry.h"
+#include "win32/registry/Registry.h"
 
 #include <algorithm>
 #include <cstring>

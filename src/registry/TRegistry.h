@@ -3,7 +3,7 @@
 // the values of that key. Each task makes its own; one object is never shared
 // between threads. Text is in the machine's ANSI code page.
 
-#include "win32/WinTypes.h"
+#include "win32/base/WinTypes.h"
 
 #include <cstdint>
 #include <stdexcept>

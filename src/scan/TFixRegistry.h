@@ -6,7 +6,7 @@
 #include "scan/TInvalidRegData.h"
 #include "scan/TRepairItem.h"
 #include "scan/UiDispatcher.h"
-#include "win32/WinTypes.h"
+#include "win32/base/WinTypes.h"
 
 #include <array>
 #include <atomic>

@@ -3,7 +3,7 @@
 #include "store/SettingsNames.h"
 #include "store/StoreFormat.h"
 #include "store/fxRegistryFile.h"
-#include "win32/Nls.h"
+#include "win32/system/Nls.h"
 
 #include <QFileInfo>
 #include <vector>

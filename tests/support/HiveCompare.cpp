@@ -1,14 +1,14 @@
 #include "support/HiveCompare.h"
 
-#include "win32/HiveFile.h"
+#include "hive/HiveFile.h"
 
 #include <gtest/gtest.h>
 
 namespace testing_support {
 
-using win32::Bytes;
-using win32::DefaultKeySecurity;
-using win32::HiveKey;
+using hive::Bytes;
+using hive::DefaultKeySecurity;
+using hive::HiveKey;
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "support/MachineFixture.h"
 
-#include "win32/CodePage.h"
-#include "win32/MachinePaths.h"
-#include "win32/RegImport.h"
+#include "win32/base/CodePage.h"
+#include "win32/host/MachinePaths.h"
+#include "win32/registry/RegImport.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,7 +43,7 @@ TestMachine::TestMachine(const std::string& regText, const std::vector<FixtureFi
         std::string text = regText;
         if (text.rfind("REGEDIT4", 0) != 0 && text.rfind("Windows Registry Editor", 0) != 0)
             text = "REGEDIT4\r\n\r\n" + text;
-        const auto result = win32::RegImportData(win32::Bytes(text.begin(), text.end()));
+        const auto result = win32::RegImportData(hive::Bytes(text.begin(), text.end()));
         for (const auto& problem : result.problems)
             ADD_FAILURE() << "fixture .reg line " << problem.line << ": " << problem.message;
     }

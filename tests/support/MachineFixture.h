@@ -2,8 +2,8 @@
 // Test machines: a new Windows installation in a temporary folder, with a registry
 // made from .reg text and the files a test needs.
 
-#include "win32/Machine.h"
-#include "win32/MachineCreator.h"
+#include "win32/machine/Machine.h"
+#include "win32/machine/MachineCreator.h"
 
 #include <QTemporaryDir>
 #include <optional>

@@ -1,0 +1,63 @@
+#pragma once
+// Reading a hive file into a HiveKey tree (libhivex checks the file when it opens
+// it; our own checked reader takes the tree, since libhivex caps subkeys, values and
+// data below what Windows writes and does not expose class names or descriptors),
+// and writing a tree as a new, dense hive file.
+
+#include "hive/HiveKey.h"
+
+#include <stdexcept>
+#include <string>
+
+namespace hive {
+
+// A hive file that cannot be read: the message names the file and the reason.
+class HiveFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct LoadedHive {
+    std::shared_ptr<HiveKey> root;
+    uint32_t minorVersion = 5;
+    std::u16string fileNameField; // base block 0x30, as stored (may be empty)
+    // The larger of the base block's two sequence numbers. Windows' transaction logs
+    // carry numbers up to it; a rewrite must count on from it so no log entry looks newer.
+    uint32_t sequence = 1;
+    // The two sequence numbers differ: Windows did not finish writing the file, and what
+    // it did not write waits in the hive's transaction log.
+    bool dirty = false;
+};
+
+// Loads the whole tree. Throws HiveFileError for a file that is missing,
+// truncated, not a hive, rejected by libhivex, or whose cells do not check out.
+LoadedHive LoadHiveFile(const std::string& hostPath);
+
+struct HiveWriteOptions {
+    uint32_t minorVersion = 5; // 3: lf lists, big data in one cell; 5: lh lists, db cells
+    std::u16string fileNameField;
+    uint64_t timestamp = 0; // FILETIME of the base block; 0 = now
+    uint32_t sequence = 1;  // both sequence numbers (equal: a consistent file)
+    // Name to store in the root's nk instead of root.name (a mounted hive's root is
+    // known by its mount name, but its file keeps the name it was created with).
+    std::optional<std::u16string> rootName;
+};
+
+// Serialises the tree below `root` (which becomes the new hive's root) as a
+// complete hive file. Volatile keys and deleted keys are left out. Throws
+// std::runtime_error for a tree the format cannot hold (over 2 GB, a name too long).
+Bytes WriteHive(const HiveKey& root, const HiveWriteOptions& options);
+
+// Writes bytes to a new file beside `hostPath`, fsyncs it and renames it over
+// `hostPath`, so that a crash leaves the old file or the new one.
+// Throws std::runtime_error naming the file on failure.
+void ReplaceFileAtomically(const std::string& hostPath, const Bytes& bytes);
+
+// The descriptor new hives give their keys: owner Administrators, full control
+// for SYSTEM, Administrators and CREATOR OWNER, read for Users.
+std::shared_ptr<const Bytes> DefaultKeySecurity();
+
+// FILETIME of now.
+uint64_t FileTimeNow();
+
+} // namespace hive

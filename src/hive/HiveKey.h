@@ -1,0 +1,89 @@
+#pragma once
+// The in-memory tree of one hive: keys with their values, class names,
+// security descriptors and times, exactly as the hive file holds them.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace hive {
+
+// The registry that mounts a tree defines this: the mounted hive a key belongs to.
+// The format's own code only carries the pointer.
+class MountedHive;
+
+using Bytes = std::vector<uint8_t>;
+
+// Upper-cases one UTF-16 unit the way the registry compares names.
+char16_t UpcaseChar(char16_t c);
+std::u16string UpcaseName(std::u16string_view name);
+// Negative, zero or positive, comparing the upper-cased names unit by unit:
+// the order of a hive's subkey lists.
+int CompareNames(std::u16string_view a, std::u16string_view b);
+bool NamesEqual(std::u16string_view a, std::u16string_view b);
+
+struct HiveValue {
+    std::u16string name; // empty for the default value
+    uint32_t type = 0;
+    Bytes data;
+};
+
+struct HiveKey : std::enable_shared_from_this<HiveKey> {
+    // nk flags
+    static constexpr uint16_t kFlagHiveEntry = 0x0004;
+    static constexpr uint16_t kFlagNoDelete = 0x0008;
+    static constexpr uint16_t kFlagCompressedName = 0x0020;
+
+    std::u16string name;
+    HiveKey* parent = nullptr;   // not owning; null for a hive root
+    MountedHive* hive = nullptr; // the mounted hive holding the key, null while detached
+
+    std::vector<HiveValue> values;         // stored order
+    std::optional<Bytes> className;        // raw UTF-16LE bytes as stored
+    std::shared_ptr<const Bytes> security; // self-relative security descriptor
+    uint64_t lastWriteTime = 0;            // FILETIME
+    uint16_t flags = 0;
+
+    bool isVolatile = false;   // never written to a file
+    bool deleted = false;      // set on the whole subtree when it is deleted
+    bool protectedKey = false; // refuses deletion until access is granted
+    // A symbolic link (CurrentControlSet and the like): opening the key opens the target.
+    std::weak_ptr<HiveKey> linkTarget;
+
+    // Subkeys: the stable ones in hive order (sorted by upper-cased name), then the volatile ones.
+    const std::vector<std::shared_ptr<HiveKey>>& stableSubkeys() const { return subkeys_; }
+    const std::vector<std::shared_ptr<HiveKey>>& volatileSubkeys() const { return volatile_; }
+    size_t subkeyCount() const { return subkeys_.size() + volatile_.size(); }
+    // Enumeration order: stable subkeys, then volatile ones.
+    HiveKey* subkeyAt(size_t index) const;
+
+    // Case-insensitive lookup: a binary search of the sorted subkey list, or a hash
+    // index when a damaged file left the list out of order.
+    HiveKey* findSubkey(std::u16string_view name) const;
+    // Appends a subkey as read from a file, keeping the file's order.
+    void appendLoadedSubkey(std::shared_ptr<HiveKey> child);
+    // Inserts a new subkey at its sorted place.
+    HiveKey* insertSubkey(std::shared_ptr<HiveKey> child);
+    // Detaches a subkey; the returned pointer keeps it alive for open handles.
+    std::shared_ptr<HiveKey> removeSubkey(HiveKey* child);
+
+    int findValue(std::u16string_view name) const; // -1 when absent; case-insensitive
+    // Marks this key and its whole subtree deleted.
+    void markDeleted();
+
+private:
+    std::vector<std::shared_ptr<HiveKey>> subkeys_;
+    std::vector<std::shared_ptr<HiveKey>> volatile_;
+    bool sorted_ = true; // subkeys_ strictly ascending by CompareNames
+    // Only for a stable list out of order: upper-cased name -> subkey.
+    mutable std::unordered_map<std::u16string, HiveKey*> index_;
+    mutable bool indexed_ = false;
+    std::vector<std::shared_ptr<HiveKey>>::const_iterator
+    lowerBound(std::u16string_view name) const;
+};
+
+} // namespace hive

@@ -1,0 +1,539 @@
+// LoadHiveFile: libhivex vets the file as a whole when it opens it; the tree is read
+// by our own walk of the mapped bytes, each offset checked before it is followed,
+// because a hive may come from an infected machine. libhivex's own walk refuses keys
+// with more than 70,000 subkeys and values over 8 MB, which Windows writes happily.
+
+#include "hive/HiveFile.h"
+#include "hive/HiveFormat.h"
+#include "hive/Utf16.h"
+
+#include <hivex.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
+
+namespace hive {
+
+namespace {
+
+using namespace regf;
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// A read-only view of the whole file. libhivex maps the file the same way, so reading
+// through a mapping costs no robustness, and it saves copying a large hive.
+class FileMapping {
+public:
+    FileMapping() = default;
+    ~FileMapping() {
+        if (data_)
+            ::munmap(const_cast<uint8_t*>(data_), size_);
+    }
+    FileMapping(const FileMapping&) = delete;
+    FileMapping& operator=(const FileMapping&) = delete;
+    // Returns 0 or the errno of the failure.
+    int map(int fd, size_t size) {
+        void* at = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (at == MAP_FAILED)
+            return errno;
+        data_ = static_cast<const uint8_t*>(at);
+        size_ = size;
+        return 0;
+    }
+    const uint8_t* get() const { return data_; }
+
+private:
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+};
+
+std::string Hex(uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::string DescribeSize(uint64_t bytes) {
+    constexpr uint64_t kKB = 1024, kMB = 1024 * 1024;
+    if (bytes < kKB)
+        return std::to_string(bytes) + " bytes";
+    if (bytes < kMB)
+        return std::to_string((bytes + kKB / 2) / kKB) + " KB";
+    const uint64_t tenths = (bytes * 10 + kMB / 2) / kMB;
+    if (tenths % 10 == 0 || tenths >= 100)
+        return std::to_string((tenths + 5) / 10) + " MB";
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " MB";
+}
+
+std::u16string DecodeName(const uint8_t* bytes, size_t length, bool latin1) {
+    std::u16string name;
+    if (latin1) {
+        name.resize(length);
+        for (size_t i = 0; i < length; ++i)
+            name[i] = char16_t(bytes[i]);
+    } else {
+        name.resize(length / 2);
+        for (size_t i = 0; i < name.size(); ++i)
+            name[i] = char16_t(Read16(bytes + 2 * i));
+    }
+    return name;
+}
+
+class HiveReader {
+public:
+    explicit HiveReader(const std::string& path) : path_(path) {}
+    LoadedHive load();
+
+private:
+    struct Pending {
+        HiveKey* key;
+        uint64_t nk; // file offset of the key's cell, checked when it was read
+        uint32_t depth;
+    };
+
+    [[noreturn]] void fail(const std::string& reason) const {
+        throw HiveFileError(path_ + ": " + reason);
+    }
+    // A null key means the reason concerns the root key itself.
+    [[noreturn]] void failAt(const HiveKey* key, const std::string& reason) const {
+        fail(key ? "key " + keyPath(key) + ": " + reason : reason);
+    }
+    // `fileOffset` is where the cell starts in the file; messages give it as the format does.
+    [[noreturn]] void failCell(const HiveKey* key, const char* what, uint64_t fileOffset,
+                               const std::string& problem) const {
+        failAt(key, std::string(what) + " at offset " + Hex(fileOffset - kBaseBlockSize) + " " +
+                        problem);
+    }
+    std::string keyPath(const HiveKey* key) const;
+
+    void readFile(const FileDescriptor& fd);
+    void checkBaseBlock(LoadedHive& out);
+    void openLibhivex(const FileDescriptor& fd) const;
+    void findCells();
+    size_t bitIndex(uint64_t fileOffset) const { return (fileOffset - kBaseBlockSize) / 4; }
+    const uint8_t* cellData(uint64_t fileOffset, uint64_t needed, uint32_t& dataSize,
+                            const char* what, const HiveKey* key) const;
+    void markVisited(uint64_t fileOffset, const char* what, const HiveKey* key);
+    void readKey(uint64_t fileOffset, HiveKey& key, const char* what);
+    void readValues(const uint8_t* nkData, HiveKey& key);
+    void readValueData(const uint8_t* vkData, uint64_t vkOffset, HiveValue& value,
+                       const HiveKey& key);
+    void readBigData(uint64_t fileOffset, const uint8_t* db, uint32_t length, HiveValue& value,
+                     const HiveKey& key) const;
+    void readSubkeys(const Pending& current, std::vector<Pending>& pending);
+    uint32_t readLeaf(uint64_t fileOffset, const uint8_t* leaf, uint32_t size, const char* what,
+                      const Pending& current, std::vector<Pending>& pending);
+    std::shared_ptr<const Bytes> readSecurity(uint32_t offset, const HiveKey& key);
+
+    std::string path_;
+    FileMapping bytes_;
+    uint64_t size_ = 0;
+    uint64_t binsEnd_ = 0; // file offset where the hive bins end, as the header says
+    uint32_t minorVersion_ = 0;
+    // One bit per 4 bytes of the bins: where a cell starts, and which nk and vk cells
+    // have been read already (a second visit is a cycle or a shared cell).
+    std::vector<bool> cellStarts_;
+    std::vector<bool> visited_;
+    uint64_t dataBytes_ = 0; // sum of out-of-line value data, bounded by the file size
+    std::unordered_map<uint32_t, std::shared_ptr<const Bytes>> security_;
+    uint32_t lastSecurityOffset_ = kNoOffset;
+    std::shared_ptr<const Bytes> lastSecurity_;
+};
+
+std::string HiveReader::keyPath(const HiveKey* key) const {
+    constexpr size_t kShownAtEachEnd = 4; // a 512-level path would drown the message
+    std::vector<const HiveKey*> chain;
+    for (const HiveKey* k = key; k && chain.size() <= kMaxKeyDepth + 1; k = k->parent)
+        chain.push_back(k);
+    std::u16string path;
+    for (size_t i = chain.size(); i-- > 0;) {
+        const size_t fromRoot = chain.size() - 1 - i;
+        if (fromRoot == kShownAtEachEnd && i > kShownAtEachEnd) {
+            path += u"\\...";
+            i = kShownAtEachEnd;
+            continue;
+        }
+        if (fromRoot != 0)
+            path += u'\\';
+        path += chain[i]->name;
+    }
+    return "\"" + Utf16ToUtf8(path) + "\"";
+}
+
+void HiveReader::readFile(const FileDescriptor& fd) {
+    if (fd.get() < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR)
+            fail("the file does not exist");
+        fail(std::string("the file cannot be opened: ") + std::strerror(error));
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        fail(std::string("the file cannot be read: ") + std::strerror(errno));
+    if (!S_ISREG(info.st_mode))
+        fail("not a regular file");
+    size_ = uint64_t(info.st_size);
+    if (size_ == 0)
+        fail("the file is empty");
+    if (const int error = bytes_.map(fd.get(), size_); error != 0)
+        fail(std::string("the file cannot be read: ") + std::strerror(error));
+}
+
+void HiveReader::checkBaseBlock(LoadedHive& out) {
+    const uint8_t* b = bytes_.get();
+    if (size_ < 4 || std::memcmp(b, "regf", 4) != 0)
+        fail("not a registry hive (no regf signature)");
+    if (size_ < kBaseBlockSize)
+        fail("the file is truncated (" + std::to_string(size_) +
+             " bytes, shorter than the 4096-byte hive header)");
+    if (Read32(b + base::kChecksum) != BaseBlockChecksum(b))
+        fail("the header is damaged (its checksum does not match)");
+    const uint32_t major = Read32(b + base::kMajorVersion);
+    const uint32_t minor = Read32(b + base::kMinorVersion);
+    if (major != 1)
+        fail("unsupported hive format version " + std::to_string(major) + "." +
+             std::to_string(minor));
+    const uint32_t binsSize = Read32(b + base::kBinsSize);
+    if (binsSize == 0 || binsSize % kPageSize != 0)
+        fail("the header's hive-bins size (" + std::to_string(binsSize) +
+             ") is not a whole number of 4096-byte pages");
+    binsEnd_ = uint64_t(kBaseBlockSize) + binsSize;
+    if (binsEnd_ > size_) {
+        std::string said = DescribeSize(binsSize), has = DescribeSize(size_ - kBaseBlockSize);
+        if (said == has) {
+            said = std::to_string(binsSize) + " bytes";
+            has = std::to_string(size_ - kBaseBlockSize) + " bytes";
+        }
+        fail("the file is truncated (header says " + said + " of hive bins, file has " + has + ")");
+    }
+    const uint64_t root = uint64_t(kBaseBlockSize) + Read32(b + base::kRootOffset);
+    if (root < kBaseBlockSize + kBinHeaderSize || root + 4 + nk::kName > binsEnd_)
+        fail("the root key offset " + Hex(Read32(b + base::kRootOffset)) +
+             " lies outside the hive bins");
+
+    minorVersion_ = minor;
+    out.minorVersion = minor;
+    std::u16string name = DecodeName(b + base::kFileName, base::kFileNameBytes, false);
+    name.resize(std::min(name.size(), name.find(u'\0')));
+    out.fileNameField = std::move(name);
+    const uint32_t primary = Read32(b + base::kPrimarySequence);
+    const uint32_t secondary = Read32(b + base::kSecondarySequence);
+    out.sequence = std::max(primary, secondary);
+    out.dirty = primary != secondary;
+}
+
+// libhivex stays the judge of the file as a whole: what it refuses to open, we refuse.
+void HiveReader::openLibhivex(const FileDescriptor& fd) const {
+    // Through our descriptor libhivex reads the very file we read, even if the path
+    // is replaced meanwhile.
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fd.get());
+    const std::string& open = ::access(procPath.c_str(), R_OK) == 0 ? procPath : path_;
+    errno = 0;
+    hive_h* hive = hivex_open(open.c_str(), 0);
+    if (!hive) {
+        const int error = errno ? errno : EINVAL;
+        fail(std::string("rejected by libhivex: ") + std::strerror(error));
+    }
+    hivex_close(hive);
+}
+
+// Notes where each cell of each bin starts, so that an offset into the middle of a
+// cell, or into a bin header, is never taken for a cell. A damaged bin ends the notes
+// for what follows it: only an offset that leads there is then refused.
+void HiveReader::findCells() {
+    const uint8_t* b = bytes_.get();
+    cellStarts_.assign(bitIndex(binsEnd_), false);
+    visited_.assign(bitIndex(binsEnd_), false);
+    for (uint64_t bin = kBaseBlockSize; bin < binsEnd_;) {
+        const uint32_t binSize = Read32(b + bin + bin::kSize);
+        if (std::memcmp(b + bin, "hbin", 4) != 0 || binSize < kPageSize ||
+            binSize % kPageSize != 0 || binSize > binsEnd_ - bin)
+            break;
+        const uint64_t binEnd = bin + binSize;
+        for (uint64_t cell = bin + kBinHeaderSize; cell + 4 <= binEnd;) {
+            const int64_t size = int32_t(Read32(b + cell));
+            const uint64_t length = uint64_t(size < 0 ? -size : size);
+            if (length < 8 || length % 4 != 0 || length > binEnd - cell)
+                break;
+            cellStarts_[bitIndex(cell)] = true;
+            cell += length;
+        }
+        bin = binEnd;
+    }
+}
+
+const uint8_t* HiveReader::cellData(uint64_t fileOffset, uint64_t needed, uint32_t& dataSize,
+                                    const char* what, const HiveKey* key) const {
+    if (fileOffset < kBaseBlockSize + kBinHeaderSize || fileOffset + 4 > binsEnd_)
+        failCell(key, what, fileOffset, "lies outside the hive bins");
+    if ((fileOffset - kBaseBlockSize) % 4 != 0 || !cellStarts_[bitIndex(fileOffset)])
+        failCell(key, what, fileOffset, "is not the start of a cell");
+    const int64_t size = int32_t(Read32(bytes_.get() + fileOffset));
+    if (size >= 0)
+        failCell(key, what, fileOffset, "is not an allocated cell");
+    const uint64_t cellSize = uint64_t(-size);
+    if (cellSize < 4 + needed)
+        failCell(key, what, fileOffset, "is too small for its contents");
+    dataSize = uint32_t(cellSize - 4); // the cell lies inside its bin: findCells saw to that
+    return bytes_.get() + fileOffset + 4;
+}
+
+// Only for an offset cellData has accepted.
+void HiveReader::markVisited(uint64_t fileOffset, const char* what, const HiveKey* key) {
+    const size_t at = bitIndex(fileOffset);
+    if (visited_[at])
+        failCell(key, what, fileOffset, "is reached a second time (a cycle or a shared cell)");
+    visited_[at] = true;
+}
+
+std::shared_ptr<const Bytes> HiveReader::readSecurity(uint32_t offset, const HiveKey& key) {
+    if (offset == lastSecurityOffset_)
+        return lastSecurity_;
+    auto& slot = security_[offset];
+    if (!slot) {
+        uint32_t size = 0;
+        const uint8_t* d = cellData(kBaseBlockSize + uint64_t(offset), sk::kDescriptor, size,
+                                    "security cell", &key);
+        if (!HasSignature(d, "sk"))
+            failCell(&key, "security cell", kBaseBlockSize + uint64_t(offset),
+                     "has no sk signature");
+        const uint32_t length = Read32(d + sk::kDescriptorSize);
+        if (length > size - sk::kDescriptor)
+            failCell(&key, "security cell", kBaseBlockSize + uint64_t(offset),
+                     "holds a descriptor longer than the cell");
+        slot = std::make_shared<const Bytes>(d + sk::kDescriptor, d + sk::kDescriptor + length);
+    }
+    lastSecurityOffset_ = offset;
+    lastSecurity_ = slot;
+    return slot;
+}
+
+// `what` names the cell for messages, which speak of the parent when there is one.
+void HiveReader::readKey(uint64_t fileOffset, HiveKey& key, const char* what) {
+    uint32_t size = 0;
+    const uint8_t* d = cellData(fileOffset, nk::kName, size, what, key.parent);
+    markVisited(fileOffset, what, key.parent);
+    if (!HasSignature(d, "nk"))
+        failCell(key.parent, what, fileOffset, "has no nk signature");
+    key.flags = Read16(d + nk::kFlags);
+    key.lastWriteTime = Read64(d + nk::kLastWrite);
+    const uint16_t nameLength = Read16(d + nk::kNameLength);
+    if (nk::kName + nameLength > size)
+        failCell(key.parent, what, fileOffset, "has a name longer than its cell");
+    key.name = DecodeName(d + nk::kName, nameLength, key.flags & HiveKey::kFlagCompressedName);
+
+    // Windows stores no class cell for an empty class name, so a zero length means none.
+    const uint32_t classOffset = Read32(d + nk::kClass);
+    const uint16_t classLength = Read16(d + nk::kClassLength);
+    if (classOffset != kNoOffset && classLength != 0) {
+        uint32_t classSize = 0;
+        const uint8_t* c = cellData(kBaseBlockSize + uint64_t(classOffset), classLength, classSize,
+                                    "class name", &key);
+        key.className.emplace(c, c + classLength);
+    }
+    const uint32_t securityOffset = Read32(d + nk::kSecurity);
+    if (securityOffset != kNoOffset)
+        key.security = readSecurity(securityOffset, key);
+}
+
+void HiveReader::readValues(const uint8_t* nkData, HiveKey& key) {
+    const uint32_t count = Read32(nkData + nk::kValueCount);
+    if (count == 0)
+        return;
+    const uint64_t listOffset = kBaseBlockSize + uint64_t(Read32(nkData + nk::kValueList));
+    uint32_t listSize = 0;
+    const uint8_t* list = cellData(listOffset, 4 * uint64_t(count), listSize, "value list", &key);
+    // A hostile count may still be large; the vector grows past this as values check out.
+    constexpr uint32_t kReserveAtMost = 4096;
+    key.values.reserve(std::min(count, kReserveAtMost));
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t at = kBaseBlockSize + uint64_t(Read32(list + 4 * uint64_t(i)));
+        uint32_t size = 0;
+        const uint8_t* d = cellData(at, vk::kName, size, "value cell", &key);
+        markVisited(at, "value cell", &key);
+        if (!HasSignature(d, "vk"))
+            failCell(&key, "value cell", at, "has no vk signature");
+        const uint16_t nameLength = Read16(d + vk::kNameLength);
+        if (vk::kName + nameLength > size)
+            failCell(&key, "value cell", at, "has a name longer than its cell");
+        HiveValue& value = key.values.emplace_back();
+        value.name =
+            DecodeName(d + vk::kName, nameLength, Read16(d + vk::kFlags) & vk::kFlagCompressedName);
+        value.type = Read32(d + vk::kType); // raw: types beyond the documented ones are common
+        readValueData(d, at, value, key);
+    }
+}
+
+void HiveReader::readValueData(const uint8_t* vkData, uint64_t vkOffset, HiveValue& value,
+                               const HiveKey& key) {
+    const uint32_t declared = Read32(vkData + vk::kDataSize);
+    if (declared & kInlineDataFlag) {
+        const uint32_t length = declared & ~kInlineDataFlag;
+        if (length > 4)
+            failCell(&key, "value cell", vkOffset,
+                     "holds " + std::to_string(length) + " bytes of data in a 4-byte field");
+        value.data.assign(vkData + vk::kData, vkData + vk::kData + length);
+        return;
+    }
+    if (declared == 0)
+        return; // no data cell to follow
+    // Cells shared between values could otherwise blow a small file up to terabytes.
+    dataBytes_ += declared;
+    if (dataBytes_ > size_)
+        failAt(&key, "value data adds up to more than the file holds");
+    const uint64_t at = kBaseBlockSize + uint64_t(Read32(vkData + vk::kData));
+    uint32_t size = 0;
+    // From format 1.4 on, Windows keeps data beyond one segment in a db cell; a single
+    // large cell, as older writers leave it, is read as it is.
+    if (minorVersion_ >= kBigDataMinorVersion && declared > kBigDataSegment) {
+        const uint8_t* d = cellData(at, kBigDataSegmentList + 4, size, "value data", &key);
+        if (HasSignature(d, "db")) {
+            readBigData(at, d, declared, value, key);
+            return;
+        }
+    }
+    const uint8_t* d = cellData(at, declared, size, "value data", &key);
+    value.data.assign(d, d + declared);
+}
+
+void HiveReader::readBigData(uint64_t fileOffset, const uint8_t* db, uint32_t length,
+                             HiveValue& value, const HiveKey& key) const {
+    const uint32_t segments = Read16(db + kListCount);
+    const uint32_t needed = (length + kBigDataSegment - 1) / kBigDataSegment;
+    if (segments < needed)
+        failCell(&key, "big data cell", fileOffset,
+                 "has " + std::to_string(segments) + " segments for " + std::to_string(length) +
+                     " bytes of data");
+    const uint64_t listOffset = kBaseBlockSize + uint64_t(Read32(db + kBigDataSegmentList));
+    uint32_t listSize = 0;
+    const uint8_t* list =
+        cellData(listOffset, 4 * uint64_t(segments), listSize, "big data segment list", &key);
+    value.data.resize(length);
+    uint32_t done = 0;
+    for (uint32_t i = 0; i < needed; ++i) {
+        const uint32_t part = std::min(kBigDataSegment, length - done);
+        const uint64_t at = kBaseBlockSize + uint64_t(Read32(list + 4 * uint64_t(i)));
+        uint32_t size = 0;
+        const uint8_t* segment = cellData(at, part, size, "big data segment", &key);
+        std::memcpy(value.data.data() + done, segment, part);
+        done += part;
+    }
+}
+
+// Reads the subkeys a leaf list (li, lf or lh) names, in its order; returns how many.
+uint32_t HiveReader::readLeaf(uint64_t fileOffset, const uint8_t* leaf, uint32_t size,
+                              const char* what, const Pending& current,
+                              std::vector<Pending>& pending) {
+    HiveKey& key = *current.key;
+    uint32_t entrySize = 0;
+    if (HasSignature(leaf, "lh") || HasSignature(leaf, "lf"))
+        entrySize = 8; // nk offset and a hash or hint that only speeds up Windows' lookups
+    else if (HasSignature(leaf, "li"))
+        entrySize = 4;
+    else
+        failCell(&key, what, fileOffset, "is not a list of subkeys");
+    const uint32_t count = Read16(leaf + kListCount);
+    if (kListEntries + uint64_t(count) * entrySize > size)
+        failCell(&key, what, fileOffset, "holds more entries than its cell");
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t at =
+            kBaseBlockSize + uint64_t(Read32(leaf + kListEntries + uint64_t(i) * entrySize));
+        auto child = std::make_shared<HiveKey>();
+        child->parent = &key; // for messages; appendLoadedSubkey sets it for good
+        readKey(at, *child, "subkey cell");
+        HiveKey* raw = child.get();
+        key.appendLoadedSubkey(std::move(child));
+        pending.push_back({raw, at, current.depth + 1});
+    }
+    return count;
+}
+
+void HiveReader::readSubkeys(const Pending& current, std::vector<Pending>& pending) {
+    HiveKey& key = *current.key;
+    const uint8_t* d = bytes_.get() + current.nk + 4; // checked by readKey
+    const uint32_t expected = Read32(d + nk::kSubkeyCount);
+    if (expected == 0)
+        return;
+    if (current.depth >= kMaxKeyDepth)
+        failAt(&key, "keys are nested deeper than 512 levels");
+    const uint64_t at = kBaseBlockSize + uint64_t(Read32(d + nk::kSubkeyList));
+    uint32_t size = 0;
+    const uint8_t* list = cellData(at, kListEntries, size, "subkey list", &key);
+    uint64_t found = 0;
+    if (HasSignature(list, "ri")) {
+        // An index of leaf lists, one level only: Windows never nests them.
+        const uint32_t leaves = Read16(list + kListCount);
+        if (kListEntries + 4 * uint64_t(leaves) > size)
+            failCell(&key, "subkey list", at, "holds more entries than its cell");
+        for (uint32_t i = 0; i < leaves; ++i) {
+            const uint64_t leafAt =
+                kBaseBlockSize + uint64_t(Read32(list + kListEntries + 4 * uint64_t(i)));
+            uint32_t leafSize = 0;
+            const uint8_t* leaf =
+                cellData(leafAt, kListEntries, leafSize, "part of the subkey list", &key);
+            if (HasSignature(leaf, "ri"))
+                failCell(&key, "part of the subkey list", leafAt, "is an index inside an index");
+            found += readLeaf(leafAt, leaf, leafSize, "part of the subkey list", current, pending);
+        }
+    } else {
+        found = readLeaf(at, list, size, "subkey list", current, pending);
+    }
+    if (found != expected)
+        failCell(&key, "subkey list", at,
+                 "holds " + std::to_string(found) + " subkeys where the key counts " +
+                     std::to_string(expected));
+}
+
+LoadedHive HiveReader::load() {
+    // O_NONBLOCK: a pipe in a hive's place must fail the check below, not wait for a writer.
+    FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    readFile(fd);
+    LoadedHive out;
+    checkBaseBlock(out);
+    openLibhivex(fd);
+    findCells();
+
+    const uint64_t rootOffset = kBaseBlockSize + uint64_t(Read32(bytes_.get() + base::kRootOffset));
+    out.root = std::make_shared<HiveKey>();
+    readKey(rootOffset, *out.root, "root key cell");
+
+    std::vector<Pending> pending;
+    pending.reserve(1024);
+    pending.push_back({out.root.get(), rootOffset, 0});
+    while (!pending.empty()) {
+        const Pending current = pending.back();
+        pending.pop_back();
+        readValues(bytes_.get() + current.nk + 4, *current.key);
+        readSubkeys(current, pending);
+    }
+    return out;
+}
+
+} // namespace
+
+LoadedHive LoadHiveFile(const std::string& hostPath) {
+    return HiveReader(hostPath).load();
+}
+
+} // namespace hive

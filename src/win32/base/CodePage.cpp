@@ -1,0 +1,172 @@
+#include "win32/base/CodePage.h"
+
+#include <QString>
+#include <array>
+#include <cerrno>
+#include <iconv.h>
+#include <mutex>
+#include <stdexcept>
+#include <vector>
+
+namespace win32 {
+
+namespace {
+
+std::vector<std::string> iconvNames(unsigned number) {
+    std::vector<std::string> names{"CP" + std::to_string(number),
+                                   "WINDOWS-" + std::to_string(number)};
+    switch (number) {
+    case 936:
+        names.push_back("GBK");
+        break;
+    case 949:
+        names.push_back("UHC");
+        break;
+    case 950:
+        names.push_back("BIG5");
+        break;
+    case 20127:
+        names.push_back("ASCII");
+        break;
+    case 28591:
+        names.push_back("ISO-8859-1");
+        break;
+    case 65001:
+        names.push_back("UTF-8");
+        break;
+    default:
+        break;
+    }
+    return names;
+}
+
+// Decodes one byte sequence with iconv; false when it does not decode.
+bool decodeWith(iconv_t cd, const char* in, size_t inLen, std::u16string& out, size_t& used) {
+    char16_t buffer[8];
+    char* src = const_cast<char*>(in);
+    size_t srcLeft = inLen;
+    char* dst = reinterpret_cast<char*>(buffer);
+    size_t dstLeft = sizeof buffer;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == size_t(-1) && srcLeft == inLen)
+        return false;
+    used = inLen - srcLeft;
+    if (used == 0)
+        return false;
+    out.append(buffer, (sizeof buffer - dstLeft) / 2);
+    return true;
+}
+
+} // namespace
+
+struct CodePage::Impl {
+    bool singleByte = true;
+    std::array<char16_t, 256> toWide{};
+    // Every UTF-16 unit to its byte, -1 where the code page has none.
+    std::vector<int16_t> toByte;
+    // Double-byte code pages go through iconv, which is not thread-safe per descriptor.
+    mutable std::mutex lock;
+    iconv_t decoder = iconv_t(-1);
+    iconv_t encoder = iconv_t(-1);
+};
+
+CodePage::CodePage(unsigned number) : number_(number), impl_(std::make_unique<Impl>()) {
+    for (const auto& name : iconvNames(number)) {
+        impl_->decoder = iconv_open("UTF-16LE", name.c_str());
+        if (impl_->decoder == iconv_t(-1))
+            continue;
+        impl_->encoder = iconv_open(name.c_str(), "UTF-16LE");
+        if (impl_->encoder != iconv_t(-1))
+            break;
+        iconv_close(impl_->decoder);
+        impl_->decoder = iconv_t(-1);
+    }
+    if (impl_->decoder == iconv_t(-1))
+        throw std::runtime_error("Code page " + std::to_string(number) + " is not supported");
+
+    // A code page is single-byte when no lead byte needs a second one.
+    for (unsigned b = 0; b < 256 && impl_->singleByte; ++b) {
+        const char c = char(b);
+        std::u16string one;
+        size_t used = 0;
+        if (decodeWith(impl_->decoder, &c, 1, one, used) && one.size() == 1) {
+            impl_->toWide[b] = one[0];
+        } else {
+            iconv(impl_->decoder, nullptr, nullptr, nullptr, nullptr);
+            char two[2] = {c, 'A'};
+            std::u16string probe;
+            if (decodeWith(impl_->decoder, two, 2, probe, used) && used == 2 && b >= 0x80)
+                impl_->singleByte = false; // a lead byte
+            else
+                impl_->toWide[b] = char16_t(b);
+        }
+    }
+    if (impl_->singleByte) {
+        impl_->toByte.assign(0x10000, -1);
+        for (unsigned b = 256; b-- > 0;) // the lowest byte wins where two decode alike
+            impl_->toByte[impl_->toWide[b]] = int16_t(b);
+    }
+}
+
+CodePage::~CodePage() {
+    if (impl_->decoder != iconv_t(-1))
+        iconv_close(impl_->decoder);
+    if (impl_->encoder != iconv_t(-1))
+        iconv_close(impl_->encoder);
+}
+
+std::u16string CodePage::toUnicode(std::string_view ansi) const {
+    std::u16string out;
+    out.reserve(ansi.size());
+    if (impl_->singleByte) {
+        for (const char c : ansi)
+            out.push_back(impl_->toWide[uint8_t(c)]);
+        return out;
+    }
+    std::lock_guard guard(impl_->lock);
+    size_t i = 0;
+    while (i < ansi.size()) {
+        size_t used = 0;
+        const size_t len = std::min<size_t>(2, ansi.size() - i);
+        if (decodeWith(impl_->decoder, ansi.data() + i, 1, out, used)) {
+            i += used;
+        } else if (len == 2 && decodeWith(impl_->decoder, ansi.data() + i, 2, out, used)) {
+            i += used;
+        } else {
+            out.push_back(u'\xFFFD');
+            ++i;
+        }
+    }
+    return out;
+}
+
+std::string CodePage::fromUnicode(std::u16string_view text) const {
+    std::string out;
+    out.reserve(text.size());
+    if (impl_->singleByte) {
+        for (const char16_t c : text) {
+            const int16_t byte = impl_->toByte[c];
+            out.push_back(byte < 0 ? '?' : char(byte));
+        }
+        return out;
+    }
+    std::lock_guard guard(impl_->lock);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool pair = i + 1 < text.size() && text[i] >= 0xD800 && text[i] < 0xDC00;
+        char* src = reinterpret_cast<char*>(const_cast<char16_t*>(text.data() + i));
+        size_t srcLeft = pair ? 4 : 2;
+        char buffer[8];
+        char* dst = buffer;
+        size_t dstLeft = sizeof buffer;
+        iconv(impl_->encoder, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(impl_->encoder, &src, &srcLeft, &dst, &dstLeft) == size_t(-1))
+            out.push_back('?');
+        else
+            out.append(buffer, sizeof buffer - dstLeft);
+        if (pair)
+            ++i;
+    }
+    return out;
+}
+
+} // namespace win32

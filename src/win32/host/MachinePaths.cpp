@@ -1,0 +1,493 @@
+#include "win32/host/MachinePaths.h"
+
+#include "win32/base/CodePage.h"
+#include "win32/base/HiveTree.h"
+#include "win32/host/MachineFolder.h"
+#include "win32/host/MachineIni.h"
+#include "win32/host/ShortNames.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <ctime>
+#include <dirent.h>
+#include <stdexcept>
+#include <sys/stat.h>
+
+namespace win32 {
+
+namespace {
+
+// The longest path Windows accepts at all (the "\\?\" limit); nothing longer names a file.
+constexpr size_t kMaxPathUnits = 32767;
+// A folder changed less than this long before it was listed may change again without
+// its times changing (coarse clocks, two-second FAT times): such a listing is not kept.
+constexpr long kRacySeconds = 2;
+// Folders kept in the cache; beyond that it starts afresh.
+constexpr size_t kMaxCachedFolders = 8192;
+
+bool isSeparator(char16_t c) {
+    return c == u'\\' || c == u'/';
+}
+
+std::string joinHost(const std::string& dir, const std::string& name) {
+    return dir == "/" ? dir + name : dir + "/" + name;
+}
+
+std::optional<std::string> realPath(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                         &std::free);
+    if (!resolved)
+        return std::nullopt;
+    return std::string(resolved.get());
+}
+
+bool isInside(const std::string& path, const std::string& root) {
+    if (root == "/")
+        return !path.empty() && path[0] == '/';
+    return path == root || (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+                            path[root.size()] == '/');
+}
+
+std::string canonicalFolder(const std::string& path, const std::string& what) {
+    const auto canonical = realPath(path);
+    if (!canonical)
+        throw std::runtime_error(what + " does not exist: " + path);
+    struct stat info;
+    if (::stat(canonical->c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        throw std::runtime_error(what + " is not a folder: " + path);
+    return *canonical;
+}
+
+char16_t upperLetter(char16_t c) {
+    return (c >= u'a' && c <= u'z') ? char16_t(c - u'a' + u'A') : c;
+}
+
+// Windows ignores trailing dots and spaces of a name: "foo. " opens "foo".
+std::u16string_view stripTrailingDotsAndSpaces(std::u16string_view name) {
+    while (!name.empty() && (name.back() == u'.' || name.back() == u' '))
+        name.remove_suffix(1);
+    return name;
+}
+
+struct DrivePath {
+    char16_t letter = u'C';
+    std::vector<std::u16string_view> parts;
+};
+
+// The drive and the components below its root of an absolute path, with "." and ".."
+// applied as Windows applies them (textually, never above the drive's root).
+std::optional<DrivePath> splitDrivePath(std::u16string_view path) {
+    if (path.size() > kMaxPathUnits || path.find(u'\0') != std::u16string_view::npos)
+        return std::nullopt;
+
+    DrivePath out;
+    std::u16string_view rest;
+    if (path.size() >= 2 && path[1] == u':') {
+        out.letter = upperLetter(path[0]);
+        if (out.letter < u'A' || out.letter > u'Z')
+            return std::nullopt;
+        rest = path.substr(2);
+        // "C:a" is relative to the drive's current folder, which an offline machine has not.
+        if (!rest.empty() && !isSeparator(rest[0]))
+            return std::nullopt;
+    } else if (!path.empty() && isSeparator(path[0])) {
+        // Two leading separators start a UNC or device path ("\\server", "\\?\", "\\.\").
+        if (path.size() >= 2 && isSeparator(path[1]))
+            return std::nullopt;
+        rest = path;
+    } else {
+        return std::nullopt;
+    }
+
+    size_t start = 0;
+    while (start <= rest.size()) {
+        size_t end = start;
+        while (end < rest.size() && !isSeparator(rest[end]))
+            ++end;
+        const std::u16string_view piece = rest.substr(start, end - start);
+        start = end + 1;
+
+        if (piece.empty() || piece == u".")
+            continue;
+        if (piece == u"..") {
+            if (!out.parts.empty())
+                out.parts.pop_back();
+            continue;
+        }
+        // Stripping can never yield "." or "..": those end in a dot themselves.
+        const std::u16string_view name = stripTrailingDotsAndSpaces(piece);
+        if (!name.empty())
+            out.parts.push_back(name);
+    }
+    return out;
+}
+
+// A host name that is not valid UTF-8 has no Windows spelling that leads back to it.
+bool isValidUtf8(std::string_view name) {
+    return Utf16ToUtf8(Utf8ToUtf16(name)) == name;
+}
+
+std::vector<std::string_view> splitHost(std::string_view path) {
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        const size_t end = std::min(path.find('/', start), path.size());
+        const std::string_view piece = path.substr(start, end - start);
+        if (!piece.empty() && piece != ".")
+            parts.push_back(piece);
+        start = end + 1;
+    }
+    return parts;
+}
+
+// True when resolve() would read the name back as the same entry.
+bool hasWindowsSpelling(std::string_view name) {
+    if (name.empty() || name.find('\\') != std::string_view::npos ||
+        name.find('\0') != std::string_view::npos)
+        return false;
+    if (name.back() == '.' || name.back() == ' ')
+        return false;
+    return isValidUtf8(name);
+}
+
+struct CloseDir {
+    void operator()(DIR* listing) const { ::closedir(listing); }
+};
+
+struct FolderIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    timespec modified{};
+    timespec changed{};
+
+    static FolderIdentity of(const struct stat& info) {
+        return {info.st_dev, info.st_ino, info.st_mtim, info.st_ctim};
+    }
+    bool operator==(const FolderIdentity& o) const {
+        return device == o.device && inode == o.inode && modified.tv_sec == o.modified.tv_sec &&
+               modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
+               changed.tv_nsec == o.changed.tv_nsec;
+    }
+    // A change sets both times to the present: it shows as long as either time is
+    // older than the clock's granularity.
+    bool settledAt(const timespec& now) const {
+        const time_t older = std::min(modified.tv_sec, changed.tv_sec);
+        return now.tv_sec - older > kRacySeconds;
+    }
+};
+
+unsigned char typeOf(mode_t mode) {
+    if (S_ISDIR(mode))
+        return DT_DIR;
+    if (S_ISREG(mode))
+        return DT_REG;
+    if (S_ISLNK(mode))
+        return DT_LNK;
+    return DT_UNKNOWN;
+}
+
+} // namespace
+
+const FolderListing::Entry* FolderListing::find(std::u16string_view name,
+                                                std::string_view exactUtf8) const {
+    const auto [first, last] = byUpper.equal_range(UpcaseName(name));
+    const Entry* best = nullptr;
+    for (auto it = first; it != last; ++it) {
+        const Entry& entry = entries[it->second];
+        if (entry.name == exactUtf8)
+            return &entry;
+        if (!best || entry.name < best->name)
+            best = &entry;
+    }
+    return best;
+}
+
+struct MachinePaths::CachedListing {
+    FolderIdentity identity;
+    std::shared_ptr<const FolderListing> listing;
+};
+
+MachinePaths::MachinePaths(const std::string& machineRoot)
+    : MachinePaths(machineRoot, MachineIni::load(canonicalFolder(machineRoot, "Machine folder") +
+                                                 "/" + kMachineIniFileName)) {}
+
+MachinePaths::MachinePaths(const std::string& machineRoot, const MachineIni& ini) {
+    static std::atomic<uint64_t> serials{0};
+    serial_ = ++serials;
+    MachineDrive c;
+    c.letter = 'C';
+    c.root = canonicalFolder(machineRoot, "Machine folder");
+    c.device = u"\\Device\\HarddiskVolume1";
+    drives_.push_back(std::move(c));
+    addDrives(ini);
+}
+
+MachinePaths::~MachinePaths() = default;
+
+void MachinePaths::addDrives(const MachineIni& ini) {
+    const std::string iniName = root() + "/" + kMachineIniFileName;
+    auto letterOf = [&](const std::string& name, const std::string& section) {
+        if (name.size() == 2 && name[1] == ':')
+            return char(upperLetter(char16_t(name[0])));
+        if (name.size() != 1 || upperLetter(char16_t(name[0])) < u'A' ||
+            upperLetter(char16_t(name[0])) > u'Z')
+            throw std::runtime_error(iniName + ": [" + section + "] entry \"" + name +
+                                     "\" is not a drive letter");
+        return char(upperLetter(char16_t(name[0])));
+    };
+
+    for (const auto& [name, folder] : ini.entries("Drives")) {
+        const char letter = letterOf(name, "Drives");
+        if (letter < 'A' || letter > 'Z')
+            throw std::runtime_error(iniName + ": [Drives] entry \"" + name +
+                                     "\" is not a drive letter");
+        if (drive(char16_t(letter)))
+            throw std::runtime_error(iniName + ": drive " + std::string(1, letter) +
+                                     ": is given twice (C: is the machine folder)");
+        if (folder.empty())
+            throw std::runtime_error(iniName + ": drive " + std::string(1, letter) +
+                                     ": has no folder");
+        MachineDrive d;
+        d.letter = letter;
+        d.root = canonicalFolder(folder[0] == '/' ? folder : root() + "/" + folder,
+                                 "The folder of drive " + std::string(1, letter) + ":");
+        drives_.push_back(std::move(d));
+    }
+    std::sort(drives_.begin(), drives_.end(),
+              [](const MachineDrive& a, const MachineDrive& b) { return a.letter < b.letter; });
+
+    int volume = 2;
+    for (MachineDrive& d : drives_)
+        if (d.letter != 'C')
+            d.device = u"\\Device\\HarddiskVolume" + Utf8ToUtf16(std::to_string(volume++));
+    for (const auto& [name, device] : ini.entries("DosDevices")) {
+        const char letter = letterOf(name, "DosDevices");
+        auto it = std::find_if(drives_.begin(), drives_.end(),
+                               [&](const MachineDrive& d) { return d.letter == letter; });
+        if (it == drives_.end())
+            throw std::runtime_error(iniName + ": [DosDevices] names drive " +
+                                     std::string(1, letter) + ":, which is not in [Drives]");
+        // The hive list names the hive files on C: by its volume.
+        if (letter == 'C')
+            throw std::runtime_error(iniName + ": [DosDevices] cannot change drive C:, which "
+                                               "is \\Device\\HarddiskVolume1");
+        if (device.size() < 2 || device[0] != '\\')
+            throw std::runtime_error(iniName + ": [DosDevices] " + name + " = " + device +
+                                     " is not a device path");
+        it->device = Utf8ToUtf16(device);
+    }
+}
+
+const MachineDrive* MachinePaths::drive(char16_t letter) const {
+    letter = upperLetter(letter);
+    for (const MachineDrive& d : drives_)
+        if (char16_t(d.letter) == letter)
+            return &d;
+    return nullptr;
+}
+
+std::shared_ptr<const FolderListing> MachinePaths::cached(const std::string& hostFolder) const {
+    std::shared_ptr<CachedListing> entry;
+    {
+        std::lock_guard guard(cacheLock_);
+        const auto it = cache_.find(hostFolder);
+        if (it == cache_.end())
+            return nullptr;
+        entry = it->second;
+    }
+    struct stat info;
+    if (::stat(hostFolder.c_str(), &info) == 0 && FolderIdentity::of(info) == entry->identity)
+        return entry->listing;
+    std::lock_guard guard(cacheLock_);
+    const auto it = cache_.find(hostFolder);
+    if (it != cache_.end() && it->second == entry)
+        cache_.erase(it);
+    return nullptr;
+}
+
+std::shared_ptr<const FolderListing> MachinePaths::read(const std::string& hostFolder) const {
+    std::unique_ptr<DIR, CloseDir> dir(::opendir(hostFolder.c_str()));
+    if (!dir)
+        return nullptr;
+    // The times before reading: a change made while we read shows as a change later.
+    struct stat info;
+    if (::fstat(::dirfd(dir.get()), &info) != 0)
+        return nullptr;
+    const FolderIdentity identity = FolderIdentity::of(info);
+
+    auto listing = std::make_shared<FolderListing>();
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string_view name(entry->d_name);
+        if (name == "." || name == ".." || !hasWindowsSpelling(name))
+            continue;
+        listing->entries.push_back({std::string(name), UpcaseName(Utf8ToUtf16(name)),
+                                    static_cast<unsigned char>(entry->d_type)});
+    }
+    std::sort(listing->entries.begin(), listing->entries.end(),
+              [](const auto& a, const auto& b) { return a.name < b.name; });
+    listing->byUpper.reserve(listing->entries.size());
+    for (size_t i = 0; i < listing->entries.size(); ++i)
+        listing->byUpper.emplace(listing->entries[i].upper, i);
+
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    if (identity.settledAt(now)) {
+        auto entry = std::make_shared<CachedListing>();
+        entry->identity = identity;
+        entry->listing = listing;
+        std::lock_guard guard(cacheLock_);
+        if (cache_.size() >= kMaxCachedFolders)
+            cache_.clear();
+        cache_[hostFolder] = std::move(entry);
+    }
+    return listing;
+}
+
+std::shared_ptr<const FolderListing> MachinePaths::list(const std::string& hostFolder) const {
+    if (auto listing = cached(hostFolder))
+        return listing;
+    return read(hostFolder);
+}
+
+void MachinePaths::forget(const std::string& hostFolder) const {
+    std::lock_guard guard(cacheLock_);
+    cache_.erase(hostFolder);
+}
+
+MachinePaths::Resolved MachinePaths::resolve(std::u16string_view windowsPath) const {
+    Resolved out;
+    const auto split = splitDrivePath(windowsPath);
+    if (!split)
+        return out;
+    out.drive = drive(split->letter);
+    if (!out.drive)
+        return out;
+    const std::string& driveRoot = out.drive->root;
+
+    std::string path = driveRoot;
+    // The index of the first component that does not exist; parts.size() when all do.
+    size_t missing = split->parts.size();
+    bool folderMissing = false; // the folder the missing component was looked for in
+    for (size_t i = 0; i < split->parts.size(); ++i) {
+        const std::u16string_view part = split->parts[i];
+        const std::string wanted = Utf16ToUtf8(part);
+        // A lone surrogate has no UTF-8 spelling; a stand-in character would name another file.
+        if (Utf8ToUtf16(wanted) != part ||
+            wanted.find_first_of(std::string_view("/\0", 2)) != std::string::npos) {
+            out.drive = nullptr;
+            return out;
+        }
+        if (missing < split->parts.size()) {
+            path = joinHost(path, wanted);
+            continue;
+        }
+
+        std::optional<std::string> name;
+        unsigned char type = DT_UNKNOWN;
+        auto listing = cached(path);
+        if (!listing) {
+            // The exact spelling spares reading a folder whose listing is not at hand.
+            struct stat info;
+            if (::lstat(joinHost(path, wanted).c_str(), &info) == 0) {
+                name = wanted;
+                type = typeOf(info.st_mode);
+            } else {
+                listing = read(path);
+                if (!listing)
+                    folderMissing = true;
+            }
+        }
+        if (listing) {
+            const FolderListing::Entry* entry = listing->find(part, wanted);
+            // Registry entries often hold the 8.3 form ("C:\PROGRA~1\COMMON~1").
+            if (!entry && part.find(u'~') != std::u16string_view::npos && IsShortName(part)) {
+                const auto shortNames = ShortNamesOf(path, *listing);
+                const std::u16string upper = UpcaseName(part);
+                for (size_t k = 0; k < shortNames.size() && !entry; ++k)
+                    if (shortNames[k] == upper)
+                        entry = &listing->entries[k];
+            }
+            if (entry) {
+                name = entry->name;
+                type = entry->type;
+            }
+        }
+        if (!name) {
+            missing = i;
+            path = joinHost(path, wanted);
+            continue;
+        }
+
+        const std::string next = joinHost(path, *name);
+        if (type == DT_UNKNOWN) {
+            struct stat info;
+            if (::lstat(next.c_str(), &info) != 0) {
+                missing = i; // vanished while we looked
+                path = next;
+                continue;
+            }
+            type = typeOf(info.st_mode);
+        }
+        if (type == DT_LNK) {
+            // A link we cannot resolve (dangling, a loop) cannot be shown to stay inside.
+            const auto target = realPath(next);
+            if (!target || !isInside(*target, driveRoot)) {
+                out.status = Status::Outside;
+                return out;
+            }
+            path = *target;
+        } else {
+            path = next;
+        }
+    }
+
+    out.host = path;
+    if (missing == split->parts.size())
+        out.status = Status::Found;
+    else if (missing + 1 == split->parts.size() && !folderMissing)
+        out.status = Status::LastMissing;
+    else
+        out.status = Status::PathMissing;
+    return out;
+}
+
+std::optional<std::string> MachinePaths::toHost(std::u16string_view windowsPath) const {
+    Resolved r = resolve(windowsPath);
+    if (r.status == Status::NoDrive || r.status == Status::Outside)
+        return std::nullopt;
+    return std::move(r.host);
+}
+
+std::optional<std::u16string> MachinePaths::toWindows(const std::string& hostPath) const {
+    if (hostPath.empty() || hostPath[0] != '/')
+        return std::nullopt;
+    const auto parts = splitHost(hostPath);
+    // The drive whose folder holds the path most closely: a drive may lie inside another.
+    const MachineDrive* best = nullptr;
+    size_t bestDepth = 0;
+    for (const MachineDrive& d : drives_) {
+        const auto rootParts = splitHost(d.root);
+        if (parts.size() < rootParts.size() || (best && rootParts.size() < bestDepth))
+            continue;
+        if (std::equal(rootParts.begin(), rootParts.end(), parts.begin())) {
+            best = &d;
+            bestDepth = rootParts.size();
+        }
+    }
+    if (!best)
+        return std::nullopt;
+
+    std::u16string out = std::u16string(1, char16_t(best->letter)) + u":\\";
+    for (size_t i = bestDepth; i < parts.size(); ++i) {
+        // ".." would need the file system to say where it leads.
+        if (parts[i] == ".." || !hasWindowsSpelling(parts[i]))
+            return std::nullopt;
+        if (i > bestDepth)
+            out += u'\\';
+        out += Utf8ToUtf16(parts[i]);
+    }
+    return out;
+}
+
+} // namespace win32

@@ -1,0 +1,382 @@
+#include "win32/machine/Machine.h"
+
+#include "win32/base/HiveTree.h"
+#include "win32/host/MachineLock.h"
+#include "win32/registry/HiveValues.h"
+#include "win32/registry/MachineRegistry.h"
+#include "win32/registry/RegistryViews.h"
+#include "win32/security/Token.h"
+#include "win32/shell/RegistryEditor.h"
+#include "win32/system/Version.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <sys/stat.h>
+
+namespace win32 {
+
+namespace {
+
+std::mutex g_bootLock; // serialises boot and shutdown
+MachineLock g_machineLock;
+
+constexpr char16_t kProfileList[] = u"Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+
+bool isFile(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Replaces %NAME% references the boot can know before the environment exists.
+std::u16string expandBootVariables(std::u16string text, const std::u16string& systemRoot) {
+    const std::pair<std::u16string, std::u16string> vars[] = {
+        {u"%SYSTEMDRIVE%", u"C:"}, {u"%SYSTEMROOT%", systemRoot}, {u"%WINDIR%", systemRoot}};
+    for (const auto& [name, value] : vars) {
+        for (size_t pos = UpcaseName(text).find(name); pos != std::u16string::npos;
+             pos = UpcaseName(text).find(name, pos + value.size()))
+            text.replace(pos, name.size(), value);
+    }
+    return text;
+}
+
+std::shared_ptr<HiveKey> makeVirtualKey(const std::u16string& name, bool isVolatile) {
+    auto key = std::make_shared<HiveKey>();
+    key->name = name;
+    key->isVolatile = isVolatile;
+    key->security = DefaultKeySecurity();
+    key->lastWriteTime = FileTimeNow();
+    return key;
+}
+
+void setHiveOfTree(HiveKey* root, Hive* hive) {
+    std::vector<HiveKey*> stack{root};
+    while (!stack.empty()) {
+        HiveKey* key = stack.back();
+        stack.pop_back();
+        key->hive = hive;
+        for (size_t i = 0; i < key->subkeyCount(); ++i)
+            stack.push_back(key->subkeyAt(i));
+    }
+}
+
+// A volatile key that opens `target` (CurrentControlSet and its kind).
+void addLink(HiveKey* parent, const std::u16string& name, const std::shared_ptr<HiveKey>& target) {
+    if (!parent || !target || parent->findSubkey(name))
+        return;
+    auto link = makeVirtualKey(name, true);
+    link->hive = parent->hive;
+    link->linkTarget = target;
+    parent->insertSubkey(link);
+}
+
+class Booter {
+public:
+    Booter(MachineRegistry& reg, const BootOptions& options) : reg_(reg), options_(options) {}
+
+    void boot() {
+        reg_.ini = MachineIni::load(reg_.folder + "/" + kMachineIniFileName);
+        CheckVersionSettings(reg_.ini);
+        const std::u16string systemRoot = findSystemRoot();
+        const std::u16string config = systemRoot + u"\\system32\\config\\";
+
+        // Every hive is read before any is mounted: a bad one stops the boot untouched.
+        Hive& system = load(config + u"SYSTEM", u"\\REGISTRY\\MACHINE\\SYSTEM", u"SYSTEM");
+        Hive& software = load(config + u"SOFTWARE", u"\\REGISTRY\\MACHINE\\SOFTWARE", u"SOFTWARE");
+        Hive& sam = load(config + u"SAM", u"\\REGISTRY\\MACHINE\\SAM", u"SAM");
+        Hive& security = load(config + u"SECURITY", u"\\REGISTRY\\MACHINE\\SECURITY", u"SECURITY");
+        Hive& defaultUser = load(config + u"DEFAULT", u"\\REGISTRY\\USER\\.DEFAULT", u".DEFAULT");
+        const auto [sid, profile] = findProfile(*software.root, systemRoot);
+        reg_.userSid = sid;
+        Hive& user = load(profile + u"\\NTUSER.DAT", u"\\REGISTRY\\USER\\" + sid, sid);
+        Hive* classes = nullptr;
+        for (const char16_t* place :
+             {u"\\Local Settings\\Application Data\\Microsoft\\Windows\\UsrClass.dat",
+              u"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat"}) {
+            const auto host = reg_.paths->toHost(profile + place);
+            if (host && isFile(*host)) {
+                classes = &load(profile + place, u"\\REGISTRY\\USER\\" + sid + u"_Classes",
+                                sid + u"_Classes");
+                break;
+            }
+        }
+
+        reg_.localMachine = makeVirtualKey(u"HKEY_LOCAL_MACHINE", false);
+        reg_.users = makeVirtualKey(u"HKEY_USERS", false);
+        // HARDWARE is made by Windows at each start and belongs to no hive file.
+        auto hardware = makeVirtualKey(u"HARDWARE", false);
+        reg_.localMachine->insertSubkey(hardware);
+        for (Hive* hive : {&system, &software, &sam, &security})
+            reg_.localMachine->insertSubkey(hive->root);
+        for (Hive* hive : {&defaultUser, &user, classes})
+            if (hive)
+                reg_.users->insertSubkey(hive->root);
+        for (auto& hive : reg_.hives)
+            setHiveOfTree(hive->root.get(), hive.get());
+
+        reg_.currentUser = user.root;
+        reg_.userClasses = classes ? classes->root : nullptr;
+        if (HiveKey* machineClasses = software.root->findSubkey(u"Classes"))
+            reg_.machineClasses = machineClasses->shared_from_this();
+        if (classes)
+            addLink(FindKey(user.root.get(), u"Software"), u"Classes", classes->root);
+
+        mountControlSet(*system.root);
+        makeHiveList(*system.root);
+        reg_.codePage = std::make_unique<CodePage>(codePageNumber(*system.root));
+        markProtectedKeys();
+        reg_.token = MakeProcessToken(reg_);
+        reg_.readOnly = options_.readOnly;
+    }
+
+private:
+    MachineRegistry& reg_;
+    const BootOptions& options_;
+
+    [[noreturn]] void fail(const std::string& message) { throw BootError(message); }
+
+    std::u16string findSystemRoot() {
+        std::vector<std::u16string> candidates;
+        if (auto configured = reg_.ini.value("Machine", "SystemRoot"))
+            candidates.push_back(Utf8ToUtf16(*configured));
+        candidates.push_back(u"C:\\WINDOWS");
+        candidates.push_back(u"C:\\WINNT");
+        for (const auto& root : candidates) {
+            const auto host = reg_.paths->toHost(root + u"\\system32\\config\\SYSTEM");
+            if (host && isFile(*host)) {
+                // The folder as it is spelled on disk.
+                const auto rootHost = reg_.paths->toHost(root);
+                return rootHost ? reg_.paths->toWindows(*rootHost).value_or(root) : root;
+            }
+        }
+        fail(reg_.folder + ": not a Windows installation: no WINDOWS\\system32\\config\\SYSTEM "
+                           "(nor WINNT\\system32\\config\\SYSTEM) in it");
+    }
+
+    Hive& load(const std::u16string& windowsPath, const std::u16string& registryPath,
+               const std::u16string& mountName) {
+        const auto host = reg_.paths->toHost(windowsPath);
+        if (!host)
+            fail(reg_.folder + ": the hive path " + Utf16ToUtf8(windowsPath) +
+                 " leads outside the machine folder");
+        // Two mounts of one file would each write it back, the second undoing the first.
+        struct stat file {};
+        if (stat(host->c_str(), &file) == 0)
+            for (const auto& other : reg_.hives) {
+                struct stat mounted {};
+                if (stat(other->hostPath.c_str(), &mounted) == 0 && mounted.st_dev == file.st_dev &&
+                    mounted.st_ino == file.st_ino)
+                    fail(reg_.folder + ": " + Utf16ToUtf8(windowsPath) + " is the same file as " +
+                         other->hostPath + ", mounted already");
+            }
+        LoadedHive loaded;
+        try {
+            loaded = LoadHiveFile(*host);
+        } catch (const HiveFileError& e) {
+            fail(std::string("Cannot mount a hive: ") + e.what());
+        }
+        if (loaded.dirty && !options_.readOnly)
+            refuseUnappliedLog(windowsPath, *host);
+        auto hive = std::make_unique<Hive>();
+        hive->hostPath = *host;
+        hive->registryPath = registryPath;
+        const std::u16string onDisk = reg_.paths->toWindows(*host).value_or(windowsPath);
+        hive->deviceFilePath = u"\\Device\\HarddiskVolume1" + onDisk.substr(2);
+        hive->root = loaded.root;
+        hive->storedRootName = loaded.root->name;
+        hive->root->name = mountName;
+        hive->minorVersion = loaded.minorVersion;
+        hive->fileNameField = loaded.fileNameField;
+        hive->sequence = loaded.sequence;
+        reg_.hives.push_back(std::move(hive));
+        return *reg_.hives.back();
+    }
+
+    // Writing a hive whose transaction log still holds changes would lose them for good:
+    // Windows applies a log only to a hive it finds unfinished.
+    void refuseUnappliedLog(const std::u16string& windowsPath, const std::string& host) {
+        for (const char16_t* suffix : {u".LOG", u".LOG1", u".LOG2"}) {
+            const auto log = reg_.paths->toHost(windowsPath + suffix);
+            struct stat file {};
+            if (log && stat(log->c_str(), &file) == 0 && S_ISREG(file.st_mode) && file.st_size > 0)
+                fail(host +
+                     ": Windows did not finish writing this hive; changes still wait in its "
+                     "transaction log " +
+                     *log +
+                     ". Start Windows once so that it applies the log, mount the machine "
+                     "read-only, or delete the log to work on the hive as it is");
+        }
+    }
+
+    // The current user: the ini's [Machine] User or Sid, else the first user profile
+    // (S-1-5-21-...) whose NTUSER.DAT exists.
+    std::pair<std::u16string, std::u16string> findProfile(HiveKey& software,
+                                                          const std::u16string& systemRoot) {
+        HiveKey* list = FindKey(&software, kProfileList);
+        if (!list)
+            fail(reg_.folder + ": the SOFTWARE hive has no ProfileList: no user profile to mount");
+        const auto wantedUser = reg_.ini.value("Machine", "User");
+        const auto wantedSid = reg_.ini.value("Machine", "Sid");
+        for (size_t i = 0; i < list->subkeyCount(); ++i) {
+            HiveKey* entry = list->subkeyAt(i);
+            const std::u16string& sid = entry->name;
+            if (wantedSid ? !NamesEqual(sid, Utf8ToUtf16(*wantedSid))
+                          : UpcaseName(sid).rfind(u"S-1-5-21-", 0) != 0)
+                continue;
+            const auto image = StringValue(*entry, u"ProfileImagePath");
+            if (!image)
+                continue;
+            const std::u16string profile = expandBootVariables(*image, systemRoot);
+            const auto slash = profile.rfind(u'\\');
+            if (wantedUser && !NamesEqual(profile.substr(slash + 1), Utf8ToUtf16(*wantedUser)))
+                continue;
+            const auto host = reg_.paths->toHost(profile + u"\\NTUSER.DAT");
+            if ((wantedUser || wantedSid) || (host && isFile(*host)))
+                return {sid, profile};
+        }
+        fail(reg_.folder + ": no user profile with a NTUSER.DAT found in ProfileList" +
+             (wantedUser ? " for user " + *wantedUser : std::string()));
+    }
+
+    // CurrentControlSet by Select\Current, HKEY_CURRENT_CONFIG by the current hardware profile.
+    void mountControlSet(HiveKey& system) {
+        HiveKey* select = system.findSubkey(u"Select");
+        uint32_t current = select ? DwordValue(*select, u"Current").value_or(1) : 1;
+        std::u16string setName = u"ControlSet";
+        const std::string digits = std::to_string(1000 + current % 1000).substr(1);
+        setName += std::u16string(digits.begin(), digits.end());
+        HiveKey* set = system.findSubkey(setName);
+        if (!set)
+            return;
+        addLink(&system, u"CurrentControlSet", set->shared_from_this());
+        HiveKey* profiles = set->findSubkey(u"Hardware Profiles");
+        if (!profiles)
+            return;
+        HiveKey* idConfig = FindKey(set, u"Control\\IDConfigDB");
+        const uint32_t config = idConfig ? DwordValue(*idConfig, u"CurrentConfig").value_or(1) : 1;
+        const std::string number = std::to_string(10000 + config % 10000).substr(1);
+        HiveKey* profile = profiles->findSubkey(std::u16string(number.begin(), number.end()));
+        if (!profile)
+            return;
+        addLink(profiles, u"Current", profile->shared_from_this());
+        reg_.currentConfig = profile->shared_from_this();
+    }
+
+    void makeHiveList(HiveKey& system) {
+        HiveKey* control = FindKey(&system, u"CurrentControlSet\\Control");
+        if (!control)
+            return;
+        auto list = makeVirtualKey(u"hivelist", true);
+        list->hive = control->hive;
+        list->security = control->security;
+        list->values.push_back({u"\\REGISTRY\\MACHINE\\HARDWARE", REG_SZ, StringData(u"")});
+        for (const auto& hive : reg_.hives)
+            list->values.push_back({hive->registryPath, REG_SZ, StringData(hive->deviceFilePath)});
+        // A stored key of that name (a damaged or hostile hive) is left as it is: replacing
+        // it would drop it from the file at the next flush.
+        if (!control->findSubkey(u"hivelist"))
+            control->insertSubkey(list);
+    }
+
+    unsigned codePageNumber(HiveKey& system) {
+        HiveKey* key = FindKey(&system, u"CurrentControlSet\\Control\\Nls\\CodePage");
+        const auto acp = key ? DwordValue(*key, u"ACP") : std::nullopt;
+        unsigned number = acp.value_or(1252);
+        try {
+            CodePage probe(number);
+        } catch (const std::exception&) {
+            fail(reg_.folder + ": the machine's ANSI code page " + std::to_string(number) +
+                 " is not supported on this system");
+        }
+        return number;
+    }
+
+    void markProtectedKeys() {
+        for (const auto& [name, path] : reg_.ini.entries("ProtectedKeys")) {
+            HKEY root = nullptr;
+            std::u16string_view sub;
+            const std::u16string full = Utf8ToUtf16(path);
+            if (!SplitFullKeyPath(full, root, sub))
+                fail(reg_.folder + "/" + kMachineIniFileName + ": protected key " + name +
+                     " does not begin with a root key name: " + path);
+            MachineRegistry::Handle* handle = reg_.handle(root);
+            KeyView view;
+            if (handle && OpenView(handle->view, sub, view) == ERROR_SUCCESS)
+                for (HiveKey* key : {view.key.get(), view.userClass.get()})
+                    if (key)
+                        key->protectedKey = true;
+        }
+    }
+};
+
+} // namespace
+
+void BootMachine(const std::string& folder, const BootOptions& options) {
+    std::lock_guard guard(g_bootLock);
+    if (MachineRegistry::current())
+        throw BootError("A machine is already booted: " + MachineRegistry::current()->folder);
+    std::error_code error;
+    const auto canonical = std::filesystem::canonical(folder, error);
+    if (error || !std::filesystem::is_directory(canonical))
+        throw BootError(folder + ": no such machine folder");
+
+    auto reg = std::make_unique<MachineRegistry>();
+    reg->folder = canonical.string();
+    MachineLock lock;
+    try {
+        reg->paths = std::make_unique<MachinePaths>(reg->folder);
+        if (!options.readOnly)
+            lock = MachineLock::acquire(reg->folder);
+        Booter(*reg, options).boot();
+    } catch (const BootError&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw BootError(e.what());
+    }
+    reg->startFlusher(options.lazyFlushMilliseconds);
+    g_machineLock = std::move(lock);
+    setCurrentRegistry(std::move(reg));
+}
+
+void ShutdownMachine() {
+    // The registry editor's imports write to the machine: they end before it goes.
+    FinishRegistryImports();
+    std::lock_guard guard(g_bootLock);
+    std::unique_ptr<MachineRegistry> reg = takeCurrentRegistry();
+    if (!reg)
+        return;
+    reg->stopFlusher();
+    std::string failure;
+    {
+        std::lock_guard registryGuard(reg->lock);
+        try {
+            if (!reg->readOnly)
+                reg->flushDirty(true);
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+    }
+    reg.reset();
+    g_machineLock.release();
+    if (!failure.empty())
+        throw std::runtime_error(failure);
+}
+
+bool IsMachineBooted() {
+    return MachineRegistry::current() != nullptr;
+}
+
+std::string MachineFolder() {
+    const MachineRegistry* reg = MachineRegistry::current();
+    return reg ? reg->folder : std::string();
+}
+
+void FlushMachine() {
+    MachineRegistry* reg = MachineRegistry::current();
+    if (!reg || reg->readOnly)
+        return;
+    std::lock_guard guard(reg->lock);
+    reg->flushDirty(true);
+}
+
+} // namespace win32

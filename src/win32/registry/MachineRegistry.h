@@ -1,0 +1,128 @@
+#pragma once
+// The registry of the booted machine: its mounted hives, the predefined roots, the
+// open handles, and the background flush. Internal to the layer; the program uses
+// the advapi32 functions of Registry.h.
+
+#include "win32/base/CodePage.h"
+#include "win32/base/HiveTree.h"
+#include "win32/base/WinTypes.h"
+#include "win32/host/MachineIni.h"
+#include "win32/host/MachinePaths.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+// One hive file mounted in the registry.
+class hive::MountedHive {
+public:
+    std::string hostPath;
+    std::u16string registryPath;   // \REGISTRY\MACHINE\SYSTEM
+    std::u16string deviceFilePath; // \Device\HarddiskVolume1\WINDOWS\system32\config\SYSTEM
+    std::shared_ptr<HiveKey> root;
+    std::u16string storedRootName; // the root's name in the file
+    uint32_t minorVersion = 5;
+    std::u16string fileNameField;
+    uint32_t sequence = 1; // of the file as last read or written
+
+    bool dirty = false;
+    std::chrono::steady_clock::time_point changedAt;
+};
+
+namespace win32 {
+
+class ProcessToken; // win32/security/Token.h
+
+using Hive = hive::MountedHive;
+
+// What a handle refers to. A key of HKEY_CLASSES_ROOT is the merged view of the
+// user's classes key and the machine's: either may be absent.
+struct KeyView {
+    std::shared_ptr<HiveKey> key;       // the key, or the machine's part of a merged view
+    std::shared_ptr<HiveKey> userClass; // the user's part of a merged view
+    bool merged = false;
+
+    bool empty() const { return !key && !userClass; }
+    // The key reads go to first: the user's part of a merged view when it exists.
+    HiveKey* primary() const { return userClass ? userClass.get() : key.get(); }
+};
+
+class MachineRegistry {
+public:
+    // The registry of the booted machine; null when none is booted.
+    static MachineRegistry* current();
+
+    std::mutex lock; // every registry call holds it
+
+    // --- set up by the boot ---
+    std::string folder;
+    std::unique_ptr<MachinePaths> paths;
+    MachineIni ini;
+    std::unique_ptr<CodePage> codePage;
+    bool readOnly = false;
+    std::vector<std::unique_ptr<Hive>> hives;
+    std::shared_ptr<HiveKey> localMachine;   // HKLM, not part of any hive
+    std::shared_ptr<HiveKey> users;          // HKU, not part of any hive
+    std::shared_ptr<HiveKey> currentUser;    // HKU\<SID>
+    std::shared_ptr<HiveKey> userClasses;    // HKU\<SID>_Classes, may be null
+    std::shared_ptr<HiveKey> machineClasses; // HKLM\SOFTWARE\Classes, may be null
+    std::shared_ptr<HiveKey> currentConfig;  // HKCC, may be null
+    std::u16string userSid;
+    std::shared_ptr<ProcessToken> token; // the process's access token on this machine
+
+    // --- handles ---
+    struct Handle {
+        KeyView view;
+        REGSAM access = 0;
+        // Merged subkey and value names of a HKEY_CLASSES_ROOT view, kept while nothing changes.
+        uint64_t mergedGeneration = 0;
+        std::vector<HiveKey*> mergedSubkeys;
+        std::vector<const HiveValue*> mergedValues;
+    };
+    HKEY addHandle(KeyView view, REGSAM access);
+    // The handle's entry; null for an unknown handle. Predefined roots are resolved too.
+    Handle* handle(HKEY h);
+    bool closeHandle(HKEY h);
+
+    // --- changes ---
+    uint64_t generation = 0;       // bumped by every change of the tree's shape
+    void keyChanged(HiveKey* key); // sets the key's time and marks its hive for flushing
+    void flushDirty(bool all);     // throws std::runtime_error naming the hive
+    void flushHive(Hive& hive);
+    void startFlusher(int delayMilliseconds);
+    void stopFlusher();
+    std::string lastFlushError;
+
+    ~MachineRegistry();
+
+private:
+    // Open handles by slot; a deque keeps entries in place as it grows, and closed
+    // slots are reused, as Windows reuses handle values.
+    std::deque<std::optional<Handle>> handles_;
+    std::vector<size_t> freeSlots_;
+    std::unordered_map<uintptr_t, Handle> predefined_;
+
+    std::thread flusher_;
+    std::condition_variable flusherWake_;
+    bool flusherStop_ = false;
+    std::chrono::milliseconds flushDelay_{5000};
+
+    friend void setCurrentRegistry(std::unique_ptr<MachineRegistry>);
+};
+
+// Installs or removes (null) the registry of the booted machine.
+void setCurrentRegistry(std::unique_ptr<MachineRegistry> registry);
+std::unique_ptr<MachineRegistry> takeCurrentRegistry();
+
+// Whether the current process holds a privilege enabled (win32/security/Token.h): true without
+// a booted machine, false for a privilege the token does not hold or has disabled.
+bool PrivilegeEnabled(const char* name);
+
+} // namespace win32

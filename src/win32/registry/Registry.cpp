@@ -1,0 +1,632 @@
+#include "win32/registry/Registry.h"
+
+#include "win32/base/HiveTree.h"
+#include "win32/registry/RegistryViews.h"
+#include "win32/registry/SaveKeyToHostFile.h"
+
+#include <algorithm>
+#include <cstring>
+#include <sys/stat.h>
+
+using namespace win32;
+
+namespace {
+
+constexpr REGSAM kWriteAccess =
+    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
+
+// Holds the registry lock for one call; `reg` is null when no machine is booted.
+struct Call {
+    MachineRegistry* reg = MachineRegistry::current();
+    std::unique_lock<std::mutex> guard;
+    Call() {
+        if (reg)
+            guard = std::unique_lock(reg->lock);
+    }
+};
+
+bool isUnopenable(HKEY h) {
+    return h == HKEY_PERFORMANCE_DATA || h == HKEY_DYN_DATA;
+}
+
+// The live view of a handle, checking that it was opened with `needed` access.
+LONG viewOf(MachineRegistry* reg, HKEY h, REGSAM needed, KeyView& out,
+            MachineRegistry::Handle** entry = nullptr) {
+    if (!reg || isUnopenable(h))
+        return ERROR_INVALID_HANDLE;
+    MachineRegistry::Handle* handle = reg->handle(h);
+    if (!handle)
+        return ERROR_INVALID_HANDLE;
+    if ((handle->access & needed) != needed && !(handle->access & MAXIMUM_ALLOWED))
+        return ERROR_ACCESS_DENIED;
+    if (entry)
+        *entry = handle;
+    return LiveView(handle->view, out);
+}
+
+std::u16string widen(MachineRegistry* reg, LPCSTR text) {
+    return text ? reg->codePage->toUnicode(text) : std::u16string();
+}
+
+std::u16string widen(LPCWSTR text) {
+    return text ? std::u16string(text) : std::u16string();
+}
+
+std::u16string widen(MachineRegistry*, LPCWSTR text) {
+    return widen(text);
+}
+
+bool isStringType(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// Value data as the ANSI functions hand it out: strings in the code page.
+Bytes ansiData(MachineRegistry* reg, const HiveValue& value) {
+    if (!isStringType(value.type))
+        return value.data;
+    std::u16string text(value.data.size() / 2, u'\0');
+    std::memcpy(text.data(), value.data.data(), text.size() * 2);
+    const std::string ansi = reg->codePage->fromUnicode(text);
+    return Bytes(ansi.begin(), ansi.end());
+}
+
+Bytes unicodeBytes(std::u16string_view text) {
+    Bytes out(text.size() * 2);
+    std::memcpy(out.data(), text.data(), out.size());
+    return out;
+}
+
+// Copies a name into a caller's buffer of *size characters (terminator included).
+template <typename Char>
+LONG copyName(const std::basic_string<Char>& name, Char* buffer, LPDWORD size) {
+    if (!size)
+        return ERROR_INVALID_PARAMETER;
+    if (!buffer || *size < name.size() + 1)
+        return ERROR_MORE_DATA;
+    std::memcpy(buffer, name.c_str(), (name.size() + 1) * sizeof(Char));
+    *size = DWORD(name.size());
+    return ERROR_SUCCESS;
+}
+
+std::u16string classText(const HiveKey& key) {
+    std::u16string cls;
+    if (key.className)
+        cls.assign(reinterpret_cast<const char16_t*>(key.className->data()),
+                   key.className->size() / 2);
+    return cls;
+}
+
+// Copies data into a caller's buffer by the RegQueryValueEx rules.
+LONG copyData(const Bytes& data, LPBYTE buffer, LPDWORD size) {
+    if (!size)
+        return buffer ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+    const DWORD needed = DWORD(data.size());
+    if (!buffer) {
+        *size = needed;
+        return ERROR_SUCCESS;
+    }
+    if (*size < needed) {
+        *size = needed;
+        return ERROR_MORE_DATA;
+    }
+    if (needed)
+        std::memcpy(buffer, data.data(), needed);
+    *size = needed;
+    return ERROR_SUCCESS;
+}
+
+void setFileTime(PFILETIME out, uint64_t time) {
+    if (out) {
+        out->dwLowDateTime = DWORD(time);
+        out->dwHighDateTime = DWORD(time >> 32);
+    }
+}
+
+// The subkeys of a merged HKEY_CLASSES_ROOT view: the union, sorted, the user's key
+// standing for both where both hold one.
+void refreshMerged(MachineRegistry& reg, MachineRegistry::Handle& handle, const KeyView& view) {
+    if (handle.mergedGeneration == reg.generation + 1)
+        return;
+    handle.mergedSubkeys.clear();
+    handle.mergedValues.clear();
+    std::vector<HiveKey*> mine, theirs;
+    for (auto [key, list] : {std::pair{view.userClass.get(), &mine}, {view.key.get(), &theirs}})
+        if (key)
+            for (size_t i = 0; i < key->subkeyCount(); ++i)
+                list->push_back(key->subkeyAt(i));
+    auto less = [](HiveKey* a, HiveKey* b) { return CompareNames(a->name, b->name) < 0; };
+    std::stable_sort(mine.begin(), mine.end(), less);
+    std::stable_sort(theirs.begin(), theirs.end(), less);
+    size_t i = 0, j = 0;
+    while (i < mine.size() || j < theirs.size()) {
+        if (j == theirs.size() || (i < mine.size() && less(mine[i], theirs[j]))) {
+            handle.mergedSubkeys.push_back(mine[i++]);
+        } else if (i == mine.size() || less(theirs[j], mine[i])) {
+            handle.mergedSubkeys.push_back(theirs[j++]);
+        } else {
+            handle.mergedSubkeys.push_back(mine[i++]);
+            ++j;
+        }
+    }
+    if (view.userClass)
+        for (const auto& v : view.userClass->values)
+            handle.mergedValues.push_back(&v);
+    if (view.key)
+        for (const auto& v : view.key->values)
+            if (!view.userClass || view.userClass->findValue(v.name) < 0)
+                handle.mergedValues.push_back(&v);
+    handle.mergedGeneration = reg.generation + 1;
+}
+
+HiveKey* subkeyAt(MachineRegistry& reg, MachineRegistry::Handle& handle, const KeyView& view,
+                  DWORD index) {
+    if (!view.merged || !view.key || !view.userClass) {
+        HiveKey* key = view.primary();
+        return index < key->subkeyCount() ? key->subkeyAt(index) : nullptr;
+    }
+    refreshMerged(reg, handle, view);
+    return index < handle.mergedSubkeys.size() ? handle.mergedSubkeys[index] : nullptr;
+}
+
+const HiveValue* valueAt(MachineRegistry& reg, MachineRegistry::Handle& handle, const KeyView& view,
+                         DWORD index) {
+    if (!view.merged || !view.key || !view.userClass) {
+        HiveKey* key = view.primary();
+        return index < key->values.size() ? &key->values[index] : nullptr;
+    }
+    refreshMerged(reg, handle, view);
+    return index < handle.mergedValues.size() ? handle.mergedValues[index] : nullptr;
+}
+
+// RegOpenKeyEx and RegCreateKeyEx: opens `subKey`, creating it (and its missing parents)
+// when `create` is set.
+LONG openKey(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey, REGSAM sam, bool create,
+             DWORD options, PHKEY result, LPDWORD disposition = nullptr) {
+    if (!result)
+        return ERROR_INVALID_PARAMETER;
+    KeyView from;
+    MachineRegistry::Handle* parent = nullptr;
+    if (const LONG rc = viewOf(reg, hKey, 0, from, &parent); rc != ERROR_SUCCESS)
+        return rc;
+    if (reg->readOnly && (sam & kWriteAccess))
+        return ERROR_ACCESS_DENIED;
+    KeyView view;
+    bool created = false;
+    LONG rc = OpenView(from, subKey, view);
+    if (rc == ERROR_FILE_NOT_FOUND && create) {
+        if (!(parent->access & KEY_CREATE_SUB_KEY))
+            return ERROR_ACCESS_DENIED;
+        rc = CreateView(*reg, from, subKey, options & REG_OPTION_VOLATILE, view, created);
+    }
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    *result = reg->addHandle(std::move(view), sam == MAXIMUM_ALLOWED ? KEY_ALL_ACCESS : sam);
+    if (disposition)
+        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    return ERROR_SUCCESS;
+}
+
+LONG setValue(MachineRegistry* reg, HKEY hKey, const std::u16string& name, DWORD type, Bytes data) {
+    KeyView view;
+    if (const LONG rc = viewOf(reg, hKey, KEY_SET_VALUE, view); rc != ERROR_SUCCESS)
+        return rc;
+    return SetViewValue(*reg, view, name, type, std::move(data));
+}
+
+LONG deleteValue(MachineRegistry* reg, HKEY hKey, const std::u16string& name) {
+    KeyView view;
+    if (const LONG rc = viewOf(reg, hKey, KEY_SET_VALUE, view); rc != ERROR_SUCCESS)
+        return rc;
+    return DeleteViewValue(*reg, view, name);
+}
+
+// The keys a delete of `subKey` below hKey acts on: both parts of a merged view.
+LONG keysToDelete(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey,
+                  std::vector<HiveKey*>& keys) {
+    KeyView from;
+    if (const LONG rc = viewOf(reg, hKey, 0, from); rc != ERROR_SUCCESS)
+        return rc;
+    KeyView view;
+    if (const LONG rc = OpenView(from, subKey, view); rc != ERROR_SUCCESS)
+        return rc;
+    for (HiveKey* key : {view.userClass.get(), view.key.get()})
+        if (key)
+            keys.push_back(key);
+    return ERROR_SUCCESS;
+}
+
+LONG deleteTree(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey, bool wholeTree) {
+    std::vector<HiveKey*> keys;
+    if (const LONG rc = keysToDelete(reg, hKey, subKey, keys); rc != ERROR_SUCCESS)
+        return rc;
+    // A merged classes key is the user's part and the machine's: both go, or neither.
+    for (HiveKey* key : keys) {
+        if (wholeTree && subKey.empty()) {
+            if (const LONG rc = CheckWritable(*reg, key); rc != ERROR_SUCCESS)
+                return rc;
+            for (size_t i = 0; i < key->subkeyCount(); ++i)
+                if (const LONG rc = CheckKeyDeletable(*reg, key->subkeyAt(i), true);
+                    rc != ERROR_SUCCESS)
+                    return rc;
+        } else if (const LONG rc = CheckKeyDeletable(*reg, key, wholeTree); rc != ERROR_SUCCESS) {
+            return rc;
+        }
+    }
+    for (HiveKey* key : keys) {
+        if (wholeTree && subKey.empty()) {
+            // RegDeleteTree without a subkey empties the key itself.
+            if (const LONG rc = CheckWritable(*reg, key); rc != ERROR_SUCCESS)
+                return rc;
+            while (key->subkeyCount() > 0)
+                if (const LONG rc = DeleteKeyTree(*reg, key->subkeyAt(0)); rc != ERROR_SUCCESS)
+                    return rc;
+            key->values.clear();
+            reg->keyChanged(key);
+            continue;
+        }
+        const LONG rc = wholeTree ? DeleteKeyTree(*reg, key) : DeleteOneKey(*reg, key);
+        if (rc != ERROR_SUCCESS)
+            return rc;
+    }
+    return ERROR_SUCCESS;
+}
+
+bool fileExists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+bool parentFolderExists(const std::string& path) {
+    const auto slash = path.rfind('/');
+    struct stat st;
+    return slash != std::string::npos && stat(path.substr(0, slash).c_str(), &st) == 0 &&
+           S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
+    Call call;
+    if (!call.reg)
+        return ERROR_INVALID_HANDLE;
+    return openKey(call.reg, hKey, widen(call.reg, lpSubKey), samDesired, false, 0, phkResult);
+}
+
+LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
+    Call call;
+    if (!call.reg)
+        return ERROR_INVALID_HANDLE;
+    return openKey(call.reg, hKey, widen(lpSubKey), samDesired, false, 0, phkResult);
+}
+
+LONG RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+    if (phkResult && (!lpSubKey || !*lpSubKey)) {
+        // Without a subkey RegOpenKey hands back the key it was given.
+        Call call;
+        KeyView view;
+        if (const LONG rc = viewOf(call.reg, hKey, 0, view); rc != ERROR_SUCCESS)
+            return rc;
+        *phkResult = hKey;
+        return ERROR_SUCCESS;
+    }
+    return RegOpenKeyExA(hKey, lpSubKey, 0, MAXIMUM_ALLOWED, phkResult);
+}
+
+LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD dwOptions, REGSAM samDesired,
+                     const SECURITY_ATTRIBUTES*, PHKEY phkResult, LPDWORD lpdwDisposition) {
+    Call call;
+    if (!call.reg)
+        return ERROR_INVALID_HANDLE;
+    if (!lpSubKey)
+        return ERROR_INVALID_PARAMETER;
+    return openKey(call.reg, hKey, widen(call.reg, lpSubKey), samDesired, true, dwOptions,
+                   phkResult, lpdwDisposition);
+}
+
+LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD dwOptions, REGSAM samDesired,
+                     const SECURITY_ATTRIBUTES*, PHKEY phkResult, LPDWORD lpdwDisposition) {
+    Call call;
+    if (!call.reg)
+        return ERROR_INVALID_HANDLE;
+    if (!lpSubKey)
+        return ERROR_INVALID_PARAMETER;
+    return openKey(call.reg, hKey, widen(lpSubKey), samDesired, true, dwOptions, phkResult,
+                   lpdwDisposition);
+}
+
+LONG RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+    return RegCreateKeyExA(hKey, lpSubKey ? lpSubKey : "", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           MAXIMUM_ALLOWED, nullptr, phkResult, nullptr);
+}
+
+LONG RegCloseKey(HKEY hKey) {
+    Call call;
+    if (!call.reg || !call.reg->closeHandle(hKey))
+        return ERROR_INVALID_HANDLE;
+    return ERROR_SUCCESS;
+}
+
+namespace {
+
+// Names cross the ANSI functions in the code page, the wide ones as they are.
+std::string nameFor(MachineRegistry* reg, std::u16string_view name, char) {
+    return reg->codePage->fromUnicode(name);
+}
+std::u16string nameFor(MachineRegistry*, std::u16string_view name, char16_t) {
+    return std::u16string(name);
+}
+Bytes dataFor(MachineRegistry* reg, const HiveValue& value, char) {
+    return ansiData(reg, value);
+}
+Bytes dataFor(MachineRegistry*, const HiveValue& value, char16_t) {
+    return value.data;
+}
+
+template <typename Char>
+LONG enumKey(HKEY hKey, DWORD index, Char* name, LPDWORD nameSize, Char* cls, LPDWORD classSize,
+             PFILETIME lastWrite) {
+    Call call;
+    KeyView view;
+    MachineRegistry::Handle* handle = nullptr;
+    if (const LONG rc = viewOf(call.reg, hKey, KEY_ENUMERATE_SUB_KEYS, view, &handle);
+        rc != ERROR_SUCCESS)
+        return rc;
+    HiveKey* key = subkeyAt(*call.reg, *handle, view, index);
+    if (!key)
+        return ERROR_NO_MORE_ITEMS;
+    if (const LONG rc = copyName(nameFor(call.reg, key->name, Char()), name, nameSize);
+        rc != ERROR_SUCCESS)
+        return rc;
+    HiveKey* target = FollowLinks(key);
+    if (cls || classSize)
+        if (const LONG rc = copyName(nameFor(call.reg, classText(*target), Char()), cls, classSize);
+            rc != ERROR_SUCCESS)
+            return rc;
+    setFileTime(lastWrite, target->lastWriteTime);
+    return ERROR_SUCCESS;
+}
+
+template <typename Char>
+LONG enumValue(HKEY hKey, DWORD index, Char* name, LPDWORD nameSize, LPDWORD type, LPBYTE data,
+               LPDWORD dataSize) {
+    Call call;
+    KeyView view;
+    MachineRegistry::Handle* handle = nullptr;
+    if (const LONG rc = viewOf(call.reg, hKey, KEY_QUERY_VALUE, view, &handle); rc != ERROR_SUCCESS)
+        return rc;
+    const HiveValue* value = valueAt(*call.reg, *handle, view, index);
+    if (!value)
+        return ERROR_NO_MORE_ITEMS;
+    if (const LONG rc = copyName(nameFor(call.reg, value->name, Char()), name, nameSize);
+        rc != ERROR_SUCCESS)
+        return rc;
+    if (type)
+        *type = value->type;
+    return copyData(dataFor(call.reg, *value, Char()), data, dataSize);
+}
+
+} // namespace
+
+LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD,
+                   LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+    return enumKey(hKey, dwIndex, lpName, lpcchName, lpClass, lpcchClass, lpftLastWriteTime);
+}
+
+LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD,
+                   LPWSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+    return enumKey(hKey, dwIndex, lpName, lpcchName, lpClass, lpcchClass, lpftLastWriteTime);
+}
+
+LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
+                   LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    return enumValue(hKey, dwIndex, lpValueName, lpcchValueName, lpType, lpData, lpcbData);
+}
+
+LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
+                   LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    return enumValue(hKey, dwIndex, lpValueName, lpcchValueName, lpType, lpData, lpcbData);
+}
+
+namespace {
+
+template <typename Char>
+LONG queryValue(HKEY hKey, const Char* valueName, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+    Call call;
+    KeyView view;
+    if (const LONG rc = viewOf(call.reg, hKey, KEY_QUERY_VALUE, view); rc != ERROR_SUCCESS)
+        return rc;
+    const HiveValue* value = FindViewValue(view, widen(call.reg, valueName));
+    if (!value)
+        return ERROR_FILE_NOT_FOUND;
+    if (type)
+        *type = value->type;
+    return copyData(dataFor(call.reg, *value, Char()), data, dataSize);
+}
+
+} // namespace
+
+LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
+                      LPDWORD lpcbData) {
+    return queryValue(hKey, lpValueName, lpType, lpData, lpcbData);
+}
+
+LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
+                      LPDWORD lpcbData) {
+    return queryValue(hKey, lpValueName, lpType, lpData, lpcbData);
+}
+
+LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
+                    DWORD cbData) {
+    Call call;
+    if (!call.reg)
+        return ERROR_INVALID_HANDLE;
+    if (!lpData && cbData)
+        return ERROR_NOACCESS;
+    Bytes data(lpData, lpData + cbData);
+    if (isStringType(dwType))
+        data = unicodeBytes(call.reg->codePage->toUnicode(
+            std::string_view(reinterpret_cast<const char*>(lpData), cbData)));
+    return setValue(call.reg, hKey, widen(call.reg, lpValueName), dwType, std::move(data));
+}
+
+LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
+                    DWORD cbData) {
+    Call call;
+    if (!call.reg)
+        return ERROR_INVALID_HANDLE;
+    if (!lpData && cbData)
+        return ERROR_NOACCESS;
+    return setValue(call.reg, hKey, widen(lpValueName), dwType, Bytes(lpData, lpData + cbData));
+}
+
+LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+    Call call;
+    if (!call.reg)
+        return ERROR_INVALID_HANDLE;
+    return deleteValue(call.reg, hKey, widen(call.reg, lpValueName));
+}
+
+LONG RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
+    Call call;
+    if (!call.reg)
+        return ERROR_INVALID_HANDLE;
+    return deleteValue(call.reg, hKey, widen(lpValueName));
+}
+
+LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+    Call call;
+    if (!call.reg)
+        return ERROR_INVALID_HANDLE;
+    if (!lpSubKey)
+        return ERROR_INVALID_PARAMETER;
+    return deleteTree(call.reg, hKey, widen(call.reg, lpSubKey), false);
+}
+
+LONG RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
+    Call call;
+    if (!call.reg)
+        return ERROR_INVALID_HANDLE;
+    return deleteTree(call.reg, hKey, widen(call.reg, lpSubKey), true);
+}
+
+LONG RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey) {
+    Call call;
+    if (!call.reg)
+        return ERROR_INVALID_HANDLE;
+    return deleteTree(call.reg, hKey, widen(lpSubKey), true);
+}
+
+LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPDWORD lpcSubKeys,
+                      LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                      LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                      LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
+    Call call;
+    KeyView view;
+    MachineRegistry::Handle* handle = nullptr;
+    if (const LONG rc = viewOf(call.reg, hKey, KEY_QUERY_VALUE, view, &handle); rc != ERROR_SUCCESS)
+        return rc;
+    HiveKey* key = view.primary();
+    if (lpClass || lpcchClass)
+        if (const LONG rc =
+                copyName(call.reg->codePage->fromUnicode(classText(*key)), lpClass, lpcchClass);
+            rc != ERROR_SUCCESS)
+            return rc;
+    DWORD subkeys = 0, maxSubkey = 0, maxClass = 0, values = 0, maxValueName = 0, maxValue = 0;
+    for (DWORD i = 0; HiveKey* sub = subkeyAt(*call.reg, *handle, view, i); ++i) {
+        ++subkeys;
+        maxSubkey = std::max(maxSubkey, DWORD(sub->name.size()));
+        if (sub->className)
+            maxClass = std::max(maxClass, DWORD(sub->className->size() / 2));
+    }
+    for (DWORD i = 0; const HiveValue* v = valueAt(*call.reg, *handle, view, i); ++i) {
+        ++values;
+        maxValueName = std::max(maxValueName, DWORD(v->name.size()));
+        maxValue = std::max(maxValue, DWORD(v->data.size()));
+    }
+    if (lpcSubKeys)
+        *lpcSubKeys = subkeys;
+    if (lpcbMaxSubKeyLen)
+        *lpcbMaxSubKeyLen = maxSubkey;
+    if (lpcbMaxClassLen)
+        *lpcbMaxClassLen = maxClass;
+    if (lpcValues)
+        *lpcValues = values;
+    if (lpcbMaxValueNameLen)
+        *lpcbMaxValueNameLen = maxValueName;
+    if (lpcbMaxValueLen)
+        *lpcbMaxValueLen = maxValue;
+    if (lpcbSecurityDescriptor)
+        *lpcbSecurityDescriptor = key->security ? DWORD(key->security->size()) : 0;
+    setFileTime(lpftLastWriteTime, key->lastWriteTime);
+    return ERROR_SUCCESS;
+}
+
+LONG RegFlushKey(HKEY hKey) {
+    Call call;
+    KeyView view;
+    if (const LONG rc = viewOf(call.reg, hKey, 0, view); rc != ERROR_SUCCESS)
+        return rc;
+    try {
+        for (HiveKey* key : {view.userClass.get(), view.key.get()}) {
+            if (!key)
+                continue;
+            if (!key->hive) {
+                call.reg->flushDirty(true); // a root above the hives: all of them
+                continue;
+            }
+            if (key->hive->dirty)
+                call.reg->flushHive(*key->hive);
+        }
+    } catch (const std::exception& e) {
+        call.reg->lastFlushError = e.what();
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    return ERROR_SUCCESS;
+}
+
+namespace win32 {
+
+LONG SaveKeyToHostFile(HKEY hKey, const std::string& hostPath) {
+    Call call;
+    KeyView view;
+    if (const LONG rc = viewOf(call.reg, hKey, 0, view); rc != ERROR_SUCCESS)
+        return rc;
+    HiveKey* key = view.primary();
+    if (!key->hive)
+        return ERROR_INVALID_PARAMETER;
+    if (!PrivilegeEnabled("SeBackupPrivilege"))
+        return ERROR_PRIVILEGE_NOT_HELD;
+    if (fileExists(hostPath))
+        return ERROR_ALREADY_EXISTS;
+    if (!parentFolderExists(hostPath))
+        return ERROR_PATH_NOT_FOUND;
+    HiveWriteOptions options;
+    options.minorVersion = key->hive->minorVersion;
+    if (key == key->hive->root.get()) {
+        options.rootName = key->hive->storedRootName;
+        options.fileNameField = key->hive->fileNameField;
+    }
+    try {
+        ReplaceFileAtomically(hostPath, WriteHive(*key, options));
+    } catch (const std::exception&) {
+        return ERROR_CANTWRITE;
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace win32
+
+LONG RegSaveKeyA(HKEY hKey, LPCSTR lpFile, const SECURITY_ATTRIBUTES*) {
+    std::optional<std::string> host;
+    {
+        Call call;
+        if (!call.reg)
+            return ERROR_INVALID_HANDLE;
+        if (!lpFile || !*lpFile)
+            return ERROR_INVALID_PARAMETER;
+        host = call.reg->paths->toHost(call.reg->codePage->toUnicode(lpFile));
+    }
+    if (!host)
+        return ERROR_PATH_NOT_FOUND;
+    return SaveKeyToHostFile(hKey, *host);
+}
