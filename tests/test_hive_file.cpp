@@ -453,6 +453,69 @@ TEST(HiveWriter, FlagsNamesAndOptions) {
     EXPECT_EQ(Get32(copy.bytes, 0x0C) | uint64_t(Get32(copy.bytes, 0x10)) << 32, options.timestamp);
 }
 
+// Offset of the record with signature `sig` whose name field (at `nameAt`) starts with `name`.
+size_t FindNamedRecord(const Bytes& file, const char* sig, size_t nameAt, std::string_view name) {
+    for (size_t at = 0x1000; at + nameAt + name.size() <= file.size(); ++at)
+        if (file[at] == uint8_t(sig[0]) && file[at + 1] == uint8_t(sig[1]) &&
+            std::equal(name.begin(), name.end(), file.begin() + long(at + nameAt)))
+            return at;
+    return 0;
+}
+
+TEST(HiveWriter, NamesAreWrittenBackExactlyAsStored) {
+    TempDir dir;
+    auto root = MakeRoot(u"Root");
+    HiveKey* key = AddKey(*root, u"K12");
+    AddValue(*key, u"xyz", REG_DWORD, {1, 0, 0, 0});
+    AddValue(*key, std::u16string(u"p\0q\0", 4), REG_DWORD, {2, 0, 0, 0});
+    Bytes file = WriteHive(*root, {});
+
+    // Clear the "compressed" flag of names whose bytes then read as UTF-16: an odd
+    // length leaves a byte after the last unit; "p\0q\0" becomes the wide "pq".
+    struct Patch {
+        const char* sig;
+        size_t flags, length, name;
+        uint16_t compressed;
+        std::string bytes;
+    };
+    const Patch patches[] = {
+        {"nk", 0x02, 0x48, 0x4C, HiveKey::kFlagCompressedName, "K12"},
+        {"vk", 0x10, 0x02, 0x14, 0x0001, "xyz"},
+        {"vk", 0x10, 0x02, 0x14, 0x0001, std::string("p\0q\0", 4)},
+    };
+    std::vector<size_t> at;
+    for (const Patch& p : patches) {
+        at.push_back(FindNamedRecord(file, p.sig, p.name, p.bytes));
+        ASSERT_NE(at.back(), 0u) << p.bytes;
+        const uint16_t flags = Get16(file, at.back() + p.flags) & ~p.compressed;
+        file[at.back() + p.flags] = uint8_t(flags);
+        file[at.back() + p.flags + 1] = uint8_t(flags >> 8);
+    }
+    WriteFile(dir.file("patched"), file);
+    const LoadedHive patched = LoadHiveFile(dir.file("patched"));
+    const HiveKey* loadedKey = patched.root->findSubkey(std::u16string(1, u'\u314b'));
+    ASSERT_NE(loadedKey, nullptr);
+    ASSERT_EQ(loadedKey->values.size(), 2u);
+    EXPECT_EQ(loadedKey->values[0].name, std::u16string(1, u'\u7978'));
+    EXPECT_EQ(loadedKey->values[1].name, u"pq");
+
+    const Bytes rewritten = WriteHive(*patched.root, {});
+    for (size_t i = 0; i < std::size(patches); ++i) {
+        const Patch& p = patches[i];
+        const size_t again = FindNamedRecord(rewritten, p.sig, p.name, p.bytes);
+        ASSERT_NE(again, 0u) << p.bytes;
+        EXPECT_EQ(Get16(rewritten, again + p.length), Get16(file, at[i] + p.length)) << p.bytes;
+        EXPECT_EQ(Get16(rewritten, again + p.flags) & p.compressed, 0) << p.bytes;
+    }
+    // A name the program gives is stored the usual way.
+    HiveKey* copy = patched.root->findSubkey(std::u16string(1, u'\u314b'));
+    AddValue(*copy, u"new", REG_DWORD, {3, 0, 0, 0});
+    const Bytes withNew = WriteHive(*patched.root, {});
+    const size_t added = FindNamedRecord(withNew, "vk", 0x14, "new");
+    ASSERT_NE(added, 0u);
+    EXPECT_EQ(Get16(withNew, added + 0x10) & 0x0001, 0x0001);
+}
+
 TEST(HiveWriter, LeavesOutVolatileAndDeletedKeys) {
     TempDir dir;
     auto root = MakeRoot(u"R");
@@ -1126,6 +1189,30 @@ std::string SidAt(const Bytes& sd, size_t at) {
     for (int i = 0; i < sd.at(at + 1); ++i)
         text += "-" + std::to_string(Get32(sd, at + 8 + 4 * size_t(i)));
     return text;
+}
+
+TEST(CreateFileAtomically, NeverReplacesWhatIsThereAndLeavesNoTemporary) {
+    TempDir dir;
+    const std::string fresh = dir.file("fresh");
+    EXPECT_TRUE(CreateFileAtomically(fresh, Bytes{1, 2, 3}));
+    EXPECT_EQ(ReadFile(fresh), (Bytes{1, 2, 3}));
+
+    // Nothing checks before the file is placed: the placing itself refuses.
+    const std::string mine = dir.file("mine");
+    WriteFile(mine, Bytes{9});
+    const std::string link = dir.file("link");
+    fs::create_symlink(dir.file("nowhere"), link);
+    EXPECT_FALSE(CreateFileAtomically(mine, Bytes{1, 2, 3}));
+    EXPECT_FALSE(CreateFileAtomically(link, Bytes{1, 2, 3}));
+    EXPECT_FALSE(CreateFileAtomically(fresh, Bytes{4}));
+    EXPECT_EQ(ReadFile(mine), (Bytes{9}));
+    EXPECT_EQ(ReadFile(fresh), (Bytes{1, 2, 3}));
+    EXPECT_FALSE(fs::exists(dir.file("nowhere")));
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"fresh", "link", "mine"}));
 }
 
 TEST(DefaultKeySecurity, IsAValidSelfRelativeDescriptor) {

@@ -29,11 +29,11 @@ public:
             err << file << ":" << problem.line << ": " << QString::fromStdString(problem.message)
                 << "\n";
         QTextStream(stdout) << "Imported " << result.applied << " entries from " << file
-                            << (result.problems.empty()
+                            << (result.skipped == 0
                                     ? QString()
-                                    : QString("; %1 lines skipped").arg(result.problems.size()))
+                                    : QString("; %1 lines skipped").arg(result.skipped))
                             << "\n";
-        return result.problems.empty() ? 0 : 1;
+        return result.skipped == 0 ? 0 : 1;
     }
 };
 

@@ -112,23 +112,35 @@ Bytes BuildDefaultKeySecurity() {
 
 } // namespace
 
-void ReplaceFileAtomically(const std::string& hostPath, const Bytes& bytes) {
-    const std::string temporary = hostPath + ".hwnew";
+namespace {
+
+// Writes and syncs `bytes` as a temporary beside `hostPath`, with the mode of the file at
+// `hostPath` when there is one, and gives the temporary's name: `hostPath` + ".hwnew",
+// or with `unique`, a name no other writer uses.
+std::string WriteTemporary(const std::string& hostPath, const Bytes& bytes, bool unique) {
+    std::string temporary = hostPath + (unique ? ".XXXXXX.hwnew" : ".hwnew");
     mode_t mode = 0644;
     struct stat existing {};
     const bool exists = ::stat(hostPath.c_str(), &existing) == 0;
     if (exists)
         mode = existing.st_mode & 07777;
 
-    // A temporary left by a crash may be read-only or a link; start afresh.
-    ::unlink(temporary.c_str());
-    const int fd =
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
+    int fd = -1;
+    if (unique) {
+        fd = ::mkostemps(temporary.data(), 6, O_CLOEXEC);
+    } else {
+        // A temporary left by a crash may be read-only or a link; start afresh.
+        ::unlink(temporary.c_str());
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
+                    mode);
+    }
     if (fd < 0)
         FailFile(temporary, "create", errno);
     const char* action = "write";
     int error = 0;
-    if (exists && ::fchmod(fd, mode) != 0) { // the umask must not narrow the old mode
+    // The umask must not narrow the old mode. A new unique file stays private, as
+    // mkostemps makes it: a hive holds the machine's secrets.
+    if (exists && ::fchmod(fd, mode) != 0) {
         error = errno;
         action = "set the mode of";
     }
@@ -142,13 +154,11 @@ void ReplaceFileAtomically(const std::string& hostPath, const Bytes& bytes) {
         ::unlink(temporary.c_str());
         FailFile(temporary, action, error);
     }
-    if (::rename(temporary.c_str(), hostPath.c_str()) != 0) {
-        error = errno;
-        ::unlink(temporary.c_str());
-        FailFile(hostPath, "replace the file", error);
-    }
+    return temporary;
+}
 
-    // The rename itself is durable only once the folder is flushed.
+// A rename is durable only once the folder is flushed.
+void SyncFolderOf(const std::string& hostPath) {
     const std::string folder = ParentFolder(hostPath);
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0)
@@ -157,6 +167,40 @@ void ReplaceFileAtomically(const std::string& hostPath, const Bytes& bytes) {
     ::close(dir);
     if (synced != 0 && synced != EINVAL) // some file systems cannot flush folders
         FailFile(folder, "flush the folder of the new file", synced);
+}
+
+} // namespace
+
+void ReplaceFileAtomically(const std::string& hostPath, const Bytes& bytes) {
+    const std::string temporary = WriteTemporary(hostPath, bytes, false);
+    if (::rename(temporary.c_str(), hostPath.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        FailFile(hostPath, "replace the file", error);
+    }
+    SyncFolderOf(hostPath);
+}
+
+bool CreateFileAtomically(const std::string& hostPath, const Bytes& bytes) {
+    const std::string temporary = WriteTemporary(hostPath, bytes, true);
+    // Whatever a caller checked before may be overtaken: only a rename that refuses to
+    // replace is safe.
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, hostPath.c_str(), RENAME_NOREPLACE) !=
+        0) {
+        int error = errno;
+        if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {
+            // A file system without the no-replace rename: a second name for the file is
+            // made only where none exists.
+            error = ::link(temporary.c_str(), hostPath.c_str()) == 0 ? 0 : errno;
+        }
+        ::unlink(temporary.c_str());
+        if (error == EEXIST)
+            return false;
+        if (error != 0)
+            FailFile(hostPath, "create the file", error);
+    }
+    SyncFolderOf(hostPath);
+    return true;
 }
 
 std::shared_ptr<const Bytes> DefaultKeySecurity() {

@@ -53,6 +53,10 @@ Bytes WriteHive(const HiveKey& root, const HiveWriteOptions& options);
 // Throws std::runtime_error naming the file on failure.
 void ReplaceFileAtomically(const std::string& hostPath, const Bytes& bytes);
 
+// As ReplaceFileAtomically, for a file that must not exist yet: false (and nothing
+// written) when `hostPath` exists, even when it appears while the bytes are written.
+bool CreateFileAtomically(const std::string& hostPath, const Bytes& bytes);
+
 // The descriptor new hives give their keys: owner Administrators, full control
 // for SYSTEM, Administrators and CREATOR OWNER, read for Users.
 std::shared_ptr<const Bytes> DefaultKeySecurity();

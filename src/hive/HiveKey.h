@@ -26,10 +26,20 @@ std::u16string UpcaseName(std::u16string_view name);
 int CompareNames(std::u16string_view a, std::u16string_view b);
 bool NamesEqual(std::u16string_view a, std::u16string_view b);
 
+// How a name read from a file was stored, where writing it the usual way (one byte a
+// character when every character fits, else UTF-16) would not give the same bytes back.
+// Names are written back exactly as they were read.
+struct StoredNameForm {
+    bool wide = false;              // UTF-16 although every character fits one byte
+    std::optional<uint8_t> oddByte; // a byte left over after the last UTF-16 unit
+    bool operator==(const StoredNameForm&) const = default;
+};
+
 struct HiveValue {
     std::u16string name; // empty for the default value
     uint32_t type = 0;
     Bytes data;
+    StoredNameForm nameForm;
 };
 
 struct HiveKey : std::enable_shared_from_this<HiveKey> {
@@ -47,6 +57,7 @@ struct HiveKey : std::enable_shared_from_this<HiveKey> {
     std::shared_ptr<const Bytes> security; // self-relative security descriptor
     uint64_t lastWriteTime = 0;            // FILETIME
     uint16_t flags = 0;
+    StoredNameForm nameForm;
 
     bool isVolatile = false;   // never written to a file
     bool deleted = false;      // set on the whole subtree when it is deleted

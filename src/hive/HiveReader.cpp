@@ -86,16 +86,24 @@ std::string DescribeSize(uint64_t bytes) {
     return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " MB";
 }
 
-std::u16string DecodeName(const uint8_t* bytes, size_t length, bool latin1) {
+std::u16string DecodeName(const uint8_t* bytes, size_t length, bool latin1,
+                          StoredNameForm& form) {
     std::u16string name;
+    form = {};
     if (latin1) {
         name.resize(length);
         for (size_t i = 0; i < length; ++i)
             name[i] = char16_t(bytes[i]);
     } else {
         name.resize(length / 2);
-        for (size_t i = 0; i < name.size(); ++i)
+        bool fitsByte = true;
+        for (size_t i = 0; i < name.size(); ++i) {
             name[i] = char16_t(Read16(bytes + 2 * i));
+            fitsByte = fitsByte && name[i] <= 0xFF;
+        }
+        form.wide = fitsByte;
+        if (length % 2)
+            form.oddByte = bytes[length - 1];
     }
     return name;
 }
@@ -234,7 +242,8 @@ void HiveReader::checkBaseBlock(LoadedHive& out) {
 
     minorVersion_ = minor;
     out.minorVersion = minor;
-    std::u16string name = DecodeName(b + base::kFileName, base::kFileNameBytes, false);
+    StoredNameForm unused;
+    std::u16string name = DecodeName(b + base::kFileName, base::kFileNameBytes, false, unused);
     name.resize(std::min(name.size(), name.find(u'\0')));
     out.fileNameField = std::move(name);
     const uint32_t primary = Read32(b + base::kPrimarySequence);
@@ -341,7 +350,8 @@ void HiveReader::readKey(uint64_t fileOffset, HiveKey& key, const char* what) {
     const uint16_t nameLength = Read16(d + nk::kNameLength);
     if (nk::kName + nameLength > size)
         failCell(key.parent, what, fileOffset, "has a name longer than its cell");
-    key.name = DecodeName(d + nk::kName, nameLength, key.flags & HiveKey::kFlagCompressedName);
+    key.name = DecodeName(d + nk::kName, nameLength, key.flags & HiveKey::kFlagCompressedName,
+                          key.nameForm);
 
     // Windows stores no class cell for an empty class name, so a zero length means none.
     const uint32_t classOffset = Read32(d + nk::kClass);
@@ -378,8 +388,8 @@ void HiveReader::readValues(const uint8_t* nkData, HiveKey& key) {
         if (vk::kName + nameLength > size)
             failCell(&key, "value cell", at, "has a name longer than its cell");
         HiveValue& value = key.values.emplace_back();
-        value.name =
-            DecodeName(d + vk::kName, nameLength, Read16(d + vk::kFlags) & vk::kFlagCompressedName);
+        value.name = DecodeName(d + vk::kName, nameLength,
+                                Read16(d + vk::kFlags) & vk::kFlagCompressedName, value.nameForm);
         value.type = Read32(d + vk::kType); // raw: types beyond the documented ones are common
         readValueData(d, at, value, key);
     }

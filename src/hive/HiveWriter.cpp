@@ -37,22 +37,31 @@ bool FitsLatin1(std::u16string_view text) {
     return std::all_of(text.begin(), text.end(), [](char16_t c) { return c <= 0xFF; });
 }
 
+// Whether a name is stored one byte a character (the record's "compressed" flag).
+bool StoredCompressed(std::u16string_view name, const StoredNameForm& form) {
+    return !form.wide && !form.oddByte && FitsLatin1(name);
+}
+
 // Bytes a name takes in a record, checked against the 16-bit length field.
-uint32_t StoredNameBytes(std::u16string_view name, const char* what) {
-    const uint64_t bytes = FitsLatin1(name) ? name.size() : 2 * uint64_t(name.size());
+uint32_t StoredNameBytes(std::u16string_view name, const StoredNameForm& form, const char* what) {
+    const uint64_t bytes = StoredCompressed(name, form)
+                               ? name.size()
+                               : 2 * uint64_t(name.size()) + (form.oddByte ? 1 : 0);
     if (bytes > 0xFFFF)
         TooLarge(std::string(what) + " is longer than a hive record holds");
     return uint32_t(bytes);
 }
 
-void WriteName(uint8_t* to, std::u16string_view name) {
-    if (FitsLatin1(name)) {
+void WriteName(uint8_t* to, std::u16string_view name, const StoredNameForm& form) {
+    if (StoredCompressed(name, form)) {
         for (size_t i = 0; i < name.size(); ++i)
             to[i] = uint8_t(name[i]);
-    } else {
-        for (size_t i = 0; i < name.size(); ++i)
-            Write16(to + 2 * i, name[i]);
+        return;
     }
+    for (size_t i = 0; i < name.size(); ++i)
+        Write16(to + 2 * i, name[i]);
+    if (form.oddByte)
+        to[2 * name.size()] = *form.oddByte;
 }
 
 uint32_t NameHash(std::u16string_view name) {
@@ -178,6 +187,11 @@ private:
     const std::u16string& nameOf(uint32_t index) const {
         return index == 0 ? rootName_ : keys_[index].key->name;
     }
+    // A root stored under another name is written the usual way.
+    const StoredNameForm& nameFormOf(uint32_t index, const HiveKey& key) const {
+        static const StoredNameForm usual;
+        return index == 0 && rootName_ != key.name ? usual : key.nameForm;
+    }
     bool bigData(size_t size) const { return lhLists_ && size > kBigDataSegment; }
     static uint32_t LeafCount(uint32_t subkeys) {
         return subkeys <= kMaxLeafEntries ? 1 : (subkeys + kMaxLeafEntries - 1) / kMaxLeafEntries;
@@ -270,7 +284,8 @@ void HiveWriter::planKey(const Pending& pending) {
     plan.key = &key;
     plan.parent = pending.parent;
     plan.nk = placer_.place(
-        CellSize(nk::kName + StoredNameBytes(index == 0 ? rootName_ : key.name, "a key name")));
+        CellSize(nk::kName + StoredNameBytes(index == 0 ? rootName_ : key.name, nameFormOf(index, key),
+                                             "a key name")));
 
     if (key.security)
         plan.security = intern(*key.security);
@@ -305,7 +320,8 @@ void HiveWriter::planKey(const Pending& pending) {
 
 void HiveWriter::planValue(const HiveValue& value) {
     ValuePlan plan{};
-    plan.vk = placer_.place(CellSize(vk::kName + StoredNameBytes(value.name, "a value name")));
+    plan.vk = placer_.place(
+        CellSize(vk::kName + StoredNameBytes(value.name, value.nameForm, "a value name")));
     plan.data = plan.segmentList = kNone;
     const size_t size = value.data.size();
     if (size >= kInlineDataFlag)
@@ -404,12 +420,13 @@ void HiveWriter::emitKey(Bytes& out, uint32_t index) const {
         flags |= kRootFlags;
     else
         flags &= uint16_t(~HiveKey::kFlagHiveEntry);
-    if (FitsLatin1(name))
+    const StoredNameForm& form = nameFormOf(index, key);
+    if (StoredCompressed(name, form))
         flags |= HiveKey::kFlagCompressedName;
     else
         flags &= uint16_t(~HiveKey::kFlagCompressedName);
 
-    const uint32_t nameBytes = StoredNameBytes(name, "a key name");
+    const uint32_t nameBytes = StoredNameBytes(name, form, "a key name");
     uint8_t* d = Cell(out, plan.nk, CellSize(nk::kName + nameBytes));
     d[0] = 'n';
     d[1] = 'k';
@@ -430,7 +447,7 @@ void HiveWriter::emitKey(Bytes& out, uint32_t index) const {
     Write32(d + nk::kMaxValueDataBytes, maxValueData);
     Write16(d + nk::kNameLength, uint16_t(nameBytes));
     Write16(d + nk::kClassLength, uint16_t(HasClass(key) ? key.className->size() : 0));
-    WriteName(d + nk::kName, name);
+    WriteName(d + nk::kName, name, form);
 
     if (HasClass(key)) {
         uint8_t* c = Cell(out, plan.classCell, CellSize(key.className->size()));
@@ -448,15 +465,16 @@ void HiveWriter::emitKey(Bytes& out, uint32_t index) const {
 }
 
 void HiveWriter::emitValue(Bytes& out, const HiveValue& value, const ValuePlan& plan) const {
-    const uint32_t nameBytes = StoredNameBytes(value.name, "a value name");
+    const uint32_t nameBytes = StoredNameBytes(value.name, value.nameForm, "a value name");
     const size_t size = value.data.size();
     uint8_t* d = Cell(out, plan.vk, CellSize(vk::kName + nameBytes));
     d[0] = 'v';
     d[1] = 'k';
     Write16(d + vk::kNameLength, uint16_t(nameBytes));
     Write32(d + vk::kType, value.type);
-    Write16(d + vk::kFlags, FitsLatin1(value.name) ? vk::kFlagCompressedName : 0);
-    WriteName(d + vk::kName, value.name);
+    Write16(d + vk::kFlags,
+            StoredCompressed(value.name, value.nameForm) ? vk::kFlagCompressedName : 0);
+    WriteName(d + vk::kName, value.name, value.nameForm);
     if (size <= 4) {
         Write32(d + vk::kDataSize, uint32_t(size) | kInlineDataFlag);
         std::copy(value.data.begin(), value.data.end(), d + vk::kData);

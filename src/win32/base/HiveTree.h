@@ -9,6 +9,7 @@ namespace win32 {
 
 using hive::Bytes;
 using hive::CompareNames;
+using hive::CreateFileAtomically;
 using hive::DefaultKeySecurity;
 using hive::FileTimeNow;
 using hive::HiveFileError;

@@ -212,6 +212,7 @@ public:
             else if (section_ != Section::Malformed)
                 problem(number, "The line is not a key, a value or a comment: " + Quote(text));
         }
+        result_.skippedLines = result_.problems.size() + unlistedProblems_;
         if (unlistedProblems_ > 0)
             result_.problems.push_back(
                 {firstUnlistedLine_, std::to_string(unlistedProblems_) +
@@ -286,6 +287,11 @@ private:
             problem(number, "The key line names no key");
             return;
         }
+        // The registry functions take names up to their first NUL: the key would be another.
+        if (path.find(u'\0') != path.npos) {
+            problem(number, "The key name holds a NUL character");
+            return;
+        }
         RegFileOperation operation;
         operation.kind =
             remove ? RegFileOperation::Kind::DeleteKey : RegFileOperation::Kind::CreateKey;
@@ -329,6 +335,9 @@ private:
             text.remove_prefix(1);
         } else if (!ReadQuoted(text, value.name)) {
             value.error = "The value name has no closing quote";
+            return value;
+        } else if (value.name.find(u'\0') != value.name.npos) {
+            value.error = "The value name holds a NUL character";
             return value;
         }
         text = TrimLeft(text);

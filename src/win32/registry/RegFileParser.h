@@ -29,7 +29,8 @@ struct RegFileProblem {
 
 struct ParsedRegFile {
     std::vector<RegFileOperation> operations; // in file order
-    std::vector<RegFileProblem> problems;     // malformed lines, skipped
+    std::vector<RegFileProblem> problems;     // malformed lines, skipped; the first 1000 listed
+    size_t skippedLines = 0;                  // every malformed line, listed or not
 };
 
 // Throws std::runtime_error when the file has no known header (nothing is imported then).

@@ -69,8 +69,16 @@ private:
     std::u16string currentPath_;
 
     void problem(const RegFileOperation& op, const std::string& message) {
-        result.problems.push_back({op.line, message});
+        ++result.skipped;
+        // As the parser does: a hostile file must not grow the list without bound.
+        if (refusalsListed_ < kListedRefusals) {
+            result.problems.push_back({op.line, message});
+            ++refusalsListed_;
+        }
     }
+
+    static constexpr size_t kListedRefusals = 1000;
+    size_t refusalsListed_ = 0;
 
     void closeCurrent() {
         if (current_)
@@ -105,6 +113,7 @@ RegImportResult RegImportData(const Bytes& fileBytes) {
     const ParsedRegFile parsed = ParseRegFile(fileBytes, *reg->codePage);
     Importer importer;
     importer.result.problems = parsed.problems;
+    importer.result.skipped = parsed.skippedLines;
     for (const auto& op : parsed.operations)
         importer.apply(op);
     std::stable_sort(

@@ -10,7 +10,8 @@ namespace win32 {
 
 struct RegImportResult {
     int applied = 0;                      // operations carried out
-    std::vector<RegFileProblem> problems; // lines skipped, with the reason
+    std::vector<RegFileProblem> problems; // lines skipped, with the reason (not all listed)
+    size_t skipped = 0;                   // every line skipped, listed or not
 };
 
 // Imports the file at `hostPath`. Malformed lines and operations the registry refuses

@@ -220,6 +220,33 @@ LONG deleteValue(MachineRegistry* reg, HKEY hKey, const std::u16string& name) {
     return DeleteViewValue(*reg, view, name);
 }
 
+bool isPredefinedKey(HKEY hKey) {
+    const auto value = reinterpret_cast<uintptr_t>(hKey);
+    return value >= reinterpret_cast<uintptr_t>(HKEY_CLASSES_ROOT) &&
+           value <= reinterpret_cast<uintptr_t>(HKEY_DYN_DATA);
+}
+
+// Whether the last component of `path` below `from` is a symbolic link. Opening the path
+// follows the link, so deleting what it opens would delete the link's target.
+bool pathEndsInLink(const KeyView& from, std::u16string_view path) {
+    while (!path.empty() && path.back() == u'\\')
+        path.remove_suffix(1);
+    const size_t slash = path.rfind(u'\\');
+    const std::u16string_view last =
+        slash == std::u16string_view::npos ? path : path.substr(slash + 1);
+    KeyView parent;
+    if (slash != std::u16string_view::npos &&
+        OpenView(from, path.substr(0, slash), parent) != ERROR_SUCCESS)
+        return false;
+    const KeyView& in = slash == std::u16string_view::npos ? from : parent;
+    for (HiveKey* key : {in.userClass.get(), in.key.get()}) {
+        const HiveKey* child = key ? key->findSubkey(last) : nullptr;
+        if (child && !child->linkTarget.expired())
+            return true;
+    }
+    return false;
+}
+
 // The keys a delete of `subKey` below hKey acts on: both parts of a merged view.
 LONG keysToDelete(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey,
                   std::vector<HiveKey*>& keys) {
@@ -229,6 +256,8 @@ LONG keysToDelete(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey,
     KeyView view;
     if (const LONG rc = OpenView(from, subKey, view); rc != ERROR_SUCCESS)
         return rc;
+    if (pathEndsInLink(from, subKey))
+        return ERROR_ACCESS_DENIED;
     for (HiveKey* key : {view.userClass.get(), view.key.get()})
         if (key)
             keys.push_back(key);
@@ -236,14 +265,22 @@ LONG keysToDelete(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey,
 }
 
 LONG deleteTree(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey, bool wholeTree) {
+    const bool keyItself = subKey.empty() || subKey == u"\\";
+    // A predefined root is never deleted or emptied: it stands for a whole hive, or for
+    // a key (the machine's classes, the hardware profile) that Windows keeps.
+    if (keyItself && isPredefinedKey(hKey))
+        return ERROR_ACCESS_DENIED;
     std::vector<HiveKey*> keys;
     if (const LONG rc = keysToDelete(reg, hKey, subKey, keys); rc != ERROR_SUCCESS)
         return rc;
     // A merged classes key is the user's part and the machine's: both go, or neither.
     for (HiveKey* key : keys) {
-        if (wholeTree && subKey.empty()) {
+        if (wholeTree && keyItself) {
             if (const LONG rc = CheckWritable(*reg, key); rc != ERROR_SUCCESS)
                 return rc;
+            // Emptying a hive's root deletes the whole hive.
+            if (key == key->hive->root.get())
+                return ERROR_ACCESS_DENIED;
             for (size_t i = 0; i < key->subkeyCount(); ++i)
                 if (const LONG rc = CheckKeyDeletable(*reg, key->subkeyAt(i), true);
                     rc != ERROR_SUCCESS)
@@ -253,7 +290,7 @@ LONG deleteTree(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey, b
         }
     }
     for (HiveKey* key : keys) {
-        if (wholeTree && subKey.empty()) {
+        if (wholeTree && keyItself) {
             // RegDeleteTree without a subkey empties the key itself.
             if (const LONG rc = CheckWritable(*reg, key); rc != ERROR_SUCCESS)
                 return rc;
@@ -607,7 +644,8 @@ LONG SaveKeyToHostFile(HKEY hKey, const std::string& hostPath) {
         options.fileNameField = key->hive->fileNameField;
     }
     try {
-        ReplaceFileAtomically(hostPath, WriteHive(*key, options));
+        if (!CreateFileAtomically(hostPath, WriteHive(*key, options)))
+            return ERROR_ALREADY_EXISTS;
     } catch (const std::exception&) {
         return ERROR_CANTWRITE;
     }
