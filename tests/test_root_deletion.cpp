@@ -123,12 +123,14 @@ TEST(RootDeletion, ImportReportsEachRefusedLineAndChangesNothing) {
     TestMachine machine(kMachineText);
     const Snapshot before = snapshot();
     const std::string text = "REGEDIT4\n\n"
-                             "[-HKEY_CURRENT_USER]\n"                              // line 3
-                             "[-HKEY_CLASSES_ROOT]\n"                              // line 4
-                             "[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet]\n"  // line 5
-                             "[-HKEY_CURRENT_CONFIG]\n"                            // line 6
-                             "[-HKEY_USERS\\" + machine.userSid() + "]\n"          // line 7
-                             "[-HKEY_LOCAL_MACHINE]\n"                             // line 8
+                             "[-HKEY_CURRENT_USER]\n"                             // line 3
+                             "[-HKEY_CLASSES_ROOT]\n"                             // line 4
+                             "[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet]\n" // line 5
+                             "[-HKEY_CURRENT_CONFIG]\n"                           // line 6
+                             "[-HKEY_USERS\\" +
+                             machine.userSid() +
+                             "]\n"                     // line 7
+                             "[-HKEY_LOCAL_MACHINE]\n" // line 8
                              "[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Svc]\n";
     const win32::RegImportResult result =
         win32::RegImportData(win32::Bytes(text.begin(), text.end()));

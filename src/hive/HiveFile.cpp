@@ -131,8 +131,7 @@ std::string WriteTemporary(const std::string& hostPath, const Bytes& bytes, bool
     } else {
         // A temporary left by a crash may be read-only or a link; start afresh.
         ::unlink(temporary.c_str());
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                    mode);
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
     }
     if (fd < 0)
         FailFile(temporary, "create", errno);

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace hive {
@@ -36,6 +37,10 @@ struct StoredNameForm {
 };
 
 struct HiveValue {
+    HiveValue() = default;
+    HiveValue(std::u16string name, uint32_t type, Bytes data)
+        : name(std::move(name)), type(type), data(std::move(data)) {}
+
     std::u16string name; // empty for the default value
     uint32_t type = 0;
     Bytes data;

@@ -86,8 +86,7 @@ std::string DescribeSize(uint64_t bytes) {
     return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " MB";
 }
 
-std::u16string DecodeName(const uint8_t* bytes, size_t length, bool latin1,
-                          StoredNameForm& form) {
+std::u16string DecodeName(const uint8_t* bytes, size_t length, bool latin1, StoredNameForm& form) {
     std::u16string name;
     form = {};
     if (latin1) {

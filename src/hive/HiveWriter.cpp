@@ -283,9 +283,9 @@ void HiveWriter::planKey(const Pending& pending) {
     KeyPlan plan{};
     plan.key = &key;
     plan.parent = pending.parent;
-    plan.nk = placer_.place(
-        CellSize(nk::kName + StoredNameBytes(index == 0 ? rootName_ : key.name, nameFormOf(index, key),
-                                             "a key name")));
+    plan.nk =
+        placer_.place(CellSize(nk::kName + StoredNameBytes(index == 0 ? rootName_ : key.name,
+                                                           nameFormOf(index, key), "a key name")));
 
     if (key.security)
         plan.security = intern(*key.security);
