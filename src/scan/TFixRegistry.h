@@ -78,6 +78,17 @@ public:
     // ran to its end or was stopped.
     const std::string& LastScanError() const { return lastScanError_; }
 
+    // Repairs the first problem of the list whose category, key location and value name
+    // equal these exactly: saves what it deletes to `undoFile` (none when empty), deletes
+    // the key or value its category names, and on success removes the record. False when
+    // no record matches, a scan is running, or the deletion failed (the record stays).
+    // An export error (EExportError) reaches the caller, and nothing is deleted then.
+    bool FixItem(TRepairItem category, const std::string& undoFile,
+                 const std::string& keyLocation, const std::string& valueName);
+    // Writes the registry changes of the repairs to the hive files now. False when a
+    // hive could not be written.
+    bool FlushRepairs();
+
     // --- for the scanners, on the worker thread ---
     // The worker has been told to terminate, the application is shutting down, or Stop
     // was called.
