@@ -41,10 +41,19 @@ public:
             fd_ = -1;
             throw EExportError(FileError("Cannot open file", path, EINVAL));
         }
+        startSize_ = st.st_size;
     }
+    // An export that did not finish leaves the file as it found it, so that the blocks of
+    // later exports never follow a half-written one.
     ~UndoFile() {
-        if (fd_ >= 0)
-            ::close(fd_);
+        if (fd_ < 0)
+            return;
+        if (created_)
+            ::unlink(path_.c_str());
+        else if (::ftruncate(fd_, startSize_) != 0) {
+            // Nothing more can be done; the caller has the export's error already.
+        }
+        ::close(fd_);
     }
     UndoFile(const UndoFile&) = delete;
     UndoFile& operator=(const UndoFile&) = delete;
@@ -80,7 +89,8 @@ private:
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
-                throw EExportError(FileError("Cannot write to file", path_, n < 0 ? errno : ENOSPC));
+                throw EExportError(
+                    FileError("Cannot write to file", path_, n < 0 ? errno : ENOSPC));
             done += size_t(n);
         }
         buffer_.clear();
@@ -100,6 +110,7 @@ private:
 
     std::string path_;
     int fd_ = -1;
+    off_t startSize_ = 0;
     bool created_ = false;
     std::string buffer_;
 };
@@ -119,8 +130,8 @@ std::u16string Widen(const std::string& ansi) {
     if (ansi.empty())
         return {};
     std::u16string out(ansi.size(), u'\0');
-    const int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), out.data(),
-                                      int(out.size()));
+    const int n =
+        MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), out.data(), int(out.size()));
     out.resize(size_t(n > 0 ? n : 0));
     return out;
 }

@@ -83,8 +83,8 @@ public:
     // the key or value its category names, and on success removes the record. False when
     // no record matches, a scan is running, or the deletion failed (the record stays).
     // An export error (EExportError) reaches the caller, and nothing is deleted then.
-    bool FixItem(TRepairItem category, const std::string& undoFile,
-                 const std::string& keyLocation, const std::string& valueName);
+    bool FixItem(TRepairItem category, const std::string& undoFile, const std::string& keyLocation,
+                 const std::string& valueName);
     // Writes the registry changes of the repairs to the hive files now. False when a
     // hive could not be written.
     bool FlushRepairs();

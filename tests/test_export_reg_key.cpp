@@ -1,0 +1,246 @@
+// Undo files: the bytes ExportRegKey writes, and that importing them brings back exactly
+// what was exported.
+
+#include "backup/ExportRegKey.h"
+#include "registry/OSInfo.h"
+#include "support/MachineFixture.h"
+#include "win32/registry/RegImport.h"
+#include "win32/registry/Registry.h"
+
+#include <QTemporaryDir>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+
+using namespace testing_support;
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+LONG SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+              const std::string& bytes) {
+    HKEY key = nullptr;
+    LONG rc =
+        RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    rc = RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                        DWORD(bytes.size()));
+    RegCloseKey(key);
+    return rc;
+}
+
+// UTF-16LE bytes of ASCII text, as the hive stores strings.
+std::string Utf16(const std::string& ascii) {
+    std::string out;
+    for (const char c : ascii)
+        out += std::string{c, '\0'};
+    return out;
+}
+
+// Every key below root\path with every value's type and stored bytes, read through the
+// wide functions so that nothing passes through the code page.
+using Tree = std::map<std::u16string, std::map<std::u16string, std::pair<DWORD, std::string>>>;
+
+void ReadTree(HKEY root, const std::u16string& path, Tree& out) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    auto& values = out[path];
+    for (DWORD i = 0;; ++i) {
+        char16_t name[16384];
+        DWORD nameSize = 16384, type = 0, size = 0;
+        if (RegEnumValueW(key, i, name, &nameSize, nullptr, &type, nullptr, &size) != 0)
+            break;
+        std::string data(size, '\0');
+        nameSize = 16384;
+        RegEnumValueW(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                      &size);
+        values[std::u16string(name, nameSize)] = {type, data};
+    }
+    std::vector<std::u16string> subkeys;
+    for (DWORD i = 0;; ++i) {
+        char16_t name[256];
+        DWORD size = 256;
+        if (RegEnumKeyExW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != 0)
+            break;
+        subkeys.emplace_back(name, size);
+    }
+    RegCloseKey(key);
+    for (const auto& name : subkeys)
+        ReadTree(root, path + u"\\" + name, out);
+}
+
+Tree TreeOf(HKEY root, const std::u16string& path) {
+    Tree tree;
+    ReadTree(root, path, tree);
+    return tree;
+}
+
+class Export : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    std::string file(const std::string& name) const {
+        return dir.path().toStdString() + "/" + name;
+    }
+};
+
+} // namespace
+
+TEST_F(Export, BytesOfANewFileAndOfAnAppend) {
+    TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\n"
+                        "@=\"C:\\\\A\"\n"
+                        "\"a\\\\b\"=dword:000000ff\n"
+                        "\"neg\"=dword:ffffffff\n"
+                        "\"bin\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,"
+                        "13,14,15,16,17,18,19,1a\n"
+                        "\"empty\"=hex:\n"
+                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\T\\Sub]\n"
+                        "\"q\"=\"say \\\"hi\\\"\"\n");
+    const std::string undo = file("undo.reg");
+    ExportRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\T\\", undo, "");
+    const std::string expected =
+        "Windows Registry Editor Version 5.00\r\n"
+        "\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\r\n"
+        "@=\"C:\\\\A\"\r\n"
+        "\"a\\\\b\"=dword:000000FF\r\n"
+        "\"neg\"=dword:FFFFFFFF\r\n"
+        "\"bin\"=hex:00,01,02,03,04,05,06,07,08,09,0A,0B,0C,0D,0E,0F,10,11,12,13,14,15,16,17,"
+        "18,19,\\\r\n"
+        "1A\r\n"
+        "\"empty\"=hex:\r\n"
+        "\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\T\\Sub]\r\n"
+        "\"q\"=\"say \\\"hi\\\"\"\r\n";
+    EXPECT_EQ(ReadText(undo), expected);
+
+    // A second call appends a block, without a header; the trailing backslash makes no
+    // difference.
+    ExportRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\T\\Sub", undo, "");
+    EXPECT_EQ(ReadText(undo), expected + "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\T\\Sub]\r\n"
+                                         "\"q\"=\"say \\\"hi\\\"\"\r\n");
+}
+
+TEST_F(Export, OtherFamilyGetsTheOldHeader) {
+    TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\n\"s\"=\"x\"\n");
+    machine.rebootWithIni("[Version]\nPlatform=9x\nVersion=4.10.2222\nCSDVersion=A\n");
+    InitOSInfo(); // read once per program; this test changes the machine under it
+    const std::string undo = file("undo.reg");
+    ExportRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\T", undo, "");
+    EXPECT_EQ(ReadText(undo),
+              "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\r\n\"s\"=\"x\"\r\n");
+    machine.rebootWithIni("");
+    InitOSInfo();
+}
+
+TEST_F(Export, ValueFilterAppliesAtEveryLevel) {
+    TestMachine machine("[HKEY_CURRENT_USER\\Run]\n\"one\"=\"1\"\n\"two\"=\"2\"\n"
+                        "[HKEY_CURRENT_USER\\Run\\Inner]\n\"two\"=\"i2\"\n\"three\"=\"3\"\n"
+                        "[HKEY_CURRENT_USER\\Run\\Other]\n\"x\"=\"4\"\n");
+    const std::string undo = file("undo.reg");
+    ExportRegKey(HKEY_CURRENT_USER, "Run", undo, "two");
+    EXPECT_EQ(ReadText(undo), "Windows Registry Editor Version 5.00\r\n"
+                              "\r\n[HKEY_CURRENT_USER\\Run]\r\n\"two\"=\"2\"\r\n"
+                              "\r\n[HKEY_CURRENT_USER\\Run\\Inner]\r\n\"two\"=\"i2\"\r\n"
+                              "\r\n[HKEY_CURRENT_USER\\Run\\Other]\r\n\"x\"=\"4\"\r\n");
+    const std::string all = file("all.reg");
+    ExportRegKey(HKEY_CURRENT_USER, "Run\\Other", all, "missing");
+    EXPECT_NE(ReadText(all).find("\"x\"=\"4\""), std::string::npos);
+}
+
+TEST_F(Export, AKeyThatIsGoneGivesItsKeyLineAlone) {
+    TestMachine machine;
+    const std::string undo = file("undo.reg");
+    ExportRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Gone", undo, "");
+    EXPECT_EQ(
+        ReadText(undo),
+        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone]\r\n");
+}
+
+TEST_F(Export, ImportingTheFileBringsBackEveryTypeAndName) {
+    TestMachine machine;
+    const std::string key = "SOFTWARE\\Round";
+    const std::string multi =
+        Utf16("one") + std::string(2, '\0') + Utf16("two") + std::string(4, '\0');
+    const struct {
+        std::string name;
+        DWORD type;
+        std::string bytes;
+    } values[] = {
+        {"", REG_SZ, Utf16("default") + std::string(2, '\0')},
+        {"plain", REG_SZ, Utf16("C:\\Program Files\\a.exe") + std::string(2, '\0')},
+        {"quote \"and\" \\slash\\", REG_SZ, Utf16("say \"hi\" \\") + std::string(2, '\0')},
+        {"caf\xe9", REG_SZ, std::string("caf\xe9\0\0\0", 8)},
+        {"not in the code page", REG_SZ, std::string("\x16\x04\0\0", 4)},
+        {"line break", REG_SZ, Utf16("a\r\nb") + std::string(2, '\0')},
+        {"no terminator", REG_SZ, Utf16("abc")},
+        {"odd length", REG_SZ, std::string("ab\0", 3)},
+        {"empty string", REG_SZ, std::string(2, '\0')},
+        {"expand", REG_EXPAND_SZ, Utf16("%SystemRoot%\\x") + std::string(2, '\0')},
+        {"multi", REG_MULTI_SZ, multi},
+        {"dword", REG_DWORD, std::string("\x78\x56\x34\x12", 4)},
+        {"short dword", REG_DWORD, std::string("\x01\x02", 2)},
+        {"big endian", REG_DWORD_BIG_ENDIAN, std::string("\x12\x34\x56\x78", 4)},
+        {"qword", REG_QWORD, std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8)},
+        {"none", REG_NONE, std::string("\x00\xff", 2)},
+        {"empty none", REG_NONE, ""},
+        {"resources", REG_RESOURCE_LIST, std::string(60, '\x5a')},
+        {"odd type", 0x12345, "xyz"},
+        {"binary", REG_BINARY, std::string(300, '\x7f')},
+    };
+    for (const auto& v : values)
+        ASSERT_EQ(SetValue(HKEY_LOCAL_MACHINE, key, v.name, v.type, v.bytes), ERROR_SUCCESS)
+            << v.name;
+    ASSERT_EQ(SetValue(HKEY_LOCAL_MACHINE, key + "\\Sub\\Deeper", "leaf", REG_SZ,
+                       Utf16("x") + std::string(2, '\0')),
+              ERROR_SUCCESS);
+    ASSERT_EQ(SetValue(HKEY_LOCAL_MACHINE, key + "\\Empty key", "", REG_BINARY, ""), ERROR_SUCCESS);
+    const Tree before = TreeOf(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Round");
+    ASSERT_EQ(before.size(), 4u);
+    ASSERT_EQ(before.at(u"SOFTWARE\\Round").size(), std::size(values));
+
+    const std::string undo = file("undo.reg");
+    ExportRegKey(HKEY_LOCAL_MACHINE, key, undo, "");
+    ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str()), ERROR_SUCCESS);
+    const win32::RegImportResult result = win32::RegImportFile(undo);
+    EXPECT_TRUE(result.problems.empty()) << result.problems.front().message;
+    EXPECT_EQ(TreeOf(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Round"), before);
+}
+
+TEST_F(Export, ClassesKeyIsWrittenAsTheMachinesAndTheUsersParts) {
+    TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.both]\n@=\"machinefile\"\n"
+                        "\"m\"=\"1\"\n"
+                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.both\\MachineOnly]\n"
+                        "[HKEY_CURRENT_USER\\Software\\Classes\\.both]\n@=\"userfile\"\n"
+                        "[HKEY_CURRENT_USER\\Software\\Classes\\.both\\UserOnly]\n\"u\"=\"2\"\n");
+    const Tree machineBefore = TreeOf(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Classes\\.both");
+    const Tree userBefore = TreeOf(HKEY_CURRENT_USER, u"Software\\Classes\\.both");
+    const std::string undo = file("undo.reg");
+    ExportRegKey(HKEY_CLASSES_ROOT, ".both", undo, "");
+    EXPECT_EQ(ReadText(undo), "Windows Registry Editor Version 5.00\r\n"
+                              "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.both]\r\n"
+                              "@=\"machinefile\"\r\n\"m\"=\"1\"\r\n"
+                              "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.both\\MachineOnly]\r\n"
+                              "\r\n[HKEY_CURRENT_USER\\Software\\Classes\\.both]\r\n"
+                              "@=\"userfile\"\r\n"
+                              "\r\n[HKEY_CURRENT_USER\\Software\\Classes\\.both\\UserOnly]\r\n"
+                              "\"u\"=\"2\"\r\n");
+    ASSERT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, ".both"), ERROR_SUCCESS);
+    ASSERT_TRUE(TreeOf(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Classes\\.both").empty());
+    win32::RegImportFile(undo);
+    EXPECT_EQ(TreeOf(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Classes\\.both"), machineBefore);
+    EXPECT_EQ(TreeOf(HKEY_CURRENT_USER, u"Software\\Classes\\.both"), userBefore);
+}
+
+TEST_F(Export, FileErrorsRaise) {
+    TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\n\"s\"=\"x\"\n");
+    EXPECT_THROW(ExportRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\T", file("no/such/folder/u.reg"), ""),
+                 EExportError);
+    EXPECT_THROW(ExportRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\T", dir.path().toStdString(), ""),
+                 EExportError);
+}
