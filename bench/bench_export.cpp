@@ -1,0 +1,70 @@
+// Undo files of a whole real SYSTEM hive (30,756 keys): ExportRegKey on the mounted
+// hive, against libhivex's own exporter, hivexregedit --export, on the same file.
+
+#include "backup/ExportRegKey.h"
+#include "support/MachineFixture.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+#include <optional>
+
+namespace {
+
+struct RealSystemMachine {
+    std::optional<testing_support::TestMachine> machine;
+    std::string systemHive; // host path of the real hive inside the machine
+};
+
+// The test machine with the shared SYSTEM hive in place of its own; booted.
+RealSystemMachine& realSystem() {
+    static RealSystemMachine real = [] {
+        RealSystemMachine out;
+        out.machine.emplace();
+        out.machine->shutdown();
+        const std::string config = out.machine->hostPath("WINDOWS/system32/config");
+        if (const auto hive = testing_support::SharedHive("SYSTEM", config)) {
+            out.systemHive = *hive;
+            out.machine->boot();
+        }
+        return out;
+    }();
+    return real;
+}
+
+void BM_ExportRegKeyOfSystem(benchmark::State& state) {
+    RealSystemMachine& real = realSystem();
+    if (real.systemHive.empty()) {
+        state.SkipWithError("the shared test hives are absent");
+        return;
+    }
+    QTemporaryDir dir;
+    const std::string file = dir.path().toStdString() + "/undo.reg";
+    for (auto _ : state) {
+        QFile::remove(QString::fromStdString(file));
+        ExportRegKey(HKEY_LOCAL_MACHINE, "SYSTEM", file, "");
+    }
+    state.counters["bytes"] = double(QFile(QString::fromStdString(file)).size());
+}
+BENCHMARK(BM_ExportRegKeyOfSystem)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_HivexregeditExportOfSystem(benchmark::State& state) {
+    RealSystemMachine& real = realSystem();
+    if (real.systemHive.empty()) {
+        state.SkipWithError("the shared test hives are absent");
+        return;
+    }
+    for (auto _ : state) {
+        const auto result =
+            testing_support::RunProcess("hivexregedit", {"--export", real.systemHive, "\\"});
+        if (result.exitCode != 0) {
+            state.SkipWithError("hivexregedit failed");
+            return;
+        }
+        state.counters["bytes"] = double(result.out.size());
+    }
+}
+BENCHMARK(BM_HivexregeditExportOfSystem)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+} // namespace

@@ -1,0 +1,56 @@
+#include "backup/ExportRegKey.h"
+#include "cli/CliSupport.h"
+#include "cli/Commands.h"
+#include "win32/system/Nls.h"
+
+#include <QFileInfo>
+#include <QTextStream>
+
+namespace cli {
+
+namespace {
+
+// Text in the machine's code page, as the registry object takes it.
+std::string ToAnsi(const QString& text) {
+    const std::u16string wide = ToU16(text);
+    if (wide.empty())
+        return {};
+    std::string out(wide.size() * 2, '\0');
+    const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), out.data(),
+                                      int(out.size()), nullptr, nullptr);
+    out.resize(size_t(n > 0 ? n : 0));
+    return out;
+}
+
+class ExportCommand : public Command {
+public:
+    QString name() const override { return "export"; }
+    QString description() const override {
+        return "Appends a key with its subtree, or one value of each of its keys, to a .reg file.";
+    }
+    int execute(const GlobalOptions& global, const QStringList& args) override {
+        QCommandLineParser parser;
+        const QCommandLineOption value("value", "Only this value of each key that has it.", "name");
+        parser.addOption(value);
+        ParseArguments(parser, name(), args, 2, "export KEY FILE [--value NAME]");
+        const KeyArgument key = ParseKeyArgument(parser.positionalArguments().at(0));
+        const QString file = QFileInfo(parser.positionalArguments().at(1)).absoluteFilePath();
+        BootedMachine machine(global, true);
+        try {
+            ExportRegKey(key.root, ToAnsi(FromU16(key.subkey)), file.toStdString(),
+                         ToAnsi(parser.value(value)));
+        } catch (const EExportError& e) {
+            throw CommandError(e.what());
+        }
+        QTextStream(stdout) << "Exported " << FromU16(key.fullName()) << " to " << file << "\n";
+        return 0;
+    }
+};
+
+} // namespace
+
+std::unique_ptr<Command> MakeExportCommand() {
+    return std::make_unique<ExportCommand>();
+}
+
+} // namespace cli
