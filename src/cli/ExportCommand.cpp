@@ -1,7 +1,7 @@
 #include "backup/ExportRegKey.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
-#include "win32/system/Nls.h"
+#include "cli/StoreText.h"
 
 #include <QFileInfo>
 #include <QTextStream>
@@ -9,18 +9,6 @@
 namespace cli {
 
 namespace {
-
-// Text in the machine's code page, as the registry object takes it.
-std::string ToAnsi(const QString& text) {
-    const std::u16string wide = ToU16(text);
-    if (wide.empty())
-        return {};
-    std::string out(wide.size() * 2, '\0');
-    const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), out.data(),
-                                      int(out.size()), nullptr, nullptr);
-    out.resize(size_t(n > 0 ? n : 0));
-    return out;
-}
 
 class ExportCommand : public Command {
 public:
