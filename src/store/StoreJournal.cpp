@@ -74,6 +74,8 @@ std::string encode(bool pending, uint64_t stamp, int64_t originalLength,
 
 // The ranges of a sealed journal; false when the seal or the layout does not hold.
 bool decodeRanges(const std::string& journal, JournalState& state) {
+    if (journal.size() < size_t(kJournalHeaderSize))
+        return false;
     const uint64_t count = getUint(journal, 25, 4);
     const uint64_t bodySize = getUint(journal, 29, 8);
     if (bodySize > journal.size() - uint64_t(kJournalHeaderSize))
@@ -101,6 +103,22 @@ bool decodeRanges(const std::string& journal, JournalState& state) {
     return at == sealed.size();
 }
 
+// The file's first `size` bytes, or as many as it has.
+std::string readUpTo(int fd, int64_t size) {
+    std::string bytes(size_t(size), '\0');
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += size_t(n);
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
 std::string describe(const std::string& path, const std::string& what) {
     return "The journal of the settings file \"" + path + "\" " + what;
 }
@@ -123,32 +141,24 @@ JournalState StoreJournal::read() const {
         ::close(fd);
         throw StoreError(describe(path_, "is not a file"));
     }
-    std::string journal(size_t(info.st_size), '\0');
-    size_t done = 0;
-    while (done < journal.size()) {
-        const ssize_t n = ::pread(fd, journal.data() + done, journal.size() - done, off_t(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += size_t(n);
+    state.exists = true;
+    // The header alone, unless it announces ranges to undo.
+    std::string journal = readUpTo(fd, kJournalHeaderSize);
+    if (journal.size() == size_t(kJournalHeaderSize) &&
+        std::memcmp(journal.data(), kMagic, sizeof kMagic) == 0) {
+        state.stamp = getUint(journal, 9, 8);
+        const uint64_t bodySize = getUint(journal, 29, 8);
+        if (journal[8] == 1 && bodySize <= uint64_t(info.st_size)) {
+            journal = readUpTo(fd, kJournalHeaderSize + int64_t(bodySize));
+            state.originalLength = int64_t(getUint(journal, 17, 8));
+            state.pending = decodeRanges(journal, state);
+            if (!state.pending) {
+                state.ranges.clear();
+                state.originalLength = 0;
+            }
+        }
     }
     ::close(fd);
-    journal.resize(done);
-    state.exists = true;
-    if (journal.size() < size_t(kJournalHeaderSize) ||
-        std::memcmp(journal.data(), kMagic, sizeof kMagic) != 0)
-        return state;
-    state.stamp = getUint(journal, 9, 8);
-    if (journal[8] != 1)
-        return state;
-    state.originalLength = int64_t(getUint(journal, 17, 8));
-    if (!decodeRanges(journal, state)) {
-        state.ranges.clear();
-        state.originalLength = 0;
-        return state;
-    }
-    state.pending = true;
     return state;
 }
 

@@ -43,6 +43,8 @@ public:
     // True after a commit failed so badly that the file is half changed until the next
     // begin puts it back.
     bool needsRecovery() const { return needsRecovery_; }
+    // Between begin and end.
+    bool locked() const { return locked_; }
 
     // The number of bytes transferred; fewer than asked at the end of the file. Reads see
     // the operation's uncommitted writes.

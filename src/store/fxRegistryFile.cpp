@@ -69,7 +69,7 @@ template <typename Operation> auto TfxRegFile::operation(bool writes, Operation 
             currentOffset_ = savedOffset;
             stale_ = true;
         }
-        if (stale_ && !stream_.needsRecovery()) {
+        if (stale_ && stream_.locked() && !stream_.needsRecovery()) {
             try {
                 reload();
             } catch (...) {
