@@ -38,6 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     const uint8_t operations = data[0];
     const std::string path = temporaryFile();
+    // Each input starts without the journal an earlier one left.
+    std::remove((path + "-journal").c_str());
     if (FILE* file = std::fopen(path.c_str(), "wb")) {
         std::fwrite(data + 1, 1, size - 1, file);
         std::fclose(file);

@@ -1,6 +1,7 @@
 // hivewarden-cli store dump / store run, as a user runs them.
 
 #include "support/MachineFixture.h"
+#include "support/NamedPipes.h"
 #include "support/StoreFiles.h"
 
 #include <QProcess>
@@ -125,6 +126,14 @@ TEST_F(CliStore, DumpNeitherCreatesNorRepairs) {
               std::string::npos)
         << wrongMagic.err;
     EXPECT_EQ(ReadFileBytes(path), std::string(40, 'x'));
+}
+
+TEST_F(CliStore, DumpOfANamedPipeFailsWithoutWaiting) {
+    MakePipe(path);
+    const auto dump = CallPastPipe(path, [&] { return run({"store", "dump", path}); });
+    ASSERT_TRUE(dump.has_value());
+    EXPECT_NE(dump->exitCode, 0);
+    EXPECT_NE(dump->err.find("not a file"), std::string::npos) << dump->err;
 }
 
 TEST_F(CliStore, RunStopsAtTheFirstError) {

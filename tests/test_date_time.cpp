@@ -3,13 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <QLocale>
+#include <clocale>
 #include <cmath>
+#include <string>
 
 namespace {
 
 class DateTimeTest : public ::testing::Test {
 protected:
-    void SetUp() override { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+    void SetUp() override {
+        saved_ = QLocale();
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    }
+    void TearDown() override { QLocale::setDefault(saved_); }
+
+private:
+    QLocale saved_;
 };
 
 TEST_F(DateTimeTest, DaysCountFromTheLastDaysOf1899) {
@@ -41,6 +50,26 @@ TEST_F(DateTimeTest, PatternsTheProgramWrites) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(FormatDateTime(c.pattern, c.time), c.expected) << c.pattern;
+}
+
+// The texts are stored and read back, so a desktop in another language must write the
+// same ones; month names from its locale would also not fit the ANSI code page.
+TEST_F(DateTimeTest, MonthNamesAreEnglishWhateverTheLocale) {
+    const TDateTime evening = EncodeDateTime(2026, 12, 8, 21, 5, 7);
+    const TDateTime march = EncodeDateTime(2027, 3, 1, 9, 30, 0);
+    const std::string savedC = std::setlocale(LC_ALL, nullptr);
+    for (const QLocale::Language language :
+         {QLocale::German, QLocale::French, QLocale::Russian, QLocale::Japanese}) {
+        const QLocale locale(language);
+        QLocale::setDefault(locale);
+        std::setlocale(LC_ALL, (locale.name() + ".UTF-8").toUtf8().constData());
+        EXPECT_EQ(FormatDateTime("mmmm dd,yyyy h:n am/pm", evening), "December 08,2026 9:5 pm")
+            << locale.name().toStdString();
+        EXPECT_EQ(FormatDateTime("mmmm dd,yyyy h:n am/pm", march), "March 01,2027 9:30 am")
+            << locale.name().toStdString();
+        EXPECT_EQ(FormatDateTime("d mmm yyyy", march), "1 Mar 2027") << locale.name().toStdString();
+    }
+    std::setlocale(LC_ALL, savedC.c_str());
 }
 
 } // namespace

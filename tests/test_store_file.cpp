@@ -3,6 +3,8 @@
 
 #include "store/StoreError.h"
 #include "store/fxRegistryFile.h"
+#include "support/NamedPipes.h"
+#include "support/ScratchDir.h"
 #include "support/StoreFiles.h"
 
 #include <QBuffer>
@@ -22,7 +24,7 @@ namespace {
 
 class StoreFile : public ::testing::Test {
 protected:
-    QTemporaryDir dir;
+    QTemporaryDir dir{ScratchDirTemplate()};
     std::string path = dir.path().toStdString() + "/system.dat";
 
     std::string bytes() const { return ReadFileBytes(path); }
@@ -325,14 +327,46 @@ TEST_F(StoreFile, ReadOnlyAccessChangesNothing) {
     EXPECT_EQ(bytes(), before);
 }
 
-TEST_F(StoreFile, ASecondObjectLoadsItsOwnIndex) {
+// Opening a named pipe for reading waits for a writer: it must be refused before that.
+TEST_F(StoreFile, NamedPipesAreRefusedWithoutWaiting) {
+    { TfxRegFile store(path); }
+    const std::string pipe = dir.path().toStdString() + "/pipe.dat";
+    MakePipe(pipe);
+    const std::string journalPipe = path + "-journal";
+    std::filesystem::remove(journalPipe);
+    MakePipe(journalPipe);
+    struct Case {
+        const char* what;
+        std::string file;
+        std::string pipe;
+        TfxRegFile::Access access;
+    };
+    const Case cases[] = {
+        {"a pipe read", pipe, pipe, TfxRegFile::Access::ReadOnly},
+        {"a pipe written", pipe, pipe, TfxRegFile::Access::ReadWrite},
+        {"a pipe as the journal, read", path, journalPipe, TfxRegFile::Access::ReadOnly},
+        {"a pipe as the journal, written", path, journalPipe, TfxRegFile::Access::ReadWrite},
+    };
+    for (const Case& c : cases) {
+        const auto error = CallPastPipe(c.pipe, [&] {
+            return errorOf([&] {
+                TfxRegFile store(c.file, c.access);
+                store.OpenKey("\\Options", c.access == TfxRegFile::Access::ReadWrite);
+            });
+        });
+        ASSERT_TRUE(error.has_value()) << c.what;
+        EXPECT_NE(error->find("not a file"), std::string::npos) << c.what << ": " << *error;
+    }
+}
+
+TEST_F(StoreFile, ASecondObjectSeesTheFirstOnesChanges) {
     TfxRegFile writer(path);
     ASSERT_TRUE(writer.OpenKey("\\A", true));
     TfxRegFile reader(path);
     reader.CloseKey();
     EXPECT_EQ(keyNames(reader), std::vector<std::string>{"A"});
     ASSERT_TRUE(writer.OpenKey("\\B", true));
-    EXPECT_EQ(keyNames(reader), std::vector<std::string>{"A"}) << "loaded when created";
+    EXPECT_EQ(keyNames(reader), (std::vector<std::string>{"A", "B"}));
     TfxRegFile later(path);
     later.CloseKey();
     EXPECT_EQ(keyNames(later), (std::vector<std::string>{"A", "B"}));

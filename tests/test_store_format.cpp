@@ -3,12 +3,14 @@
 
 #include "store/StoreError.h"
 #include "store/fxRegistryFile.h"
+#include "support/ScratchDir.h"
 #include "support/StoreFiles.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <sys/resource.h>
@@ -21,7 +23,7 @@ namespace {
 
 class StoreFormat : public ::testing::Test {
 protected:
-    QTemporaryDir dir;
+    QTemporaryDir dir{ScratchDirTemplate()};
     std::string path = dir.path().toStdString() + "/system.dat";
 
     std::string bytes() const { return ReadFileBytes(path); }
@@ -245,6 +247,74 @@ TEST_F(StoreFormat, RefusedFilesAreLeftUntouched) {
     }
 }
 
+// An index that contradicts its records would mislead every lookup and every new record:
+// such a file is refused and left as it is.
+TEST_F(StoreFormat, IndexThatContradictsItsRecordsIsRefused) {
+    {
+        TfxRegFile store(path);
+        ASSERT_TRUE(store.OpenKey("\\K", true));
+        store.WriteInteger("a", 1);
+        store.WriteInteger("c", 3);
+    }
+    const std::string good = bytes(); // entries: root, K, a, c
+    {
+        TfxRegFile store(path);
+        ASSERT_TRUE(store.OpenKey("\\K", false));
+        store.WriteInteger("b", 2);
+    }
+    const std::string withB = bytes();                                 // root, K, a, b, c
+    const auto entry = [](int32_t i) { return size_t(4133 + 4 * i); }; // in index block 0
+    struct Case {
+        const char* what;
+        std::function<std::string()> damage;
+    };
+    const Case cases[] = {
+        {"stopped after shifting the index, before the header: the last entry gone and "
+         "LastId behind",
+         [&] { return good.substr(0, 37) + withB.substr(37); }},
+        {"entries out of order",
+         [&] {
+             std::string b = good;
+             PutInt32At(b, entry(2), IndexEntryAt(good, 3));
+             PutInt32At(b, entry(3), IndexEntryAt(good, 2));
+             return b;
+         }},
+        {"one record listed twice",
+         [&] {
+             std::string b = good;
+             PutInt32At(b, entry(3), IndexEntryAt(good, 2));
+             return b;
+         }},
+        {"an entry naming a free record",
+         [&] {
+             std::string b = good;
+             b[size_t(IndexEntryAt(good, 3)) + 77] = 1;
+             return b;
+         }},
+        {"an id above LastId",
+         [&] {
+             std::string b = good;
+             PutInt32At(b, 8, HeaderOf(good).lastId - 1);
+             return b;
+         }},
+        {"an id of 0",
+         [&] {
+             std::string b = good;
+             PutInt32At(b, size_t(IndexEntryAt(good, 2)) + 48, 0);
+             return b;
+         }},
+    };
+    for (const Case& c : cases) {
+        const std::string damaged = c.damage();
+        WriteFileBytes(path, damaged);
+        EXPECT_EQ(errorOf([&] { TfxRegFile store(path); }), kIndexCorruptMessage) << c.what;
+        EXPECT_EQ(errorOf([&] { TfxRegFile store(path, TfxRegFile::Access::ReadOnly); }),
+                  kIndexCorruptMessage)
+            << c.what;
+        EXPECT_EQ(bytes(), damaged) << c.what;
+    }
+}
+
 TEST_F(StoreFormat, SecondIndexBlockForThe1025thRecord) {
     TfxRegFile store(path);
     ASSERT_TRUE(store.OpenKey("\\K", true));
@@ -452,7 +522,7 @@ TEST_F(StoreFormat, FreeListCycleFailsInsteadOfHanging) {
     EXPECT_FALSE(store.ValueExists("s"));
 }
 
-TEST_F(StoreFormat, AFailureMidwayLeavesTheObjectInStepWithTheFile) {
+TEST_F(StoreFormat, AFailureMidwayLeavesTheFileAndTheObjectAsTheyWere) {
     {
         TfxRegFile store(path);
         ASSERT_TRUE(store.OpenKey("\\K", true));
@@ -473,7 +543,8 @@ TEST_F(StoreFormat, AFailureMidwayLeavesTheObjectInStepWithTheFile) {
     // The old slot of "s" is freed and linked before the walk meets "y".
     EXPECT_EQ(errorOf([&] { store.WriteString("s", "longer text"); }), kCorruptedFileMessage);
     const std::string after = bytes();
-    EXPECT_NE(after, b);
+    EXPECT_EQ(after, b);
+    EXPECT_EQ(store.ReadString("s"), "abc");
     const HeaderBytes header = EncodeHeader(store.Header());
     EXPECT_EQ(std::string(header.begin(), header.end()), after.substr(0, 37));
     EXPECT_EQ(store.Index().size(), size_t(store.Header().indexCount));
@@ -516,19 +587,18 @@ TEST_F(StoreFormat, FreedRecordStillInTheIndexIsNeverReused) {
     PutInt32At(b, 29, listed);
     PutInt32At(b, 33, listed);
     WriteFileBytes(path, b);
-    TfxRegFile store(path);
-    ASSERT_TRUE(store.OpenKey("\\K", false));
-    EXPECT_EQ(errorOf([&] { store.WriteString("t", "y"); }), kCorruptedFileMessage);
+    EXPECT_EQ(errorOf([&] { TfxRegFile store(path); }), kIndexCorruptMessage);
     EXPECT_EQ(bytes(), b);
 }
 
-TEST_F(StoreFormat, FailedRewriteLeavesNoEntryNamingAFreeRecord) {
+TEST_F(StoreFormat, FailedRewriteKeepsTheOldValue) {
     {
         TfxRegFile store(path);
         ASSERT_TRUE(store.OpenKey("\\K", true));
         store.WriteString("s", "x");
         store.WriteString("u", "z");
     }
+    const std::string before = bytes();
     // A full disk: the longer text cannot be appended.
     ::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
@@ -541,16 +611,18 @@ TEST_F(StoreFormat, FailedRewriteLeavesNoEntryNamingAFreeRecord) {
         ASSERT_TRUE(store.OpenKey("\\K", false));
         EXPECT_EQ(errorOf([&] { store.WriteString("s", std::string(100, 'l')); }),
                   kFileWriteErrorMessage);
+        EXPECT_EQ(store.ReadString("s"), "x") << "the object still sees the old value";
     }
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
-    EXPECT_EQ(StoreProblems(bytes()), "");
+    EXPECT_EQ(bytes(), before) << "the old slot is neither freed nor reused";
     TfxRegFile store(path);
     ASSERT_TRUE(store.OpenKey("\\K", false));
-    EXPECT_FALSE(store.ValueExists("s")) << "the value is lost, not left pointing at free room";
-    store.WriteString("t", "y"); // takes the freed slot
+    EXPECT_EQ(store.ReadString("s"), "x");
+    store.WriteString("t", "y");
     std::vector<std::string> names;
     store.GetValueNames(names);
-    EXPECT_EQ(names, (std::vector<std::string>{"t", "u"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"s", "t", "u"}));
+    EXPECT_EQ(store.ReadString("s"), "x");
     EXPECT_EQ(store.ReadString("u"), "z");
     EXPECT_EQ(StoreProblems(bytes()), "");
 }
@@ -571,26 +643,16 @@ TEST_F(StoreFormat, GrowingPast2GiBIsRefused) {
 }
 
 TEST_F(StoreFormat, MoreThanTheIndexHoldsIsRefused) {
-    // A file whose index is full: every entry names the root, which is enough for the
-    // lookups of a new name under another key.
-    std::string b(37 + 8192, '\0');
-    b.replace(0, 8, "REG$2.00");
-    const int32_t blocks = 37 + 8192;
-    const int32_t root = blocks + 1024 * 4096;
-    b.resize(size_t(root) + 82 * 2, '\0');
-    for (int32_t k = 0; k < 1024; ++k) {
-        PutInt32At(b, size_t(37 + 4 * k), blocks + k * 4096);
-        for (int32_t j = 0; j < 1024; ++j)
-            PutInt32At(b, size_t(blocks + k * 4096 + 4 * j), root);
+    // A file whose index is full: the root and 1,048,575 keys below it.
+    std::vector<StoreRecord> records{KeyRecord(1, 0, kRootName)};
+    records.reserve(size_t(kMaxRecords));
+    char name[16];
+    for (int32_t id = 2; id <= kMaxRecords; ++id) {
+        std::snprintf(name, sizeof name, "k%07d", id);
+        records.push_back(KeyRecord(id, 1, name));
     }
-    b.replace(size_t(root), 8, "RDB$ROOT");
-    PutInt32At(b, size_t(root) + 48, 1);
-    b[size_t(root) + 57] = 4;
-    PutInt32At(b, 8, 1);
-    PutInt32At(b, 13, 1 << 20);
-    PutInt32At(b, 17, 1 << 20);
-    PutInt32At(b, 21, 37);
-    PutInt32At(b, 25, root);
+    const std::string b = StoreFileOf(records);
+    records.clear();
     WriteFileBytes(path, b);
 
     TfxRegFile store(path);

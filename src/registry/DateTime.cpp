@@ -1,9 +1,6 @@
 #include "registry/DateTime.h"
 
-#include "win32/system/Nls.h"
-
-#include <QLocale>
-#include <cctype>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -15,16 +12,22 @@ QDate epoch() {
     return QDate(1899, 12, 30);
 }
 
-std::string toAnsi(const QString& text) {
-    if (text.isEmpty())
+// The program's dates are read back and shown as stored, so their month names are the
+// same on every desktop, whatever language the user runs.
+constexpr std::array<const char*, 12> kMonthNames = {
+    "January", "February", "March",     "April",   "May",      "June",
+    "July",    "August",   "September", "October", "November", "December"};
+
+std::string monthName(int month, bool full) {
+    if (month < 1 || month > 12) // no date at all
         return {};
-    const auto* wide = reinterpret_cast<LPCWSTR>(text.utf16());
-    const int size = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string ansi(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), ansi.data(), size, nullptr,
-                        nullptr);
-    return ansi;
+    const std::string name = kMonthNames[size_t(month - 1)];
+    return full ? name : name.substr(0, 3);
+}
+
+// ASCII only: the host's locale must not change how a pattern reads.
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
 }
 
 std::string twoDigits(int n) {
@@ -35,15 +38,15 @@ bool startsWithNoCase(std::string_view text, size_t at, std::string_view word) {
     if (text.size() - at < word.size())
         return false;
     for (size_t i = 0; i < word.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[at + i])) != word[i])
+        if (lowerAscii(text[at + i]) != word[i])
             return false;
     return true;
 }
 
 size_t runLength(std::string_view text, size_t at) {
-    const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text[at])));
+    const char c = lowerAscii(text[at]);
     size_t n = 0;
-    while (at + n < text.size() && std::tolower(static_cast<unsigned char>(text[at + n])) == c)
+    while (at + n < text.size() && lowerAscii(text[at + n]) == c)
         ++n;
     return n;
 }
@@ -97,7 +100,7 @@ std::string FormatDateTime(std::string_view pattern, TDateTime time) {
     std::string out;
     bool afterHour = false; // "mm" right after an hour means minutes
     for (size_t i = 0; i < pattern.size();) {
-        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(pattern[i])));
+        const char c = lowerAscii(pattern[i]);
         if (pattern[i] == '"') {
             const size_t end = pattern.find('"', i + 1);
             const size_t stop = end == std::string_view::npos ? pattern.size() : end;
@@ -118,10 +121,8 @@ std::string FormatDateTime(std::string_view pattern, TDateTime time) {
         case 'm':
             if (afterHour && n <= 2)
                 out += n == 2 ? twoDigits(clock.minute()) : std::to_string(clock.minute());
-            else if (n >= 4)
-                out += toAnsi(QLocale().monthName(date.month(), QLocale::LongFormat));
-            else if (n == 3)
-                out += toAnsi(QLocale().monthName(date.month(), QLocale::ShortFormat));
+            else if (n >= 3)
+                out += monthName(date.month(), n >= 4);
             else
                 out += n == 2 ? twoDigits(date.month()) : std::to_string(date.month());
             break;

@@ -16,9 +16,9 @@ QDateTime QDateTimeFromDateTime(TDateTime time);
 TDateTime Now();
 TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second);
 
-// Formats `time` by `pattern`, text in the machine's ANSI code page:
-//   yyyy year; mm month (minutes right after an hour); mmmm the month's full name in
-//   the user's locale; dd day; hh/h hour; nn/n minute; ss second; "am/pm" selects the
-//   12-hour clock and prints am or pm; ":" the time separator. Other characters are
+// Formats `time` by `pattern`, the same on every desktop whatever its language:
+//   yyyy year; mm month (minutes right after an hour); mmm and mmmm the month's short
+//   and full English name; dd day; hh/h hour; nn/n minute; ss second; "am/pm" selects
+//   the 12-hour clock and prints am or pm; ":" the time separator. Other characters are
 //   copied, and text in double quotes is copied without its quotes.
 std::string FormatDateTime(std::string_view pattern, TDateTime time);

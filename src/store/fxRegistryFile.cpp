@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <type_traits>
 #include <unordered_set>
 
 using namespace store;
@@ -13,6 +14,8 @@ using namespace store;
 namespace {
 
 constexpr int kCacheCapacity = 64;
+// Records are checked on opening by reading this much of the file at a time.
+constexpr int64_t kCheckWindow = 64 * 1024;
 
 std::vector<std::string_view> splitPath(std::string_view path) {
     std::vector<std::string_view> names;
@@ -34,14 +37,45 @@ bool isRecordOffset(int64_t offset, int64_t fileSize) {
 
 } // namespace
 
-// A failed change leaves the file as far as it got; the object reloads what the file
-// now says so that it never works from a header or index the file does not hold.
-template <typename Operation> auto TfxRegFile::changing(Operation operation) {
-    requireUsable();
+// Runs one call as one operation on the file, under the stream's lock. A failed change
+// leaves the file as it was, and the object as it was before the call.
+template <typename Operation> auto TfxRegFile::operation(bool writes, Operation run) {
+    if (depth_ > 0)
+        return run();
+    const StoreRecord savedCurrent = current_;
+    const int32_t savedOffset = currentOffset_;
+    struct Depth {
+        int& depth;
+        explicit Depth(int& d) : depth(++d) {}
+        ~Depth() { --depth; }
+    } depth(depth_);
     try {
-        return operation();
+        if (stream_.begin(writes) || stale_)
+            reload();
+        if constexpr (std::is_void_v<decltype(run())>) {
+            run();
+            stream_.commit();
+            stream_.end();
+        } else {
+            auto result = run();
+            stream_.commit();
+            stream_.end();
+            return result;
+        }
     } catch (...) {
-        resync();
+        stream_.discard();
+        if (writes) {
+            current_ = savedCurrent;
+            currentOffset_ = savedOffset;
+            stale_ = true;
+        }
+        if (stale_ && stream_.locked() && !stream_.needsRecovery()) {
+            try {
+                reload();
+            } catch (...) {
+            }
+        }
+        stream_.end();
         throw;
     }
 }
@@ -50,13 +84,28 @@ TfxRegFile::TfxRegFile(const std::string& fileName, Access access)
     : stream_(fileName, access == Access::ReadWrite ? StoreStream::Mode::ReadWrite
                                                     : StoreStream::Mode::ReadOnly),
       cache_(kCacheCapacity) {
-    const int64_t size = stream_.size();
-    if (size < kHeaderSize) {
+    stream_.begin(stream_.writable());
+    try {
+        openStore();
+        stream_.commit();
+    } catch (...) {
+        stream_.end();
+        throw;
+    }
+    stream_.end();
+}
+
+void TfxRegFile::openStore() {
+    if (stream_.size() < kHeaderSize) {
         requireWritable();
         initialiseNewFile();
         return;
     }
-    openExistingFile(size);
+    loadHeader();
+    if (header_.createdCount == 0) {
+        requireWritable();
+        createRoot();
+    }
 }
 
 void TfxRegFile::initialiseNewFile() {
@@ -67,19 +116,17 @@ void TfxRegFile::initialiseNewFile() {
     createRoot();
 }
 
-void TfxRegFile::openExistingFile(int64_t fileSize) {
+void TfxRegFile::loadHeader() {
     uint8_t bytes[kHeaderSize];
     if (stream_.readAt(0, bytes, kHeaderSize) != kHeaderSize)
         throw StoreError(kInvalidFormatMessage);
     header_ = DecodeHeader(bytes);
     if (!header_.hasValidSignature())
         throw StoreError(kInvalidFormatMessage);
+    const int64_t fileSize = stream_.size();
     checkHeader(fileSize);
     loadIndex(fileSize);
-    if (header_.createdCount == 0) {
-        requireWritable();
-        createRoot();
-    }
+    checkIndexRecords(fileSize);
 }
 
 // Numbers no writer produces would send later writes into the header or past the
@@ -124,6 +171,33 @@ void TfxRegFile::loadIndex(int64_t fileSize) {
     }
 }
 
+// Every lookup relies on the index being sorted and naming live records, and every new
+// record on LastId being above all ids. An index that says otherwise (left by a writer
+// that stopped halfway, or damaged) is refused rather than trusted or repaired.
+void TfxRegFile::checkIndexRecords(int64_t fileSize) {
+    std::vector<uint8_t> window;
+    int64_t windowStart = 0;
+    StoreRecord previous;
+    for (size_t i = 0; i < index_.size(); ++i) {
+        const int32_t offset = index_[i];
+        if (window.empty() || offset < windowStart ||
+            offset + kRecordSize > windowStart + int64_t(window.size())) {
+            windowStart = offset;
+            window.resize(size_t(std::min(kCheckWindow, fileSize - offset)));
+            if (stream_.readAt(offset, window.data(), int64_t(window.size())) !=
+                int64_t(window.size()))
+                throw StoreError(kFileReadErrorMessage);
+        }
+        const StoreRecord record = DecodeRecord(&window[size_t(offset - windowStart)]);
+        if (record.free != 0 || record.id < 1 || record.id > header_.lastId)
+            throw StoreError(kIndexCorruptMessage);
+        if (i > 0 &&
+            CompareToRecord(previous.parentId, previous.kind, previous.nameView(), record) >= 0)
+            throw StoreError(kIndexCorruptMessage);
+        previous = record;
+    }
+}
+
 void TfxRegFile::createRoot() {
     // A header without a directory (written by a run that stopped early) gets one first.
     if (header_.directoryOffset == 0) {
@@ -143,21 +217,24 @@ void TfxRegFile::createRoot() {
     currentOffset_ = offset;
 }
 
-void TfxRegFile::resync() {
+void TfxRegFile::reload() {
+    stale_ = true;
     cache_.Clear();
-    try {
-        uint8_t bytes[kHeaderSize];
-        if (stream_.readAt(0, bytes, kHeaderSize) != kHeaderSize)
-            throw StoreError(kInvalidFormatMessage);
-        header_ = DecodeHeader(bytes);
-        const int64_t size = stream_.size();
-        if (!header_.hasValidSignature())
-            throw StoreError(kInvalidFormatMessage);
-        checkHeader(size);
-        loadIndex(size);
-    } catch (const StoreError&) {
-        broken_ = true;
+    loadHeader();
+    if (header_.createdCount == 0)
+        throw StoreError(kInvalidFormatMessage);
+    // The current key may have been removed, or removed and made anew, by another object.
+    if (current_.id != 0) {
+        const Lookup key = find(current_.parentId, kKindKey, current_.nameView());
+        if (key.found && key.record.id == current_.id) {
+            current_ = key.record;
+            currentOffset_ = key.offset;
+        } else {
+            current_ = StoreRecord{};
+            currentOffset_ = 0;
+        }
     }
+    stale_ = false;
 }
 
 // ---- records ----
@@ -249,7 +326,6 @@ void TfxRegFile::listNames(int32_t parentId, uint8_t kind, std::vector<std::stri
 }
 
 TfxRegFile::Lookup TfxRegFile::findTypedValue(std::string_view name, uint8_t dataType) {
-    requireUsable();
     if (current_.id == 0)
         return {};
     Lookup value = find(current_.id, kKindValue, name);
@@ -363,22 +439,10 @@ std::pair<int32_t, StoreRecord> TfxRegFile::writeRecord(StoreRecord record, std:
             return {existing.offset, record};
         }
         ensureRoom(kRecordSize + dataBytes);
+        // Freed first, so that a text no longer than the old one goes back into its own
+        // slot. Should the new record not be written, the operation fails as a whole and
+        // the old value stays.
         freeRecord(existing.offset, existing.record);
-        try {
-            return placeAndWrite(record, data, existing);
-        } catch (...) {
-            // The index must not keep listing the freed record: the next write would
-            // take its slot while the index still names it. The value is lost, the
-            // file stays whole.
-            try {
-                index_.erase(index_.begin() + existing.position);
-                --header_.indexCount;
-                writeIndexSlots(existing.position, header_.indexCount);
-                writeHeader();
-            } catch (...) {
-            }
-            throw;
-        }
     } else {
         if (header_.indexCount >= kMaxRecords)
             throw StoreError("The settings file \"" + FileName() +
@@ -430,8 +494,8 @@ std::pair<int32_t, StoreRecord> TfxRegFile::placeAndWrite(StoreRecord record, st
 
 void TfxRegFile::writeValue(std::string_view name, uint8_t dataType, int32_t dataSize,
                             const uint8_t* inlineData, std::string_view data) {
-    changing([&] {
-        requireWritable();
+    requireWritable();
+    operation(true, [&] {
         requireOpenKey();
         checkName(name);
         StoreRecord record;
@@ -505,11 +569,6 @@ void TfxRegFile::writeIndexSlots(int32_t from, int32_t to) {
 
 // ---- checks ----
 
-void TfxRegFile::requireUsable() const {
-    if (broken_)
-        throw StoreError(kCorruptedFileMessage);
-}
-
 void TfxRegFile::requireWritable() const {
     if (!stream_.writable())
         throw StoreError("The settings file \"" + FileName() +
@@ -533,7 +592,7 @@ void TfxRegFile::checkName(std::string_view name) {
 // ---- operations ----
 
 bool TfxRegFile::OpenKey(std::string_view path, bool create) {
-    return changing([&] {
+    return operation(create && stream_.writable(), [&] {
         if (!path.empty() && path.front() == '\\')
             CloseKey();
         else if (current_.id == 0)
@@ -564,74 +623,80 @@ bool TfxRegFile::OpenKey(std::string_view path, bool create) {
 }
 
 void TfxRegFile::CloseKey() {
-    requireUsable();
-    current_ = readRecordDirect(header_.rootOffset, kFileReadErrorMessage);
-    currentOffset_ = header_.rootOffset;
+    operation(false, [&] {
+        current_ = readRecordDirect(header_.rootOffset, kFileReadErrorMessage);
+        currentOffset_ = header_.rootOffset;
+    });
 }
 
 bool TfxRegFile::ValueExists(std::string_view name) {
-    requireUsable();
-    return current_.id != 0 && find(current_.id, kKindValue, name).found;
+    return operation(false,
+                     [&] { return current_.id != 0 && find(current_.id, kKindValue, name).found; });
 }
 
 int TfxRegFile::ValueDataType(std::string_view name) {
-    requireUsable();
-    if (current_.id == 0)
-        return -1;
-    const Lookup value = find(current_.id, kKindValue, name);
-    return value.found ? value.record.dataType : -1;
+    return operation(false, [&] {
+        if (current_.id == 0)
+            return -1;
+        const Lookup value = find(current_.id, kKindValue, name);
+        return value.found ? int(value.record.dataType) : -1;
+    });
 }
 
 void TfxRegFile::GetKeyNames(std::vector<std::string>& list) {
-    requireUsable();
-    listNames(current_.id, kKindKey, list);
+    operation(false, [&] { listNames(current_.id, kKindKey, list); });
 }
 
 void TfxRegFile::GetValueNames(std::vector<std::string>& list) {
-    requireUsable();
-    listNames(current_.id, kKindValue, list);
+    operation(false, [&] { listNames(current_.id, kKindValue, list); });
 }
 
 std::string TfxRegFile::ReadString(std::string_view name) {
-    requireUsable();
-    if (current_.id == 0)
-        return {};
-    const Lookup value = find(current_.id, kKindValue, name);
-    if (!value.found)
-        return {};
-    std::string data = readValueData(value.offset);
-    data.resize(std::min(data.size(), data.find('\0')));
-    return data;
+    return operation(false, [&] {
+        if (current_.id == 0)
+            return std::string();
+        const Lookup value = find(current_.id, kKindValue, name);
+        if (!value.found)
+            return std::string();
+        std::string data = readValueData(value.offset);
+        data.resize(std::min(data.size(), data.find('\0')));
+        return data;
+    });
 }
 
 int32_t TfxRegFile::ReadInteger(std::string_view name) {
-    const Lookup value = findTypedValue(name, kTypeInteger);
-    return value.found ? GetInt32(value.record.inlineData.data()) : 0;
+    return operation(false, [&] {
+        const Lookup value = findTypedValue(name, kTypeInteger);
+        return value.found ? GetInt32(value.record.inlineData.data()) : 0;
+    });
 }
 
 bool TfxRegFile::ReadBool(std::string_view name) {
-    const Lookup value = findTypedValue(name, kTypeBool);
-    return value.found && value.record.inlineData[0] != 0;
+    return operation(false, [&] {
+        const Lookup value = findTypedValue(name, kTypeBool);
+        return value.found && value.record.inlineData[0] != 0;
+    });
 }
 
 TDateTime TfxRegFile::ReadDateTime(std::string_view name) {
-    const Lookup value = findTypedValue(name, kTypeDateTime);
-    if (!value.found)
-        return 0;
-    uint64_t bits = 0;
-    for (int i = 7; i >= 0; --i)
-        bits = bits << 8 | value.record.inlineData[size_t(i)];
-    return std::bit_cast<double>(bits);
+    return operation(false, [&] {
+        const Lookup value = findTypedValue(name, kTypeDateTime);
+        if (!value.found)
+            return TDateTime(0);
+        uint64_t bits = 0;
+        for (int i = 7; i >= 0; --i)
+            bits = bits << 8 | value.record.inlineData[size_t(i)];
+        return std::bit_cast<double>(bits);
+    });
 }
 
 void TfxRegFile::ReadData(std::string_view name, QIODevice& stream) {
-    requireUsable();
-    if (current_.id == 0)
-        return;
-    const Lookup value = find(current_.id, kKindValue, name);
-    if (!value.found)
-        return;
-    const std::string data = readValueData(value.offset);
+    const std::string data = operation(false, [&] {
+        if (current_.id == 0)
+            return std::string();
+        const Lookup value = find(current_.id, kKindValue, name);
+        return value.found ? readValueData(value.offset) : std::string();
+    });
     if (data.empty())
         return;
     stream.seek(0);
@@ -669,8 +734,8 @@ void TfxRegFile::WriteDateTime(std::string_view name, TDateTime time) {
 }
 
 void TfxRegFile::DeleteValue(std::string_view name) {
-    changing([&] {
-        requireWritable();
+    requireWritable();
+    operation(true, [&] {
         if (current_.id == 0)
             return;
         const Lookup value = find(current_.id, kKindValue, name);
@@ -680,8 +745,8 @@ void TfxRegFile::DeleteValue(std::string_view name) {
 }
 
 bool TfxRegFile::DeleteKey(std::string_view path) {
-    return changing([&] {
-        requireWritable();
+    requireWritable();
+    return operation(true, [&] {
         const StoreRecord saved = current_;
         const int32_t savedOffset = currentOffset_;
         const bool found = OpenKey(path, false);

@@ -1,8 +1,13 @@
 #pragma once
 // TfxRegFile: a store file opened as a small registry. One key is current at a time,
 // opened by a path of names separated by "\" (a leading "\" starts at the root), and
-// its values are read and written by name. Every change is written through at once.
-// Names are bytes of the ANSI code page and compared case-sensitively.
+// its values are read and written by name. Names are bytes of the ANSI code page and
+// compared case-sensitively.
+//
+// Every call is one operation on the file: a change reaches the file whole or not at all
+// (a failed one leaves every value as it was), even when the process is killed or the
+// power fails midway. Other store objects, in this process or another, may work on the
+// same file at the same time; each operation sees the file as the last one left it.
 
 #include "registry/DateTime.h"
 #include "store/StoreFormat.h"
@@ -22,7 +27,9 @@ public:
     enum class Access { ReadWrite, ReadOnly };
 
     // ReadWrite creates a missing file and initialises an empty one. ReadOnly changes
-    // nothing: a file that holds no store yet fails, and every write fails.
+    // nothing: a file that holds no store yet fails, and every write fails; it reads a
+    // file whose last change was cut off as it was before that change. A file whose
+    // index does not agree with its records is refused.
     // Throws StoreError with the store's messages.
     explicit TfxRegFile(const std::string& fileName, Access access = Access::ReadWrite);
     TfxRegFile(const TfxRegFile&) = delete;
@@ -75,13 +82,16 @@ private:
         store::StoreRecord record;
     };
 
+    void openStore();
     void initialiseNewFile();
-    void openExistingFile(int64_t fileSize);
+    void loadHeader();
     void checkHeader(int64_t fileSize) const;
     void loadIndex(int64_t fileSize);
+    void checkIndexRecords(int64_t fileSize);
     void createRoot();
-    void resync();
-    template <typename Operation> auto changing(Operation operation);
+    // Reads the header and index again and finds the current key anew.
+    void reload();
+    template <typename Operation> auto operation(bool writes, Operation run);
 
     store::StoreRecord readRecord(int32_t offset);
     store::StoreRecord readRecordDirect(int32_t offset, const char* shortReadMessage) const;
@@ -115,7 +125,6 @@ private:
 
     void requireWritable() const;
     void requireOpenKey() const;
-    void requireUsable() const;
     static void checkName(std::string_view name);
 
     store::StoreStream stream_;
@@ -124,5 +133,8 @@ private:
     store::StoreRecord current_;
     int32_t currentOffset_ = 0;
     TfxRegCacheManager cache_{64};
-    bool broken_ = false;
+    // Operations under way: calls made by an operation are part of it.
+    int depth_ = 0;
+    // The header and index must be read again before they are used.
+    bool stale_ = false;
 };

@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -52,6 +53,48 @@ inline int32_t IndexEntryAt(const std::string& bytes, int32_t i) {
     const store::StoreHeader header = HeaderOf(bytes);
     const int32_t block = Int32At(bytes, size_t(header.directoryOffset) + 4 * (i / 1024));
     return Int32At(bytes, size_t(block) + 4 * (i % 1024));
+}
+
+// A sound store file holding `records`, given in index order with their ids and parents
+// and without out-of-record data; the first is the root. The index blocks follow one
+// another after the directory, and the records follow them.
+inline std::string StoreFileOf(const std::vector<store::StoreRecord>& records) {
+    using namespace store;
+    const int32_t count = int32_t(records.size());
+    const int32_t blocks = std::max(1, (count + kSlotsPerBlock - 1) / kSlotsPerBlock);
+    const int32_t firstBlock = kHeaderSize + kBlockSize;
+    const int32_t firstRecord = firstBlock + blocks * kBlockSize;
+    std::string bytes(size_t(firstRecord) + size_t(count) * kRecordSize, '\0');
+    StoreHeader header = StoreHeader::New();
+    for (const StoreRecord& record : records)
+        header.lastId = std::max(header.lastId, record.id);
+    header.createdCount = count;
+    header.indexCount = count;
+    header.directoryOffset = kHeaderSize;
+    header.rootOffset = firstRecord;
+    const HeaderBytes head = EncodeHeader(header);
+    bytes.replace(0, head.size(), reinterpret_cast<const char*>(head.data()), head.size());
+    for (int32_t k = 0; k < blocks; ++k)
+        PutInt32At(bytes, size_t(kHeaderSize + 4 * k), firstBlock + k * kBlockSize);
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t offset = firstRecord + i * kRecordSize;
+        PutInt32At(bytes, size_t(firstBlock + 4 * i), offset);
+        const RecordBytes record = EncodeRecord(records[size_t(i)]);
+        bytes.replace(size_t(offset), record.size(), reinterpret_cast<const char*>(record.data()),
+                      record.size());
+    }
+    return bytes;
+}
+
+inline store::StoreRecord KeyRecord(int32_t id, int32_t parentId, std::string_view name) {
+    store::StoreRecord record;
+    record.setName(name);
+    record.id = id;
+    record.parentId = parentId;
+    record.kind = store::kKindKey;
+    record.dataType = store::kTypeKey;
+    record.noData = 1;
+    return record;
 }
 
 // The offsets of the free list, oldest first; stops after a cycle.
