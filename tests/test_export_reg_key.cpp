@@ -7,6 +7,7 @@
 #include "win32/registry/RegImport.h"
 #include "win32/registry/Registry.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -235,6 +236,18 @@ TEST_F(Export, ClassesKeyIsWrittenAsTheMachinesAndTheUsersParts) {
     win32::RegImportFile(undo);
     EXPECT_EQ(TreeOf(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Classes\\.both"), machineBefore);
     EXPECT_EQ(TreeOf(HKEY_CURRENT_USER, u"Software\\Classes\\.both"), userBefore);
+}
+
+TEST_F(Export, ANameTheCodePageCannotHoldRaises) {
+    // Written as "?", it would come back as another name.
+    TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\n\"s\"=\"x\"\n");
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\T", 0, KEY_ALL_ACCESS, &key), 0);
+    const char16_t name[] = u"\u0416";
+    ASSERT_EQ(RegSetValueExW(key, name, 0, REG_BINARY, reinterpret_cast<const BYTE*>("a"), 1), 0);
+    RegCloseKey(key);
+    EXPECT_THROW(ExportRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE", file("undo.reg"), ""), EExportError);
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(file("undo.reg"))));
 }
 
 TEST_F(Export, FileErrorsRaise) {

@@ -6,6 +6,7 @@
 #include "win32/registry/Registry.h"
 #include "win32/system/Nls.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -171,6 +172,19 @@ std::string HexPrefix(DWORD type) {
     return text;
 }
 
+bool IsStringType(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// UTF-16 bytes of a string value as the code page's bytes, terminators included.
+std::vector<uint8_t> AnsiBytes(const std::vector<uint8_t>& utf16) {
+    std::u16string units(utf16.size() / 2, u'\0');
+    for (size_t i = 0; i < units.size(); ++i)
+        units[i] = char16_t(utf16[2 * i] | utf16[2 * i + 1] << 8);
+    const std::string ansi = Narrow(units);
+    return std::vector<uint8_t>(ansi.begin(), ansi.end());
+}
+
 struct ValueData {
     DWORD type = 0;
     std::vector<uint8_t> bytes;
@@ -207,14 +221,20 @@ public:
         : file_(file), nt_(nt), valueName_(valueName) {}
 
     void writeTree(HKEY root, const std::string& keyPath) {
-        TRegistry registry(KEY_READ);
-        registry.SetRootKey(root);
-        writeBlock(registry, ExportRootName(root), keyPath);
+        const std::string name = ExportRootName(root) + "\\" + keyPath;
+        HKEY key = nullptr;
+        const LONG rc = RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_READ, &key);
+        if (rc != ERROR_SUCCESS) {
+            writeKeyLine(name);
+            requireGone(rc, name);
+            return;
+        }
+        writeBlock(key, name);
     }
 
-    void writeKeyLine(HKEY root, const std::string& keyPath) {
-        file_.write(std::string(kLineEnd) + "[" + ExportRootName(root) + "\\" + keyPath + "]" +
-                    kLineEnd);
+    // A key that is gone: its key line alone.
+    void writeKeyLine(const std::string& name) {
+        file_.write(std::string(kLineEnd) + "[" + name + "]" + kLineEnd);
     }
 
 private:
@@ -222,34 +242,112 @@ private:
     const bool nt_;
     const std::string& valueName_;
     std::string line_;
+    std::u16string nameBuffer_;
+    std::vector<uint8_t> dataBuffer_;
 
-    void writeBlock(TRegistry& registry, const std::string& rootName, const std::string& keyPath) {
-        file_.write(std::string(kLineEnd) + "[" + rootName + "\\" + keyPath + "]" + kLineEnd);
-        std::vector<std::string> values, subkeys;
-        if (registry.OpenKey("\\" + keyPath, false)) {
-            registry.GetValueNames(values);
-            registry.GetKeyNames(subkeys);
-            if (!valueName_.empty() && registry.ValueExists(valueName_))
-                values = {valueName_};
-            for (const std::string& name : values)
-                writeValue(registry.CurrentKey(), name);
-            registry.CloseKey();
-        } else if (registry.KeyExists("\\" + keyPath)) {
-            // Its contents would be missing from the file, and deleting it would lose them.
-            throw EExportError("Cannot read key \"" + rootName + "\\" + keyPath + "\"");
-        }
-        for (const std::string& name : subkeys)
-            writeBlock(registry, rootName, keyPath + "\\" + name);
+    // A key that exists but cannot be read would be missing from the file, and deleting it
+    // would lose it.
+    static void requireGone(LONG rc, const std::string& name) {
+        if (rc != ERROR_FILE_NOT_FOUND && rc != ERROR_KEY_DELETED)
+            throw EExportError("Cannot read key \"" + name + "\"");
     }
 
-    void writeValue(HKEY key, const std::string& name) {
-        line_ = name.empty() ? "@" : Quoted(name);
-        line_ += '=';
+    // The name in the code page; a name the code page cannot hold would come back as
+    // another name.
+    static std::string AnsiName(std::u16string_view name, const char* what) {
+        std::string ansi = Narrow(name);
+        if (Widen(ansi) != name)
+            throw EExportError(std::string(what) + " \"" + ansi +
+                               "\" cannot be written in the machine's code page");
+        return ansi;
+    }
+
+    // Writes the block of the open key `key` (closed on the way out) and those of its
+    // subtree, values before subkeys, each in the registry's order.
+    void writeBlock(HKEY key, const std::string& name) {
+        struct Closer {
+            HKEY key;
+            ~Closer() { RegCloseKey(key); }
+        } closer{key};
+        writeKeyLine(name);
+        DWORD subkeyCount = 0, maxSubkeyLength = 0, valueCount = 0, maxNameLength = 0,
+              maxDataLength = 0;
+        if (const LONG rc = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeyCount,
+                                             &maxSubkeyLength, nullptr, &valueCount, &maxNameLength,
+                                             &maxDataLength, nullptr, nullptr);
+            rc != ERROR_SUCCESS) {
+            requireGone(rc, name);
+            return;
+        }
+        if (!valueName_.empty() && RegQueryValueExA(key, valueName_.c_str(), nullptr, nullptr,
+                                                    nullptr, nullptr) == ERROR_SUCCESS) {
+            ValueData value;
+            if (!QueryValue(key, Widen(valueName_), valueName_, nt_, value))
+                throw EExportError("Failed to get data for '" + valueName_ + "'");
+            writeValue(valueName_, value);
+        } else {
+            for (DWORD i = 0; i < valueCount; ++i)
+                writeValueAt(key, i, maxNameLength, maxDataLength);
+        }
+
+        std::vector<std::u16string> subkeys;
+        subkeys.reserve(subkeyCount);
+        nameBuffer_.resize(std::max<size_t>(maxSubkeyLength, 255) + 1);
+        for (DWORD i = 0;; ++i) {
+            DWORD length = DWORD(nameBuffer_.size());
+            const LONG rc = RegEnumKeyExW(key, i, nameBuffer_.data(), &length, nullptr, nullptr,
+                                          nullptr, nullptr);
+            if (rc == ERROR_NO_MORE_ITEMS)
+                break;
+            if (rc != ERROR_SUCCESS)
+                throw EExportError("Cannot read the subkeys of \"" + name + "\"");
+            subkeys.emplace_back(nameBuffer_.data(), length);
+        }
+        for (const std::u16string& subkey : subkeys) {
+            const std::string subName = name + "\\" + AnsiName(subkey, "The key name");
+            HKEY sub = nullptr;
+            if (const LONG rc = RegOpenKeyExW(key, subkey.c_str(), 0, KEY_READ, &sub);
+                rc != ERROR_SUCCESS) {
+                writeKeyLine(subName);
+                requireGone(rc, subName);
+                continue;
+            }
+            writeBlock(sub, subName);
+        }
+    }
+
+    void writeValueAt(HKEY key, DWORD index, DWORD maxNameLength, DWORD maxDataLength) {
+        nameBuffer_.resize(std::max<size_t>(nameBuffer_.size(), maxNameLength + 1));
+        dataBuffer_.resize(std::max<size_t>(dataBuffer_.size(), maxDataLength));
         ValueData value;
         // On the NT family the stored bytes are UTF-16 and the file carries them as they
         // are; the registry editor of the other family reads string bytes in the code page.
-        if (!QueryValue(key, Widen(name), name, nt_, value))
-            throw EExportError("Failed to get data for '" + name + "'");
+        for (int attempt = 0;; ++attempt) {
+            DWORD nameLength = DWORD(nameBuffer_.size());
+            DWORD dataLength = DWORD(dataBuffer_.size());
+            BYTE empty = 0;
+            const LONG rc =
+                RegEnumValueW(key, index, nameBuffer_.data(), &nameLength, nullptr, &value.type,
+                              dataBuffer_.empty() ? &empty : dataBuffer_.data(), &dataLength);
+            if (rc == ERROR_SUCCESS) {
+                value.bytes.assign(dataBuffer_.begin(), dataBuffer_.begin() + dataLength);
+                const std::u16string name(nameBuffer_.data(), nameLength);
+                if (!nt_ && IsStringType(value.type))
+                    value.bytes = AnsiBytes(value.bytes);
+                writeValue(AnsiName(name, "The value name"), value);
+                return;
+            }
+            if (rc != ERROR_MORE_DATA || attempt == 3)
+                throw EExportError("Failed to get the value " + std::to_string(index) +
+                                   " of a key");
+            nameBuffer_.resize(nameBuffer_.size() * 2);
+            dataBuffer_.resize(std::max<size_t>(dataBuffer_.size() * 2, 64));
+        }
+    }
+
+    void writeValue(const std::string& name, const ValueData& value) {
+        line_ = name.empty() ? "@" : Quoted(name);
+        line_ += '=';
         appendData(value);
         line_ += kLineEnd;
         file_.write(line_);
@@ -342,7 +440,7 @@ void ExportRegKey(HKEY root, const std::string& keyPath, const std::string& file
             }
         }
         if (!any)
-            exporter.writeKeyLine(root, path);
+            exporter.writeKeyLine(ExportRootName(root) + "\\" + path);
     } else {
         exporter.writeTree(root, path);
     }
