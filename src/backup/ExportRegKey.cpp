@@ -117,14 +117,14 @@ private:
 };
 
 // Backslashes doubled and double quotes escaped, as the registry editor reads them back.
-std::string Quoted(std::string_view text) {
-    std::string out = "\"";
+void AppendQuoted(std::string& out, std::string_view text) {
+    out += '"';
     for (const char c : text) {
         if (c == '\\' || c == '"')
             out += '\\';
         out += c;
     }
-    return out + "\"";
+    out += '"';
 }
 
 std::u16string Widen(const std::string& ansi) {
@@ -147,19 +147,38 @@ std::string Narrow(std::u16string_view text) {
     return out;
 }
 
+// The text in the code page when it converts back unchanged. Every code page of Windows
+// holds ASCII as it is, which spares most names the conversion.
+bool ToAnsiExactly(std::u16string_view text, std::string& out) {
+    if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; })) {
+        out.assign(text.begin(), text.end());
+        return true;
+    }
+    out = Narrow(text);
+    return Widen(out) == text;
+}
+
 // The bytes as "hex:" writes them: after the comma that follows byte i (i > 0, a multiple
 // of 25) the line goes on after a backslash.
 void AppendHexBytes(std::string& out, const std::vector<uint8_t>& bytes) {
     static const char digits[] = "0123456789ABCDEF";
+    if (bytes.empty())
+        return;
+    // A break follows bytes 25, 50, ... but never the last byte.
+    const size_t breaks = bytes.size() >= 2 ? (bytes.size() - 2) / 25 : 0;
+    const size_t start = out.size();
+    out.resize(start + bytes.size() * 3 - 1 + breaks * 3);
+    char* p = out.data() + start;
     for (size_t i = 0; i < bytes.size(); ++i) {
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 15];
+        *p++ = digits[bytes[i] >> 4];
+        *p++ = digits[bytes[i] & 15];
         if (i + 1 == bytes.size())
             break;
-        out += ',';
+        *p++ = ',';
         if (i > 0 && i % 25 == 0) {
-            out += '\\';
-            out += kLineEnd;
+            *p++ = '\\';
+            *p++ = '\r';
+            *p++ = '\n';
         }
     }
 }
@@ -242,8 +261,10 @@ private:
     const bool nt_;
     const std::string& valueName_;
     std::string line_;
-    std::u16string nameBuffer_;
-    std::vector<uint8_t> dataBuffer_;
+    // Value and key names are at most 16,383 characters.
+    std::u16string nameBuffer_ = std::u16string(16384, u'\0');
+    std::vector<uint8_t> dataBuffer_ = std::vector<uint8_t>(4096);
+    ValueData value_;
 
     // A key that exists but cannot be read would be missing from the file, and deleting it
     // would lose it.
@@ -255,8 +276,8 @@ private:
     // The name in the code page; a name the code page cannot hold would come back as
     // another name.
     static std::string AnsiName(std::u16string_view name, const char* what) {
-        std::string ansi = Narrow(name);
-        if (Widen(ansi) != name)
+        std::string ansi;
+        if (!ToAnsiExactly(name, ansi))
             throw EExportError(std::string(what) + " \"" + ansi +
                                "\" cannot be written in the machine's code page");
         return ansi;
@@ -270,29 +291,18 @@ private:
             ~Closer() { RegCloseKey(key); }
         } closer{key};
         writeKeyLine(name);
-        DWORD subkeyCount = 0, maxSubkeyLength = 0, valueCount = 0, maxNameLength = 0,
-              maxDataLength = 0;
-        if (const LONG rc = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeyCount,
-                                             &maxSubkeyLength, nullptr, &valueCount, &maxNameLength,
-                                             &maxDataLength, nullptr, nullptr);
-            rc != ERROR_SUCCESS) {
-            requireGone(rc, name);
-            return;
-        }
-        if (!valueName_.empty() && RegQueryValueExA(key, valueName_.c_str(), nullptr, nullptr,
-                                                    nullptr, nullptr) == ERROR_SUCCESS) {
-            ValueData value;
-            if (!QueryValue(key, Widen(valueName_), valueName_, nt_, value))
+        if (!valueName_.empty() &&
+            RegQueryValueExA(key, valueName_.c_str(), nullptr, nullptr, nullptr, nullptr) ==
+                ERROR_SUCCESS) {
+            if (!QueryValue(key, Widen(valueName_), valueName_, nt_, value_))
                 throw EExportError("Failed to get data for '" + valueName_ + "'");
-            writeValue(valueName_, value);
+            writeValue(valueName_, value_);
         } else {
-            for (DWORD i = 0; i < valueCount; ++i)
-                writeValueAt(key, i, maxNameLength, maxDataLength);
+            for (DWORD i = 0; writeValueAt(key, i, name); ++i) {
+            }
         }
 
         std::vector<std::u16string> subkeys;
-        subkeys.reserve(subkeyCount);
-        nameBuffer_.resize(std::max<size_t>(maxSubkeyLength, 255) + 1);
         for (DWORD i = 0;; ++i) {
             DWORD length = DWORD(nameBuffer_.size());
             const LONG rc = RegEnumKeyExW(key, i, nameBuffer_.data(), &length, nullptr, nullptr,
@@ -316,37 +326,38 @@ private:
         }
     }
 
-    void writeValueAt(HKEY key, DWORD index, DWORD maxNameLength, DWORD maxDataLength) {
-        nameBuffer_.resize(std::max<size_t>(nameBuffer_.size(), maxNameLength + 1));
-        dataBuffer_.resize(std::max<size_t>(dataBuffer_.size(), maxDataLength));
-        ValueData value;
+    // Writes the value at `index` of the open key; false when there is none.
+    bool writeValueAt(HKEY key, DWORD index, const std::string& keyName) {
         // On the NT family the stored bytes are UTF-16 and the file carries them as they
         // are; the registry editor of the other family reads string bytes in the code page.
         for (int attempt = 0;; ++attempt) {
             DWORD nameLength = DWORD(nameBuffer_.size());
             DWORD dataLength = DWORD(dataBuffer_.size());
-            BYTE empty = 0;
-            const LONG rc =
-                RegEnumValueW(key, index, nameBuffer_.data(), &nameLength, nullptr, &value.type,
-                              dataBuffer_.empty() ? &empty : dataBuffer_.data(), &dataLength);
+            const LONG rc = RegEnumValueW(key, index, nameBuffer_.data(), &nameLength, nullptr,
+                                          &value_.type, dataBuffer_.data(), &dataLength);
+            if (rc == ERROR_NO_MORE_ITEMS)
+                return false;
             if (rc == ERROR_SUCCESS) {
-                value.bytes.assign(dataBuffer_.begin(), dataBuffer_.begin() + dataLength);
-                const std::u16string name(nameBuffer_.data(), nameLength);
-                if (!nt_ && IsStringType(value.type))
-                    value.bytes = AnsiBytes(value.bytes);
-                writeValue(AnsiName(name, "The value name"), value);
-                return;
+                value_.bytes.assign(dataBuffer_.begin(), dataBuffer_.begin() + dataLength);
+                if (!nt_ && IsStringType(value_.type))
+                    value_.bytes = AnsiBytes(value_.bytes);
+                writeValue(AnsiName(std::u16string_view(nameBuffer_.data(), nameLength),
+                                    "The value name"),
+                           value_);
+                return true;
             }
             if (rc != ERROR_MORE_DATA || attempt == 3)
-                throw EExportError("Failed to get the value " + std::to_string(index) +
-                                   " of a key");
-            nameBuffer_.resize(nameBuffer_.size() * 2);
-            dataBuffer_.resize(std::max<size_t>(dataBuffer_.size() * 2, 64));
+                throw EExportError("Cannot read the values of \"" + keyName + "\"");
+            dataBuffer_.resize(dataBuffer_.size() * 4); // names never exceed the buffer
         }
     }
 
     void writeValue(const std::string& name, const ValueData& value) {
-        line_ = name.empty() ? "@" : Quoted(name);
+        line_.clear();
+        if (name.empty())
+            line_ += '@';
+        else
+            AppendQuoted(line_, name);
         line_ += '=';
         appendData(value);
         line_ += kLineEnd;
@@ -356,7 +367,7 @@ private:
     void appendData(const ValueData& value) {
         if (value.type == REG_SZ) {
             if (const auto text = plainString(value.bytes)) {
-                line_ += Quoted(*text);
+                AppendQuoted(line_, *text);
                 return;
             }
         } else if (value.type == REG_DWORD && value.bytes.size() == 4) {
@@ -386,8 +397,7 @@ private:
             if (bytes[bytes.size() - 2] != 0 || bytes.back() != 0 ||
                 units.find(u'\0') != units.npos)
                 return std::nullopt;
-            text = Narrow(units);
-            if (Widen(text) != units)
+            if (!ToAnsiExactly(units, text))
                 return std::nullopt;
         } else {
             if (bytes.empty() || bytes.back() != 0)
