@@ -112,8 +112,12 @@ Bytes BuildDefaultKeySecurity() {
 
 } // namespace
 
+std::string ReplacementFileOf(const std::string& hostPath) {
+    return hostPath + ".hwnew";
+}
+
 void ReplaceFileAtomically(const std::string& hostPath, const Bytes& bytes) {
-    const std::string temporary = hostPath + ".hwnew";
+    const std::string temporary = ReplacementFileOf(hostPath);
     mode_t mode = 0644;
     struct stat existing {};
     const bool exists = ::stat(hostPath.c_str(), &existing) == 0;

@@ -52,6 +52,8 @@ Bytes WriteHive(const HiveKey& root, const HiveWriteOptions& options);
 // `hostPath`, so that a crash leaves the old file or the new one.
 // Throws std::runtime_error naming the file on failure.
 void ReplaceFileAtomically(const std::string& hostPath, const Bytes& bytes);
+// The new file ReplaceFileAtomically writes for `hostPath`: what a killed process leaves.
+std::string ReplacementFileOf(const std::string& hostPath);
 
 // The descriptor new hives give their keys: owner Administrators, full control
 // for SYSTEM, Administrators and CREATOR OWNER, read for Users.
