@@ -229,6 +229,33 @@ TEST(CliBoot, TheUserMakesADriveWritableWithDrive) {
         EXPECT_EQ(refused.out, "");
         EXPECT_NE(refused.err.find("rive"), std::string::npos) << refused.err;
     }
+
+    // A profile on D: is written only when the user maps D: himself.
+    std::filesystem::create_directories(folder + "/Profile");
+    std::filesystem::copy_file(machine.hostPath("Documents and Settings/Administrator/NTUSER.DAT"),
+                               folder + "/Profile/NTUSER.DAT");
+    machine.boot();
+    HKEY profile = nullptr;
+    const std::string key =
+        "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + machine.userSid();
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_ALL_ACCESS, &profile), 0);
+    const std::string path = "D:\\Profile";
+    ASSERT_EQ(RegSetValueExA(profile, "ProfileImagePath", 0, REG_EXPAND_SZ,
+                             reinterpret_cast<const BYTE*>(path.c_str()), DWORD(path.size() + 1)),
+              0);
+    RegCloseKey(profile);
+    machine.shutdown();
+    const std::string reg = machine.hostPath("ond.reg");
+    writeText(reg, "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\OnD]\r\n");
+    const auto without = runCli(machine.folder(), {"reg", "import", reg});
+    EXPECT_NE(without.exitCode, 0);
+    EXPECT_NE(without.err.find("--drive D="), std::string::npos) << without.err;
+    const auto with = runCli(machine.folder(), {"--drive", "D=" + folder, "reg", "import", reg});
+    EXPECT_EQ(with.exitCode, 0) << with.err;
+    EXPECT_EQ(with.err, "");
+    const auto query =
+        runCli(machine.folder(), {"--drive", "D=" + folder, "reg", "query", "HKCU\\Software\\OnD"});
+    EXPECT_EQ(query.exitCode, 0) << query.err;
 }
 
 } // namespace
