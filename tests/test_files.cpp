@@ -4,11 +4,13 @@
 #include "support/MachineFixture.h"
 #include "win32/base/LastError.h"
 #include "win32/files/Files.h"
+#include "win32/registry/Registry.h"
 
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -460,6 +462,74 @@ TEST(Drives, FilesOnAnExtraDrive) {
     EXPECT_EQ(readHost(machine.hostPath("Game.exe")), MzImage());
     EXPECT_EQ(find("D:\\*"), Names{"Games"});
     EXPECT_EQ(shortPath("D:\\Games\\Game.exe"), "D:\\Games\\Game.exe");
+}
+
+// The machine's ini may come from a stranger's disk image: a drive it maps to a host
+// folder outside the machine can be read but never changed, unless the user maps it.
+TEST(MachineDrives, ADriveTheIniMapsOutsideTheMachineIsReadOnly) {
+    TestMachine machine;
+    const std::string outside = fs::path(machine.folder()).parent_path().string() + "/disk-d";
+    for (const std::string& root : {outside, machine.hostPath("Data2")}) {
+        writeHost(root + "/data/old.txt", "old");
+        fs::create_directories(root + "/data/empty");
+    }
+    machine.rebootWithIni("[Drives]\nD=" + outside + "\nE=Data2\n");
+    ASSERT_TRUE(EnablePrivileges({"SeBackupPrivilege"}));
+    HKEY software = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &software), 0);
+    const struct {
+        const char* what;
+        std::function<bool(const std::string& drive)> write;
+    } writes[] = {
+        {"copy onto it",
+         [](const std::string& d) {
+             return CopyFileA((d + "\\data\\old.txt").c_str(), (d + "\\copy.txt").c_str(), TRUE) !=
+                    0;
+         }},
+        {"delete a file",
+         [](const std::string& d) { return DeleteFileA((d + "\\data\\old.txt").c_str()) != 0; }},
+        {"create a folder",
+         [](const std::string& d) {
+             return CreateDirectoryA((d + "\\New").c_str(), nullptr) != 0;
+         }},
+        {"remove a folder",
+         [](const std::string& d) { return RemoveDirectoryA((d + "\\data\\empty").c_str()) != 0; }},
+        {"save a key",
+         [software](const std::string& d) {
+             const LONG rc = RegSaveKeyA(software, (d + "\\saved.hiv").c_str(), nullptr);
+             SetLastError(DWORD(rc));
+             return rc == ERROR_SUCCESS;
+         }},
+    };
+    for (const auto& w : writes) {
+        SCOPED_TRACE(w.what);
+        EXPECT_FALSE(w.write("D:"));
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_WRITE_PROTECT));
+        EXPECT_TRUE(w.write("E:")) << "a drive inside the machine folder is the machine's own";
+    }
+    // Reading it is as ever.
+    EXPECT_EQ(GetFileAttributesA("D:\\DATA\\old.txt"), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(CopyFileA("D:\\data\\old.txt", "C:\\from-d.txt", TRUE));
+    EXPECT_EQ(readHost(outside + "/data/old.txt"), "old");
+    EXPECT_TRUE(fs::exists(outside + "/data/empty"));
+    EXPECT_FALSE(fs::exists(outside + "/copy.txt"));
+    EXPECT_FALSE(fs::exists(outside + "/New"));
+    EXPECT_FALSE(fs::exists(outside + "/saved.hiv"));
+    RegCloseKey(software);
+
+    // Mapped by the user, the same folder is writable.
+    machine.shutdown();
+    win32::BootOptions options;
+    options.drives = {{'D', outside}};
+    machine.boot(options);
+    ASSERT_TRUE(EnablePrivileges({"SeBackupPrivilege"}));
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &software), 0);
+    for (const auto& w : writes) {
+        SCOPED_TRACE(w.what);
+        EXPECT_TRUE(w.write("D:"));
+    }
+    RegCloseKey(software);
+    EXPECT_TRUE(fs::exists(outside + "/New"));
 }
 
 } // namespace

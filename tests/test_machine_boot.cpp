@@ -1,6 +1,8 @@
 // Booting a machine: bad hive files, hostile profile paths, the lock.
 
+#include "hive/HiveFile.h"
 #include "support/MachineFixture.h"
+#include "win32/registry/HiveValues.h"
 #include "win32/registry/Registry.h"
 
 #include <QCryptographicHash>
@@ -125,7 +127,14 @@ TEST(MachineBoot, ProfilePathNeverLeadsOutsideTheMachine) {
         std::filesystem::remove(machine.hostPath("link"));
         std::filesystem::remove(machine.hostPath("outside"));
         std::filesystem::create_directory_symlink(outside, machine.hostPath("link"));
-        EXPECT_THROW(machine.boot(), win32::BootError);
+        // The profile outside is never mounted: the machine boots without the user's hives.
+        const QByteArray outsideBefore = readFile(outside + "/NTUSER.DAT");
+        machine.boot();
+        EXPECT_EQ(win32::BootWarnings().size(), 1u);
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &profile),
+                  ERROR_FILE_NOT_FOUND);
+        machine.shutdown();
+        EXPECT_EQ(readFile(outside + "/NTUSER.DAT"), outsideBefore);
         // The same paths resolved inside the machine find a profile there.
         const std::string inside = machine.hostPath("Documents and Settings/Administrator");
         std::filesystem::remove(machine.hostPath("link"));
@@ -270,4 +279,178 @@ TEST(MachineBoot, HiveWithChangesLeftInItsTransactionLog) {
     machine.shutdown();
     std::filesystem::remove(machine.hostPath("WINDOWS/system32/config/system.LOG"));
     EXPECT_NO_THROW(machine.boot());
+}
+
+namespace {
+
+const char kProfileList[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+
+void setProfilePath(const std::string& sid, const std::string& path) {
+    HKEY profile = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(kProfileList) + "\\" + sid).c_str(), 0,
+                            KEY_ALL_ACCESS, &profile),
+              0);
+    ASSERT_EQ(RegSetValueExA(profile, "ProfileImagePath", 0, REG_EXPAND_SZ,
+                             reinterpret_cast<const BYTE*>(path.c_str()), DWORD(path.size() + 1)),
+              0);
+    RegCloseKey(profile);
+}
+
+bool opens(HKEY root, const char* path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+} // namespace
+
+TEST(MachineBoot, AMachineWhoseUserProfileCannotBeFoundBootsWithoutIt) {
+    struct Case {
+        const char* name;
+        std::function<void(TestMachine&)> breakProfile; // on the booted machine
+        const char* ini;
+        const char* warning; // part of the warning
+    };
+    const std::vector<Case> cases = {
+        {"a profile folder without NTUSER.DAT",
+         [](TestMachine& m) { setProfilePath(m.userSid(), "C:\\Nowhere"); }, "", "C:\\Nowhere"},
+        {"no ProfileList",
+         [](TestMachine&) { ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProfileList), 0); }, "",
+         "no ProfileList"},
+        {"the ini names a user without a profile", [](TestMachine&) {}, "[Machine]\nUser=Nobody\n",
+         "Nobody"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestMachine machine;
+        c.breakProfile(machine);
+        machine.shutdown();
+        machine.writeIni(c.ini);
+        ASSERT_NO_THROW(machine.boot());
+        const auto warnings = win32::BootWarnings();
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_NE(warnings[0].find(c.warning), std::string::npos) << warnings[0];
+        EXPECT_NE(warnings[0].find("HKEY_CURRENT_USER"), std::string::npos) << warnings[0];
+        // The user's hives are absent; the machine's own work as ever.
+        HKEY key = nullptr;
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key),
+                  ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\New", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &key, nullptr),
+                  ERROR_FILE_NOT_FOUND);
+        EXPECT_FALSE(opens(HKEY_USERS, machine.userSid().c_str()));
+        EXPECT_TRUE(opens(HKEY_USERS, ".DEFAULT"));
+        EXPECT_TRUE(opens(HKEY_LOCAL_MACHINE, "SYSTEM\\Select"));
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\StillWritable", 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  0);
+        RegCloseKey(key);
+        machine.shutdown();
+        machine.writeIni("");
+        machine.boot();
+        EXPECT_TRUE(opens(HKEY_LOCAL_MACHINE, "SOFTWARE\\StillWritable"));
+    }
+}
+
+TEST(MachineBoot, TheIniNamesTheProfileToMountBySid) {
+    TestMachine machine("[HKEY_CURRENT_USER\\Software\\Administrator's]\n");
+    const std::string sid = machine.userSid();
+    // A second profile, a copy of the first with a mark of its own.
+    const std::string other = "S-1-5-21-1-2-3-1004";
+    ASSERT_EQ(RegFlushKey(HKEY_CURRENT_USER), 0);
+    const std::string copy = machine.hostPath("Documents and Settings/Bob");
+    std::filesystem::create_directories(copy);
+    std::filesystem::copy_file(machine.hostPath("Documents and Settings/Administrator/NTUSER.DAT"),
+                               copy + "/NTUSER.DAT");
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE,
+                              (std::string(kProfileList) + "\\" + other).c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              0);
+    RegCloseKey(key);
+    setProfilePath(other, "%SystemDrive%\\Documents and Settings\\Bob");
+    machine.rebootWithIni("[Machine]\nSid=" + other + "\n");
+    EXPECT_TRUE(win32::BootWarnings().empty());
+    EXPECT_TRUE(opens(HKEY_USERS, other.c_str()));
+    EXPECT_FALSE(opens(HKEY_USERS, sid.c_str()));
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Bob's", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              0);
+    RegCloseKey(key);
+
+    // Without ProfileList, Sid and User together still find the profile folder.
+    ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProfileList), 0);
+    machine.rebootWithIni("[Machine]\nSid=" + other + "\nUser=bob\n");
+    EXPECT_TRUE(win32::BootWarnings().empty());
+    EXPECT_TRUE(opens(HKEY_CURRENT_USER, "Software\\Bob's"));
+    machine.rebootWithIni("[Machine]\nSid=" + sid + "\nUser=Administrator\n");
+    EXPECT_TRUE(win32::BootWarnings().empty());
+    EXPECT_TRUE(opens(HKEY_CURRENT_USER, "Software\\Administrator's"));
+    EXPECT_FALSE(opens(HKEY_CURRENT_USER, "Software\\Bob's"));
+}
+
+TEST(MachineBoot, AWritableMountRemovesTheUnfinishedWritesOfItsHives) {
+    TestMachine machine;
+    machine.shutdown();
+    const std::string config = machine.hostPath("WINDOWS/system32/config/");
+    const std::string profile = machine.hostPath("Documents and Settings/Administrator/");
+    // What a process killed in the middle of a flush leaves beside the hives.
+    const std::vector<std::string> unfinished = {config + "SYSTEM.hwnew", config + "SOFTWARE.hwnew",
+                                                 profile + "NTUSER.DAT.hwnew"};
+    // Files of other names, or beside no hive, are someone else's.
+    const std::vector<std::string> others = {config + "SYSTEM.hwnew.keep",
+                                             config + "notes.txt.hwnew", profile + "NTUSER.hwnew",
+                                             machine.hostPath("SYSTEM.hwnew")};
+    for (const auto& path : unfinished)
+        writeFile(path, QByteArray(1 << 20, 'x'));
+    for (const auto& path : others)
+        writeFile(path, "kept");
+    // A link of that name is no file a flush wrote.
+    std::filesystem::create_symlink(config + "notes.txt.hwnew", config + "SAM.hwnew");
+
+    win32::BootOptions readOnly;
+    readOnly.readOnly = true;
+    machine.boot(readOnly);
+    machine.shutdown();
+    for (const auto& path : unfinished)
+        EXPECT_TRUE(std::filesystem::exists(path)) << "a read-only mount writes nothing: " << path;
+
+    machine.boot();
+    for (const auto& path : unfinished)
+        EXPECT_FALSE(std::filesystem::exists(path)) << path;
+    for (const auto& path : others)
+        EXPECT_EQ(readFile(path), "kept") << path;
+    EXPECT_TRUE(std::filesystem::is_symlink(config + "SAM.hwnew"));
+}
+
+TEST(MachineBoot, AHiveOnADriveTheIniMapsOutsideIsNeverWritten) {
+    // The ini of a hostile image puts the user's profile on a drive it maps to a host folder.
+    TestMachine machine;
+    const std::string outside =
+        std::filesystem::path(machine.folder()).parent_path().string() + "/outside-drive";
+    std::filesystem::create_directories(outside + "/Profile");
+    std::filesystem::copy_file(machine.hostPath("Documents and Settings/Administrator/NTUSER.DAT"),
+                               outside + "/Profile/NTUSER.DAT");
+    setProfilePath(machine.userSid(), "D:\\Profile");
+    machine.rebootWithIni("[Drives]\nD=" + outside + "\n");
+    ASSERT_EQ(win32::BootWarnings().size(), 1u);
+    EXPECT_NE(win32::BootWarnings()[0].find("D:"), std::string::npos) << win32::BootWarnings()[0];
+    EXPECT_FALSE(opens(HKEY_CURRENT_USER, "Software"));
+    machine.shutdown();
+
+    // The user names the drive: it is writable, and the profile on it is mounted.
+    win32::BootOptions options;
+    options.drives = {{'D', outside}};
+    machine.boot(options);
+    EXPECT_TRUE(win32::BootWarnings().empty());
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\OnD", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              0);
+    RegCloseKey(key);
+    machine.shutdown();
+    EXPECT_TRUE(win32::FindKey(hive::LoadHiveFile(outside + "/Profile/NTUSER.DAT").root.get(),
+                               u"Software\\OnD"));
 }

@@ -80,6 +80,7 @@ protected:
 TEST_F(RealHives, SavedCopyOfSystemIsSmallerAndExportsIdentically) {
     HKEY system = nullptr;
     ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SYSTEM", &system), ERROR_SUCCESS);
+    ASSERT_TRUE(EnablePrivileges({"SeBackupPrivilege"}));
     ASSERT_EQ(RegSaveKeyA(system, "C:\\system.copy", nullptr), ERROR_SUCCESS);
     RegCloseKey(system);
     const std::string original = machine_->hostPath("WINDOWS/system32/config/SYSTEM");

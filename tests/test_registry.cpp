@@ -3,6 +3,7 @@
 #include "hive/HiveFile.h"
 #include "support/MachineFixture.h"
 #include "win32/registry/HiveValues.h"
+#include "win32/registry/PendingReplacements.h"
 #include "win32/registry/Registry.h"
 
 #include <QFileInfo>
@@ -423,6 +424,7 @@ TEST(Registry, SaveKeyWritesTheSubtreeAsANewHive) {
                         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Saved]\n\"text\"=\"t\"\n");
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Saved", 0, KEY_READ, &key), 0);
+    ASSERT_TRUE(EnablePrivileges({"SeBackupPrivilege"}));
     EXPECT_EQ(RegSaveKeyA(key, "C:\\saved.hiv", nullptr), ERROR_SUCCESS);
     EXPECT_EQ(RegSaveKeyA(key, "C:\\saved.hiv", nullptr), ERROR_ALREADY_EXISTS);
     EXPECT_EQ(RegSaveKeyA(key, "C:\\No Such Folder\\saved.hiv", nullptr), ERROR_PATH_NOT_FOUND);
@@ -442,6 +444,7 @@ TEST(Registry, ReplaceKeyTakesEffectAtTheNextStart) {
     ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE", &software), 0);
     const char* hive = "C:\\WINDOWS\\system32\\config\\SOFTWARE";
     const std::string copy = std::string(hive) + ".rctemp";
+    ASSERT_TRUE(EnablePrivileges({"SeBackupPrivilege", "SeRestorePrivilege"}));
     ASSERT_EQ(RegSaveKeyA(software, copy.c_str(), nullptr), 0);
     EXPECT_EQ(RegReplaceKeyA(software, nullptr, "C:\\missing.hiv", "C:\\old.hiv"),
               ERROR_FILE_NOT_FOUND);
@@ -467,6 +470,62 @@ TEST(Registry, ReplaceKeyTakesEffectAtTheNextStart) {
     // Nothing is left pending.
     machine.shutdown();
     EXPECT_EQ(win32::PerformPendingReplacements(machine.folder()), std::vector<std::string>{});
+}
+
+// The hive takes the old-file name at the next start: RegReplaceKey never accepts a name
+// that is taken, which would cost whatever bears it.
+TEST(Registry, ReplaceKeyRefusesAnOldFileNameThatIsTaken) {
+    TestMachine machine("", {{"C:\\taken.txt", "someone's file"}});
+    HKEY software = nullptr;
+    ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE", &software), 0);
+    ASSERT_TRUE(EnablePrivileges({"SeBackupPrivilege", "SeRestorePrivilege"}));
+    const char* copy = "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp";
+    ASSERT_EQ(RegSaveKeyA(software, copy, nullptr), 0);
+    ASSERT_EQ(RegSaveKeyA(software, "C:\\system.copy", nullptr), 0);
+    // SYSTEM's replacement, pending, takes its own two names.
+    ASSERT_EQ(RegReplaceKeyA(HKEY_LOCAL_MACHINE, "SYSTEM", "C:\\system.copy", "C:\\system.old"), 0);
+    const struct {
+        const char* newFile;
+        const char* oldFile;
+        LONG error;
+    } cases[] = {
+        {copy, "C:\\WINDOWS\\system32\\config\\SYSTEM", ERROR_ALREADY_EXISTS},
+        {copy, "c:\\windows\\SYSTEM32\\config\\software", ERROR_ALREADY_EXISTS},
+        {copy, "C:\\Documents and Settings\\Administrator\\NTUSER.DAT", ERROR_ALREADY_EXISTS},
+        {copy, "C:\\TAKEN.TXT", ERROR_ALREADY_EXISTS},
+        {copy, copy, ERROR_ALREADY_EXISTS},
+        {copy, "C:\\SYSTEM.OLD", ERROR_ALREADY_EXISTS},
+        {copy, "C:\\No Such Folder\\SOFTWARE.old", ERROR_PATH_NOT_FOUND},
+        {"C:\\Documents and Settings\\Administrator\\NTUSER.DAT", "C:\\SOFTWARE.old",
+         ERROR_SHARING_VIOLATION},
+        {"C:\\system.copy", "C:\\SOFTWARE.old", ERROR_SHARING_VIOLATION},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.newFile) + " -> " + c.oldFile);
+        EXPECT_EQ(RegReplaceKeyA(software, nullptr, c.newFile, c.oldFile), c.error);
+    }
+    // Only SYSTEM's replacement waits.
+    const auto pending = win32::PendingReplacementsOf(machine.folder());
+    ASSERT_EQ(pending.size(), 1u);
+    EXPECT_EQ(pending[0].hive, "C:\\WINDOWS\\system32\\config\\SYSTEM");
+    EXPECT_EQ(RegReplaceKeyA(software, nullptr, copy, "C:\\SOFTWARE.old"), ERROR_SUCCESS);
+    RegCloseKey(software);
+}
+
+// As on Windows, the privileges that RegSaveKey, RegReplaceKey and ExitWindowsEx need are
+// held but disabled until the program enables them.
+TEST(Registry, SavingAndReplacingNeedTheirPrivilegesEnabled) {
+    TestMachine machine;
+    HKEY software = nullptr;
+    ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE", &software), 0);
+    EXPECT_EQ(RegSaveKeyA(software, "C:\\saved.hiv", nullptr), ERROR_PRIVILEGE_NOT_HELD);
+    ASSERT_TRUE(EnablePrivileges({"SeBackupPrivilege"}));
+    EXPECT_EQ(RegSaveKeyA(software, "C:\\saved.hiv", nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(RegReplaceKeyA(software, nullptr, "C:\\saved.hiv", "C:\\old.hiv"),
+              ERROR_PRIVILEGE_NOT_HELD);
+    ASSERT_TRUE(EnablePrivileges({"SeRestorePrivilege"}));
+    EXPECT_EQ(RegReplaceKeyA(software, nullptr, "C:\\saved.hiv", "C:\\old.hiv"), ERROR_SUCCESS);
+    RegCloseKey(software);
 }
 
 TEST(Registry, CallsFromSeveralThreadsWhileTheBackgroundFlushRuns) {

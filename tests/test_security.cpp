@@ -11,6 +11,7 @@
 #include "win32/base/LastError.h"
 #include "win32/base/LocalMemory.h"
 #include "win32/base/SecurityDescriptor.h"
+#include "win32/machine/SystemShutdown.h"
 #include "win32/registry/MachineRegistry.h"
 #include "win32/registry/Registry.h"
 #include "win32/security/Accounts.h"
@@ -127,6 +128,62 @@ TEST(Token, EnablePrivilegeReportsTheStateBeforeAndDenials) {
     HKEY software = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &software), 0);
     EXPECT_EQ(RegSaveKeyA(software, "C:\\saved", nullptr), ERROR_PRIVILEGE_NOT_HELD);
+    RegCloseKey(software);
+}
+
+// A privilege of the process token as GetTokenInformation reports it.
+std::string privilegeState(const char* name) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return "no token";
+    DWORD size = 0;
+    GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
+    std::vector<uint64_t> buffer(size / 8 + 1);
+    const bool read = GetTokenInformation(token, TokenPrivileges, buffer.data(), size, &size);
+    CloseHandle(token);
+    LUID luid{};
+    if (!read || !LookupPrivilegeValueA(nullptr, name, &luid))
+        return "unreadable";
+    const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i)
+        if (privileges->Privileges[i].Luid.LowPart == luid.LowPart)
+            return privileges->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED ? "enabled"
+                                                                               : "disabled";
+    return "not held";
+}
+
+TEST(Token, PrivilegesStartAsWindowsStartsThem) {
+    TestMachine machine;
+    const struct {
+        const char* ini;
+        const char* privilege;
+        const char* state;
+    } cases[] = {
+        {"", "SeBackupPrivilege", "disabled"},
+        {"", "SeRestorePrivilege", "disabled"},
+        {"", "SeShutdownPrivilege", "disabled"},
+        {"", "SeDebugPrivilege", "disabled"},
+        {"", "SeChangeNotifyPrivilege", "enabled"},
+        {"[Machine]\nAdministrator=no\n", "SeShutdownPrivilege", "disabled"},
+        {"[Machine]\nAdministrator=no\n", "SeBackupPrivilege", "not held"},
+        {"[Privileges]\nSeBackupPrivilege=enabled\n", "SeBackupPrivilege", "enabled"},
+        {"[Privileges]\nSeRestorePrivilege=denied\n", "SeRestorePrivilege", "not held"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.ini) + c.privilege);
+        machine.rebootWithIni(c.ini);
+        EXPECT_EQ(privilegeState(c.privilege), c.state);
+    }
+    // A program that does not enable SeShutdownPrivilege cannot restart the machine.
+    machine.rebootWithIni("");
+    EXPECT_FALSE(ExitWindowsEx(EWX_REBOOT, 0));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_PRIVILEGE_NOT_HELD));
+    EXPECT_TRUE(win32::IsMachineBooted());
+    // Outside the NT family there are no privileges to enable, and none is checked.
+    machine.rebootWithIni("[Version]\nPlatform=9x\nVersion=4.10.2222\n");
+    HKEY software = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &software), 0);
+    EXPECT_EQ(RegSaveKeyA(software, "C:\\saved", nullptr), ERROR_SUCCESS);
     RegCloseKey(software);
 }
 

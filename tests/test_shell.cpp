@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -414,6 +415,39 @@ int deleteFiles(const std::string& path, FILEOP_FLAGS flags) {
     operation.pFrom = from.c_str();
     operation.fFlags = flags;
     return SHFileOperationA(&operation);
+}
+
+TEST_F(RecycleBin, NothingLeavesADriveTheIniMapsOutsideTheMachine) {
+    TestMachine machine;
+    const std::string outside =
+        std::filesystem::path(machine.folder()).parent_path().string() + "/disk-d";
+    std::filesystem::create_directories(outside);
+    for (const char* name : {"/a.txt", "/b.txt"})
+        std::ofstream(outside + name) << "x";
+    machine.rebootWithIni("[Drives]\nD=" + outside + "\n");
+    EXPECT_FALSE(DeleteToRecycleBin("D:\\a.txt"));
+    EXPECT_EQ(deleteFiles("D:\\a.txt", FOF_NOCONFIRMATION), ERROR_WRITE_PROTECT);
+    EXPECT_EQ(deleteFiles("D:\\*.txt", FOF_NOCONFIRMATION | FOF_FILESONLY), ERROR_WRITE_PROTECT);
+    EXPECT_TRUE(entryExists(outside + "/a.txt"));
+    EXPECT_TRUE(entryExists(outside + "/b.txt"));
+    EXPECT_FALSE(QFileInfo::exists(home_.path() + "/share/Trash/files/a.txt"));
+    // Nor from a machine mounted read-only.
+    machine.shutdown();
+    machine.writeIni("");
+    win32::BootOptions readOnly;
+    readOnly.readOnly = true;
+    machine.boot(readOnly);
+    std::ofstream(machine.hostPath("c.txt")) << "x";
+    EXPECT_EQ(deleteFiles("C:\\c.txt", FOF_NOCONFIRMATION), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(entryExists(machine.hostPath("c.txt")));
+    // Mapped by the user, the drive is the user's to clean.
+    machine.shutdown();
+    machine.writeIni("[Drives]\nD=" + outside + "\n");
+    win32::BootOptions granted;
+    granted.drives = {{'D', outside}};
+    machine.boot(granted);
+    EXPECT_TRUE(DeleteToRecycleBin("D:\\a.txt"));
+    EXPECT_FALSE(entryExists(outside + "/a.txt"));
 }
 
 TEST_F(RecycleBin, ALinkIsDeletedItselfNeverWhatItLeadsTo) {

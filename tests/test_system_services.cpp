@@ -75,6 +75,7 @@ TEST(RestartWindows, ARestartMakesThePendingHiveReplacements) {
     TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Saved]\n\"v\"=\"in the copy\"\n");
     HKEY software = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS, &software), 0);
+    ASSERT_TRUE(EnablePrivileges({"SeBackupPrivilege", "SeRestorePrivilege"}));
     ASSERT_EQ(RegSaveKeyA(software, "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp", nullptr), 0);
     RegCloseKey(software);
     ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Saved"), 0);

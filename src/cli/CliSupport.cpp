@@ -1,9 +1,12 @@
 #include "cli/CliSupport.h"
 
+#include "registry/OSInfo.h"
+#include "registry/Privileges.h"
 #include "win32/base/ErrorText.h"
 #include "win32/machine/Machine.h"
 #include "win32/registry/RegistryViews.h"
 
+#include <QTextStream>
 #include <cstdlib>
 
 namespace cli {
@@ -19,12 +22,25 @@ std::string MachineFolderFor(const GlobalOptions& global) {
 BootedMachine::BootedMachine(const GlobalOptions& global, bool readOnly) {
     win32::BootOptions options;
     options.readOnly = readOnly;
+    for (const auto& [letter, folder] : global.drives)
+        options.drives.push_back({letter, folder});
     try {
         win32::BootMachine(MachineFolderFor(global), options);
     } catch (const win32::BootError& e) {
         throw CommandError(e.what());
     }
     booted_ = true;
+    QTextStream err(stderr);
+    for (const std::string& warning : win32::BootWarnings())
+        err << "hivewarden-cli: warning: " << QString::fromStdString(warning) << "\n";
+}
+
+void EnableRequiredPrivilege(const char* name) {
+    InitOSInfo();
+    bool wasEnabled = false;
+    if (const DWORD rc = EnablePrivilege(name, true, wasEnabled); rc != ERROR_SUCCESS)
+        throw CommandError(std::string("Cannot enable ") + name + ": " +
+                           win32::SystemErrorText(LONG(rc)));
 }
 
 BootedMachine::~BootedMachine() {

@@ -13,7 +13,8 @@ namespace cli {
 std::string MachineFolderFor(const GlobalOptions& global);
 
 // Boots the machine for the lifetime of the object; the destructor shuts it down.
-// finish() shuts down early and reports a failure to write the hives.
+// The boot's warnings go to stderr. finish() shuts down early and reports a failure to
+// write the hives.
 class BootedMachine {
 public:
     BootedMachine(const GlobalOptions& global, bool readOnly);
@@ -23,6 +24,10 @@ public:
 private:
     bool booted_ = false;
 };
+
+// Enables a privilege of the booted machine's process token, as a Windows program does
+// before the call that needs it; throws CommandError when the token does not hold it.
+void EnableRequiredPrivilege(const char* name);
 
 // "HKLM\SOFTWARE\x" or "HKEY_LOCAL_MACHINE\SOFTWARE\x" into the root and the subkey.
 struct KeyArgument {

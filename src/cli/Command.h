@@ -5,6 +5,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cli {
@@ -17,6 +18,8 @@ public:
 
 struct GlobalOptions {
     std::string machine; // --machine DIR, empty when not given
+    // --drive D=DIR, each: a drive of the machine, writable (DIR absolute).
+    std::vector<std::pair<char, std::string>> drives;
 };
 
 class Command {

@@ -22,6 +22,7 @@ public:
         const KeyArgument key = ParseKeyArgument(parser.positionalArguments().at(0));
         const QString file = QFileInfo(parser.positionalArguments().at(1)).absoluteFilePath();
         BootedMachine machine(global, true);
+        EnableRequiredPrivilege("SeBackupPrivilege");
         HKEY handle = nullptr;
         const std::string keyName = FromU16(key.fullName()).toStdString();
         CheckRegistryCall(RegOpenKeyExW(key.root, key.subkey.c_str(), 0, KEY_READ, &handle),

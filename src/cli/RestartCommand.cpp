@@ -1,17 +1,23 @@
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "registry/OSInfo.h"
+#include "registry/SystemRestart.h"
+#include "win32/base/ErrorText.h"
+#include "win32/base/LastError.h"
 #include "win32/machine/Machine.h"
+#include "win32/machine/SystemShutdown.h"
 
 #include <QTextStream>
-#include <algorithm>
+#include <optional>
 
 namespace cli {
 
 namespace {
 
-// What the next start of Windows does first: the hive replacements left by RegReplaceKey
-// (a compaction or a restore). Done on the machine's folder without booting it, as
-// Windows makes them before it loads the hives.
+// Restarts the machine as the program's restart button does (SeShutdownPrivilege,
+// ExitWindowsEx): what the next start of Windows does first is make the hive
+// replacements left by RegReplaceKey (a compaction or a restore). Each replacement is
+// reported as it went; one that was not made stays pending.
 class RestartCommand : public Command {
 public:
     QString name() const override { return "restart"; }
@@ -22,28 +28,52 @@ public:
         QCommandLineParser parser;
         ParseArguments(parser, name(), args, 0, "restart");
         const std::string folder = MachineFolderFor(global);
-        const auto pending = win32::PendingReplacementsOf(folder);
         QTextStream out(stdout);
-        if (pending.empty()) {
+        if (win32::PendingReplacementsOf(folder).empty()) {
             out << "No hive replacements are pending.\n";
             return 0;
         }
-        const std::vector<std::string> failures = win32::PerformPendingReplacements(folder);
-        QTextStream err(stderr);
-        for (const auto& replacement : pending) {
-            // A failure names the hive and the new file first.
-            const std::string prefix = replacement.hive + " from " + replacement.newFile;
-            const auto failed =
-                std::find_if(failures.begin(), failures.end(),
-                             [&](const std::string& f) { return f.rfind(prefix, 0) == 0; });
-            if (failed == failures.end())
-                out << "Replaced " << QString::fromStdString(replacement.hive) << " with "
-                    << QString::fromStdString(replacement.newFile) << "; the old hive is "
-                    << QString::fromStdString(replacement.oldFile) << "\n";
+        // The boot takes the machine's lock: a machine another process has mounted is
+        // refused here, before anything is replaced.
+        std::optional<BootedMachine> machine;
+        try {
+            machine.emplace(global, false);
+        } catch (const CommandError& e) {
+            throw CommandError(std::string(e.what()) + ". No hive was replaced.");
         }
-        for (const std::string& failure : failures)
-            err << "Failed: " << QString::fromStdString(failure) << "\n";
-        return failures.empty() ? 0 : 1;
+        InitOSInfo();
+        if (!RestartWindows(1, true)) {
+            const DWORD error = GetLastError();
+            std::string why = win32::SystemErrorText(LONG(error));
+            if (error == ERROR_REGISTRY_IO_FAILED)
+                for (const std::string& problem : win32::LastExitWindowsProblems())
+                    why += " " + problem;
+            throw CommandError("Cannot restart the machine: " + why + " No hive was replaced.");
+        }
+        const win32::ReplacementRun run = win32::LastRestartReplacements();
+        QTextStream err(stderr);
+        int left = 0;
+        for (const win32::ReplacementOutcome& o : run.outcomes) {
+            const auto& r = o.replacement;
+            if (o.error.empty()) {
+                out << "Replaced " << QString::fromStdString(r.hive) << " with "
+                    << QString::fromStdString(r.newFile) << "; the old hive is "
+                    << QString::fromStdString(r.oldFile) << "\n";
+            } else {
+                ++left;
+                err << "Failed: " << QString::fromStdString(r.hive) << " from "
+                    << QString::fromStdString(r.newFile) << ": " << QString::fromStdString(o.error)
+                    << "\n";
+            }
+        }
+        if (!run.refused.empty())
+            err << "Failed: " << QString::fromStdString(run.refused) << "\n";
+        if (!run.listError.empty())
+            err << "Failed: " << QString::fromStdString(run.listError) << "\n";
+        if (left > 0)
+            err << left << (left == 1 ? " replacement stays" : " replacements stay")
+                << " pending for the next restart.\n";
+        return run.problems().empty() ? 0 : 1;
     }
 };
 

@@ -4,8 +4,10 @@
 #include "cli/Commands.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTextStream>
 #include <exception>
+#include <optional>
 
 namespace cli {
 
@@ -29,10 +31,25 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
 namespace {
 
 void printUsage(QTextStream& out) {
-    out << "Usage: hivewarden-cli [--machine DIR] COMMAND [ARGUMENTS]\n\n"
-        << "The machine is DIR, else the folder named by HIVEWARDEN_MACHINE.\n\nCommands:\n";
+    out << "Usage: hivewarden-cli [--machine DIR] [--drive D=DIR]... COMMAND [ARGUMENTS]\n\n"
+        << "The machine is DIR, else the folder named by HIVEWARDEN_MACHINE.\n"
+        << "--drive D=DIR makes the host folder DIR the machine's drive D:, writable, in\n"
+        << "place of the drive the machine's hivewarden-machine.ini maps (a drive the ini\n"
+        << "maps outside the machine folder is read-only).\n\nCommands:\n";
     for (const auto& command : cli::AllCommands())
         out << "  " << command->name().leftJustified(16) << command->description() << "\n";
+}
+
+// "D=DIR" or "D:=DIR", the folder made absolute from the current one.
+std::optional<std::pair<char, std::string>> parseDrive(const QString& mapping) {
+    const qsizetype equals = mapping.indexOf('=');
+    const QString letter = mapping.left(equals);
+    if (equals < 1 || equals + 1 >= mapping.size() ||
+        !(letter.size() == 1 || (letter.size() == 2 && letter[1] == ':')) ||
+        !letter[0].isLetter() || letter[0].unicode() > 0x7F)
+        return std::nullopt;
+    const QString folder = QFileInfo(mapping.mid(equals + 1)).absoluteFilePath();
+    return std::pair(char(letter[0].toUpper().unicode()), folder.toStdString());
 }
 
 } // namespace
@@ -48,6 +65,16 @@ int main(int argc, char* argv[]) {
             global.machine = args.takeFirst().toStdString();
         } else if (option.startsWith("--machine=")) {
             global.machine = option.mid(10).toStdString();
+        } else if ((option == "--drive" && !args.isEmpty()) || option.startsWith("--drive=")) {
+            const QString mapping = option == "--drive" ? args.takeFirst() : option.mid(8);
+            const auto drive = parseDrive(mapping);
+            if (!drive) {
+                err << "hivewarden-cli: --drive wants a drive letter and a folder, as in "
+                       "D=/mnt/data, not "
+                    << mapping << "\n";
+                return 2;
+            }
+            global.drives.push_back(*drive);
         } else if (option == "--help") {
             QTextStream out(stdout);
             printUsage(out);

@@ -112,13 +112,17 @@ Bytes BuildDefaultKeySecurity() {
 
 } // namespace
 
+std::string ReplacementFileOf(const std::string& hostPath) {
+    return hostPath + ".hwnew";
+}
+
 namespace {
 
 // Writes and syncs `bytes` as a temporary beside `hostPath`, with the mode of the file at
-// `hostPath` when there is one, and gives the temporary's name: `hostPath` + ".hwnew",
+// `hostPath` when there is one, and gives the temporary's name: ReplacementFileOf(hostPath),
 // or with `unique`, a name no other writer uses.
 std::string WriteTemporary(const std::string& hostPath, const Bytes& bytes, bool unique) {
-    std::string temporary = hostPath + (unique ? ".XXXXXX.hwnew" : ".hwnew");
+    std::string temporary = unique ? hostPath + ".XXXXXX.hwnew" : ReplacementFileOf(hostPath);
     mode_t mode = 0644;
     struct stat existing {};
     const bool exists = ::stat(hostPath.c_str(), &existing) == 0;

@@ -52,6 +52,8 @@ Bytes WriteHive(const HiveKey& root, const HiveWriteOptions& options);
 // `hostPath`, so that a crash leaves the old file or the new one.
 // Throws std::runtime_error naming the file on failure.
 void ReplaceFileAtomically(const std::string& hostPath, const Bytes& bytes);
+// The new file ReplaceFileAtomically writes for `hostPath`: what a killed process leaves.
+std::string ReplacementFileOf(const std::string& hostPath);
 
 // As ReplaceFileAtomically, for a file that must not exist yet: false (and nothing
 // written) when `hostPath` exists, even when it appears while the bytes are written.

@@ -1,8 +1,11 @@
 #include "support/MachineFixture.h"
 
 #include "win32/base/CodePage.h"
+#include "win32/base/Handles.h"
+#include "win32/base/LastError.h"
 #include "win32/host/MachinePaths.h"
 #include "win32/registry/RegImport.h"
+#include "win32/security/Token.h"
 
 #include <QDir>
 #include <QFile>
@@ -77,6 +80,23 @@ void TestMachine::rebootWithIni(const std::string& text) {
     shutdown();
     writeIni(text);
     boot();
+}
+
+bool EnablePrivileges(std::initializer_list<const char*> names) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token))
+        return false;
+    bool all = true;
+    for (const char* name : names) {
+        TOKEN_PRIVILEGES wanted{};
+        wanted.PrivilegeCount = 1;
+        wanted.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        all = all && LookupPrivilegeValueA(nullptr, name, &wanted.Privileges[0].Luid) &&
+              AdjustTokenPrivileges(token, FALSE, &wanted, 0, nullptr, nullptr) &&
+              GetLastError() == ERROR_SUCCESS;
+    }
+    CloseHandle(token);
+    return all;
 }
 
 std::optional<std::string> SharedHive(const std::string& name, const std::string& folder) {

@@ -6,6 +6,7 @@
 #include "win32/machine/MachineCreator.h"
 
 #include <QTemporaryDir>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,6 +49,10 @@ private:
     std::string folder_;
     std::string sid_;
 };
+
+// Enables privileges of the booted machine's process token (AdjustTokenPrivileges), as a
+// program does before RegSaveKey, RegReplaceKey or ExitWindowsEx; false when one is not held.
+bool EnablePrivileges(std::initializer_list<const char*> names);
 
 // Decompresses one of the real hives of the shared test data into `folder`; empty when
 // the shared folder is absent (tests then skip).

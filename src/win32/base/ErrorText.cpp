@@ -54,6 +54,8 @@ std::string SystemErrorText(LONG code) {
         return "A required privilege is not held by the client.";
     case ERROR_NO_MORE_FILES:
         return "There are no more files.";
+    case ERROR_WRITE_PROTECT:
+        return "The media is write protected.";
     case ERROR_NOT_READY:
         return "The device is not ready.";
     case ERROR_SHARING_VIOLATION:

@@ -98,6 +98,7 @@ constexpr LONG ERROR_CHILD_MUST_BE_VOLATILE = 1021;
 constexpr LONG ERROR_PRIVILEGE_NOT_HELD = 1314;
 // Files, environment and processes
 constexpr LONG ERROR_NO_MORE_FILES = 18;
+constexpr LONG ERROR_WRITE_PROTECT = 19;
 constexpr LONG ERROR_NOT_READY = 21;
 constexpr LONG ERROR_SHARING_VIOLATION = 32;
 constexpr LONG ERROR_DISK_FULL = 112;

@@ -6,6 +6,9 @@
 //     [Drives]
 //     D = /srv/images/data-disk
 //
+// A drive whose folder lies outside the machine folder is read-only unless the user maps
+// it too (host/MachinePaths.h): the ini may come from a stranger's disk image.
+//
 // Each drive is a kernel volume. C: is \Device\HarddiskVolume1, as the hive list names
 // the hive files; the other drives are \Device\HarddiskVolume2, 3, ... in letter order,
 // unless the [DosDevices] section gives a drive its device ("D = \Device\CdRom0").

@@ -194,6 +194,7 @@ LocatedEntry LocateEntry(LPCSTR path) {
         return out;
     }
     out.folder = folder.host;
+    out.drive = folder.drive;
     if (const FolderListing::Entry* entry = listing->find(name, wanted)) {
         out.name = entry->name;
         out.exists = true;
@@ -201,6 +202,14 @@ LocatedEntry LocateEntry(LPCSTR path) {
         out.name = wanted;
     }
     return out;
+}
+
+DWORD WriteRefusal(const MachineRegistry* reg, const MachineDrive* drive) {
+    if (reg && reg->readOnly)
+        return ERROR_ACCESS_DENIED;
+    if (drive && !drive->writable)
+        return ERROR_WRITE_PROTECT;
+    return ERROR_SUCCESS;
 }
 
 DWORD AttributesOf(const std::string& hostPath, const struct stat& info) {

@@ -43,9 +43,15 @@ struct LocatedEntry {
     std::string folder;  // host path of the folder, which exists
     std::string name;    // the entry's name on disk, or as given when it does not exist
     bool exists = false;
+    const MachineDrive* drive = nullptr; // the drive the entry is on
     std::string host() const { return folder == "/" ? "/" + name : folder + "/" + name; }
 };
 LocatedEntry LocateEntry(LPCSTR path);
+
+// Why nothing may be changed on `drive` of the booted machine: ERROR_ACCESS_DENIED when
+// the machine is mounted read-only, ERROR_WRITE_PROTECT for a drive the machine's ini
+// maps outside the machine folder (MachinePaths.h); ERROR_SUCCESS when it may.
+DWORD WriteRefusal(const MachineRegistry* reg, const MachineDrive* drive);
 
 // The attributes Windows would give an entry (see GetFileAttributesA).
 DWORD AttributesOf(const std::string& hostPath, const struct stat& info);

@@ -4,6 +4,7 @@
 #include "win32/base/LastError.h"
 #include "win32/files/FileLookup.h"
 #include "win32/host/RegularFile.h"
+#include "win32/host/RenameNoReplace.h"
 #include "win32/host/ShortNames.h"
 #include "win32/registry/MachineRegistry.h"
 
@@ -24,10 +25,6 @@ BOOL fail(DWORD error) {
     return FALSE;
 }
 
-bool isReadOnlyMount(const win32::MachineRegistry* reg) {
-    return reg && reg->readOnly;
-}
-
 // Locates an existing entry that may be removed; on failure sets the last error.
 bool locateRemovable(LPCSTR path, LocatedEntry& entry, std::string& host, struct stat& info) {
     entry = win32::LocateEntry(path);
@@ -38,8 +35,8 @@ bool locateRemovable(LPCSTR path, LocatedEntry& entry, std::string& host, struct
         error = entry.error;
     else if (!entry.exists)
         error = ERROR_FILE_NOT_FOUND;
-    else if (isReadOnlyMount(entry.reg))
-        error = ERROR_ACCESS_DENIED;
+    else if (const DWORD refusal = win32::WriteRefusal(entry.reg, entry.drive))
+        error = refusal;
     else {
         host = entry.host();
         if (::lstat(host.c_str(), &info) != 0)
@@ -146,8 +143,8 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
         return fail(target.error == ERROR_SUCCESS ? ERROR_ACCESS_DENIED : target.error);
     if (target.error != ERROR_SUCCESS)
         return fail(target.error);
-    if (isReadOnlyMount(target.reg))
-        return fail(ERROR_ACCESS_DENIED);
+    if (const DWORD refusal = win32::WriteRefusal(target.reg, target.drive))
+        return fail(refusal);
     const std::string targetHost = target.host();
     if (target.exists) {
         struct stat targetInfo;
@@ -169,22 +166,13 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
         copyToTemporary(source.where.host, sourceInfo, target.folder, target.name);
     if (temporary.empty())
         return fail(win32::ErrorOfErrno(errno));
-    int status = 0;
-    if (bFailIfExists) {
-        // No replacing a file that appeared meanwhile.
-        status = ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, targetHost.c_str(),
-                             RENAME_NOREPLACE);
-        if (status != 0 && (errno == EINVAL || errno == ENOSYS)) {
-            status = ::link(temporary.c_str(), targetHost.c_str());
-            if (status == 0)
-                ::unlink(temporary.c_str());
-        }
-    } else {
-        status = ::rename(temporary.c_str(), targetHost.c_str());
-    }
-    const int error = errno;
+    int error = 0;
+    if (bFailIfExists) // no replacing a file that appeared meanwhile
+        error = win32::RenameNoReplace(temporary, targetHost);
+    else if (::rename(temporary.c_str(), targetHost.c_str()) != 0)
+        error = errno;
     target.reg->paths->forget(target.folder);
-    if (status != 0) {
+    if (error != 0) {
         ::unlink(temporary.c_str());
         return fail(error == EEXIST ? DWORD(ERROR_FILE_EXISTS) : win32::ErrorOfErrno(error));
     }
@@ -217,8 +205,8 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
         return fail(entry.error);
     if (entry.exists)
         return fail(ERROR_ALREADY_EXISTS);
-    if (isReadOnlyMount(entry.reg))
-        return fail(ERROR_ACCESS_DENIED);
+    if (const DWORD refusal = win32::WriteRefusal(entry.reg, entry.drive))
+        return fail(refusal);
     const int status = ::mkdir(entry.host().c_str(), 0777);
     const int error = errno;
     entry.reg->paths->forget(entry.folder);

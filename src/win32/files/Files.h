@@ -8,7 +8,9 @@
 // inside its drive's folder; a path that a link leads out of fails with
 // ERROR_ACCESS_DENIED. A relative path is taken from the current folder, which is the
 // machine's %SystemRoot%\system32: the program's own folder lies outside the machine.
-// Paths in a machine mounted read-only cannot be changed (ERROR_ACCESS_DENIED).
+// Paths in a machine mounted read-only cannot be changed (ERROR_ACCESS_DENIED), nor
+// paths on a drive that the machine's ini maps outside the machine folder and the user
+// did not map (ERROR_WRITE_PROTECT, see host/MachinePaths.h).
 
 #include "win32/base/WinTypes.h"
 

@@ -80,4 +80,8 @@ void MachineLock::release() {
     }
 }
 
+bool MachineLock::holds(const std::string& folder) const {
+    return fd_ >= 0 && path_ == folder + "/" + kMachineLockFileName;
+}
+
 } // namespace win32

@@ -19,6 +19,8 @@ public:
     static MachineLock acquire(const std::string& folder);
     // Removes the lock file and lets go of the lock.
     void release();
+    // Whether this is the lock of the machine in `folder`, held.
+    bool holds(const std::string& folder) const;
 
 private:
     int fd_ = -1;

@@ -208,11 +208,15 @@ struct MachinePaths::CachedListing {
     std::shared_ptr<const FolderListing> listing;
 };
 
-MachinePaths::MachinePaths(const std::string& machineRoot)
-    : MachinePaths(machineRoot, MachineIni::load(canonicalFolder(machineRoot, "Machine folder") +
-                                                 "/" + kMachineIniFileName)) {}
+MachinePaths::MachinePaths(const std::string& machineRoot, const std::vector<GrantedDrive>& granted)
+    : MachinePaths(machineRoot,
+                   MachineIni::load(canonicalFolder(machineRoot, "Machine folder") + "/" +
+                                    kMachineIniFileName),
+                   granted) {}
 
-MachinePaths::MachinePaths(const std::string& machineRoot, const MachineIni& ini) {
+MachinePaths::MachinePaths(const std::string& machineRoot, const MachineIni& ini,
+                           const std::vector<GrantedDrive>& granted)
+    : granted_(granted) {
     static std::atomic<uint64_t> serials{0};
     serial_ = ++serials;
     MachineDrive c;
@@ -220,12 +224,12 @@ MachinePaths::MachinePaths(const std::string& machineRoot, const MachineIni& ini
     c.root = canonicalFolder(machineRoot, "Machine folder");
     c.device = u"\\Device\\HarddiskVolume1";
     drives_.push_back(std::move(c));
-    addDrives(ini);
+    addDrives(ini, granted);
 }
 
 MachinePaths::~MachinePaths() = default;
 
-void MachinePaths::addDrives(const MachineIni& ini) {
+void MachinePaths::addDrives(const MachineIni& ini, const std::vector<GrantedDrive>& granted) {
     const std::string iniName = root() + "/" + kMachineIniFileName;
     auto letterOf = [&](const std::string& name, const std::string& section) {
         if (name.size() == 2 && name[1] == ':')
@@ -237,6 +241,10 @@ void MachinePaths::addDrives(const MachineIni& ini) {
         return char(upperLetter(char16_t(name[0])));
     };
 
+    auto isGranted = [&](char letter) {
+        return std::any_of(granted.begin(), granted.end(),
+                           [&](const GrantedDrive& g) { return upperLetter(g.letter) == letter; });
+    };
     for (const auto& [name, folder] : ini.entries("Drives")) {
         const char letter = letterOf(name, "Drives");
         if (letter < 'A' || letter > 'Z')
@@ -248,9 +256,30 @@ void MachinePaths::addDrives(const MachineIni& ini) {
         if (folder.empty())
             throw std::runtime_error(iniName + ": drive " + std::string(1, letter) +
                                      ": has no folder");
+        if (isGranted(letter))
+            continue; // the user's mapping wins
         MachineDrive d;
         d.letter = letter;
         d.root = canonicalFolder(folder[0] == '/' ? folder : root() + "/" + folder,
+                                 "The folder of drive " + std::string(1, letter) + ":");
+        // The ini comes with the machine: it may not make a host folder outside it writable.
+        d.writable = isInside(d.root, root());
+        drives_.push_back(std::move(d));
+    }
+    for (const GrantedDrive& g : granted) {
+        const char letter = char(upperLetter(char16_t(g.letter)));
+        const std::string given = std::string(1, g.letter) + "=" + g.folder;
+        if (letter < 'A' || letter > 'Z' || letter == 'C')
+            throw std::runtime_error("Drive " + given +
+                                     ": the letter must be one of A to Z other than C (C: is "
+                                     "the machine folder)");
+        if (drive(char16_t(letter)))
+            throw std::runtime_error("Drive " + std::string(1, letter) + ": is given twice");
+        if (g.folder.empty())
+            throw std::runtime_error("Drive " + given + ": has no folder");
+        MachineDrive d;
+        d.letter = letter;
+        d.root = canonicalFolder(g.folder[0] == '/' ? g.folder : root() + "/" + g.folder,
                                  "The folder of drive " + std::string(1, letter) + ":");
         drives_.push_back(std::move(d));
     }

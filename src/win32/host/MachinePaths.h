@@ -2,7 +2,9 @@
 // Windows paths on the machine's drives mapped into host folders.
 //
 // Drive C: is the machine folder; more drives come from the [Drives] section of the
-// machine's hivewarden-machine.ini (see files/Drives.h). Windows paths are case-insensitive,
+// machine's hivewarden-machine.ini (see files/Drives.h) and from the user (GrantedDrive).
+// The ini comes with the machine, which may be a stranger's disk image: a drive it maps to a
+// host folder outside the machine folder is read-only. Windows paths are case-insensitive,
 // the host's usually are not: every component that exists on disk is matched without
 // regard to case, or by its short name (ShortNames.h). The machine may be hostile: no path ever
 // resolves outside the folder of its drive, whatever ".." components or symbolic links it holds.
@@ -30,6 +32,14 @@ struct MachineDrive {
     char letter = 'C';     // upper case
     std::string root;      // canonical host folder, no trailing slash
     std::u16string device; // \Device\HarddiskVolume1
+    bool writable = true;  // false: nothing on the drive may be changed
+};
+
+// A drive the user maps (hivewarden-cli --drive D=DIR): it replaces an ini entry of the
+// same letter, and it is writable wherever its folder is.
+struct GrantedDrive {
+    char letter = 0;    // A to Z, not C
+    std::string folder; // absolute, or relative to the machine folder
 };
 
 // The entries of one host folder that have a Windows spelling.
@@ -50,10 +60,13 @@ struct FolderListing {
 class MachinePaths {
 public:
     // `machineRoot` is the host folder that is drive C:. The other drives are read from
-    // the ini at its root. Throws std::runtime_error naming the folder or the entry
-    // when the root or a drive's folder does not exist or a drive entry is malformed.
-    explicit MachinePaths(const std::string& machineRoot);
-    MachinePaths(const std::string& machineRoot, const MachineIni& ini);
+    // the ini at its root, and `granted` adds to them or replaces them. Throws
+    // std::runtime_error naming the folder or the entry when the root or a drive's folder
+    // does not exist or a drive entry is malformed.
+    explicit MachinePaths(const std::string& machineRoot,
+                          const std::vector<GrantedDrive>& granted = {});
+    MachinePaths(const std::string& machineRoot, const MachineIni& ini,
+                 const std::vector<GrantedDrive>& granted = {});
     ~MachinePaths();
     MachinePaths(const MachinePaths&) = delete;
     MachinePaths& operator=(const MachinePaths&) = delete;
@@ -65,6 +78,8 @@ public:
     // In letter order.
     const std::vector<MachineDrive>& drives() const { return drives_; }
     const MachineDrive* drive(char16_t letter) const;
+    // The drives the user mapped, as given.
+    const std::vector<GrantedDrive>& granted() const { return granted_; }
 
     enum class Status {
         Found,       // every component exists
@@ -97,12 +112,13 @@ public:
 
 private:
     struct CachedListing;
-    void addDrives(const MachineIni& ini);
+    void addDrives(const MachineIni& ini, const std::vector<GrantedDrive>& granted);
     std::shared_ptr<const FolderListing> cached(const std::string& hostFolder) const;
     std::shared_ptr<const FolderListing> read(const std::string& hostFolder) const;
 
     uint64_t serial_;
     std::vector<MachineDrive> drives_;
+    std::vector<GrantedDrive> granted_;
     mutable std::mutex cacheLock_;
     mutable std::unordered_map<std::string, std::shared_ptr<CachedListing>> cache_;
 };

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <mutex>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace win32 {
 
@@ -75,7 +76,6 @@ public:
     Booter(MachineRegistry& reg, const BootOptions& options) : reg_(reg), options_(options) {}
 
     void boot() {
-        reg_.ini = MachineIni::load(reg_.folder + "/" + kMachineIniFileName);
         CheckVersionSettings(reg_.ini);
         const std::u16string systemRoot = findSystemRoot();
         const std::u16string config = systemRoot + u"\\system32\\config\\";
@@ -86,18 +86,22 @@ public:
         Hive& sam = load(config + u"SAM", u"\\REGISTRY\\MACHINE\\SAM", u"SAM");
         Hive& security = load(config + u"SECURITY", u"\\REGISTRY\\MACHINE\\SECURITY", u"SECURITY");
         Hive& defaultUser = load(config + u"DEFAULT", u"\\REGISTRY\\USER\\.DEFAULT", u".DEFAULT");
-        const auto [sid, profile] = findProfile(*software.root, systemRoot);
+        const UserProfile profile = findProfile(*software.root, systemRoot);
+        const std::u16string& sid = profile.sid;
         reg_.userSid = sid;
-        Hive& user = load(profile + u"\\NTUSER.DAT", u"\\REGISTRY\\USER\\" + sid, sid);
+        Hive* user = nullptr;
         Hive* classes = nullptr;
-        for (const char16_t* place :
-             {u"\\Local Settings\\Application Data\\Microsoft\\Windows\\UsrClass.dat",
-              u"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat"}) {
-            const auto host = reg_.paths->toHost(profile + place);
-            if (host && isFile(*host)) {
-                classes = &load(profile + place, u"\\REGISTRY\\USER\\" + sid + u"_Classes",
-                                sid + u"_Classes");
-                break;
+        if (!profile.folder.empty()) {
+            user = &load(profile.folder + u"\\NTUSER.DAT", u"\\REGISTRY\\USER\\" + sid, sid);
+            for (const char16_t* place :
+                 {u"\\Local Settings\\Application Data\\Microsoft\\Windows\\UsrClass.dat",
+                  u"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat"}) {
+                const auto host = reg_.paths->toHost(profile.folder + place);
+                if (host && isFile(*host)) {
+                    classes = &load(profile.folder + place,
+                                    u"\\REGISTRY\\USER\\" + sid + u"_Classes", sid + u"_Classes");
+                    break;
+                }
             }
         }
 
@@ -108,25 +112,30 @@ public:
         reg_.localMachine->insertSubkey(hardware);
         for (Hive* hive : {&system, &software, &sam, &security})
             reg_.localMachine->insertSubkey(hive->root);
-        for (Hive* hive : {&defaultUser, &user, classes})
+        for (Hive* hive : {&defaultUser, user, classes})
             if (hive)
                 reg_.users->insertSubkey(hive->root);
         for (auto& hive : reg_.hives)
             setHiveOfTree(hive->root.get(), hive.get());
 
-        reg_.currentUser = user.root;
+        reg_.currentUser = user ? user->root : nullptr;
         reg_.userClasses = classes ? classes->root : nullptr;
         if (HiveKey* machineClasses = software.root->findSubkey(u"Classes"))
             reg_.machineClasses = machineClasses->shared_from_this();
-        if (classes)
-            addLink(FindKey(user.root.get(), u"Software"), u"Classes", classes->root);
+        if (user && classes)
+            addLink(FindKey(user->root.get(), u"Software"), u"Classes", classes->root);
 
         mountControlSet(*system.root);
         makeHiveList(*system.root);
         reg_.codePage = std::make_unique<CodePage>(codePageNumber(*system.root));
         markProtectedKeys();
         reg_.token = MakeProcessToken(reg_);
+        // Windows outside the NT family has no privileges to check.
+        reg_.token->checksPrivileges = PlatformIdOf(reg_.ini) == VER_PLATFORM_WIN32_NT;
         reg_.readOnly = options_.readOnly;
+        // Last: nothing is written unless the boot succeeds.
+        if (!options_.readOnly)
+            removeUnfinishedWrites();
     }
 
 private:
@@ -134,6 +143,14 @@ private:
     const BootOptions& options_;
 
     [[noreturn]] void fail(const std::string& message) { throw BootError(message); }
+
+    // Why a drive's files cannot be written, for a message.
+    static std::string readOnlyDrive(const MachineDrive& drive) {
+        const std::string letter(1, drive.letter);
+        return "drive " + letter + ":, which " + kMachineIniFileName + " maps to " + drive.root +
+               " outside the machine folder, is read-only (give --drive " + letter +
+               "=FOLDER to make it writable)";
+    }
 
     std::u16string findSystemRoot() {
         std::vector<std::u16string> candidates;
@@ -159,6 +176,11 @@ private:
         if (!host)
             fail(reg_.folder + ": the hive path " + Utf16ToUtf8(windowsPath) +
                  " leads outside the machine folder");
+        // Every change would be written back to a drive the user did not make writable.
+        if (const MachineDrive* drive = reg_.paths->resolve(windowsPath).drive;
+            drive && !drive->writable && !options_.readOnly)
+            fail(reg_.folder + ": the hive " + Utf16ToUtf8(windowsPath) + " is on " +
+                 readOnlyDrive(*drive) + "; mount the machine read-only to read it");
         // Two mounts of one file would each write it back, the second undoing the first.
         struct stat file {};
         if (stat(host->c_str(), &file) == 0)
@@ -208,16 +230,39 @@ private:
         }
     }
 
-    // The current user: the ini's [Machine] User or Sid, else the first user profile
-    // (S-1-5-21-...) whose NTUSER.DAT exists.
-    std::pair<std::u16string, std::u16string> findProfile(HiveKey& software,
-                                                          const std::u16string& systemRoot) {
-        HiveKey* list = FindKey(&software, kProfileList);
-        if (!list)
-            fail(reg_.folder + ": the SOFTWARE hive has no ProfileList: no user profile to mount");
+    struct UserProfile {
+        std::u16string sid;    // empty when no user is known
+        std::u16string folder; // empty when the user's hives are not mounted
+    };
+
+    // Whether `folder` holds a NTUSER.DAT this boot may mount; else sets `why`.
+    bool mountable(const std::u16string& folder, const std::u16string& sid, std::string& why) {
+        const std::string named = "the profile folder " + Utf16ToUtf8(folder) +
+                                  (sid.empty() ? "" : " of " + Utf16ToUtf8(sid));
+        const MachinePaths::Resolved where = reg_.paths->resolve(folder + u"\\NTUSER.DAT");
+        if (where.status == MachinePaths::Status::NoDrive ||
+            where.status == MachinePaths::Status::Outside)
+            why = named + " leads outside the machine's drives";
+        else if (where.status != MachinePaths::Status::Found || !isFile(where.host))
+            why = named + " has no NTUSER.DAT";
+        else if (!where.drive->writable && !options_.readOnly)
+            why = named + " is on " + readOnlyDrive(*where.drive);
+        else
+            return true;
+        return false;
+    }
+
+    // The current user: the ini's [Machine] Sid and User, else the first user profile
+    // (S-1-5-21-...) whose NTUSER.DAT exists. A user whose profile cannot be mounted is
+    // the user all the same, without hives; the boot goes on and says why.
+    UserProfile findProfile(HiveKey& software, const std::u16string& systemRoot) {
         const auto wantedUser = reg_.ini.value("Machine", "User");
         const auto wantedSid = reg_.ini.value("Machine", "Sid");
-        for (size_t i = 0; i < list->subkeyCount(); ++i) {
+        const bool named = wantedUser || wantedSid;
+        HiveKey* list = FindKey(&software, kProfileList);
+        UserProfile user;
+        std::string why;
+        for (size_t i = 0; list && i < list->subkeyCount(); ++i) {
             HiveKey* entry = list->subkeyAt(i);
             const std::u16string& sid = entry->name;
             if (wantedSid ? !NamesEqual(sid, Utf8ToUtf16(*wantedSid))
@@ -230,12 +275,49 @@ private:
             const auto slash = profile.rfind(u'\\');
             if (wantedUser && !NamesEqual(profile.substr(slash + 1), Utf8ToUtf16(*wantedUser)))
                 continue;
-            const auto host = reg_.paths->toHost(profile + u"\\NTUSER.DAT");
-            if ((wantedUser || wantedSid) || (host && isFile(*host)))
+            if (user.sid.empty())
+                user.sid = sid;
+            std::string problem;
+            if (mountable(profile, sid, problem))
                 return {sid, profile};
+            if (why.empty())
+                why = problem;
+            if (named)
+                break; // the profile the ini names, or none
         }
-        fail(reg_.folder + ": no user profile with a NTUSER.DAT found in ProfileList" +
-             (wantedUser ? " for user " + *wantedUser : std::string()));
+        if (user.sid.empty() && wantedSid && wantedUser) {
+            // No entry for it: the folder of that name where Windows keeps profiles.
+            std::vector<std::u16string> places;
+            if (const auto directory =
+                    list ? StringValue(*list, u"ProfilesDirectory") : std::nullopt)
+                places.push_back(expandBootVariables(*directory, systemRoot));
+            places.push_back(u"C:\\Documents and Settings");
+            places.push_back(u"C:\\Users");
+            const std::u16string sid = Utf8ToUtf16(*wantedSid);
+            for (const auto& place : places) {
+                const std::u16string profile = place + u"\\" + Utf8ToUtf16(*wantedUser);
+                std::string ignored;
+                if (mountable(profile, sid, ignored))
+                    return {sid, profile};
+            }
+        }
+        if (user.sid.empty() && wantedSid)
+            user.sid = Utf8ToUtf16(*wantedSid);
+        if (why.empty()) {
+            why = list ? "ProfileList has no user profile" : "the SOFTWARE hive has no ProfileList";
+            if (list && wantedSid)
+                why += " with the SID " + *wantedSid;
+            if (list && wantedUser)
+                why += " in a folder named " + *wantedUser;
+            if (wantedSid && wantedUser)
+                why +=
+                    ", and no folder " + *wantedUser + " where profiles are kept has a NTUSER.DAT";
+        }
+        reg_.bootWarnings.push_back(
+            "No user profile is mounted: " + why +
+            ". HKEY_CURRENT_USER is absent until it is found; [Machine] Sid= and User= in " +
+            kMachineIniFileName + " name the profile to mount.");
+        return user;
     }
 
     // CurrentControlSet by Select\Current, HKEY_CURRENT_CONFIG by the current hardware profile.
@@ -291,6 +373,17 @@ private:
         return number;
     }
 
+    // A process killed while it wrote a hive leaves the new file beside it; nothing else
+    // writes files of that name, and holding the lock, no process of ours is writing now.
+    void removeUnfinishedWrites() {
+        for (const auto& hive : reg_.hives) {
+            const std::string unfinished = hive::ReplacementFileOf(hive->hostPath);
+            struct stat file {};
+            if (::lstat(unfinished.c_str(), &file) == 0 && S_ISREG(file.st_mode))
+                ::unlink(unfinished.c_str());
+        }
+    }
+
     void markProtectedKeys() {
         for (const auto& [name, path] : reg_.ini.entries("ProtectedKeys")) {
             HKEY root = nullptr;
@@ -324,7 +417,8 @@ void BootMachine(const std::string& folder, const BootOptions& options) {
     reg->folder = canonical.string();
     MachineLock lock;
     try {
-        reg->paths = std::make_unique<MachinePaths>(reg->folder);
+        reg->ini = MachineIni::load(reg->folder + "/" + kMachineIniFileName);
+        reg->paths = std::make_unique<MachinePaths>(reg->folder, reg->ini, options.drives);
         if (!options.readOnly)
             lock = MachineLock::acquire(reg->folder);
         Booter(*reg, options).boot();
@@ -338,7 +432,10 @@ void BootMachine(const std::string& folder, const BootOptions& options) {
     setCurrentRegistry(std::move(reg));
 }
 
-void ShutdownMachine() {
+namespace {
+
+// Shuts the machine down; its lock goes to `keep` when given and the hives were written.
+void shutdown(MachineLock* keep) {
     // The registry editor's imports write to the machine: they end before it goes.
     FinishRegistryImports();
     std::lock_guard guard(g_bootLock);
@@ -357,9 +454,28 @@ void ShutdownMachine() {
         }
     }
     reg.reset();
+    if (keep && failure.empty())
+        *keep = std::move(g_machineLock);
     g_machineLock.release();
     if (!failure.empty())
         throw std::runtime_error(failure);
+}
+
+} // namespace
+
+void ShutdownMachine() {
+    shutdown(nullptr);
+}
+
+MachineLock ShutdownMachineKeepingLock() {
+    MachineLock lock;
+    shutdown(&lock);
+    return lock;
+}
+
+std::vector<std::string> BootWarnings() {
+    const MachineRegistry* reg = MachineRegistry::current();
+    return reg ? reg->bootWarnings : std::vector<std::string>();
 }
 
 bool IsMachineBooted() {

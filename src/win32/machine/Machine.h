@@ -3,6 +3,8 @@
 
 #include "win32/base/WinTypes.h"
 #include "win32/host/MachineFolder.h"
+#include "win32/host/MachineLock.h"
+#include "win32/host/MachinePaths.h"
 #include "win32/registry/PendingReplacements.h"
 #include "win32/registry/SaveKeyToHostFile.h"
 
@@ -23,14 +25,32 @@ struct BootOptions {
     bool readOnly = false;
     // How long a changed hive waits before it is written out by the background flush.
     int lazyFlushMilliseconds = 5000;
+    // Drives the user maps (hivewarden-cli --drive D=DIR): writable, and in place of the
+    // ini's drive of the same letter (host/MachinePaths.h).
+    std::vector<GrantedDrive> drives = {};
 };
 
 // Mounts the hives of the Windows installation in `folder` (the folder that is drive C:).
 // Throws BootError; on error nothing has been written anywhere.
+//
+// A machine whose user profile cannot be mounted (no ProfileList, no profile with a
+// NTUSER.DAT, a profile folder outside the machine or on a read-only drive) still boots,
+// without the user's hives: HKEY_CURRENT_USER is then absent (opening it fails with
+// ERROR_FILE_NOT_FOUND) and BootWarnings() says why. [Machine] Sid and User in the ini
+// name the profile to mount: the ProfileList entry of that SID, or of the profile folder
+// of that name; with both, and no such entry, the folder of that name among the profiles.
+//
+// A writable mount removes the files a killed process left while it wrote a hive (the
+// hive's name with ".hwnew" added, beside each hive mounted).
 void BootMachine(const std::string& folder, const BootOptions& options = {});
+// What the boot of the booted machine found wrong without stopping: one sentence each.
+std::vector<std::string> BootWarnings();
 // Writes every changed hive and releases the machine. Throws std::runtime_error when a
 // hive could not be written (the machine is released all the same).
 void ShutdownMachine();
+// The same, but the machine's lock passes to the caller instead of being released (an
+// empty lock for a read-only mount): a restart makes the hive replacements under it.
+MachineLock ShutdownMachineKeepingLock();
 bool IsMachineBooted();
 // The host folder of the booted machine (canonical), empty when none is booted.
 std::string MachineFolder();

@@ -13,6 +13,7 @@ namespace {
 std::mutex g_lock;
 ExitWindowsHook g_hook;
 std::vector<std::string> g_problems;
+ReplacementRun g_replacements;
 
 } // namespace
 
@@ -25,6 +26,11 @@ ExitWindowsHook SetExitWindowsHook(ExitWindowsHook hook) {
 std::vector<std::string> LastExitWindowsProblems() {
     std::lock_guard guard(g_lock);
     return g_problems;
+}
+
+ReplacementRun LastRestartReplacements() {
+    std::lock_guard guard(g_lock);
+    return g_replacements;
 }
 
 } // namespace win32
@@ -47,22 +53,38 @@ BOOL ExitWindowsEx(UINT uFlags, DWORD) {
         return FALSE;
     }
     const std::string folder = MachineFolder();
+    std::vector<GrantedDrive> granted;
+    bool readOnly = false;
+    if (const MachineRegistry* reg = MachineRegistry::current()) {
+        granted = reg->paths->granted();
+        readOnly = reg->readOnly;
+    }
     std::vector<std::string> problems;
+    ReplacementRun replacements;
     bool written = true;
+    MachineLock lock;
     try {
-        ShutdownMachine();
+        lock = ShutdownMachineKeepingLock();
     } catch (const std::exception& e) {
         problems.push_back(e.what());
         written = false;
     }
     // A hive that could not be written is left as it is on disk, with its replacement
-    // still pending: the user sees the error and can try again.
-    if (written && (uFlags & EWX_REBOOT))
-        problems = PerformPendingReplacements(folder);
+    // still pending: the user sees the error and can try again. The lock stays held from
+    // the shutdown to the replacements, so no other process mounts the hives between.
+    if (written && (uFlags & EWX_REBOOT)) {
+        if (readOnly)
+            replacements.refused = folder + " was mounted read-only: no hive was replaced";
+        else
+            replacements = PerformReplacements(folder, &lock, granted);
+        problems = replacements.problems();
+    }
+    lock.release();
     ExitWindowsHook hook;
     {
         std::lock_guard guard(g_lock);
         g_problems = problems;
+        g_replacements = replacements;
         hook = g_hook;
     }
     if (!written) {

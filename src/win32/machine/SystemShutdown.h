@@ -10,6 +10,7 @@
 // enabled in the process's token.
 
 #include "win32/base/WinTypes.h"
+#include "win32/registry/PendingReplacements.h"
 
 #include <functional>
 #include <string>
@@ -38,5 +39,8 @@ ExitWindowsHook SetExitWindowsHook(ExitWindowsHook hook);
 // What the last ExitWindowsEx left to report: the hives that could not be written, or
 // one line for each replacement the restart could not make. Empty when all went well.
 std::vector<std::string> LastExitWindowsProblems();
+// The hive replacements the last restart made and could not make (none for another
+// ExitWindowsEx). A machine mounted read-only makes none: they stay pending.
+ReplacementRun LastRestartReplacements();
 
 } // namespace win32

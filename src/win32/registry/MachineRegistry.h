@@ -70,12 +70,13 @@ public:
     std::vector<std::unique_ptr<Hive>> hives;
     std::shared_ptr<HiveKey> localMachine;   // HKLM, not part of any hive
     std::shared_ptr<HiveKey> users;          // HKU, not part of any hive
-    std::shared_ptr<HiveKey> currentUser;    // HKU\<SID>
+    std::shared_ptr<HiveKey> currentUser;    // HKU\<SID>, null without the user's profile
     std::shared_ptr<HiveKey> userClasses;    // HKU\<SID>_Classes, may be null
     std::shared_ptr<HiveKey> machineClasses; // HKLM\SOFTWARE\Classes, may be null
     std::shared_ptr<HiveKey> currentConfig;  // HKCC, may be null
-    std::u16string userSid;
-    std::shared_ptr<ProcessToken> token; // the process's access token on this machine
+    std::u16string userSid;                  // empty when no user is known
+    std::shared_ptr<ProcessToken> token;     // the process's access token on this machine
+    std::vector<std::string> bootWarnings;
 
     // --- handles ---
     struct Handle {
@@ -122,7 +123,8 @@ void setCurrentRegistry(std::unique_ptr<MachineRegistry> registry);
 std::unique_ptr<MachineRegistry> takeCurrentRegistry();
 
 // Whether the current process holds a privilege enabled (win32/security/Token.h): true without
-// a booted machine, false for a privilege the token does not hold or has disabled.
+// a booted machine and on one outside the NT family, false for a privilege the token does
+// not hold or has disabled.
 bool PrivilegeEnabled(const char* name);
 
 } // namespace win32

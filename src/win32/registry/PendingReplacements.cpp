@@ -8,6 +8,7 @@
 #include "win32/host/MachineLock.h"
 #include "win32/host/MachinePaths.h"
 #include "win32/host/RegularFile.h"
+#include "win32/host/RenameNoReplace.h"
 #include "win32/registry/MachineRegistry.h"
 #include "win32/registry/Registry.h"
 #include "win32/registry/RegistryViews.h"
@@ -67,9 +68,16 @@ bool writePending(const std::string& folder, const std::vector<Replacement>& lis
     return true;
 }
 
-bool exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
+// A name as Windows compares names: the folders that exist as spelled on disk, the rest as
+// given, without regard to case.
+std::u16string comparable(const MachinePaths& paths, const std::string& host) {
+    return UpcaseName(paths.toWindows(host).value_or(Utf8ToUtf16(host)));
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat first, second;
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 void syncFolderOf(const std::string& path) {
@@ -79,6 +87,57 @@ void syncFolderOf(const std::string& path) {
         ::fsync(fd);
         ::close(fd);
     }
+}
+
+// The host path of a name in a replacement, or why it cannot be used.
+std::optional<std::string> hostOf(const MachinePaths& paths, const std::u16string& name,
+                                  std::string& why) {
+    const MachinePaths::Resolved where = paths.resolve(name);
+    if (where.status == MachinePaths::Status::NoDrive ||
+        where.status == MachinePaths::Status::Outside) {
+        why = Utf16ToUtf8(name) + " is not on one of the machine's drives";
+        return std::nullopt;
+    }
+    if (!where.drive->writable) {
+        why = Utf16ToUtf8(name) + " is on drive " + std::string(1, where.drive->letter) +
+              ":, which is read-only";
+        return std::nullopt;
+    }
+    return where.host;
+}
+
+// Makes one replacement; returns why it was not made (its files are then as they were).
+std::string replace(const MachinePaths& paths, const Replacement& r) {
+    std::string why;
+    const auto hive = hostOf(paths, r.hive, why);
+    const auto fresh = hive ? hostOf(paths, r.newFile, why) : std::nullopt;
+    const auto old = fresh ? hostOf(paths, r.oldFile, why) : std::nullopt;
+    if (!old)
+        return why;
+    try {
+        LoadHiveFile(*fresh);
+    } catch (const HiveFileError& e) {
+        return e.what();
+    }
+    // The old-file name is taken in the same step as it is tested: nothing is overwritten.
+    if (const int error = RenameNoReplace(*hive, *old); error != 0)
+        return error == EEXIST ? "the old-file name " + Utf16ToUtf8(r.oldFile) +
+                                     " is taken; nothing was overwritten"
+                               : "cannot rename the hive to " + Utf16ToUtf8(r.oldFile) + ": " +
+                                     std::strerror(error);
+    if (const int error = RenameNoReplace(*fresh, *hive); error != 0) {
+        const int back = RenameNoReplace(*old, *hive);
+        syncFolderOf(*hive);
+        return "cannot move the new file in: " + std::string(std::strerror(error)) +
+               (back == 0 ? "" : "; the hive is left as " + Utf16ToUtf8(r.oldFile));
+    }
+    syncFolderOf(*hive);
+    syncFolderOf(*old);
+    return {};
+}
+
+PendingReplacement toPublic(const Replacement& r) {
+    return {Utf16ToUtf8(r.hive), Utf16ToUtf8(r.newFile), Utf16ToUtf8(r.oldFile)};
 }
 
 } // namespace
@@ -101,85 +160,117 @@ LONG RegReplaceKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpNewFile, LPCSTR lpOldFi
     HiveKey* key = view.primary();
     if (!key->hive || key != key->hive->root.get())
         return ERROR_INVALID_PARAMETER; // only a whole hive can be replaced
-    if (!PrivilegeEnabled("SeRestorePrivilege"))
+    if (!PrivilegeEnabled("SeRestorePrivilege") || !PrivilegeEnabled("SeBackupPrivilege"))
         return ERROR_PRIVILEGE_NOT_HELD;
     if (reg->readOnly)
         return ERROR_ACCESS_DENIED;
-    const std::u16string newWin = reg->codePage->toUnicode(lpNewFile);
-    const std::u16string oldWin = reg->codePage->toUnicode(lpOldFile);
-    const auto newHost = reg->paths->toHost(newWin);
-    const auto oldHost = reg->paths->toHost(oldWin);
-    if (!newHost || !oldHost)
-        return ERROR_PATH_NOT_FOUND;
-    if (!exists(*newHost))
+    const MachinePaths& paths = *reg->paths;
+    using Status = MachinePaths::Status;
+    const MachinePaths::Resolved fresh = paths.resolve(reg->codePage->toUnicode(lpNewFile));
+    const MachinePaths::Resolved old = paths.resolve(reg->codePage->toUnicode(lpOldFile));
+    for (const auto* where : {&fresh, &old})
+        if (where->status == Status::NoDrive || where->status == Status::Outside ||
+            where->status == Status::PathMissing)
+            return ERROR_PATH_NOT_FOUND;
+    if (fresh.status != Status::Found)
         return ERROR_FILE_NOT_FOUND;
+    // The hive keeps its content under the old-file name: that name must be free.
+    if (old.status == Status::Found)
+        return ERROR_ALREADY_EXISTS;
+    const MachineDrive* hiveDrive = paths.resolve(*paths.toWindows(key->hive->hostPath)).drive;
+    for (const MachineDrive* drive : {fresh.drive, old.drive, hiveDrive})
+        if (drive && !drive->writable)
+            return ERROR_WRITE_PROTECT;
+    for (const auto& mounted : reg->hives) {
+        if (sameFile(mounted->hostPath, fresh.host))
+            return ERROR_SHARING_VIOLATION;
+        if (comparable(paths, mounted->hostPath) == comparable(paths, old.host))
+            return ERROR_ALREADY_EXISTS;
+    }
     try {
-        LoadHiveFile(*newHost); // a file that is not a sound hive never takes a hive's place
+        LoadHiveFile(fresh.host); // a file that is not a sound hive never takes a hive's place
     } catch (const HiveFileError&) {
         return ERROR_NOT_REGISTRY_FILE;
     }
-    const std::u16string hiveWin = *reg->paths->toWindows(key->hive->hostPath);
+    const std::u16string hiveWin = *paths.toWindows(key->hive->hostPath);
     std::vector<Replacement> pending = readPending(reg->folder);
     std::erase_if(pending, [&](const Replacement& r) { return NamesEqual(r.hive, hiveWin); });
-    pending.push_back(
-        {hiveWin, *reg->paths->toWindows(*newHost), *reg->paths->toWindows(*oldHost)});
+    // Names the other replacements will use at the next start are not free either.
+    const std::u16string freshName = comparable(paths, fresh.host);
+    const std::u16string oldName = comparable(paths, old.host);
+    for (const Replacement& r : pending) {
+        for (const std::u16string* name : {&r.newFile, &r.oldFile}) {
+            const auto host = paths.toHost(*name);
+            const std::u16string other = host ? comparable(paths, *host) : UpcaseName(*name);
+            if (other == oldName)
+                return ERROR_ALREADY_EXISTS;
+            if (other == freshName)
+                return ERROR_SHARING_VIOLATION;
+        }
+    }
+    pending.push_back({hiveWin, *paths.toWindows(fresh.host), *paths.toWindows(old.host)});
     return writePending(reg->folder, pending) ? ERROR_SUCCESS : ERROR_CANTWRITE;
 }
 
 namespace win32 {
 
-std::vector<PendingReplacement> PendingReplacementsOf(const std::string& folder) {
-    std::vector<PendingReplacement> out;
-    for (const Replacement& r : readPending(folder))
-        out.push_back({Utf16ToUtf8(r.hive), Utf16ToUtf8(r.newFile), Utf16ToUtf8(r.oldFile)});
+std::vector<std::string> ReplacementRun::problems() const {
+    if (!refused.empty())
+        return {refused};
+    std::vector<std::string> out;
+    for (const ReplacementOutcome& o : outcomes)
+        if (!o.error.empty())
+            out.push_back(o.replacement.hive + " from " + o.replacement.newFile + ": " + o.error);
+    if (!listError.empty())
+        out.push_back(listError);
     return out;
 }
 
-std::vector<std::string> PerformPendingReplacements(const std::string& folder) {
+std::vector<PendingReplacement> PendingReplacementsOf(const std::string& folder) {
+    std::vector<PendingReplacement> out;
+    for (const Replacement& r : readPending(folder))
+        out.push_back(toPublic(r));
+    return out;
+}
+
+ReplacementRun PerformReplacements(const std::string& folder, const MachineLock* held,
+                                   const std::vector<GrantedDrive>& granted) {
+    ReplacementRun run;
     std::error_code error;
     const std::string root = std::filesystem::canonical(folder, error).string();
-    if (error)
-        return {folder + ": no such machine folder"};
-    if (MachineRegistry::current() && MachineRegistry::current()->folder == root)
-        return {root + ": the machine is booted in this process; shut it down first"};
+    if (error) {
+        run.refused = folder + ": no such machine folder";
+        return run;
+    }
+    if (MachineRegistry::current() && MachineRegistry::current()->folder == root) {
+        run.refused = root + ": the machine is booted in this process; shut it down first";
+        return run;
+    }
+    // Another process that has the machine mounted would write its hives back over ours.
     MachineLock lock;
+    std::unique_ptr<MachinePaths> paths;
     try {
-        lock = MachineLock::acquire(root);
+        if (!held || !held->holds(root))
+            lock = MachineLock::acquire(root);
+        paths = std::make_unique<MachinePaths>(root, granted);
     } catch (const std::exception& e) {
-        return {e.what()};
+        run.refused = std::string(e.what()) + "; no hive was replaced";
+        return run;
     }
-    const MachinePaths paths(root);
-    std::vector<std::string> failures;
+    std::vector<Replacement> left;
     for (const Replacement& r : readPending(root)) {
-        const auto hive = paths.toHost(r.hive);
-        const auto fresh = paths.toHost(r.newFile);
-        const auto old = paths.toHost(r.oldFile);
-        const std::string what = Utf16ToUtf8(r.hive) + " from " + Utf16ToUtf8(r.newFile);
-        if (!hive || !fresh || !old) {
-            failures.push_back(what + ": a path leads outside the machine folder");
-            continue;
-        }
-        try {
-            LoadHiveFile(*fresh);
-        } catch (const HiveFileError& e) {
-            failures.push_back(what + ": " + e.what());
-            continue;
-        }
-        if (std::rename(hive->c_str(), old->c_str()) != 0) {
-            failures.push_back(what + ": cannot rename the hive: " + std::strerror(errno));
-            continue;
-        }
-        if (std::rename(fresh->c_str(), hive->c_str()) != 0) {
-            const int e = errno;
-            std::rename(old->c_str(), hive->c_str()); // put the hive back
-            failures.push_back(what + ": cannot move the new file in: " + std::strerror(e));
-            continue;
-        }
-        syncFolderOf(*hive);
-        syncFolderOf(*old);
+        run.outcomes.push_back({toPublic(r), replace(*paths, r)});
+        if (!run.outcomes.back().error.empty())
+            left.push_back(r);
     }
-    writePending(root, {});
-    return failures;
+    if (!writePending(root, left))
+        run.listError = pendingPath(root) + " could not be rewritten: it still names the "
+                                            "replacements that were made";
+    return run;
+}
+
+std::vector<std::string> PerformPendingReplacements(const std::string& folder) {
+    return PerformReplacements(folder).problems();
 }
 
 } // namespace win32

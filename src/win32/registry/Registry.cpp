@@ -662,7 +662,13 @@ LONG RegSaveKeyA(HKEY hKey, LPCSTR lpFile, const SECURITY_ATTRIBUTES*) {
             return ERROR_INVALID_HANDLE;
         if (!lpFile || !*lpFile)
             return ERROR_INVALID_PARAMETER;
-        host = call.reg->paths->toHost(call.reg->codePage->toUnicode(lpFile));
+        const MachinePaths::Resolved where =
+            call.reg->paths->resolve(call.reg->codePage->toUnicode(lpFile));
+        if (where.drive && !where.drive->writable)
+            return ERROR_WRITE_PROTECT;
+        if (where.status != MachinePaths::Status::NoDrive &&
+            where.status != MachinePaths::Status::Outside)
+            host = where.host;
     }
     if (!host)
         return ERROR_PATH_NOT_FOUND;

@@ -76,8 +76,8 @@ LONG LiveView(const KeyView& view, KeyView& out) {
         out.key.reset();
     if (out.userClass && out.userClass->deleted)
         out.userClass.reset();
-    if (out.empty())
-        return view.empty() ? ERROR_INVALID_HANDLE : ERROR_KEY_DELETED;
+    if (out.empty()) // an empty view: a predefined key whose hive is not mounted
+        return view.empty() ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
     return ERROR_SUCCESS;
 }
 

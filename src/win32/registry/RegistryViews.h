@@ -15,7 +15,8 @@ bool SplitKeyPath(std::u16string_view path, std::vector<std::u16string_view>& pa
 // The key a symbolic-link key points at (the key itself when it is none).
 HiveKey* FollowLinks(HiveKey* key);
 
-// Drops the deleted parts of a view; ERROR_KEY_DELETED when nothing is left.
+// Drops the deleted parts of a view; ERROR_KEY_DELETED when nothing is left, and
+// ERROR_FILE_NOT_FOUND for an empty view (HKEY_CURRENT_USER without the user's profile).
 LONG LiveView(const KeyView& view, KeyView& out);
 
 // Opens `path` below `from`. ERROR_FILE_NOT_FOUND, ERROR_BAD_PATHNAME, ERROR_KEY_DELETED.

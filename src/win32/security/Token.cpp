@@ -57,6 +57,9 @@ constexpr PrivilegeName kPrivileges[] = {
 constexpr uint32_t kAdministratorPrivileges[] = {5,  8,  9,  10, 11, 12, 13, 14, 15, 17,
                                                  18, 19, 20, 22, 23, 24, 25, 28, 29, 30};
 constexpr uint32_t kUserPrivileges[] = {19, 23, 25};
+// The privileges Windows enables in a new token; every other one held starts disabled
+// until the program enables it (SeChangeNotify, SeImpersonate, SeCreateGlobal).
+constexpr uint32_t kEnabledByDefault[] = {23, 29, 30};
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -214,12 +217,17 @@ std::shared_ptr<ProcessToken> MakeProcessToken(const MachineRegistry& registry) 
     token->groups.push_back({"S-1-2-0", kOn});      // LOCAL
 
     constexpr DWORD kEnabled = SE_PRIVILEGE_ENABLED_BY_DEFAULT | SE_PRIVILEGE_ENABLED;
+    auto initial = [&](uint32_t luid) {
+        const bool enabled = std::find(std::begin(kEnabledByDefault), std::end(kEnabledByDefault),
+                                       luid) != std::end(kEnabledByDefault);
+        return enabled ? kEnabled : DWORD(0);
+    };
     if (administrator)
         for (const uint32_t luid : kAdministratorPrivileges)
-            token->held.push_back({luid, kEnabled});
+            token->held.push_back({luid, initial(luid)});
     else
         for (const uint32_t luid : kUserPrivileges)
-            token->held.push_back({luid, kEnabled});
+            token->held.push_back({luid, initial(luid)});
     for (const auto& [name, state] : registry.ini.entries("Privileges")) {
         const auto luid = PrivilegeLuid(name);
         if (!luid)
@@ -258,6 +266,8 @@ bool PrivilegeEnabled(const char* name) {
     const auto luid = PrivilegeLuid(name ? name : "");
     if (!token || !luid)
         return !token; // no machine: nothing to check against
+    if (!token->checksPrivileges)
+        return true;
     return token->privilegeEnabled(*luid);
 }
 

@@ -10,8 +10,10 @@
 //
 // or this process cannot write the machine's system hive files. An administrator holds
 // the privileges Windows XP gives one, a standard user SeChangeNotifyPrivilege,
-// SeShutdownPrivilege and SeUndockPrivilege. The privileges held start enabled, so that
-// a program that never adjusts its token finds them usable; the ini changes any of them:
+// SeShutdownPrivilege and SeUndockPrivilege. As on Windows, only SeChangeNotifyPrivilege,
+// SeImpersonatePrivilege and SeCreateGlobalPrivilege start enabled: every other one held
+// (SeBackupPrivilege, SeRestorePrivilege, SeShutdownPrivilege, ...) is usable only once
+// AdjustTokenPrivileges enables it. The ini changes any of them:
 //
 //     [Privileges]
 //     SeShutdownPrivilege = disabled
@@ -81,6 +83,8 @@ public:
 
     mutable std::mutex lock;
     std::vector<Privilege> held;
+    // False on a machine outside the NT family, which has no privileges to check.
+    bool checksPrivileges = true;
 };
 
 // Made by the boot. Throws std::runtime_error naming the ini entry that is not valid.

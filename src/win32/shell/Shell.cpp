@@ -172,6 +172,8 @@ int splitTarget(const std::string& path, std::string& folderHost, std::string& n
         if (folder.error != ERROR_SUCCESS)
             return int(folder.error == ERROR_FILE_NOT_FOUND ? DWORD(ERROR_PATH_NOT_FOUND)
                                                             : folder.error);
+        if (const DWORD refusal = WriteRefusal(folder.reg, folder.where.drive))
+            return int(refusal);
         folderHost = folder.where.host;
         name = given;
         return 0;
@@ -183,6 +185,8 @@ int splitTarget(const std::string& path, std::string& folderHost, std::string& n
         return int(entry.error);
     if (!entry.exists)
         return ERROR_FILE_NOT_FOUND;
+    if (const DWORD refusal = WriteRefusal(entry.reg, entry.drive))
+        return int(refusal);
     folderHost = entry.folder;
     name = entry.name; // as spelled on disk
     return 0;

@@ -83,8 +83,9 @@ using LPSHFILEOPSTRUCTA = SHFILEOPSTRUCTA*;
 // the files and folders go to the desktop's trash and are deleted only if the trash takes them;
 // without it they are deleted. There is no window to confirm in: the operation goes on
 // as with FOF_NOCONFIRMATION. Returns 0, or ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,
-// ERROR_ACCESS_DENIED (a drive's root, or the trash or disk refused), ERROR_INVALID_NAME,
-// ERROR_INVALID_PARAMETER.
+// ERROR_ACCESS_DENIED (a drive's root, the trash or disk refused, a machine mounted
+// read-only), ERROR_WRITE_PROTECT (a drive the user did not make writable, see
+// files/Files.h), ERROR_INVALID_NAME, ERROR_INVALID_PARAMETER.
 int SHFileOperationA(LPSHFILEOPSTRUCTA lpFileOp);
 
 // ShellExecute's errors (values of 32 and below)

@@ -137,8 +137,7 @@ WORD suitesOf(const HiveValue* value) {
 MachineVersion readVersion(MachineRegistry& reg) {
     MachineVersion v;
     const MachineIni& ini = reg.ini;
-    if (const auto platform = ini.value("Version", "Platform"))
-        v.platform = platformOf(*platform).value_or(VER_PLATFORM_WIN32_NT);
+    v.platform = PlatformIdOf(ini);
     std::lock_guard guard(reg.lock);
     HiveKey* machine = reg.localMachine.get();
     auto text = [&](HiveKey* key, const char16_t* name) -> std::optional<std::string> {
@@ -225,6 +224,11 @@ bool fillsExtendedBlock(const MachineVersion& v) {
 }
 
 } // namespace
+
+DWORD PlatformIdOf(const MachineIni& ini) {
+    const auto platform = ini.value("Version", "Platform");
+    return platform ? platformOf(*platform).value_or(VER_PLATFORM_WIN32_NT) : VER_PLATFORM_WIN32_NT;
+}
 
 void CheckVersionSettings(const MachineIni& ini) {
     auto fail = [](const std::string& name, const std::string& value, const char* expected) {

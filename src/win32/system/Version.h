@@ -90,5 +90,7 @@ class MachineIni;
 
 // Checks the [Version] section; throws std::runtime_error naming the entry that is wrong.
 void CheckVersionSettings(const MachineIni& ini);
+// The platform id the machine has: [Version] Platform, else VER_PLATFORM_WIN32_NT.
+DWORD PlatformIdOf(const MachineIni& ini);
 
 } // namespace win32
