@@ -3,6 +3,8 @@
 
 #include "hive/HiveFile.h"
 
+#include "hive/RenameNoReplace.h"
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -188,19 +190,12 @@ bool CreateFileAtomically(const std::string& hostPath, const Bytes& bytes) {
     const std::string temporary = WriteTemporary(hostPath, bytes, true);
     // Whatever a caller checked before may be overtaken: only a rename that refuses to
     // replace is safe.
-    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, hostPath.c_str(), RENAME_NOREPLACE) !=
-        0) {
-        int error = errno;
-        if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {
-            // A file system without the no-replace rename: a second name for the file is
-            // made only where none exists.
-            error = ::link(temporary.c_str(), hostPath.c_str()) == 0 ? 0 : errno;
-        }
+    const int error = RenameNoReplace(temporary, hostPath);
+    if (error != 0) {
         ::unlink(temporary.c_str());
         if (error == EEXIST)
             return false;
-        if (error != 0)
-            FailFile(hostPath, "create the file", error);
+        FailFile(hostPath, "create the file", error);
     }
     SyncFolderOf(hostPath);
     return true;

@@ -4,7 +4,7 @@
 #include "win32/base/LastError.h"
 #include "win32/files/FileLookup.h"
 #include "win32/host/RegularFile.h"
-#include "win32/host/RenameNoReplace.h"
+#include "hive/RenameNoReplace.h"
 #include "win32/host/ShortNames.h"
 #include "win32/registry/MachineRegistry.h"
 
@@ -168,7 +168,7 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
         return fail(win32::ErrorOfErrno(errno));
     int error = 0;
     if (bFailIfExists) // no replacing a file that appeared meanwhile
-        error = win32::RenameNoReplace(temporary, targetHost);
+        error = hive::RenameNoReplace(temporary, targetHost);
     else if (::rename(temporary.c_str(), targetHost.c_str()) != 0)
         error = errno;
     target.reg->paths->forget(target.folder);

@@ -8,7 +8,7 @@
 #include "win32/host/MachineLock.h"
 #include "win32/host/MachinePaths.h"
 #include "win32/host/RegularFile.h"
-#include "win32/host/RenameNoReplace.h"
+#include "hive/RenameNoReplace.h"
 #include "win32/registry/MachineRegistry.h"
 #include "win32/registry/Registry.h"
 #include "win32/registry/RegistryViews.h"
@@ -120,13 +120,13 @@ std::string replace(const MachinePaths& paths, const Replacement& r) {
         return e.what();
     }
     // The old-file name is taken in the same step as it is tested: nothing is overwritten.
-    if (const int error = RenameNoReplace(*hive, *old); error != 0)
+    if (const int error = hive::RenameNoReplace(*hive, *old); error != 0)
         return error == EEXIST ? "the old-file name " + Utf16ToUtf8(r.oldFile) +
                                      " is taken; nothing was overwritten"
                                : "cannot rename the hive to " + Utf16ToUtf8(r.oldFile) + ": " +
                                      std::strerror(error);
-    if (const int error = RenameNoReplace(*fresh, *hive); error != 0) {
-        const int back = RenameNoReplace(*old, *hive);
+    if (const int error = hive::RenameNoReplace(*fresh, *hive); error != 0) {
+        const int back = hive::RenameNoReplace(*old, *hive);
         syncFolderOf(*hive);
         return "cannot move the new file in: " + std::string(std::strerror(error)) +
                (back == 0 ? "" : "; the hive is left as " + Utf16ToUtf8(r.oldFile));

@@ -1,11 +1,11 @@
-#include "win32/host/RenameNoReplace.h"
+#include "hive/RenameNoReplace.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace win32 {
+namespace hive {
 
 int RenameNoReplace(const std::string& from, const std::string& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
@@ -23,4 +23,4 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
     return 0;
 }
 
-} // namespace win32
+} // namespace hive
