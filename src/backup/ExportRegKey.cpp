@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -160,7 +161,7 @@ bool ToAnsiExactly(std::u16string_view text, std::string& out) {
 
 // The bytes as "hex:" writes them: after the comma that follows byte i (i > 0, a multiple
 // of 25) the line goes on after a backslash.
-void AppendHexBytes(std::string& out, const std::vector<uint8_t>& bytes) {
+void AppendHexBytes(std::string& out, std::span<const uint8_t> bytes) {
     static const char digits[] = "0123456789ABCDEF";
     if (bytes.empty())
         return;
@@ -196,7 +197,7 @@ bool IsStringType(DWORD type) {
 }
 
 // UTF-16 bytes of a string value as the code page's bytes, terminators included.
-std::vector<uint8_t> AnsiBytes(const std::vector<uint8_t>& utf16) {
+std::vector<uint8_t> AnsiBytes(std::span<const uint8_t> utf16) {
     std::u16string units(utf16.size() / 2, u'\0');
     for (size_t i = 0; i < units.size(); ++i)
         units[i] = char16_t(utf16[2 * i] | utf16[2 * i + 1] << 8);
@@ -265,6 +266,7 @@ private:
     std::u16string nameBuffer_ = std::u16string(16384, u'\0');
     std::vector<uint8_t> dataBuffer_ = std::vector<uint8_t>(4096);
     ValueData value_;
+    std::string text_;
 
     // A key that exists but cannot be read would be missing from the file, and deleting it
     // would lose it.
@@ -291,12 +293,11 @@ private:
             ~Closer() { RegCloseKey(key); }
         } closer{key};
         writeKeyLine(name);
-        if (!valueName_.empty() &&
-            RegQueryValueExA(key, valueName_.c_str(), nullptr, nullptr, nullptr, nullptr) ==
-                ERROR_SUCCESS) {
+        if (!valueName_.empty() && RegQueryValueExA(key, valueName_.c_str(), nullptr, nullptr,
+                                                    nullptr, nullptr) == ERROR_SUCCESS) {
             if (!QueryValue(key, Widen(valueName_), valueName_, nt_, value_))
                 throw EExportError("Failed to get data for '" + valueName_ + "'");
-            writeValue(valueName_, value_);
+            writeValue(valueName_, value_.type, value_.bytes);
         } else {
             for (DWORD i = 0; writeValueAt(key, i, name); ++i) {
             }
@@ -338,12 +339,14 @@ private:
             if (rc == ERROR_NO_MORE_ITEMS)
                 return false;
             if (rc == ERROR_SUCCESS) {
-                value_.bytes.assign(dataBuffer_.begin(), dataBuffer_.begin() + dataLength);
-                if (!nt_ && IsStringType(value_.type))
-                    value_.bytes = AnsiBytes(value_.bytes);
-                writeValue(AnsiName(std::u16string_view(nameBuffer_.data(), nameLength),
-                                    "The value name"),
-                           value_);
+                const std::string name =
+                    AnsiName(std::u16string_view(nameBuffer_.data(), nameLength), "The value name");
+                std::span<const uint8_t> data(dataBuffer_.data(), dataLength);
+                if (!nt_ && IsStringType(value_.type)) {
+                    value_.bytes = AnsiBytes(data);
+                    data = value_.bytes;
+                }
+                writeValue(name, value_.type, data);
                 return true;
             }
             if (rc != ERROR_MORE_DATA || attempt == 3)
@@ -352,63 +355,68 @@ private:
         }
     }
 
-    void writeValue(const std::string& name, const ValueData& value) {
+    void writeValue(const std::string& name, DWORD type, std::span<const uint8_t> bytes) {
         line_.clear();
         if (name.empty())
             line_ += '@';
         else
             AppendQuoted(line_, name);
         line_ += '=';
-        appendData(value);
+        appendData(type, bytes);
         line_ += kLineEnd;
         file_.write(line_);
     }
 
-    void appendData(const ValueData& value) {
-        if (value.type == REG_SZ) {
-            if (const auto text = plainString(value.bytes)) {
-                AppendQuoted(line_, *text);
+    void appendData(DWORD type, std::span<const uint8_t> bytes) {
+        if (type == REG_SZ) {
+            if (plainString(bytes, text_)) {
+                AppendQuoted(line_, text_);
                 return;
             }
-        } else if (value.type == REG_DWORD && value.bytes.size() == 4) {
+        } else if (type == REG_DWORD && bytes.size() == 4) {
             char text[16];
-            std::snprintf(text, sizeof text, "dword:%08X",
-                          unsigned(value.bytes[0] | value.bytes[1] << 8 | value.bytes[2] << 16 |
-                                   uint32_t(value.bytes[3]) << 24));
+            std::snprintf(
+                text, sizeof text, "dword:%08X",
+                unsigned(bytes[0] | bytes[1] << 8 | bytes[2] << 16 | uint32_t(bytes[3]) << 24));
             line_ += text;
             return;
         }
         // Every other type, and a string the quoted form would not bring back byte for
         // byte, keeps its type and its bytes.
-        line_ += HexPrefix(value.type);
-        AppendHexBytes(line_, value.bytes);
+        line_ += HexPrefix(type);
+        AppendHexBytes(line_, bytes);
     }
 
     // The text of a string value when "text" imports back to exactly these bytes: one
     // terminator at the end, none inside, no line break, every character in the code page.
-    std::optional<std::string> plainString(const std::vector<uint8_t>& bytes) const {
-        std::string text;
+    bool plainString(std::span<const uint8_t> bytes, std::string& text) const {
+        text.clear();
         if (nt_) {
-            if (bytes.size() < 2 || bytes.size() % 2 != 0)
-                return std::nullopt;
-            std::u16string units(bytes.size() / 2 - 1, u'\0');
-            for (size_t i = 0; i < units.size(); ++i)
-                units[i] = char16_t(bytes[2 * i] | bytes[2 * i + 1] << 8);
-            if (bytes[bytes.size() - 2] != 0 || bytes.back() != 0 ||
-                units.find(u'\0') != units.npos)
-                return std::nullopt;
-            if (!ToAnsiExactly(units, text))
-                return std::nullopt;
+            if (bytes.size() < 2 || bytes.size() % 2 != 0 || bytes[bytes.size() - 2] != 0 ||
+                bytes.back() != 0)
+                return false;
+            const size_t length = bytes.size() / 2 - 1;
+            text.resize(length);
+            bool ascii = true;
+            for (size_t i = 0; i < length && ascii; ++i) {
+                ascii = bytes[2 * i + 1] == 0 && bytes[2 * i] != 0 && bytes[2 * i] < 0x80;
+                text[i] = char(bytes[2 * i]);
+            }
+            if (!ascii) {
+                std::u16string units(length, u'\0');
+                for (size_t i = 0; i < length; ++i)
+                    units[i] = char16_t(bytes[2 * i] | bytes[2 * i + 1] << 8);
+                if (units.find(u'\0') != units.npos || !ToAnsiExactly(units, text))
+                    return false;
+            }
         } else {
             if (bytes.empty() || bytes.back() != 0)
-                return std::nullopt;
+                return false;
             text.assign(bytes.begin(), bytes.end() - 1);
             if (text.find('\0') != text.npos)
-                return std::nullopt;
+                return false;
         }
-        if (text.find_first_of("\r\n") != text.npos)
-            return std::nullopt;
-        return text;
+        return text.find_first_of("\r\n") == text.npos;
     }
 };
 
