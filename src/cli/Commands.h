@@ -14,5 +14,6 @@ std::unique_ptr<Command> MakeRestartCommand();
 std::unique_ptr<Command> MakeInfoCommand();
 std::unique_ptr<Command> MakeStoreDumpCommand();
 std::unique_ptr<Command> MakeStoreRunCommand();
+std::unique_ptr<Command> MakeScanCommand();
 
 } // namespace cli

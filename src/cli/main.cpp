@@ -20,6 +20,7 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
     commands.push_back(MakeInfoCommand());
     commands.push_back(MakeStoreDumpCommand());
     commands.push_back(MakeStoreRunCommand());
+    commands.push_back(MakeScanCommand());
     return commands;
 }
 
