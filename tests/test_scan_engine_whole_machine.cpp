@@ -1,4 +1,5 @@
-// A machine whose every reference is valid, written in all the ways Windows accepts:
+// The engine with its own scanners over a whole machine (built under ThreadSanitizer
+// too). A machine whose every reference is valid, written in all the ways Windows accepts:
 // a scan of every section finds nothing at all.
 
 #include "support/MachineFixture.h"
@@ -8,7 +9,7 @@
 
 using namespace testing_support;
 
-TEST(ScanValidMachine, EveryReferenceWindowsWouldFindIsValid) {
+TEST(ScanWholeMachine, EveryReferenceWindowsWouldFindIsValid) {
     TestMachine machine(R"reg(
 [HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\app.exe]
 @="C:\\Program Files\\My App\\app.exe"
