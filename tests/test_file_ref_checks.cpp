@@ -131,3 +131,20 @@ TEST(ServiceImageValid, TheExeOrSysFileMustExist) {
     for (const Case& c : cases)
         EXPECT_EQ(ServiceImageValid(c.text), c.valid) << c.text;
 }
+
+TEST(FileRefChecks, LongHostileTextsAreJudged) {
+    TestMachine machine("", kFiles);
+    auto repeat = [](const std::string& piece, size_t count) {
+        std::string text;
+        for (size_t i = 0; i < count; ++i)
+            text += piece;
+        return text;
+    };
+    EXPECT_FALSE(ServiceImageValid("C:\\App\\x" + repeat(".exe", 25000)));
+    EXPECT_FALSE(ServiceImageValid("C:\\App\\x" + repeat(".sys", 25000)));
+    EXPECT_TRUE(PathListValid(repeat("C:\\App\\bin\\tool.exe ", 5000)));
+    EXPECT_FALSE(PathListValid(repeat("C:\\App\\bin\\tool.exe \\", 5000) + "C:\\Gone\\x"));
+    EXPECT_TRUE(DirListValid(repeat("C:\\App", 10000)));
+    EXPECT_FALSE(FileRefValid("C:\\" + repeat("a b\\", 25000) + "2"));
+    EXPECT_TRUE(FileRefValid(repeat("%", 100000)));
+}

@@ -11,10 +11,10 @@ namespace cli {
 
 class QtUiDispatcher : public UiDispatcher {
 public:
+    // Shutting down begins when the application is about to quit.
+    QtUiDispatcher();
     void Post(std::function<void()> task) override;
     bool IsShuttingDown() const override { return shuttingDown_; }
-    // From here on workers stop and stop waiting for the main thread.
-    void BeginShutdown() { shuttingDown_ = true; }
 
 private:
     QObject context_; // lives on the thread whose loop runs the tasks

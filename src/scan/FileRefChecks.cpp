@@ -110,7 +110,11 @@ bool ServiceImageValid(const std::string& text) {
         for (size_t at = FindTextFrom(t, extension, b + 2); at > 0;
              at = FindTextFrom(t, extension, at + 1)) {
             any = true;
-            if (FileExists(t.substr(begin, at - 1 + 4 - begin)))
+            const size_t length = at - 1 + 4 - begin;
+            // No file has a longer path; later occurrences are longer still.
+            if (length >= kMaxPath)
+                break;
+            if (FileExists(t.substr(begin, length)))
                 return true;
         }
         if (any)
