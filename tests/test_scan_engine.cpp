@@ -7,11 +7,7 @@
 #include "support/ScanHarness.h"
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <thread>
 
 using namespace testing_support;
