@@ -116,6 +116,24 @@ TEST(CreateProcess, AFileOnTheWayEndsTheProgressiveSearch) {
     check({{"C:\\Program Files\\My App\\app.exe", 0, "C:\\Program Files\\My App\\app.exe"}});
 }
 
+// A program's name is shorter than MAX_PATH, and a command line shorter than 32,767
+// characters: a long line of arguments ends the search at once.
+TEST(CreateProcess, LongCommandLines) {
+    TestMachine machine("", {{"C:\\Tools\\tool.exe", MzImage()}});
+    std::string arguments;
+    while (arguments.size() < 32766 - 17)
+        arguments += " a";
+    arguments.resize(32766 - 17);
+    const std::string found = "C:\\Tools\\tool.exe" + arguments;
+    const std::string missing = "C:\\Tools\\gone.exe" + arguments;
+    const std::string tooLong = found + "b";
+    check({
+        {found.c_str(), 0, "C:\\Tools\\tool.exe"},
+        {missing.c_str(), ERROR_FILE_NOT_FOUND, nullptr},
+        {tooLong.c_str(), ERROR_FILENAME_EXCED_RANGE, nullptr},
+    });
+}
+
 TEST(CreateProcess, SearchesTheSystemFoldersThenThePath) {
     TestMachine machine("[HKEY_CURRENT_USER\\Environment]\n\"Path\"=\"C:\\\\Tools;\\\"C:\\\\My "
                         "Tools\\\"\"\n",

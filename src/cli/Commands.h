@@ -15,5 +15,6 @@ std::unique_ptr<Command> MakeInfoCommand();
 std::unique_ptr<Command> MakeStoreDumpCommand();
 std::unique_ptr<Command> MakeStoreRunCommand();
 std::unique_ptr<Command> MakeExportCommand();
+std::unique_ptr<Command> MakeScanCommand();
 
 } // namespace cli

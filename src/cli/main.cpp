@@ -23,6 +23,7 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
     commands.push_back(MakeStoreDumpCommand());
     commands.push_back(MakeStoreRunCommand());
     commands.push_back(MakeExportCommand());
+    commands.push_back(MakeScanCommand());
     return commands;
 }
 

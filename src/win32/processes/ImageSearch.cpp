@@ -7,6 +7,7 @@
 #include "win32/system/Environment.h"
 
 #include <cerrno>
+#include <cstring>
 #include <optional>
 #include <unistd.h>
 #include <vector>
@@ -164,6 +165,12 @@ ProcessImage FindProcessImage(LPCSTR applicationName, LPCSTR commandLine) {
         return out;
     }
 
+    // Windows takes at most 32,767 characters, the terminating zero included.
+    if (commandLine && std::strlen(commandLine) >= 32767) {
+        out.error = ERROR_FILENAME_EXCED_RANGE;
+        return out;
+    }
+
     Lookup found;
     if (applicationName) {
         found =
@@ -193,6 +200,10 @@ ProcessImage FindProcessImage(LPCSTR applicationName, LPCSTR commandLine) {
                     candidate.pop_back();
                 if (candidate == previous)
                     continue;
+                // The program's name is at most MAX_PATH characters: no longer run can
+                // name it, and trying each would take time of the line's length squared.
+                if (candidate.size() >= MAX_PATH)
+                    break;
                 previous = candidate;
                 found = search(candidate, true);
                 if (found.error == ERROR_SUCCESS)

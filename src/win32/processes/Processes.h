@@ -12,6 +12,8 @@
 //   with one; else the line up to its first space or tab, then up to its second, and so
 //   on, until a file is found ("C:\Program Files\My App\app.exe -x" tries
 //   "C:\Program.exe", "C:\Program Files\My.exe", "C:\Program Files\My App\app.exe").
+//   Runs of MAX_PATH characters or more are not tried: a program's name is shorter.
+//   A command line of 32,767 characters or more fails with ERROR_FILENAME_EXCED_RANGE.
 //   ".exe" is added to a file name that has no extension. A name without a folder is
 //   searched in the program's folder, the current folder, the 32-bit system folder
 //   (all three %SystemRoot%\system32 here: the program's own folder lies outside the

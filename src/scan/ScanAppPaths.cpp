@@ -1,0 +1,73 @@
+#include "scan/ScanAppPaths.h"
+
+#include "registry/AsciiCase.h"
+#include "registry/SplitFns.h"
+#include "registry/TRegistry.h"
+#include "scan/FileRefChecks.h"
+#include "scan/RefText.h"
+#include "scan/ValueWalk.h"
+
+#include <algorithm>
+#include <vector>
+
+const std::array<std::string_view, 5> AppPathSkipList = {"install.exe", "setup.exe", "MsoHtmEd.exe",
+                                                         "table30.exe", "winnt32.exe"};
+
+namespace {
+
+const std::string kAppPaths = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths";
+
+bool skipped(const std::string& name) {
+    return std::any_of(AppPathSkipList.begin(), AppPathSkipList.end(),
+                       [&](std::string_view skip) { return SameTextAscii(skip, name); });
+}
+
+std::string trimmed(const std::string& text) {
+    const size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string::npos)
+        return {};
+    return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+}
+
+// Each folder of the list on its own: run together, a folder such as "bin" would join
+// the end of the one before it and name a folder that nobody wrote.
+bool foldersValid(const std::string& raw) {
+    std::vector<std::string> folders;
+    SplitByChar(raw, ';', folders);
+    return std::all_of(folders.begin(), folders.end(), [](const std::string& folder) {
+        return DirListValid(ExpandEnvText(trimmed(folder)));
+    });
+}
+
+} // namespace
+
+void ScanAppPaths(TFixRegistry& engine) {
+    TFixRegistry::TNameSet upperNames, names;
+    TFixRegistry::CollectKeyNames(HKEY_LOCAL_MACHINE, kAppPaths, upperNames, names);
+    size_t index = 0;
+    for (const std::string& name : names) {
+        engine.RaiseProgress(index++, names.size());
+        if (engine.IsStopped())
+            return;
+        if (skipped(name))
+            continue;
+        const std::string path = kAppPaths + "\\" + name;
+        const std::string location = "HKEY_LOCAL_MACHINE\\" + path;
+        if (engine.IsExcluded(location))
+            continue;
+        TRegistry reg(KEY_READ);
+        reg.SetRootKey(HKEY_LOCAL_MACHINE);
+        if (!reg.OpenKey(path, false))
+            continue;
+        engine.RaiseKeyChange(path);
+        if (reg.ReadString("").empty())
+            ReportProblem(engine, riAppPaths, location, "Default", "", "Default value is Empty");
+        if (reg.ValueExists("Path")) {
+            const std::string raw = reg.ReadString("Path");
+            if (!foldersValid(raw))
+                ReportProblem(engine, riAppPaths, location, "Path", raw,
+                              "Application directory \"" + raw + "\"  does not exist");
+        }
+        reg.CloseKey();
+    }
+}

@@ -1,0 +1,8 @@
+#pragma once
+// The shared DLL scan: every file with a shared reference count must exist.
+
+#include "scan/TFixRegistry.h"
+
+// The values of the SharedDlls key: the name is the file, the data its count. A value
+// that is not a 32-bit integer ends the scan.
+void ScanSharedDlls(TFixRegistry& engine);
