@@ -16,5 +16,6 @@ std::unique_ptr<Command> MakeStoreDumpCommand();
 std::unique_ptr<Command> MakeStoreRunCommand();
 std::unique_ptr<Command> MakeExportCommand();
 std::unique_ptr<Command> MakeScanCommand();
+std::unique_ptr<Command> MakeCleanCommand();
 
 } // namespace cli

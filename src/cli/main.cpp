@@ -24,6 +24,7 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
     commands.push_back(MakeStoreRunCommand());
     commands.push_back(MakeExportCommand());
     commands.push_back(MakeScanCommand());
+    commands.push_back(MakeCleanCommand());
     return commands;
 }
 

@@ -1,0 +1,191 @@
+#include "cli/ScanRun.h"
+
+#include "cli/CliSupport.h"
+#include "cli/Command.h"
+#include "win32/system/Nls.h"
+
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTextStream>
+#include <QTimer>
+#include <atomic>
+#include <mutex>
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+// A JSON string literal, quotes included.
+QString jsonString(const QString& text) {
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+} // namespace
+
+// What the worker reports, for the progress line and the error message.
+struct ScanState {
+    std::atomic<int> section{-1};
+    std::atomic<int> percent{0};
+    std::mutex lock;
+    std::string lastKey; // under lock
+};
+
+ScanRun::ScanRun(bool json) : json_(json), progress_(isatty(STDERR_FILENO) == 1) {}
+
+QString FromMachineText(const std::string& text) {
+    if (text.empty())
+        return {};
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
+    std::u16string wide(size_t(length), u'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), wide.data(), length);
+    return FromU16(wide);
+}
+
+std::string ToMachineText(const QString& text) {
+    if (text.isEmpty())
+        return {};
+    const std::u16string wide = ToU16(text);
+    const int length =
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size_t(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), out.data(), length, nullptr,
+                        nullptr);
+    return out;
+}
+
+ScanOptions::ScanOptions(QCommandLineParser& parser) {
+    parser.addOption(section);
+    parser.addOption(exclude);
+}
+
+TRepairItems ScanOptions::Sections(const QCommandLineParser& parser, const char* usage) const {
+    const QStringList values = parser.values(section);
+    if (values.isEmpty())
+        return TRepairItems::All();
+    TRepairItems items;
+    for (const QString& value : values) {
+        bool ok = false;
+        const int n = value.toInt(&ok);
+        if (!ok || n < 0 || n >= kRepairItemCount)
+            throw CommandError("Invalid section \"" + value.toStdString() +
+                               "\": give a number from 0 to 11\nUsage: " + usage);
+        items.Include(TRepairItem(n));
+    }
+    return items;
+}
+
+std::vector<std::string> ScanOptions::Exclusions(const QCommandLineParser& parser) const {
+    std::vector<std::string> lines;
+    for (const QString& line : parser.values(exclude))
+        lines.push_back(ToMachineText(line));
+    return lines;
+}
+
+void ScanRun::Run(TFixRegistry& engine, QtUiDispatcher& ui) {
+    ScanState state;
+    engine.OnStatus = [&](TFixRegistry*, TRepairItem item, const std::string&) {
+        state.percent = 0;
+        state.section = item;
+    };
+    engine.OnProgressing = [&](TFixRegistry*, int percent) { state.percent = percent; };
+    engine.OnKeyChange = [&](TFixRegistry*, const std::string& key) {
+        std::lock_guard guard(state.lock);
+        state.lastKey = key;
+    };
+    // The record is in the list by the time this task runs: it was appended before
+    // OnFound was raised, through the same queue.
+    engine.OnFound = [&](TFixRegistry*, TRepairItem) { ui.Post([&] { printNew(engine); }); };
+    QEventLoop loop;
+    engine.OnFinished = [&](TFixRegistry*) { loop.quit(); };
+    QTimer ticker;
+    if (progress_) {
+        QObject::connect(&ticker, &QTimer::timeout, [&] { showScanProgress(state); });
+        ticker.start(100);
+    }
+    engine.Start();
+    loop.exec();
+    ticker.stop();
+    // The events hold this frame's state; the engine outlives it.
+    engine.OnStatus = nullptr;
+    engine.OnProgressing = nullptr;
+    engine.OnKeyChange = nullptr;
+    engine.OnFound = nullptr;
+    engine.OnFinished = nullptr;
+    printNew(engine);
+    ClearProgress();
+
+    if (!engine.LastScanError().empty()) {
+        std::lock_guard guard(state.lock);
+        QString where;
+        if (state.section >= 0)
+            where =
+                QString(" in \"%1\"").arg(RepairItemDisplayName(TRepairItem(int(state.section))));
+        if (!state.lastKey.empty())
+            where += " at " + FromMachineText(state.lastKey);
+        throw CommandError("The scan ended with an error" + where.toStdString() + ": " +
+                           FromMachineText(engine.LastScanError()).toStdString());
+    }
+    if (!json_) {
+        const size_t count = engine.InvalidDataList().size();
+        QTextStream out(stdout);
+        if (count == 0)
+            out << "No problems found.\n";
+        else
+            out << count << (count == 1 ? " problem" : " problems") << " found.\n";
+    }
+}
+
+// Prints the records found since the last call, in the order found.
+void ScanRun::printNew(const TFixRegistry& engine) {
+    const auto& list = engine.InvalidDataList();
+    if (printed_ >= list.size())
+        return;
+    ClearProgress();
+    QTextStream out(stdout);
+    for (; printed_ < list.size(); ++printed_) {
+        const TInvalidRegData& record = list[printed_];
+        if (json_) {
+            out << "{\"category\":" << int(record.Category)
+                << ",\"key\":" << jsonString(FromMachineText(record.KeyLocation))
+                << ",\"value\":" << jsonString(FromMachineText(record.ValueName))
+                << ",\"data\":" << jsonString(FromMachineText(record.ValueData))
+                << ",\"diagnosis\":" << jsonString(FromMachineText(record.Diagnosis)) << "}\n";
+        } else {
+            out << RepairItemDisplayName(record.Category) << "\n"
+                << "    Key:       " << FromMachineText(record.KeyLocation) << "\n"
+                << "    Value:     " << FromMachineText(record.ValueName) << "\n"
+                << "    Data:      " << FromMachineText(record.ValueData) << "\n"
+                << "    Diagnosis: " << FromMachineText(record.Diagnosis) << "\n\n";
+        }
+    }
+    out.flush();
+}
+
+void ScanRun::showScanProgress(const ScanState& state) {
+    const int section = state.section;
+    if (section >= 0)
+        ShowProgress(RepairItemDisplayName(TRepairItem(section)), state.percent);
+}
+
+void ScanRun::ShowProgress(const QString& what, int percent) {
+    if (!progress_)
+        return;
+    QTextStream err(stderr);
+    err << "\r\x1b[K" << what << "  " << percent << "%";
+    err.flush();
+    shown_ = true;
+}
+
+void ScanRun::ClearProgress() {
+    if (!shown_)
+        return;
+    QTextStream err(stderr);
+    err << "\r\x1b[K";
+    err.flush();
+    shown_ = false;
+}
+
+} // namespace cli

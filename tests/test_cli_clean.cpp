@@ -1,0 +1,97 @@
+// hivewarden-cli clean: a scan, then the repair of every problem found, each saved to the
+// undo file first; the undo file brings everything back.
+
+#include "support/MachineFixture.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+
+class CliClean : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    std::string machine = dir.path().toStdString() + "/xp";
+    std::string undo = dir.path().toStdString() + "/undo.reg";
+
+    void SetUp() override {
+        ASSERT_EQ(run({"machine", "create", machine}).exitCode, 0);
+        std::filesystem::create_directories(machine + "/Program Files/My App");
+        QFile app(QString::fromStdString(machine + "/Program Files/My App/app.exe"));
+        ASSERT_TRUE(app.open(QIODevice::WriteOnly));
+        app.write(QByteArray::fromStdString(MzImage()));
+        app.close();
+        const std::string reg = dir.path().toStdString() + "/in.reg";
+        QFile in(QString::fromStdString(reg));
+        ASSERT_TRUE(in.open(QIODevice::WriteOnly));
+        in.write("REGEDIT4\r\n\r\n"
+                 "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\r\n"
+                 "\"ok\"=\"C:\\\\Program Files\\\\My App\\\\app.exe\"\r\n"
+                 "\"gone\"=\"C:\\\\Gone\\\\gone.exe /tray\"\r\n"
+                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App "
+                 "Paths\\gone.exe]\r\n@=\"C:\\\\Gone\\\\gone.exe\"\r\n\"Path\"=\"C:\\\\Gone\"\r\n");
+        in.close();
+        ASSERT_EQ(run({"--machine", machine, "reg", "import", reg}).exitCode, 0);
+    }
+
+    ProcessResult run(std::vector<std::string> args) {
+        return RunProcess(HW_CLI_PATH, args, {{"HIVEWARDEN_MACHINE", ""}});
+    }
+
+    ProcessResult query(const std::string& key) {
+        return run({"--machine", machine, "reg", "query", key, "--recursive"});
+    }
+};
+
+const char* kRunKey = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char* kAppPaths = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths";
+
+} // namespace
+
+TEST_F(CliClean, WithoutYesNothingChanges) {
+    const std::string before = query(kRunKey).out + query(kAppPaths).out;
+    const ProcessResult listed =
+        run({"--machine", machine, "clean", "--undo", undo, "--section", "1", "--section", "2"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_NE(listed.out.find("gone.exe"), std::string::npos) << listed.out;
+    EXPECT_EQ(query(kRunKey).out + query(kAppPaths).out, before);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(undo)));
+}
+
+TEST_F(CliClean, RemovesEveryProblemAndTheUndoFileBringsThemBack) {
+    const std::string before = query(kRunKey).out + query(kAppPaths).out;
+    const ProcessResult cleaned = run({"--machine", machine, "clean", "--undo", undo, "--section",
+                                       "1", "--section", "2", "--yes"});
+    ASSERT_EQ(cleaned.exitCode, 0) << cleaned.err;
+    EXPECT_NE(cleaned.out.find("Removed 2 problems"), std::string::npos) << cleaned.out;
+    const std::string runAfter = query(kRunKey).out;
+    EXPECT_EQ(runAfter.find("gone"), std::string::npos) << runAfter;
+    EXPECT_NE(runAfter.find("app.exe"), std::string::npos) << runAfter;
+    EXPECT_EQ(query(kAppPaths).out.find("gone.exe"), std::string::npos);
+
+    // A second clean finds nothing left.
+    const ProcessResult again =
+        run({"--machine", machine, "clean", "--undo", undo, "--section", "1", "--section", "2"});
+    EXPECT_NE(again.out.find("No problems found."), std::string::npos) << again.out;
+
+    ASSERT_EQ(run({"--machine", machine, "reg", "import", undo}).exitCode, 0);
+    EXPECT_EQ(query(kRunKey).out + query(kAppPaths).out, before);
+}
+
+TEST_F(CliClean, AnUndoFileThatCannotBeWrittenStopsBeforeAnyDeletion) {
+    const std::string before = query(kRunKey).out + query(kAppPaths).out;
+    const ProcessResult failed = run({"--machine", machine, "clean", "--undo",
+                                      dir.path().toStdString() + "/missing/undo.reg", "--yes"});
+    EXPECT_NE(failed.exitCode, 0);
+    EXPECT_NE(failed.err.find("undo file could not be written"), std::string::npos) << failed.err;
+    EXPECT_NE(failed.out.find("Removed 0 problems"), std::string::npos) << failed.out;
+    EXPECT_EQ(query(kRunKey).out + query(kAppPaths).out, before);
+
+    const ProcessResult unnamed = run({"--machine", machine, "clean", "--yes"});
+    EXPECT_NE(unnamed.exitCode, 0);
+    EXPECT_NE(unnamed.err.find("--undo"), std::string::npos) << unnamed.err;
+}
