@@ -120,6 +120,11 @@ private:
 // Backslashes doubled and double quotes escaped, as the registry editor reads them back.
 void AppendQuoted(std::string& out, std::string_view text) {
     out += '"';
+    if (text.find_first_of("\\\"") == text.npos) {
+        out += text;
+        out += '"';
+        return;
+    }
     for (const char c : text) {
         if (c == '\\' || c == '"')
             out += '\\';
@@ -399,16 +404,19 @@ private:
             text.resize(length);
             bool ascii = true;
             for (size_t i = 0; i < length && ascii; ++i) {
-                ascii = bytes[2 * i + 1] == 0 && bytes[2 * i] != 0 && bytes[2 * i] < 0x80;
-                text[i] = char(bytes[2 * i]);
+                const uint8_t c = bytes[2 * i];
+                ascii = bytes[2 * i + 1] == 0 && c != 0 && c < 0x80;
+                if (ascii && (c == '\r' || c == '\n'))
+                    return false; // a line break would end the line
+                text[i] = char(c);
             }
-            if (!ascii) {
-                std::u16string units(length, u'\0');
-                for (size_t i = 0; i < length; ++i)
-                    units[i] = char16_t(bytes[2 * i] | bytes[2 * i + 1] << 8);
-                if (units.find(u'\0') != units.npos || !ToAnsiExactly(units, text))
-                    return false;
-            }
+            if (ascii)
+                return true;
+            std::u16string units(length, u'\0');
+            for (size_t i = 0; i < length; ++i)
+                units[i] = char16_t(bytes[2 * i] | bytes[2 * i + 1] << 8);
+            if (units.find(u'\0') != units.npos || !ToAnsiExactly(units, text))
+                return false;
         } else {
             if (bytes.empty() || bytes.back() != 0)
                 return false;

@@ -10,9 +10,7 @@ namespace {
 constexpr size_t kIndexThreshold = 16;
 } // namespace
 
-char16_t UpcaseChar(char16_t c) {
-    if (c < 0x80)
-        return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
+char16_t UpcaseNonAscii(char16_t c) {
     if (c >= 0xD800 && c <= 0xDFFF)
         return c; // surrogates compare as they are
     const char32_t up = QChar::toUpper(char32_t(c));

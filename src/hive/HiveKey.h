@@ -20,7 +20,12 @@ class MountedHive;
 using Bytes = std::vector<uint8_t>;
 
 // Upper-cases one UTF-16 unit the way the registry compares names.
-char16_t UpcaseChar(char16_t c);
+char16_t UpcaseNonAscii(char16_t c);
+inline char16_t UpcaseChar(char16_t c) {
+    if (c < 0x80) // nearly every name: kept inline for the lookups that compare names
+        return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
+    return UpcaseNonAscii(c);
+}
 std::u16string UpcaseName(std::u16string_view name);
 // Negative, zero or positive, comparing the upper-cased names unit by unit:
 // the order of a hive's subkey lists.
