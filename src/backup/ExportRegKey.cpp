@@ -64,6 +64,11 @@ public:
 
     void write(std::string_view text) {
         buffer_.append(text);
+        written();
+    }
+    // The text not yet written, for a caller to append to in place; written() after.
+    std::string& pending() { return buffer_; }
+    void written() {
         if (buffer_.size() >= kFlushAt)
             flush();
     }
@@ -266,7 +271,6 @@ private:
     UndoFile& file_;
     const bool nt_;
     const std::string& valueName_;
-    std::string line_;
     // Value and key names are at most 16,383 characters.
     std::u16string nameBuffer_ = std::u16string(16384, u'\0');
     std::vector<uint8_t> dataBuffer_ = std::vector<uint8_t>(4096);
@@ -361,35 +365,37 @@ private:
     }
 
     void writeValue(const std::string& name, DWORD type, std::span<const uint8_t> bytes) {
-        line_.clear();
+        std::string& line = file_.pending();
         if (name.empty())
-            line_ += '@';
+            line += '@';
         else
-            AppendQuoted(line_, name);
-        line_ += '=';
-        appendData(type, bytes);
-        line_ += kLineEnd;
-        file_.write(line_);
+            AppendQuoted(line, name);
+        line += '=';
+        appendData(line, type, bytes);
+        line += kLineEnd;
+        file_.written();
     }
 
-    void appendData(DWORD type, std::span<const uint8_t> bytes) {
+    void appendData(std::string& line, DWORD type, std::span<const uint8_t> bytes) {
         if (type == REG_SZ) {
             if (plainString(bytes, text_)) {
-                AppendQuoted(line_, text_);
+                AppendQuoted(line, text_);
                 return;
             }
         } else if (type == REG_DWORD && bytes.size() == 4) {
-            char text[16];
-            std::snprintf(
-                text, sizeof text, "dword:%08X",
-                unsigned(bytes[0] | bytes[1] << 8 | bytes[2] << 16 | uint32_t(bytes[3]) << 24));
-            line_ += text;
+            static const char digits[] = "0123456789ABCDEF";
+            char text[] = "dword:00000000";
+            for (int i = 0; i < 4; ++i) { // most significant byte first
+                text[6 + 2 * i] = digits[bytes[3 - i] >> 4];
+                text[7 + 2 * i] = digits[bytes[3 - i] & 15];
+            }
+            line.append(text, sizeof text - 1);
             return;
         }
         // Every other type, and a string the quoted form would not bring back byte for
         // byte, keeps its type and its bytes.
-        line_ += HexPrefix(type);
-        AppendHexBytes(line_, bytes);
+        line += HexPrefix(type);
+        AppendHexBytes(line, bytes);
     }
 
     // The text of a string value when "text" imports back to exactly these bytes: one
