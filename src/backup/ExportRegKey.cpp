@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <optional>
 #include <span>
 #include <string_view>
 #include <sys/stat.h>

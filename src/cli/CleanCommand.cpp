@@ -3,6 +3,7 @@
 #include "cli/Commands.h"
 #include "cli/QtUiDispatcher.h"
 #include "cli/ScanRun.h"
+#include "cli/StoreText.h"
 #include "registry/OSInfo.h"
 #include "scan/TFixRegistry.h"
 
@@ -62,8 +63,8 @@ public:
                                     problem.ValueName)) {
                     failure = "Could not remove the problem of \"" +
                               std::string(RepairItemDisplayName(problem.Category)) + "\" at " +
-                              FromMachineText(problem.KeyLocation).toStdString() + " (value \"" +
-                              FromMachineText(problem.ValueName).toStdString() + "\")";
+                              FromAnsi(problem.KeyLocation).toStdString() + " (value \"" +
+                              FromAnsi(problem.ValueName).toStdString() + "\")";
                     break;
                 }
             } catch (const EExportError& e) {

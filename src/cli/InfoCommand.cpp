@@ -1,23 +1,15 @@
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "cli/StoreText.h"
 #include "registry/OSInfo.h"
 #include "registry/Privileges.h"
 #include "win32/files/Drives.h"
-#include "win32/system/Nls.h"
 
 #include <QTextStream>
 
 namespace cli {
 
 namespace {
-
-// Text of the machine's ANSI code page for the terminal.
-QString ansiText(const std::string& text) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
-    std::u16string wide(size_t(length), u'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), wide.data(), length);
-    return FromU16(wide);
-}
 
 class InfoCommand : public Command {
 public:
@@ -34,12 +26,12 @@ public:
         const TOSInfo& info = OSInfo();
         const std::string product = OSProductName();
         out << "Windows:       "
-            << (product.empty() ? QString("(a version without a name here)") : ansiText(product))
+            << (product.empty() ? QString("(a version without a name here)") : FromAnsi(product))
             << " " << info.MajorVersion << "." << info.MinorVersion << "." << info.BuildNumber
             << "\n";
         const std::string pack = OSServicePack();
-        out << "Service pack:  " << (pack.empty() ? QString("none") : ansiText(pack)) << "\n";
-        out << "User:          " << ansiText(CurrentUserName()) << "\n";
+        out << "Service pack:  " << (pack.empty() ? QString("none") : FromAnsi(pack)) << "\n";
+        out << "User:          " << FromAnsi(CurrentUserName()) << "\n";
         out << "Administrator: " << (IsAdmin() ? "yes" : "no") << "\n";
         out << "Drives:\n";
         const DWORD drives = GetLogicalDrives();
@@ -50,7 +42,7 @@ public:
             char device[1024] = {};
             const bool known = QueryDosDeviceA(drive.c_str(), device, sizeof device) != 0;
             out << "  " << QString::fromStdString(drive) << "  "
-                << (known ? ansiText(device) : QString("(no device)")) << "\n";
+                << (known ? FromAnsi(device) : QString("(no device)")) << "\n";
         }
         return 0;
     }

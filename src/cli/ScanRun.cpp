@@ -2,6 +2,7 @@
 
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
+#include "cli/StoreText.h"
 #include "win32/system/Nls.h"
 
 #include <QEventLoop>
@@ -34,15 +35,6 @@ struct ScanState {
 };
 
 ScanRun::ScanRun(bool json) : json_(json), progress_(isatty(STDERR_FILENO) == 1) {}
-
-QString FromMachineText(const std::string& text) {
-    if (text.empty())
-        return {};
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
-    std::u16string wide(size_t(length), u'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), wide.data(), length);
-    return FromU16(wide);
-}
 
 std::string ToMachineText(const QString& text) {
     if (text.isEmpty())
@@ -124,9 +116,9 @@ void ScanRun::Run(TFixRegistry& engine, QtUiDispatcher& ui) {
             where =
                 QString(" in \"%1\"").arg(RepairItemDisplayName(TRepairItem(int(state.section))));
         if (!state.lastKey.empty())
-            where += " at " + FromMachineText(state.lastKey);
+            where += " at " + FromAnsi(state.lastKey);
         throw CommandError("The scan ended with an error" + where.toStdString() + ": " +
-                           FromMachineText(engine.LastScanError()).toStdString());
+                           FromAnsi(engine.LastScanError()).toStdString());
     }
     if (!json_) {
         const size_t count = engine.InvalidDataList().size();
@@ -149,16 +141,16 @@ void ScanRun::printNew(const TFixRegistry& engine) {
         const TInvalidRegData& record = list[printed_];
         if (json_) {
             out << "{\"category\":" << int(record.Category)
-                << ",\"key\":" << jsonString(FromMachineText(record.KeyLocation))
-                << ",\"value\":" << jsonString(FromMachineText(record.ValueName))
-                << ",\"data\":" << jsonString(FromMachineText(record.ValueData))
-                << ",\"diagnosis\":" << jsonString(FromMachineText(record.Diagnosis)) << "}\n";
+                << ",\"key\":" << jsonString(FromAnsi(record.KeyLocation))
+                << ",\"value\":" << jsonString(FromAnsi(record.ValueName))
+                << ",\"data\":" << jsonString(FromAnsi(record.ValueData))
+                << ",\"diagnosis\":" << jsonString(FromAnsi(record.Diagnosis)) << "}\n";
         } else {
             out << RepairItemDisplayName(record.Category) << "\n"
-                << "    Key:       " << FromMachineText(record.KeyLocation) << "\n"
-                << "    Value:     " << FromMachineText(record.ValueName) << "\n"
-                << "    Data:      " << FromMachineText(record.ValueData) << "\n"
-                << "    Diagnosis: " << FromMachineText(record.Diagnosis) << "\n\n";
+                << "    Key:       " << FromAnsi(record.KeyLocation) << "\n"
+                << "    Value:     " << FromAnsi(record.ValueName) << "\n"
+                << "    Data:      " << FromAnsi(record.ValueData) << "\n"
+                << "    Diagnosis: " << FromAnsi(record.Diagnosis) << "\n\n";
         }
     }
     out.flush();

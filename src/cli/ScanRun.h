@@ -22,8 +22,8 @@ struct ScanOptions {
     std::vector<std::string> Exclusions(const QCommandLineParser& parser) const;
 };
 
-// Text of the machine's ANSI code page, and back.
-QString FromMachineText(const std::string& text);
+// Text in the machine's ANSI code page; a character it cannot hold becomes "?" (the text
+// of the machine back to the terminal is FromAnsi of StoreText.h).
 std::string ToMachineText(const QString& text);
 
 struct ScanState;
