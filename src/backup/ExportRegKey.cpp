@@ -1,5 +1,6 @@
 #include "backup/ExportRegKey.h"
 
+#include "hive/HostFiles.h"
 #include "registry/OSInfo.h"
 #include "registry/RootKeys.h"
 #include "registry/TRegistry.h"
@@ -103,15 +104,9 @@ private:
     }
 
     void syncFolder() const {
-        const size_t slash = path_.rfind('/');
-        const std::string folder = slash == std::string::npos ? "." : path_.substr(0, slash + 1);
-        const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir < 0)
-            throw EExportError(FileError("Cannot flush folder", folder, errno));
-        const int error = ::fsync(dir) == 0 ? 0 : errno;
-        ::close(dir);
+        const int error = hive::SyncFolderOf(path_);
         if (error != 0 && error != EINVAL) // some file systems cannot flush folders
-            throw EExportError(FileError("Cannot flush folder", folder, error));
+            throw EExportError(FileError("Cannot flush folder", hive::ParentFolder(path_), error));
     }
 
     std::string path_;

@@ -3,7 +3,7 @@
 
 #include "hive/HiveFile.h"
 
-#include "hive/RenameNoReplace.h"
+#include "hive/HostFiles.h"
 
 #include <cerrno>
 #include <cstring>
@@ -19,13 +19,6 @@ namespace {
 
 [[noreturn]] void FailFile(const std::string& path, const char* action, int error) {
     throw std::runtime_error(path + ": cannot " + action + ": " + std::strerror(error));
-}
-
-std::string ParentFolder(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // Writes, flushes and closes the temporary file; returns 0 or the errno of the failure.
@@ -163,15 +156,10 @@ std::string WriteTemporary(const std::string& hostPath, const Bytes& bytes, bool
 }
 
 // A rename is durable only once the folder is flushed.
-void SyncFolderOf(const std::string& hostPath) {
-    const std::string folder = ParentFolder(hostPath);
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0)
-        FailFile(folder, "open the folder of the new file", errno);
-    const int synced = ::fsync(dir) == 0 ? 0 : errno;
-    ::close(dir);
-    if (synced != 0 && synced != EINVAL) // some file systems cannot flush folders
-        FailFile(folder, "flush the folder of the new file", synced);
+void SyncFolderOrFail(const std::string& hostPath) {
+    const int error = SyncFolderOf(hostPath);
+    if (error != 0 && error != EINVAL) // some file systems cannot flush folders
+        FailFile(ParentFolder(hostPath), "flush the folder of the new file", error);
 }
 
 } // namespace
@@ -183,7 +171,7 @@ void ReplaceFileAtomically(const std::string& hostPath, const Bytes& bytes) {
         ::unlink(temporary.c_str());
         FailFile(hostPath, "replace the file", error);
     }
-    SyncFolderOf(hostPath);
+    SyncFolderOrFail(hostPath);
 }
 
 bool CreateFileAtomically(const std::string& hostPath, const Bytes& bytes) {
@@ -197,7 +185,7 @@ bool CreateFileAtomically(const std::string& hostPath, const Bytes& bytes) {
             return false;
         FailFile(hostPath, "create the file", error);
     }
-    SyncFolderOf(hostPath);
+    SyncFolderOrFail(hostPath);
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "store/StoreIo.h"
 
+#include "hive/HostFiles.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -132,16 +134,8 @@ bool SyncDirectoryOf(const std::string& path) {
         errno = EIO;
         return false;
     }
-    const size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "."
-                               : slash == 0               ? "/"
-                                                          : path.substr(0, slash);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    return synced;
+    errno = hive::SyncFolderOf(path);
+    return errno == 0;
 }
 
 void InjectFullDisk(int64_t bytes) {

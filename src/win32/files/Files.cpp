@@ -1,10 +1,10 @@
 #include "win32/files/Files.h"
 
+#include "hive/HostFiles.h"
 #include "win32/base/CodePage.h"
 #include "win32/base/LastError.h"
 #include "win32/files/FileLookup.h"
 #include "win32/host/RegularFile.h"
-#include "hive/RenameNoReplace.h"
 #include "win32/host/ShortNames.h"
 #include "win32/registry/MachineRegistry.h"
 

@@ -4,11 +4,11 @@
 // the hive file, the new file and the old-file name, as Windows paths separated by tabs.
 
 #include "win32/registry/PendingReplacements.h"
+#include "hive/HostFiles.h"
 #include "win32/base/HiveTree.h"
 #include "win32/host/MachineLock.h"
 #include "win32/host/MachinePaths.h"
 #include "win32/host/RegularFile.h"
-#include "hive/RenameNoReplace.h"
 #include "win32/registry/MachineRegistry.h"
 #include "win32/registry/Registry.h"
 #include "win32/registry/RegistryViews.h"
@@ -80,15 +80,6 @@ bool sameFile(const std::string& a, const std::string& b) {
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-void syncFolderOf(const std::string& path) {
-    const int fd =
-        ::open(std::filesystem::path(path).parent_path().c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 // The host path of a name in a replacement, or why it cannot be used.
 std::optional<std::string> hostOf(const MachinePaths& paths, const std::u16string& name,
                                   std::string& why) {
@@ -127,12 +118,12 @@ std::string replace(const MachinePaths& paths, const Replacement& r) {
                                      std::strerror(error);
     if (const int error = hive::RenameNoReplace(*fresh, *hive); error != 0) {
         const int back = hive::RenameNoReplace(*old, *hive);
-        syncFolderOf(*hive);
+        hive::SyncFolderOf(*hive);
         return "cannot move the new file in: " + std::string(std::strerror(error)) +
                (back == 0 ? "" : "; the hive is left as " + Utf16ToUtf8(r.oldFile));
     }
-    syncFolderOf(*hive);
-    syncFolderOf(*old);
+    hive::SyncFolderOf(*hive);
+    hive::SyncFolderOf(*old);
     return {};
 }
 

@@ -1,4 +1,4 @@
-#include "hive/RenameNoReplace.h"
+#include "hive/HostFiles.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -21,6 +21,22 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
         return error;
     }
     return 0;
+}
+
+std::string ParentFolder(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+int SyncFolderOf(const std::string& path) {
+    const int dir = ::open(ParentFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return errno;
+    const int error = ::fsync(dir) == 0 ? 0 : errno;
+    ::close(dir);
+    return error;
 }
 
 } // namespace hive
