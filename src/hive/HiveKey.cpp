@@ -131,10 +131,35 @@ std::shared_ptr<HiveKey> HiveKey::removeSubkey(HiveKey* child) {
     return nullptr;
 }
 
-int HiveKey::findValue(std::u16string_view wanted) const {
+namespace {
+// Below this, comparing every name is quicker than keeping an index.
+constexpr size_t kIndexedValueCount = 32;
+} // namespace
+
+void HiveKey::indexValues() const {
+    valueIndex_.clear();
+    valueIndex_.reserve(values.size());
     for (size_t i = 0; i < values.size(); ++i)
-        if (NamesEqual(values[i].name, wanted))
+        valueIndex_.emplace(UpcaseName(values[i].name), i);
+}
+
+int HiveKey::findValue(std::u16string_view wanted) const {
+    const bool indexed = values.size() >= kIndexedValueCount;
+    if (indexed) {
+        if (valueIndex_.empty())
+            indexValues();
+        // Names are unique in a key: a position holding the name is its only place.
+        const auto it = valueIndex_.find(UpcaseName(wanted));
+        if (it != valueIndex_.end() && it->second < values.size() &&
+            NamesEqual(values[it->second].name, wanted))
+            return int(it->second);
+    }
+    for (size_t i = 0; i < values.size(); ++i)
+        if (NamesEqual(values[i].name, wanted)) {
+            if (indexed) // the list changed since the index was built
+                indexValues();
             return int(i);
+        }
     return -1;
 }
 

@@ -72,6 +72,7 @@ struct HiveKey : std::enable_shared_from_this<HiveKey> {
     bool isVolatile = false;   // never written to a file
     bool deleted = false;      // set on the whole subtree when it is deleted
     bool protectedKey = false; // refuses deletion until access is granted
+    bool readDenied = false;   // the user may not open it for reading
     // A symbolic link (CurrentControlSet and the like): opening the key opens the target.
     std::weak_ptr<HiveKey> linkTarget;
 
@@ -92,7 +93,9 @@ struct HiveKey : std::enable_shared_from_this<HiveKey> {
     // Detaches a subkey; the returned pointer keeps it alive for open handles.
     std::shared_ptr<HiveKey> removeSubkey(HiveKey* child);
 
-    int findValue(std::u16string_view name) const; // -1 when absent; case-insensitive
+    // -1 when absent; case-insensitive. Keys with many values keep an index of them,
+    // which a hit verifies and a miss rebuilds, so `values` may change freely.
+    int findValue(std::u16string_view name) const;
     // Marks this key and its whole subtree deleted.
     void markDeleted();
 
@@ -103,6 +106,9 @@ private:
     // Only for a stable list out of order: upper-cased name -> subkey.
     mutable std::unordered_map<std::u16string, HiveKey*> index_;
     mutable bool indexed_ = false;
+    // Upper-cased value name -> position in `values`; built for long value lists only.
+    mutable std::unordered_map<std::u16string, size_t> valueIndex_;
+    void indexValues() const;
     std::vector<std::shared_ptr<HiveKey>>::const_iterator
     lowerBound(std::u16string_view name) const;
 };

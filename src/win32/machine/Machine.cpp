@@ -385,19 +385,24 @@ private:
     }
 
     void markProtectedKeys() {
-        for (const auto& [name, path] : reg_.ini.entries("ProtectedKeys")) {
+        markKeys("ProtectedKeys", "protected", [](HiveKey* key) { key->protectedKey = true; });
+        markKeys("UnreadableKeys", "unreadable", [](HiveKey* key) { key->readDenied = true; });
+    }
+
+    void markKeys(const char* section, const char* what, void (*mark)(HiveKey*)) {
+        for (const auto& [name, path] : reg_.ini.entries(section)) {
             HKEY root = nullptr;
             std::u16string_view sub;
             const std::u16string full = Utf8ToUtf16(path);
             if (!SplitFullKeyPath(full, root, sub))
-                fail(reg_.folder + "/" + kMachineIniFileName + ": protected key " + name +
+                fail(reg_.folder + "/" + kMachineIniFileName + ": " + what + " key " + name +
                      " does not begin with a root key name: " + path);
             MachineRegistry::Handle* handle = reg_.handle(root);
             KeyView view;
             if (handle && OpenView(handle->view, sub, view) == ERROR_SUCCESS)
                 for (HiveKey* key : {view.key.get(), view.userClass.get()})
                     if (key)
-                        key->protectedKey = true;
+                        mark(key);
         }
     }
 };

@@ -200,6 +200,10 @@ LONG openKey(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey, REGS
     }
     if (rc != ERROR_SUCCESS)
         return rc;
+    if (sam & (KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | MAXIMUM_ALLOWED))
+        for (const HiveKey* key : {view.key.get(), view.userClass.get()})
+            if (key && key->readDenied)
+                return ERROR_ACCESS_DENIED;
     *result = reg->addHandle(std::move(view), sam == MAXIMUM_ALLOWED ? KEY_ALL_ACCESS : sam);
     if (disposition)
         *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
