@@ -4,6 +4,7 @@
 #include "support/MachineFixture.h"
 #include "win32/base/LastError.h"
 #include "win32/files/Files.h"
+#include "win32/host/FileLookupSession.h"
 #include "win32/registry/Registry.h"
 
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -173,6 +175,33 @@ TEST_F(FilesTest, CachedListingsFollowChanges) {
     fs::rename(host("Program Files/My App"), host("Program Files/Other"));
     EXPECT_EQ(GetFileAttributesA("C:\\Program Files\\My App"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetFileAttributesA("C:\\Program Files\\OTHER\\APP.EXE"), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(FilesTest, ALookupSessionKeepsWhatItSawUntilTheProgramChangesAFile) {
+    settle(host("WINDOWS/system32"));
+    {
+        const win32::FileLookupSession session;
+        EXPECT_EQ(GetFileAttributesA("C:\\Windows\\System32\\Late.dll"), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\system32\\shell32.dll"), FILE_ATTRIBUTE_NORMAL);
+        // Behind the program's back: the session keeps the folder as it first saw it,
+        // errors included.
+        writeHost(host("WINDOWS/system32/late.dll"), "x");
+        fs::remove(host("WINDOWS/system32/shell32.dll"));
+        EXPECT_EQ(GetFileAttributesA("C:\\Windows\\System32\\Late.dll"), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+        EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\system32\\shell32.dll"), FILE_ATTRIBUTE_NORMAL);
+        // The program's own change ends that: everything is looked at again.
+        ASSERT_TRUE(CreateDirectoryA("C:\\WINDOWS\\Temp", nullptr));
+        EXPECT_EQ(GetFileAttributesA("C:\\Windows\\System32\\Late.dll"), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\system32\\shell32.dll"),
+                  INVALID_FILE_ATTRIBUTES);
+    }
+    // Other threads hold no session.
+    writeHost(host("WINDOWS/system32/later.dll"), "x");
+    const win32::FileLookupSession session;
+    std::thread([] {
+        EXPECT_EQ(GetFileAttributesA("C:\\Windows\\System32\\Later.dll"), FILE_ATTRIBUTE_NORMAL);
+    }).join();
 }
 
 TEST_F(FilesTest, CopyFileKeepsTheSpellingOnDiskAndHonoursFailIfExists) {

@@ -134,6 +134,35 @@ void TRegistry::enumerateNames(std::vector<std::string>& list, bool values) {
     }
 }
 
+void TRegistry::GetTextValues(std::vector<TRegTextValue>& list) {
+    list.clear();
+    if (!current_)
+        return;
+    TRegKeyInfo info;
+    GetKeyInfo(info);
+    std::vector<char> name(info.MaxValueLen + 1);
+    std::vector<char> data(info.MaxDataLen + 1);
+    for (DWORD i = 0;; ++i) {
+        DWORD nameSize = DWORD(name.size()), dataSize = DWORD(data.size()), type = 0;
+        const LONG rc = RegEnumValueA(current_, i, name.data(), &nameSize, nullptr, &type,
+                                      reinterpret_cast<BYTE*>(data.data()), &dataSize);
+        if (rc == ERROR_MORE_DATA) {
+            // The key changed meanwhile (or a name took more bytes in the code page).
+            name.resize(name.size() * 2 + 256);
+            data.resize(std::max<size_t>(data.size() * 2, dataSize + 1));
+            --i;
+            continue;
+        }
+        if (rc != ERROR_SUCCESS)
+            break;
+        TRegTextValue& value = list.emplace_back();
+        value.Name.assign(name.data(), nameSize);
+        value.IsText = type == REG_SZ || type == REG_EXPAND_SZ;
+        if (value.IsText)
+            value.Text.assign(data.data(), std::find(data.data(), data.data() + dataSize, '\0'));
+    }
+}
+
 bool TRegistry::GetKeyInfo(TRegKeyInfo& info) {
     info = TRegKeyInfo{};
     if (!current_)

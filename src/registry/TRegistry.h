@@ -27,6 +27,13 @@ struct TRegKeyInfo {
     FILETIME FileTime{};
 };
 
+// One value of a key with its text, for reading a whole key's strings in one pass.
+struct TRegTextValue {
+    std::string Name;
+    bool IsText = false; // a string or an expandable string
+    std::string Text;    // as ReadString reads it; empty for other types
+};
+
 class TRegistry {
 public:
     // Root HKEY_CURRENT_USER; keys are opened with `access` (full access by default).
@@ -61,6 +68,9 @@ public:
     void GetValueNames(std::vector<std::string>& list);
     // False (and info zeroed) when no key is open or it cannot be queried.
     bool GetKeyInfo(TRegKeyInfo& info);
+    // The values of the open key in the registry's enumeration order, each with its text
+    // when it is a string; empty when no key is open.
+    void GetTextValues(std::vector<TRegTextValue>& list);
 
     // rdUnknown for any other type, and for a value that does not exist.
     TRegDataType GetDataType(const std::string& name);

@@ -11,42 +11,41 @@ namespace {
 // Windows holds no deeper tree; a hive that does is not walked past it.
 constexpr int kMaxDepth = 512;
 
-void scanKey(TFixRegistry& engine, const std::string& path, int depth) {
+// `relative` opens the key from `parent`, which stays open while its subtree is walked.
+void scanKey(TFixRegistry& engine, HKEY parent, const std::string& relative,
+             const std::string& path, int depth) {
     if (engine.IsExcluded("HKEY_CLASSES_ROOT\\" + path))
         return;
     TRegistry reg(KEY_READ);
-    reg.SetRootKey(HKEY_CLASSES_ROOT);
+    reg.SetRootKey(parent);
     // A key that cannot be opened lists no values and no subkeys.
-    reg.OpenKey(path, false);
+    reg.OpenKey(relative, false);
     engine.RaiseKeyChange(path);
-    std::vector<std::string> values, subKeys;
-    reg.GetValueNames(values);
+    std::vector<TRegTextValue> values;
+    std::vector<std::string> subKeys;
+    reg.GetTextValues(values);
     reg.GetKeyNames(subKeys);
-    for (const std::string& name : values) {
+    for (const TRegTextValue& value : values) {
         if (engine.IsStopped())
             break;
-        const TRegDataType type = reg.GetDataType(name);
-        if (type != TRegDataType::rdString && type != TRegDataType::rdExpandString)
-            continue;
-        const std::string text = reg.ReadString(name);
-        if (!PathListValid(text))
+        if (value.IsText && !PathListValid(value.Text))
             ReportProblem(engine, riClasses, "HKEY_CLASSES_ROOT\\" + path,
-                          name.empty() ? "Default" : name, text, "File does not exist");
+                          value.Name.empty() ? "Default" : value.Name, value.Text,
+                          "File does not exist");
     }
-    reg.CloseKey();
     if (depth >= kMaxDepth)
         return;
     for (const std::string& name : subKeys) {
         if (engine.IsStopped())
             return;
-        scanKey(engine, path + "\\" + name, depth + 1);
+        scanKey(engine, reg.CurrentKey(), name, path + "\\" + name, depth + 1);
     }
 }
 
 } // namespace
 
 void ScanClassKey(TFixRegistry& engine, const std::string& path) {
-    scanKey(engine, path, 1);
+    scanKey(engine, HKEY_CLASSES_ROOT, "\\" + path, path, 1);
 }
 
 void ScanClasses(TFixRegistry& engine) {

@@ -1,5 +1,7 @@
 #include "scan/TFixThread.h"
 
+#include "win32/host/FileLookupSession.h"
+
 TFixThread::TFixThread(TFixRegistry& owner, UiDispatcher& ui, TRepairItems items, Scanners scanners)
     : owner_(owner), ui_(ui), items_(items), scanners_(std::move(scanners)), handOver_(ui) {}
 
@@ -32,6 +34,8 @@ void TFixThread::Execute() {
 }
 
 void TFixThread::RunScan() {
+    // A scan only reads: each folder it looks into is read from the disk once.
+    const win32::FileLookupSession lookups;
     for (int n = 0; n < kRepairItemCount; ++n) {
         if (owner_.IsStopped())
             return;

@@ -4,16 +4,19 @@
 #include "win32/base/CodePage.h"
 #include "win32/base/LastError.h"
 #include "win32/files/FileLookup.h"
+#include "win32/host/FileLookupSession.h"
 #include "win32/host/RegularFile.h"
 #include "win32/host/ShortNames.h"
 #include "win32/registry/MachineRegistry.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 using win32::Located;
 using win32::LocatedEntry;
@@ -110,7 +113,18 @@ std::string copyToTemporary(const std::string& from, const struct stat& source,
 
 } // namespace
 
-DWORD GetFileAttributesA(LPCSTR lpFileName) {
+namespace {
+
+// What GetFileAttributesA gave for a full drive path, kept for the calling thread's file
+// lookup session: a scan asks for the same folders over and over.
+struct AttributeMemo {
+    uint64_t session = 0, changes = 0;
+    std::unordered_map<std::string, std::pair<DWORD, DWORD>> results; // attributes, error
+};
+thread_local AttributeMemo t_attributes;
+constexpr size_t kMaxMemoEntries = 1 << 20;
+
+DWORD readAttributes(LPCSTR lpFileName) {
     const Located file = win32::Locate(lpFileName);
     if (file.error != ERROR_SUCCESS) {
         SetLastError(file.error);
@@ -126,6 +140,35 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
         return INVALID_FILE_ATTRIBUTES;
     }
     return win32::AttributesOf(file.where.host, info);
+}
+
+bool isFullDrivePath(LPCSTR path) {
+    return path && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+           path[2] == '\\';
+}
+
+} // namespace
+
+DWORD GetFileAttributesA(LPCSTR lpFileName) {
+    const uint64_t session = win32::FileLookupSession::Current();
+    if (!session || !isFullDrivePath(lpFileName))
+        return readAttributes(lpFileName);
+    const uint64_t changes = win32::FileLookupSession::ChangeCount();
+    AttributeMemo& memo = t_attributes;
+    if (memo.session != session || memo.changes != changes ||
+        memo.results.size() >= kMaxMemoEntries) {
+        memo.results.clear();
+        memo.session = session;
+        memo.changes = changes;
+    }
+    if (const auto it = memo.results.find(lpFileName); it != memo.results.end()) {
+        if (it->second.first == INVALID_FILE_ATTRIBUTES)
+            SetLastError(it->second.second);
+        return it->second.first;
+    }
+    const DWORD attributes = readAttributes(lpFileName);
+    memo.results.emplace(lpFileName, std::make_pair(attributes, GetLastError()));
+    return attributes;
 }
 
 BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {

@@ -2,6 +2,7 @@
 
 #include "win32/base/CodePage.h"
 #include "win32/base/HiveTree.h"
+#include "win32/host/FileLookupSession.h"
 #include "win32/host/MachineFolder.h"
 #include "win32/host/MachineIni.h"
 #include "win32/host/ShortNames.h"
@@ -206,6 +207,10 @@ const FolderListing::Entry* FolderListing::find(std::u16string_view name,
 struct MachinePaths::CachedListing {
     FolderIdentity identity;
     std::shared_ptr<const FolderListing> listing;
+    // The lookup session that last found the listing current, and the count of the
+    // program's own changes then.
+    std::atomic<uint64_t> checkedInSession{0};
+    std::atomic<uint64_t> checkedAtChange{0};
 };
 
 MachinePaths::MachinePaths(const std::string& machineRoot, const std::vector<GrantedDrive>& granted)
@@ -325,9 +330,19 @@ std::shared_ptr<const FolderListing> MachinePaths::cached(const std::string& hos
             return nullptr;
         entry = it->second;
     }
-    struct stat info;
-    if (::stat(hostFolder.c_str(), &info) == 0 && FolderIdentity::of(info) == entry->identity)
+    const uint64_t session = FileLookupSession::Current();
+    const uint64_t changes = FileLookupSession::ChangeCount();
+    if (session && entry->checkedInSession.load(std::memory_order_relaxed) == session &&
+        entry->checkedAtChange.load(std::memory_order_relaxed) == changes)
         return entry->listing;
+    struct stat info;
+    if (::stat(hostFolder.c_str(), &info) == 0 && FolderIdentity::of(info) == entry->identity) {
+        if (session) {
+            entry->checkedInSession.store(session, std::memory_order_relaxed);
+            entry->checkedAtChange.store(changes, std::memory_order_relaxed);
+        }
+        return entry->listing;
+    }
     std::lock_guard guard(cacheLock_);
     const auto it = cache_.find(hostFolder);
     if (it != cache_.end() && it->second == entry)
@@ -380,6 +395,7 @@ std::shared_ptr<const FolderListing> MachinePaths::list(const std::string& hostF
 }
 
 void MachinePaths::forget(const std::string& hostFolder) const {
+    FileLookupSession::Changed();
     std::lock_guard guard(cacheLock_);
     cache_.erase(hostFolder);
 }
