@@ -109,13 +109,19 @@ void TRegistry::GetValueNames(std::vector<std::string>& list) {
     enumerateNames(list, true);
 }
 
+namespace {
+
+// Room for any key name (255 characters, two bytes each in a double-byte code page);
+// value names may be longer and grow their buffer when they are.
+constexpr size_t kNameRoom = 512;
+
+} // namespace
+
 void TRegistry::enumerateNames(std::vector<std::string>& list, bool values) {
     list.clear();
     if (!current_)
         return;
-    TRegKeyInfo info;
-    GetKeyInfo(info);
-    std::vector<char> name((values ? info.MaxValueLen : info.MaxSubKeyLen) + 1);
+    std::vector<char> name(kNameRoom);
     for (DWORD i = 0;; ++i) {
         DWORD size = DWORD(name.size());
         const LONG rc = values ? RegEnumValueA(current_, i, name.data(), &size, nullptr, nullptr,
@@ -123,8 +129,7 @@ void TRegistry::enumerateNames(std::vector<std::string>& list, bool values) {
                                : RegEnumKeyExA(current_, i, name.data(), &size, nullptr, nullptr,
                                                nullptr, nullptr);
         if (rc == ERROR_MORE_DATA) {
-            // A longer name than the key reported: the key changed meanwhile.
-            name.resize(name.size() * 2 + 256);
+            name.resize(name.size() * 4);
             --i;
             continue;
         }
@@ -138,18 +143,17 @@ void TRegistry::GetTextValues(std::vector<TRegTextValue>& list) {
     list.clear();
     if (!current_)
         return;
-    TRegKeyInfo info;
-    GetKeyInfo(info);
-    std::vector<char> name(info.MaxValueLen + 1);
-    std::vector<char> data(info.MaxDataLen + 1);
+    std::vector<char> name(kNameRoom), data(1024);
     for (DWORD i = 0;; ++i) {
         DWORD nameSize = DWORD(name.size()), dataSize = DWORD(data.size()), type = 0;
         const LONG rc = RegEnumValueA(current_, i, name.data(), &nameSize, nullptr, &type,
                                       reinterpret_cast<BYTE*>(data.data()), &dataSize);
         if (rc == ERROR_MORE_DATA) {
-            // The key changed meanwhile (or a name took more bytes in the code page).
-            name.resize(name.size() * 2 + 256);
-            data.resize(std::max<size_t>(data.size() * 2, dataSize + 1));
+            // The data's size comes back; a name too long for its buffer says nothing.
+            if (dataSize > data.size())
+                data.resize(size_t(dataSize) + 1);
+            else
+                name.resize(name.size() * 4);
             --i;
             continue;
         }

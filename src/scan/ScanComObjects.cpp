@@ -47,13 +47,14 @@ void scanTypeLibrary(TFixRegistry& engine, const std::string& name) {
 
 } // namespace
 
-void CheckProxyStub(TFixRegistry& engine, const TFixRegistry::TNameSet& classes,
+void CheckProxyStub(TFixRegistry& engine, const TFixRegistry::TNameSet& classes, HKEY interfaces,
                     const std::string& interfaceName, const std::string& subKeyName) {
-    const std::string path = "Interface\\" + interfaceName + "\\" + subKeyName;
+    const std::string relative = interfaceName + "\\" + subKeyName;
     TRegistry reg(KEY_READ);
-    reg.SetRootKey(HKEY_CLASSES_ROOT);
-    if (!reg.OpenKey(path, false))
+    reg.SetRootKey(interfaces);
+    if (!reg.OpenKey(relative, false))
         return;
+    const std::string path = "Interface\\" + relative;
     engine.RaiseKeyChange(path);
     const std::string value = reg.ReadString("");
     reg.CloseKey();
@@ -71,16 +72,23 @@ void ScanComObjects(TFixRegistry& engine) {
     TFixRegistry::TNameSet classes, classNames;
     TFixRegistry::CollectKeyNames(HKEY_CLASSES_ROOT, "CLSID", classes, classNames);
 
-    const std::vector<std::string> interfaces = subKeyNames("Interface");
+    std::vector<std::string> interfaces;
+    TRegistry interfaceKey(KEY_READ);
+    interfaceKey.SetRootKey(HKEY_CLASSES_ROOT);
+    // Kept open: each interface's keys open from it.
+    if (interfaceKey.OpenKey("Interface", false))
+        interfaceKey.GetKeyNames(interfaces);
     for (size_t i = 0; i < interfaces.size(); ++i) {
         engine.RaiseProgress(i, interfaces.size());
         if (engine.IsStopped())
             break;
         if (engine.IsExcluded(kRootName + "Interface\\" + interfaces[i]))
             continue;
-        CheckProxyStub(engine, classes, interfaces[i], "ProxyStubClsid");
-        CheckProxyStub(engine, classes, interfaces[i], "ProxyStubClsid32");
+        const HKEY key = interfaceKey.CurrentKey();
+        CheckProxyStub(engine, classes, key, interfaces[i], "ProxyStubClsid");
+        CheckProxyStub(engine, classes, key, interfaces[i], "ProxyStubClsid32");
     }
+    interfaceKey.CloseKey();
 
     const std::vector<std::string> libraries = subKeyNames("TypeLib");
     for (size_t i = 0; i < libraries.size(); ++i) {

@@ -9,7 +9,8 @@
 // Over the interfaces, then the type libraries, below HKEY_CLASSES_ROOT.
 void ScanComObjects(TFixRegistry& engine);
 
-// Judges "Interface\<interfaceName>\<subKeyName>" below HKEY_CLASSES_ROOT: its default
-// value must name a class of `classes` (ASCII upper-case names). A missing key is fine.
-void CheckProxyStub(TFixRegistry& engine, const TFixRegistry::TNameSet& classes,
+// Judges "Interface\<interfaceName>\<subKeyName>" below HKEY_CLASSES_ROOT, opened from
+// `interfaces`, the open "Interface" key: its default value must name a class of
+// `classes` (ASCII upper-case names). A missing key is fine.
+void CheckProxyStub(TFixRegistry& engine, const TFixRegistry::TNameSet& classes, HKEY interfaces,
                     const std::string& interfaceName, const std::string& subKeyName);
