@@ -171,6 +171,39 @@ TEST(RegistryObject, DataTypesSizesAndReads) {
     EXPECT_EQ(reg.ReadString(""), "");
 }
 
+TEST(RegistryObject, TextValuesInOnePassReadAsReadString) {
+    // Strings of no data and of a lone byte occur in real hives.
+    TestMachine machine(R"reg(
+[HKEY_LOCAL_MACHINE\SOFTWARE\Texts]
+"plain"="C:\\WINDOWS"
+"none"=hex(1):
+"odd"=hex(1):41
+"expand"=hex(2):25,00,41,00,25,00,00,00
+"cut"=hex(1):61,00,00,00,62,00,00,00
+"number"=dword:00000001
+"long"=")reg" + std::string(3000, 'x') +
+                        R"reg("
+)reg");
+    TRegistry reg(KEY_READ);
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(reg.OpenKey("SOFTWARE\\Texts", false));
+    std::vector<TRegTextValue> values;
+    reg.GetTextValues(values);
+    Names names;
+    reg.GetValueNames(names);
+    ASSERT_EQ(values.size(), names.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        EXPECT_EQ(values[i].Name, names[i]);
+        const TRegDataType type = reg.GetDataType(names[i]);
+        const bool text = type == TRegDataType::rdString || type == TRegDataType::rdExpandString;
+        EXPECT_EQ(values[i].IsText, text) << names[i];
+        EXPECT_EQ(values[i].Text, text ? reg.ReadString(names[i]) : "") << names[i];
+    }
+    EXPECT_EQ(values[1].Text, "");
+    EXPECT_EQ(values[4].Text, "a");
+    EXPECT_EQ(values[6].Text.size(), 3000u);
+}
+
 TEST(RegistryObject, ReadErrorsNameTheValue) {
     TestMachine machine(kTree);
     TRegistry reg;

@@ -9,7 +9,8 @@ namespace win32 {
 
 std::u16string DataAsText(const Bytes& data) {
     std::u16string text(data.size() / 2, u'\0');
-    std::memcpy(text.data(), data.data(), text.size() * 2);
+    if (!text.empty())
+        std::memcpy(text.data(), data.data(), text.size() * 2);
     const auto nul = text.find(u'\0');
     if (nul != std::u16string::npos)
         text.resize(nul);
@@ -66,7 +67,8 @@ HiveKey* FindKey(HiveKey* from, std::u16string_view path) {
 
 Bytes StringData(std::u16string_view text) {
     Bytes out((text.size() + 1) * 2, 0);
-    std::memcpy(out.data(), text.data(), text.size() * 2);
+    if (!text.empty())
+        std::memcpy(out.data(), text.data(), text.size() * 2);
     return out;
 }
 

@@ -65,14 +65,16 @@ Bytes ansiData(MachineRegistry* reg, const HiveValue& value) {
     if (!isStringType(value.type))
         return value.data;
     std::u16string text(value.data.size() / 2, u'\0');
-    std::memcpy(text.data(), value.data.data(), text.size() * 2);
+    if (!text.empty()) // a string value of no data, or a lone byte, as real hives hold
+        std::memcpy(text.data(), value.data.data(), text.size() * 2);
     const std::string ansi = reg->codePage->fromUnicode(text);
     return Bytes(ansi.begin(), ansi.end());
 }
 
 Bytes unicodeBytes(std::u16string_view text) {
     Bytes out(text.size() * 2);
-    std::memcpy(out.data(), text.data(), out.size());
+    if (!out.empty())
+        std::memcpy(out.data(), text.data(), out.size());
     return out;
 }
 
