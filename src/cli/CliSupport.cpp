@@ -2,21 +2,29 @@
 
 #include "registry/OSInfo.h"
 #include "registry/Privileges.h"
+#include "sandbox/MachineChoice.h"
 #include "win32/base/ErrorText.h"
 #include "win32/machine/Machine.h"
 #include "win32/registry/RegistryViews.h"
 
 #include <QTextStream>
-#include <cstdlib>
 
 namespace cli {
 
 std::string MachineFolderFor(const GlobalOptions& global) {
-    if (!global.machine.empty())
-        return global.machine;
-    if (const char* env = std::getenv("HIVEWARDEN_MACHINE"); env && *env)
-        return env;
-    throw CommandError("No machine to work on: give --machine DIR or set HIVEWARDEN_MACHINE");
+    TMachineChoice choice;
+    try {
+        choice = ChooseMachine(global.machine);
+    } catch (const std::exception& e) {
+        throw CommandError(std::string("Cannot make the sandbox machine: ") + e.what());
+    }
+    static bool told = false;
+    if (choice.sandbox && !told) {
+        told = true;
+        QTextStream(stderr) << "hivewarden-cli: " << QString::fromStdString(SandboxNotice(choice))
+                            << "\n";
+    }
+    return choice.folder;
 }
 
 BootedMachine::BootedMachine(const GlobalOptions& global, bool readOnly) {

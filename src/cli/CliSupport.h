@@ -9,7 +9,8 @@
 
 namespace cli {
 
-// The machine folder: --machine, else HIVEWARDEN_MACHINE.
+// The machine folder: --machine, else HIVEWARDEN_MACHINE, else the sandbox (made on first
+// use; the first call says on stderr that the sandbox is used).
 std::string MachineFolderFor(const GlobalOptions& global);
 
 // Boots the machine for the lifetime of the object; the destructor shuts it down.

@@ -6,6 +6,7 @@
 namespace cli {
 
 std::unique_ptr<Command> MakeMachineCreateCommand();
+std::unique_ptr<Command> MakeMachineResetSandboxCommand();
 std::unique_ptr<Command> MakeRegImportCommand();
 std::unique_ptr<Command> MakeRegSaveCommand();
 std::unique_ptr<Command> MakeRegDeleteCommand();

@@ -14,6 +14,7 @@ namespace cli {
 std::vector<std::unique_ptr<Command>> AllCommands() {
     std::vector<std::unique_ptr<Command>> commands;
     commands.push_back(MakeMachineCreateCommand());
+    commands.push_back(MakeMachineResetSandboxCommand());
     commands.push_back(MakeRegImportCommand());
     commands.push_back(MakeRegSaveCommand());
     commands.push_back(MakeRegDeleteCommand());
@@ -34,7 +35,8 @@ namespace {
 
 void printUsage(QTextStream& out) {
     out << "Usage: hivewarden-cli [--machine DIR] [--drive D=DIR]... COMMAND [ARGUMENTS]\n\n"
-        << "The machine is DIR, else the folder named by HIVEWARDEN_MACHINE.\n"
+        << "The machine is DIR, else the folder named by HIVEWARDEN_MACHINE, else the sandbox\n"
+        << "machine, a small Windows XP installation made on first use.\n"
         << "--drive D=DIR makes the host folder DIR the machine's drive D:, writable, in\n"
         << "place of the drive the machine's hivewarden-machine.ini maps (a drive the ini\n"
         << "maps outside the machine folder is read-only).\n\nCommands:\n";

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 
@@ -35,6 +36,10 @@ std::string ProgramFolder() {
         std::lock_guard lock(overrideLock);
         if (!overrideFolder.empty())
             return overrideFolder;
+    }
+    if (const char* env = std::getenv("HIVEWARDEN_PROGRAM_FOLDER"); env && *env) {
+        QDir().mkpath(QString::fromLocal8Bit(env));
+        return withTrailingSeparator(env);
     }
     const QString folder = executableFolder();
     if (QFileInfo(folder).isWritable())

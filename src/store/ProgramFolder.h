@@ -1,7 +1,8 @@
 #pragma once
 // The program folder: where "system.dat" and "Registry Backup" live. It is the
 // executable's folder when that is writable, otherwise the per-user application data
-// folder. Tests and the command-line program may point it elsewhere.
+// folder; HIVEWARDEN_PROGRAM_FOLDER names another. Tests and the command-line program may
+// point it elsewhere.
 
 #include <string>
 
