@@ -17,5 +17,7 @@ std::unique_ptr<Command> MakeStoreRunCommand();
 std::unique_ptr<Command> MakeExportCommand();
 std::unique_ptr<Command> MakeScanCommand();
 std::unique_ptr<Command> MakeCleanCommand();
+std::unique_ptr<Command> MakeHivesCommand();
+std::unique_ptr<Command> MakeCompactCommand();
 
 } // namespace cli

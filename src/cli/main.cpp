@@ -25,6 +25,8 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
     commands.push_back(MakeExportCommand());
     commands.push_back(MakeScanCommand());
     commands.push_back(MakeCleanCommand());
+    commands.push_back(MakeHivesCommand());
+    commands.push_back(MakeCompactCommand());
     return commands;
 }
 

@@ -1,0 +1,153 @@
+// Restore of a backup profile: each of its five hives takes the place of the live hive
+// at the next start of the machine, through the same replacement as compaction.
+//
+// A machine must never start into a half-restored registry: every entry is checked and
+// every copy made and verified before the first replacement is asked for, and a failure
+// on the way asks for none and removes the copies.
+
+#include "backup/ProfileConfig.h"
+#include "compact/THiveManager.h"
+#include "hive/HiveFile.h"
+#include "registry/AsciiCase.h"
+#include "win32/files/Drives.h"
+#include "win32/files/Files.h"
+
+#include <QFile>
+
+namespace {
+
+std::string rootName(HKEY root) {
+    return root == HKEY_LOCAL_MACHINE ? "MACHINE" : "USER";
+}
+
+// The one live hive an entry names: the hive whose upper-cased key name contains the
+// entry's key name; among several, the one that is exactly the entry's root and key.
+THive* liveHiveOf(const std::vector<std::unique_ptr<THive>>& hives, const TProfileEntry& entry) {
+    std::vector<THive*> found;
+    for (const auto& hive : hives)
+        if (AsciiUpper(hive->KeyName).find(entry.KeyName) != std::string::npos)
+            found.push_back(hive.get());
+    if (found.size() > 1)
+        std::erase_if(found, [&](const THive* hive) {
+            return !SameTextAscii(hive->KeyName,
+                                  "\\REGISTRY\\" + rootName(entry.Root) + "\\" + entry.KeyName);
+        });
+    return found.size() == 1 ? found.front() : nullptr;
+}
+
+// Copies the profile's hive file (a host path) over the hive's fresh copy and checks
+// that what is there now is a sound hive. Returns why not, empty on success.
+std::string copyProfileHive(const TProfileEntry& entry, const THive& hive) {
+    const auto target = win32::HostPathOf(hive.TempFileName);
+    if (!target)
+        return hive.TempFileName + " is not on the machine's drives";
+    QFile source(QString::fromStdString(entry.HiveFile));
+    if (!source.open(QIODevice::ReadOnly))
+        return "Cannot read " + entry.HiveFile + ": " + source.errorString().toStdString();
+    const QByteArray bytes = source.readAll();
+    if (source.error() != QFileDevice::NoError)
+        return "Cannot read " + entry.HiveFile + ": " + source.errorString().toStdString();
+    try {
+        hive::ReplaceFileAtomically(*target, hive::Bytes(bytes.begin(), bytes.end()));
+        hive::LoadHiveFile(*target);
+    } catch (const std::exception& e) {
+        return "Cannot copy " + entry.HiveFile + " to " + hive.TempFileName + ": " + e.what();
+    }
+    return {};
+}
+
+} // namespace
+
+void THiveManager::Restore() {
+    stopRequested_ = false;
+    success_ = false;
+    SetLastError({});
+    std::vector<TProfileEntry> entries;
+    if (!ReadProfileConfig(Folder, entries)) {
+        SetLastError("The profile " + Folder +
+                     " is incomplete: its config.ini is missing, names a hive file the "
+                     "profile does not have, or does not list five hives");
+        return;
+    }
+
+    // Every entry names a live hive of its own, at the place the profile says, and every
+    // hive file of the profile is sound, before anything is written.
+    std::vector<THive*> targets;
+    for (const TProfileEntry& entry : entries) {
+        THive* hive = liveHiveOf(Hives, entry);
+        if (!hive) {
+            SetLastError("No loaded hive of the machine is the profile's " + entry.KeyName);
+            return;
+        }
+        if (std::find(targets.begin(), targets.end(), hive) != targets.end()) {
+            SetLastError("The profile names the hive " + hive->KeyName + " twice");
+            return;
+        }
+        if (!SameTextAscii(hive->FileName, entry.FilePath)) {
+            SetLastError("The profile's " + entry.KeyName + " was saved from " + entry.FilePath +
+                         ", but the machine loads it from " + hive->FileName);
+            return;
+        }
+        try {
+            hive::LoadHiveFile(entry.HiveFile);
+        } catch (const std::exception& e) {
+            SetLastError(std::string("The profile's hive file is not sound: ") + e.what());
+            return;
+        }
+        targets.push_back(hive);
+    }
+
+    // The copies, each over a fresh save of its live hive.
+    std::vector<THive*> copied;
+    auto removeCopies = [&] {
+        for (THive* hive : copied)
+            DeleteFileA(hive->TempFileName.c_str());
+    };
+    for (size_t j = 0; j < entries.size(); ++j) {
+        THive* hive = targets[j];
+        if (stopRequested_) {
+            removeCopies();
+            SetLastError("The restore was stopped; no hive will be replaced");
+            return;
+        }
+        hive->SaveTo({});
+        if (!hive->Saved) {
+            removeCopies();
+            SetLastError("Cannot save the live hive " + hive->KeyName + " to " +
+                         hive->TempFileName);
+            return;
+        }
+        copied.push_back(hive);
+        if (const std::string why = copyProfileHive(entries[j], *hive); !why.empty()) {
+            removeCopies();
+            SetLastError(why);
+            return;
+        }
+        RaiseProgress(int((j + 1) * 100 / entries.size()));
+    }
+
+    // The replacements. Should one be refused after all, those asked for already are
+    // asked for again with a fresh copy of the live hive, so that no hive of the profile
+    // comes back alone.
+    std::vector<THive*> replaced;
+    for (THive* hive : targets) {
+        try {
+            hive->Replace();
+        } catch (const std::exception& e) {
+            SetLastError(std::string(e.what()) + ": " + hive->KeyName + " cannot be replaced");
+            for (THive* done : replaced) {
+                try {
+                    done->Save({});
+                    done->Replace();
+                } catch (const std::exception&) {
+                    // Its copy is gone or its own: the replacement fails at the start.
+                }
+            }
+            copied.erase(copied.begin(), copied.begin() + std::ptrdiff_t(replaced.size()));
+            removeCopies();
+            return;
+        }
+        replaced.push_back(hive);
+    }
+    success_ = true;
+}
