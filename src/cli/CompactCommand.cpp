@@ -3,7 +3,11 @@
 #include "cli/HiveRun.h"
 #include "cli/QtUiDispatcher.h"
 #include "compact/THiveManager.h"
+#include "registry/DateTimeText.h"
 #include "registry/OSInfo.h"
+#include "store/OptionValues.h"
+#include "store/ProgramFolder.h"
+#include "store/SettingsNames.h"
 
 #include <QTextStream>
 
@@ -28,6 +32,7 @@ public:
         QtUiDispatcher ui;
         THiveManager manager(ui);
         ScanMachineHives(manager);
+        const std::string store = StoreFilePath(); // the machine's, known while it is booted
         const bool success = RunHiveOperation(manager, ui, hoCompact, "Compacting");
         machine.finish();
         if (!success)
@@ -49,6 +54,7 @@ public:
                     << MachineText(hive->FileName) << ")\n";
             }
         }
+        WriteOptionString(store, kLastCompactValue, DateTimeToText(Now()));
         out << QString("Total keys compacted %1\n").arg(manager.Hives.size());
         out << QString("Total size of all keys %1 KB\n").arg(before / 1024);
         out << QString("Total size after compaction %1 KB\n").arg(after / 1024);
