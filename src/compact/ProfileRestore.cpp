@@ -11,6 +11,10 @@
 #include "registry/AsciiCase.h"
 #include "win32/files/Drives.h"
 #include "win32/files/Files.h"
+#include "win32/machine/Machine.h"
+#include "win32/registry/PendingReplacements.h"
+
+#include <algorithm>
 
 #include <QFile>
 
@@ -97,11 +101,21 @@ void THiveManager::Restore() {
         targets.push_back(hive);
     }
 
-    // The copies, each over a fresh save of its live hive.
+    // The copies, each over a fresh save of its live hive. Undone, a copy goes; but where
+    // an earlier compaction's replacement waits for that file, it becomes the dense copy
+    // of the live hive again, so that the compaction still does what it did.
     std::vector<THive*> copied;
     auto removeCopies = [&] {
-        for (THive* hive : copied)
-            DeleteFileA(hive->TempFileName.c_str());
+        const auto pending = win32::PendingReplacementsOf(win32::MachineFolder());
+        for (THive* hive : copied) {
+            const bool awaited = std::any_of(pending.begin(), pending.end(), [&](const auto& r) {
+                return SameTextAscii(r.newFile, hive->TempFileName);
+            });
+            if (awaited)
+                hive->Save({});
+            if (!awaited || !hive->Saved)
+                DeleteFileA(hive->TempFileName.c_str());
+        }
     };
     for (size_t j = 0; j < entries.size(); ++j) {
         THive* hive = targets[j];
