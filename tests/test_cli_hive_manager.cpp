@@ -147,11 +147,14 @@ TEST_F(CliHiveManager, CompactThenRestartPutsDenseCopiesWithTheSameTreesInPlace)
 TEST_F(CliHiveManager, RestoreOfAProfileBringsBackTheRegistryOfTheBackup) {
     if (!haveHivexregedit())
         GTEST_SKIP() << "hivexregedit is not installed";
-    TestMachine machine("[HKEY_LOCAL_MACHINE\\SYSTEM\\Doomed]\r\n\"v\"=\"system\"\r\n"
-                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Doomed]\r\n\"v\"=\"software\"\r\n"
-                        "[HKEY_LOCAL_MACHINE\\SAM\\Doomed]\r\n\"v\"=\"sam\"\r\n"
-                        "[HKEY_LOCAL_MACHINE\\SECURITY\\Doomed]\r\n\"v\"=\"security\"\r\n"
-                        "[HKEY_USERS\\.DEFAULT\\Doomed]\r\n\"v\"=\"default\"\r\n");
+    const char* const roots[] = {"HKEY_LOCAL_MACHINE\\SYSTEM", "HKEY_LOCAL_MACHINE\\SOFTWARE",
+                                 "HKEY_LOCAL_MACHINE\\SAM", "HKEY_LOCAL_MACHINE\\SECURITY",
+                                 "HKEY_USERS\\.DEFAULT"};
+    std::string initial;
+    for (const char* root : roots)
+        initial += "[" + std::string(root) + "\\Doomed]\r\n\"v\"=\"gone\"\r\n[" +
+                   std::string(root) + "\\Kept]\r\n\"v\"=\"before\"\r\n";
+    TestMachine machine(initial);
     machine.shutdown();
     const auto backup = cli(machine, {"backup", "before the changes"});
     ASSERT_EQ(backup.exitCode, 0) << backup.err;
@@ -164,14 +167,14 @@ TEST_F(CliHiveManager, RestoreOfAProfileBringsBackTheRegistryOfTheBackup) {
 
     // Keys added, keys deleted and values changed in every hive of the profile.
     std::string change;
-    for (const char* root :
-         {"HKEY_LOCAL_MACHINE\\SYSTEM", "HKEY_LOCAL_MACHINE\\SOFTWARE", "HKEY_LOCAL_MACHINE\\SAM",
-          "HKEY_LOCAL_MACHINE\\SECURITY", "HKEY_USERS\\.DEFAULT"})
+    for (const char* root : roots)
         change += "[-" + std::string(root) + "\\Doomed]\r\n[" + std::string(root) +
-                  "\\Added]\r\n\"new\"=dword:00000001\r\n";
-    change += "[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\r\n\"LastKnownGood\"=dword:00000007\r\n";
+                  "\\Added]\r\n\"new\"=dword:00000001\r\n[" + std::string(root) +
+                  "\\Kept]\r\n\"v\"=\"after\"\r\n";
     import(machine, change);
-    EXPECT_NE(exportsOf(machine, kConfigHiveCount), atBackup);
+    const auto changed = exportsOf(machine, kConfigHiveCount);
+    for (const auto& [hive, text] : changed)
+        EXPECT_NE(text, atBackup.at(hive)) << hive << " did not change";
 
     const auto backups = cli(machine, {"backups"});
     ASSERT_EQ(backups.exitCode, 0) << backups.err;
