@@ -300,6 +300,7 @@ TEST_P(RestoreFaults, FailBeforeAnyReplacementAndLeaveEveryLiveHiveAlone) {
     for (const char* name : kConfigHives) {
         const std::string live = machine_->hostPath(config(name));
         EXPECT_EQ(contentOf(live), before[name]) << name;
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(live + ".rcrestore"))) << name;
         if (!GetParam().compactFirst) {
             EXPECT_FALSE(QFile::exists(QString::fromStdString(live + ".rctemp"))) << name;
             continue;

@@ -3,11 +3,15 @@
 //
 // A machine must never start into a half-restored registry: every entry is checked and
 // every copy made and verified before the first replacement is asked for, and a failure
-// on the way asks for none and removes the copies.
-
+// on the way asks for none and removes the copies. The copies wait under a name of their
+// own (F + ".rcrestore") until then, and each is moved over F + ".rctemp" just before
+// its replacement is asked for: F + ".rctemp" may be what an earlier compaction's
+// replacement waits for, and a restore that stops halfway must not hand it a hive of
+// the profile.
 #include "backup/ProfileConfig.h"
 #include "compact/THiveManager.h"
 #include "hive/HiveFile.h"
+#include "hive/HostFiles.h"
 #include "registry/AsciiCase.h"
 #include "win32/files/Drives.h"
 #include "win32/files/Files.h"
@@ -15,6 +19,8 @@
 #include "win32/registry/PendingReplacements.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <stdexcept>
 
 #include <QFile>
 
@@ -39,12 +45,17 @@ THive* liveHiveOf(const std::vector<std::unique_ptr<THive>>& hives, const TProfi
     return found.size() == 1 ? found.front() : nullptr;
 }
 
-// Copies the profile's hive file (a host path) over the hive's fresh copy and checks
+std::string stagingName(const THive& hive) {
+    return hive.FileName + ".rcrestore";
+}
+
+// Copies the profile's hive file (a host path) to the hive's staging name and checks
 // that what is there now is a sound hive. Returns why not, empty on success.
 std::string copyProfileHive(const TProfileEntry& entry, const THive& hive) {
-    const auto target = win32::HostPathOf(hive.TempFileName);
+    const std::string staging = stagingName(hive);
+    const auto target = win32::HostPathOf(staging);
     if (!target)
-        return hive.TempFileName + " is not on the machine's drives";
+        return staging + " is not on the machine's drives";
     QFile source(QString::fromStdString(entry.HiveFile));
     if (!source.open(QIODevice::ReadOnly))
         return "Cannot read " + entry.HiveFile + ": " + source.errorString().toStdString();
@@ -55,9 +66,19 @@ std::string copyProfileHive(const TProfileEntry& entry, const THive& hive) {
         hive::ReplaceFileAtomically(*target, hive::Bytes(bytes.begin(), bytes.end()));
         hive::LoadHiveFile(*target);
     } catch (const std::exception& e) {
-        return "Cannot copy " + entry.HiveFile + " to " + hive.TempFileName + ": " + e.what();
+        return "Cannot copy " + entry.HiveFile + " to " + staging + ": " + e.what();
     }
     return {};
+}
+
+// Moves the staged copy over the hive's fresh save (F + ".rctemp"); false when it cannot.
+bool moveIntoPlace(const THive& hive) {
+    const auto from = win32::HostPathOf(stagingName(hive));
+    const auto to = win32::HostPathOf(hive.TempFileName);
+    if (!from || !to || std::rename(from->c_str(), to->c_str()) != 0)
+        return false;
+    hive::SyncFolderOf(*to);
+    return true;
 }
 
 } // namespace
@@ -101,19 +122,19 @@ void THiveManager::Restore() {
         targets.push_back(hive);
     }
 
-    // The copies, each over a fresh save of its live hive. Undone, a copy goes; but where
-    // an earlier compaction's replacement waits for that file, it becomes the dense copy
-    // of the live hive again, so that the compaction still does what it did.
+    // A fresh save of each live hive (which opens its key) and the profile's copy beside
+    // it. Undone, the copies go, and so do the saves, unless an earlier compaction's
+    // replacement waits for one: it is a dense copy of the live hive as that one was.
     std::vector<THive*> copied;
     auto removeCopies = [&] {
         const auto pending = win32::PendingReplacementsOf(win32::MachineFolder());
         for (THive* hive : copied) {
+            if (const auto staged = win32::HostPathOf(stagingName(*hive)))
+                std::remove(staged->c_str());
             const bool awaited = std::any_of(pending.begin(), pending.end(), [&](const auto& r) {
                 return SameTextAscii(r.newFile, hive->TempFileName);
             });
-            if (awaited)
-                hive->Save({});
-            if (!awaited || !hive->Saved)
+            if (!awaited)
                 DeleteFileA(hive->TempFileName.c_str());
         }
     };
@@ -125,13 +146,13 @@ void THiveManager::Restore() {
             return;
         }
         hive->SaveTo({});
+        copied.push_back(hive);
         if (!hive->Saved) {
             removeCopies();
             SetLastError("Cannot save the live hive " + hive->KeyName + " to " +
                          hive->TempFileName);
             return;
         }
-        copied.push_back(hive);
         if (const std::string why = copyProfileHive(entries[j], *hive); !why.empty()) {
             removeCopies();
             SetLastError(why);
@@ -146,6 +167,9 @@ void THiveManager::Restore() {
     std::vector<THive*> replaced;
     for (THive* hive : targets) {
         try {
+            if (!moveIntoPlace(*hive))
+                throw std::runtime_error("Cannot move " + stagingName(*hive) + " to " +
+                                         hive->TempFileName);
             hive->Replace();
         } catch (const std::exception& e) {
             SetLastError(std::string(e.what()) + ": " + hive->KeyName + " cannot be replaced");
@@ -158,6 +182,8 @@ void THiveManager::Restore() {
                 }
             }
             copied.erase(copied.begin(), copied.begin() + std::ptrdiff_t(replaced.size()));
+            // The copy moved into place before the refusal goes too.
+            hive->Save({});
             removeCopies();
             return;
         }
