@@ -6,7 +6,6 @@
 #include "compact/THiveManager.h"
 #include "hive/HiveFile.h"
 #include "registry/OSInfo.h"
-#include "store/ProgramFolder.h"
 #include "support/HiveCompare.h"
 #include "support/MachineFixture.h"
 #include "support/ScanHarness.h"
@@ -255,6 +254,7 @@ struct RestoreFault {
     const char* why; // in the error the restore reports
     bool fullDisk = false;
     bool compactFirst = false; // a compaction waits for the restart
+    friend void PrintTo(const RestoreFault& fault, std::ostream* os) { *os << fault.name; }
 };
 
 class RestoreFaults : public HiveManagerTest, public ::testing::WithParamInterface<RestoreFault> {};
@@ -391,39 +391,6 @@ TEST(RestoreChoice, ANameHoldingRegIsAnUndoFile) {
     EXPECT_TRUE(IsUndoFileName("X.REG"));
     EXPECT_FALSE(IsUndoFileName("08-12-2026 21.05.00"));
     EXPECT_EQ(DefaultProfileName(EncodeDateTime(2026, 12, 8, 9, 5, 7)), "08-12-2026 09.05.07");
-}
-
-TEST(ProgramFolderOfAMachine, IsTheInstallationsOwnWhereverItIsMounted) {
-    QTemporaryDir base;
-    SetProgramFolder(base.path().toStdString());
-    const std::string root = base.path().toStdString() + "/";
-    EXPECT_EQ(ProgramFolder(), root);
-    std::string first, second, guid;
-    {
-        TestMachine machine;
-        first = ProgramFolder();
-        EXPECT_EQ(BaseProgramFolder(), root);
-        machine.shutdown();
-        // The same installation mounted elsewhere keeps its folder.
-        QTemporaryDir elsewhere;
-        const QString copy = elsewhere.path() + "/mounted";
-        ASSERT_EQ(RunProcess("cp", {"-a", machine.folder(), copy.toStdString()}).exitCode, 0);
-        win32::BootMachine(copy.toStdString());
-        EXPECT_EQ(ProgramFolder(), first);
-        win32::ShutdownMachine();
-    }
-    {
-        TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography]\r\n"
-                            "\"MachineGuid\"=\"4c1f6a52-0d3e-4b8e-9a51-2f6c3b7d9e10\"\r\n");
-        second = ProgramFolder();
-    }
-    EXPECT_NE(first, second);
-    EXPECT_TRUE(first.starts_with(root + "Installation S-1-5-21-")) << first;
-    EXPECT_EQ(second, root + "Installation 4c1f6a52-0d3e-4b8e-9a51-2f6c3b7d9e10/");
-    EXPECT_TRUE(QFileInfo(QString::fromStdString(second)).isDir());
-    EXPECT_EQ(ProgramFolder(), root);
-    EXPECT_EQ(RegistryBackupFolder(), root + "Registry Backup/");
-    SetProgramFolder({});
 }
 
 } // namespace
