@@ -169,6 +169,19 @@ TEST_F(Sandbox, CleanRemovesEveryLeftoverAndItsUndoFileBringsThemBack) {
     EXPECT_EQ(scan(), planted());
 }
 
+TEST_F(Sandbox, BackupCompactAndRestoreOfAProfileLeaveTheScanUnchanged) {
+    const std::multiset<Entry> before = scan();
+    for (const std::vector<std::string>& step :
+         {std::vector<std::string>{"backup", "first"}, {"compact"}, {"restart"},
+          {"restore", "first"}, {"restart"}}) {
+        const ProcessResult result = run(step);
+        ASSERT_EQ(result.exitCode, 0) << step.front() << ": " << result.err;
+    }
+    for (const std::string& hive : hiveFiles())
+        EXPECT_TRUE(fs::is_regular_file(hive + ".rcbak")) << hive;
+    EXPECT_EQ(scan(), before);
+}
+
 TEST_F(Sandbox, ResetMakesANewSandboxAndIsRefusedWhileTheSandboxIsMounted) {
     ASSERT_EQ(run({"clean", "--undo", "", "--yes"}).exitCode, 0);
     ASSERT_TRUE(scan().empty());

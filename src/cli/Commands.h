@@ -18,5 +18,10 @@ std::unique_ptr<Command> MakeStoreRunCommand();
 std::unique_ptr<Command> MakeExportCommand();
 std::unique_ptr<Command> MakeScanCommand();
 std::unique_ptr<Command> MakeCleanCommand();
+std::unique_ptr<Command> MakeHivesCommand();
+std::unique_ptr<Command> MakeCompactCommand();
+std::unique_ptr<Command> MakeBackupCommand();
+std::unique_ptr<Command> MakeBackupsCommand();
+std::unique_ptr<Command> MakeRestoreCommand();
 
 } // namespace cli

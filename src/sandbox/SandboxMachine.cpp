@@ -100,7 +100,7 @@ std::string besideFolder(const std::string& folder, const char* what) {
 } // namespace
 
 std::string SandboxFolder() {
-    return ProgramFolder() + "Sandbox";
+    return BaseProgramFolder() + "Sandbox";
 }
 
 void CreateSandbox(const std::string& folder) {

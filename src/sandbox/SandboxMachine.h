@@ -6,7 +6,7 @@
 
 #include <string>
 
-// ProgramFolder() + "Sandbox".
+// BaseProgramFolder() + "Sandbox".
 std::string SandboxFolder();
 
 // Makes the sandbox in `folder`, which must not exist: the machine is built beside it and

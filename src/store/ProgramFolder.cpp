@@ -1,5 +1,6 @@
 #include "store/ProgramFolder.h"
 
+#include "store/InstallationIdentity.h"
 #include "store/SettingsNames.h"
 
 #include <QCoreApplication>
@@ -31,7 +32,7 @@ QString executableFolder() {
 
 } // namespace
 
-std::string ProgramFolder() {
+std::string BaseProgramFolder() {
     {
         std::lock_guard lock(overrideLock);
         if (!overrideFolder.empty())
@@ -52,6 +53,20 @@ std::string ProgramFolder() {
 void SetProgramFolder(const std::string& folder) {
     std::lock_guard lock(overrideLock);
     overrideFolder = folder.empty() ? std::string() : withTrailingSeparator(folder);
+}
+
+std::string ProgramFolder() {
+    const std::string base = BaseProgramFolder();
+    const std::string installation = InstallationFolderName();
+    if (installation.empty())
+        return base;
+    const std::string folder = base + installation + "/";
+    QDir().mkpath(QString::fromStdString(folder));
+    return folder;
+}
+
+std::string RegistryBackupFolder() {
+    return ProgramFolder() + "Registry Backup/";
 }
 
 std::string StoreFilePath() {
