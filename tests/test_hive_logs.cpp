@@ -34,22 +34,11 @@ void writeBytes(const std::string& path, const Bytes& bytes) {
 class SharedHives : public ::testing::Test {
 protected:
     // `relative` as in the shared folder ("recovery/OldDirtyHive/OldDirtyHive"); the file
-    // keeps its own name in `folder` (default: the test's folder). Empty when absent.
-    std::string file(const std::string& relative, const std::string& folder = {}) {
-        const std::string target = folder.empty() ? dir_.path().toStdString() : folder;
-        QDir().mkpath(QString::fromStdString(target));
+    // keeps its own name in the test's folder. Empty when absent.
+    std::string file(const std::string& relative) {
         const size_t slash = relative.rfind('/');
-        const std::string sub = slash == std::string::npos ? "" : relative.substr(0, slash);
-        const std::string staging = dir_.path().toStdString() + "/.staging";
-        QDir().mkpath(QString::fromStdString(staging + "/" + sub));
-        const auto path = SharedHive(relative, staging);
-        if (!path)
-            return {};
-        const std::string name = relative.substr(slash == std::string::npos ? 0 : slash + 1);
-        const std::string placed = target + "/" + name;
-        QFile::remove(QString::fromStdString(placed));
-        EXPECT_TRUE(QFile::rename(QString::fromStdString(*path), QString::fromStdString(placed)));
-        return placed;
+        const std::string placed = folder() + "/" + relative.substr(slash + 1);
+        return SharedHiveAs(relative, placed) ? placed : std::string();
     }
     std::string folder() const { return dir_.path().toStdString(); }
 

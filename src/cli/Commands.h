@@ -17,5 +17,7 @@ std::unique_ptr<Command> MakeStoreRunCommand();
 std::unique_ptr<Command> MakeExportCommand();
 std::unique_ptr<Command> MakeScanCommand();
 std::unique_ptr<Command> MakeCleanCommand();
+std::unique_ptr<Command> MakeHiveCheckCommand();
+std::unique_ptr<Command> MakeHiveRecoverCommand();
 
 } // namespace cli

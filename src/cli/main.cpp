@@ -25,6 +25,8 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
     commands.push_back(MakeExportCommand());
     commands.push_back(MakeScanCommand());
     commands.push_back(MakeCleanCommand());
+    commands.push_back(MakeHiveCheckCommand());
+    commands.push_back(MakeHiveRecoverCommand());
     return commands;
 }
 
@@ -33,11 +35,16 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
 namespace {
 
 void printUsage(QTextStream& out) {
-    out << "Usage: hivewarden-cli [--machine DIR] [--drive D=DIR]... COMMAND [ARGUMENTS]\n\n"
+    out << "Usage: hivewarden-cli [--machine DIR] [--drive D=DIR]... [--repair-damaged] COMMAND "
+           "[ARGUMENTS]\n\n"
         << "The machine is DIR, else the folder named by HIVEWARDEN_MACHINE.\n"
         << "--drive D=DIR makes the host folder DIR the machine's drive D:, writable, in\n"
         << "place of the drive the machine's hivewarden-machine.ini maps (a drive the ini\n"
-        << "maps outside the machine folder is read-only).\n\nCommands:\n";
+        << "maps outside the machine folder is read-only).\n"
+        << "--repair-damaged lets a command that changes the registry mount a damaged hive:\n"
+        << "the original is kept beside it and a sound hive of what could be read takes its\n"
+        << "place (without it such a mount is refused; read-only commands read what they can).\n"
+        << "\nCommands:\n";
     for (const auto& command : cli::AllCommands())
         out << "  " << command->name().leftJustified(16) << command->description() << "\n";
 }
@@ -77,6 +84,8 @@ int main(int argc, char* argv[]) {
                 return 2;
             }
             global.drives.push_back(*drive);
+        } else if (option == "--repair-damaged") {
+            global.repairDamaged = true;
         } else if (option == "--help") {
             QTextStream out(stdout);
             printUsage(out);

@@ -246,8 +246,9 @@ void RecoverNewFormat(const Bytes& primary, std::vector<CheckedLog> logs, LogRec
             const uint32_t first = entries[i].front().sequence;
             if (!last) {
                 if (SequenceAfter(secondary, first)) {
-                    out.notes.push_back(logs[i].file->name +
-                                        ": its entries are older than the hive; not used");
+                    out.notes.push_back(logs[i].file->name + ": its entries (from sequence " +
+                                        std::to_string(first) +
+                                        ") are older than the hive; not used");
                     continue;
                 }
                 apply(i);

@@ -605,6 +605,14 @@ std::vector<HiveCondition> HiveConditions() {
     return reg ? reg->hiveConditions : std::vector<HiveCondition>();
 }
 
+std::vector<std::string> MountedHiveFiles() {
+    std::vector<std::string> files;
+    if (const MachineRegistry* reg = MachineRegistry::current())
+        for (const auto& hive : reg->hives)
+            files.push_back(hive->hostPath);
+    return files;
+}
+
 bool IsMachineBooted() {
     return MachineRegistry::current() != nullptr;
 }

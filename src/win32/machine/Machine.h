@@ -60,6 +60,8 @@ std::vector<std::string> BootWarnings();
 // The booted machine's hives that were not finished by Windows or are damaged, in the
 // order they were mounted, with what the boot did about each (also among BootWarnings).
 std::vector<HiveCondition> HiveConditions();
+// The host paths of the booted machine's hive files, in the order they were mounted.
+std::vector<std::string> MountedHiveFiles();
 // Writes every changed hive and releases the machine. Throws std::runtime_error when a
 // hive could not be written (the machine is released all the same).
 void ShutdownMachine();
