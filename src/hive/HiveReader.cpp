@@ -158,7 +158,8 @@ private:
     const uint8_t* cellData(uint64_t fileOffset, uint64_t needed, uint32_t& dataSize,
                             const char* what, const HiveKey* key) const;
     void markVisited(uint64_t fileOffset, const char* what, const HiveKey* key);
-    void readKey(uint64_t fileOffset, HiveKey& key, const char* what);
+    // `parentOffset`: the hive-bins offset of the parent's cell, kNoOffset for the root.
+    void readKey(uint64_t fileOffset, HiveKey& key, const char* what, uint32_t parentOffset);
     void readValues(const uint8_t* nkData, HiveKey& key);
     void readValue(uint64_t at, HiveKey& key);
     void readValueData(const uint8_t* vkData, uint64_t vkOffset, HiveValue& value,
@@ -279,32 +280,36 @@ void HiveReader::findCells() {
     for (uint64_t bin = kBaseBlockSize; bin + kBinHeaderSize <= binsEnd_;) {
         const uint32_t binSize = Read32(b + bin + bin::kSize);
         const bool signed_ = std::memcmp(b + bin, "hbin", 4) == 0;
-        const bool placed = Read32(b + bin + bin::kOffset) == bin - kBaseBlockSize;
-        if (signed_ && binSize >= kPageSize && binSize % kPageSize == 0 &&
-            binSize <= binsEnd_ - bin) {
+        const bool sized =
+            binSize >= kPageSize && binSize % kPageSize == 0 && binSize <= binsEnd_ - bin;
+        if (!salvage_) {
+            if (!signed_ || !sized)
+                break;
             findCellsOfBin(bin, bin + binSize);
             bin += binSize;
             continue;
         }
-        if (!salvage_)
-            break;
-        // A truncated last bin keeps the cells that lie before the end of the file.
-        if (signed_ && placed && binSize % kPageSize == 0 && binSize > binsEnd_ - bin) {
-            findCellsOfBin(bin, binsEnd_);
-            break;
-        }
         const uint64_t next = nextSoundBin(bin + kPageSize);
-        if (signed_ && placed) {
-            // Only its size is wrong: it reaches as far as the next sound bin.
-            leaveOut(
-                Damage("the bin at offset " + Hex(bin - kBaseBlockSize) + " gives a wrong size"),
-                "its cells are read up to the next sound bin");
-            findCellsOfBin(bin, next);
-        } else {
+        if (!signed_ || Read32(b + bin + bin::kOffset) != bin - kBaseBlockSize) {
             leaveOut(Damage("the hive bins from offset " + Hex(bin - kBaseBlockSize) + " to " +
                             Hex(next - kBaseBlockSize) + " have no sound bin header"),
                      "what they hold is left out");
+            bin = next;
+            continue;
         }
+        // A size that does not lead to the next bin is damaged: the bin reaches as far as
+        // the next sound bin header then.
+        if (!sized || next != bin + binSize) {
+            if (next != binsEnd_ ||
+                binsEnd_ == kBaseBlockSize + uint64_t(Read32(b + base::kBinsSize)))
+                leaveOut(Damage("the bin at offset " + Hex(bin - kBaseBlockSize) +
+                                " gives a wrong size"),
+                         "its cells are read up to the next sound bin");
+            findCellsOfBin(bin, next);
+            bin = next;
+            continue;
+        }
+        findCellsOfBin(bin, next);
         bin = next;
     }
 }
@@ -406,12 +411,17 @@ std::shared_ptr<const Bytes> HiveReader::readSecurity(uint32_t offset, const Hiv
 }
 
 // `what` names the cell for messages, which speak of the parent when there is one.
-void HiveReader::readKey(uint64_t fileOffset, HiveKey& key, const char* what) {
+void HiveReader::readKey(uint64_t fileOffset, HiveKey& key, const char* what,
+                         uint32_t parentOffset) {
     uint32_t size = 0;
     const uint8_t* d = cellData(fileOffset, nk::kName, size, what, key.parent);
-    markVisited(fileOffset, what, key.parent);
     if (!HasSignature(d, "nk"))
         failCell(key.parent, what, fileOffset, "has no nk signature");
+    // A damaged list may name another key's cell: the key names its parent, and a
+    // salvaging read leaves it to that parent rather than lose it there.
+    if (salvage_ && parentOffset != kNoOffset && Read32(d + nk::kParent) != parentOffset)
+        failCell(key.parent, what, fileOffset, "names another key as its parent");
+    markVisited(fileOffset, what, key.parent);
     key.flags = Read16(d + nk::kFlags);
     key.lastWriteTime = Read64(d + nk::kLastWrite);
     const uint16_t nameLength = Read16(d + nk::kNameLength);
@@ -509,9 +519,9 @@ void HiveReader::readValueData(const uint8_t* vkData, uint64_t vkOffset, HiveVal
     if (declared == 0)
         return; // no data cell to follow
     // Cells shared between values could otherwise blow a small file up to terabytes.
-    dataBytes_ += declared;
-    if (dataBytes_ > size_)
+    if (declared > size_ - dataBytes_)
         failAt(&key, "value data adds up to more than the file holds");
+    dataBytes_ += declared;
     const uint64_t at = kBaseBlockSize + uint64_t(Read32(vkData + vk::kData));
     uint32_t size = 0;
     // From format 1.4 on, Windows keeps data beyond one segment in a db cell; a single
@@ -572,7 +582,7 @@ uint32_t HiveReader::readLeaf(uint64_t fileOffset, const uint8_t* leaf, uint32_t
         auto child = std::make_shared<HiveKey>();
         child->parent = &key; // for messages; appendLoadedSubkey sets it for good
         try {
-            readKey(at, *child, "subkey cell");
+            readKey(at, *child, "subkey cell", uint32_t(current.nk - kBaseBlockSize));
         } catch (const Damage& damage) {
             if (!salvage_)
                 throw;
@@ -664,7 +674,7 @@ void HiveReader::read(LoadedHive& out, const std::function<std::string()>& libhi
 
         const uint64_t rootOffset = kBaseBlockSize + uint64_t(Read32(data_ + base::kRootOffset));
         out.root = std::make_shared<HiveKey>();
-        readKey(rootOffset, *out.root, "root key cell");
+        readKey(rootOffset, *out.root, "root key cell", kNoOffset);
 
         std::vector<Pending> pending;
         pending.reserve(1024);
