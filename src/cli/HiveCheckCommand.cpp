@@ -77,13 +77,19 @@ public:
             files.push_back(QFileInfo(file).absoluteFilePath().toStdString());
         if (parser.isSet(machineOption) && !files.empty())
             throw CommandError("Usage: " + usage.toStdString());
+        QTextStream out(stdout);
         if (files.empty()) {
             GlobalOptions machine = global;
             if (parser.isSet(machineOption))
                 machine.machine = parser.value(machineOption).toStdString();
-            files = machineHives(machine);
+            try {
+                files = machineHives(machine);
+            } catch (const win32::BootError& e) {
+                // A hive that cannot be read at all stops the mount that lists them.
+                out << QString::fromStdString(e.what()) << "\n";
+                return kUnreadable;
+            }
         }
-        QTextStream out(stdout);
         int worst = kClean;
         for (const std::string& file : files)
             worst = std::max(worst, CheckOne(file, out));
@@ -91,17 +97,13 @@ public:
     }
 
 private:
-    // The machine's hive files, as a read-only mount finds them.
+    // The machine's hive files, as a read-only mount finds them. Throws BootError.
     static std::vector<std::string> machineHives(const GlobalOptions& global) {
         win32::BootOptions options;
         options.readOnly = true;
         for (const auto& [letter, folder] : global.drives)
             options.drives.push_back({letter, folder});
-        try {
-            win32::BootMachine(MachineFolderFor(global), options);
-        } catch (const win32::BootError& e) {
-            throw CommandError(e.what());
-        }
+        win32::BootMachine(MachineFolderFor(global), options);
         std::vector<std::string> files = win32::MountedHiveFiles();
         win32::ShutdownMachine();
         return files;

@@ -10,6 +10,7 @@
 #include "win32/system/Version.h"
 
 #include "hive/HiveSetAside.h"
+#include "hive/HostFiles.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -490,14 +491,28 @@ private:
         return number;
     }
 
-    // A process killed while it wrote a hive leaves the new file beside it; nothing else
-    // writes files of that name, and holding the lock, no process of ours is writing now.
+    // A process killed while it wrote a hive leaves the new file beside it, and one killed
+    // while it kept a recovered hive's originals (hive/HiveSetAside.h) leaves the copies of
+    // the hive and its logs that it was writing: the hive's name, something, ".hwnew".
+    // Nothing else writes files of such names, and holding the lock, no process of ours is
+    // writing now.
     void removeUnfinishedWrites() {
+        const std::string suffix = hive::ReplacementFileOf("");
         for (const auto& hive : reg_.hives) {
-            const std::string unfinished = hive::ReplacementFileOf(hive->hostPath);
-            struct stat file {};
-            if (::lstat(unfinished.c_str(), &file) == 0 && S_ISREG(file.st_mode))
-                ::unlink(unfinished.c_str());
+            const std::string folder = hive::ParentFolder(hive->hostPath);
+            const std::string name = hive->hostPath.substr(hive->hostPath.rfind('/') + 1);
+            std::error_code error;
+            for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+                const std::string candidate = entry.path().filename().string();
+                if (candidate.size() < name.size() + suffix.size() ||
+                    !NamesEqual(Utf8ToUtf16(candidate.substr(0, name.size() + 1)),
+                                Utf8ToUtf16(name + ".")) ||
+                    candidate.compare(candidate.size() - suffix.size(), suffix.size(), suffix) != 0)
+                    continue;
+                struct stat file {};
+                if (::lstat(entry.path().c_str(), &file) == 0 && S_ISREG(file.st_mode))
+                    ::unlink(entry.path().c_str());
+            }
         }
     }
 
