@@ -205,7 +205,7 @@ private:
             loaded = LoadHiveFile(*host, loadOptions);
         } catch (const HiveFileError& e) {
             std::string message = std::string("Cannot mount a hive: ") + e.what();
-            if (!loadOptions.salvage)
+            if (!loadOptions.salvage && salvageable(*host))
                 message += ". Mount the machine read-only to see what can be read of it, or "
                            "ask for the hive to be repaired (hivewarden-cli --repair-damaged); "
                            "hivewarden-cli hive check names the damage";
@@ -249,6 +249,16 @@ private:
                      ". Start Windows once so that it applies the log, mount the machine "
                      "read-only, or delete the log to work on the hive as it is");
             }
+        }
+    }
+
+    // Whether a hive that does not read soundly can be read in part.
+    static bool salvageable(const std::string& host) {
+        try {
+            LoadHiveFile(host, {.applyLogs = true, .salvage = true});
+            return true;
+        } catch (const HiveFileError&) {
+            return false;
         }
     }
 
