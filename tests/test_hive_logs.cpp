@@ -251,6 +251,14 @@ TEST_F(SharedHives, BrokenLogEntryEndsRecoveryThere) {
              return log;
          }(),
          2, endingBefore(second), "has sequence number 9 where 4 should follow"},
+        {"a hive-bins size beyond what the hive and its logs hold",
+         [&] {
+             Bytes log = log2;
+             hive::regf::Write32(log.data() + second + 0x10, 0x7FFFF000);
+             rehash(log, second);
+             return log;
+         }(),
+         2, endingBefore(second), "gives an invalid hive-bins size"},
         {"a log cut short in its last entry", Bytes(log2.begin(), log2.begin() + long(third) + 700),
          3, endingBefore(third), "is cut short"},
     };

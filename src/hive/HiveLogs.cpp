@@ -132,7 +132,17 @@ struct LogEntry {
 
 // The log's entries from its first one up to the first that is invalid or out of
 // sequence. An entry that should have been next but is not sound ends the list with a note.
-std::vector<LogEntry> ReadEntries(const CheckedLog& log, std::vector<std::string>& notes) {
+// A hive grows only by bins that are written to a log: no size beyond the hive and its
+// logs together is real, and a hostile one must not make recovery allocate gigabytes.
+uint64_t GrowthLimit(const Bytes& primary, const std::vector<CheckedLog>& logs) {
+    uint64_t limit = primary.size();
+    for (const CheckedLog& log : logs)
+        limit += log.file->bytes.size();
+    return limit;
+}
+
+std::vector<LogEntry> ReadEntries(const CheckedLog& log, uint64_t binsLimit,
+                                  std::vector<std::string>& notes) {
     const Bytes& b = log.file->bytes;
     std::vector<LogEntry> entries;
     uint32_t expected = log.sequence;
@@ -172,7 +182,8 @@ std::vector<LogEntry> ReadEntries(const CheckedLog& log, std::vector<std::string
         parsed.sequence = sequence;
         parsed.flags = Read32(e + entry::kFlags);
         parsed.binsSize = Read32(e + entry::kBinsSize);
-        if (parsed.binsSize == 0 || parsed.binsSize % kPageSize != 0) {
+        if (parsed.binsSize == 0 || parsed.binsSize % kPageSize != 0 ||
+            parsed.binsSize > binsLimit) {
             stop("gives an invalid hive-bins size (" + std::to_string(parsed.binsSize) + ")");
             break;
         }
@@ -222,7 +233,7 @@ void RecoverNewFormat(const Bytes& primary, std::vector<CheckedLog> logs, LogRec
     });
     std::vector<std::vector<LogEntry>> entries;
     for (const CheckedLog& log : logs)
-        entries.push_back(ReadEntries(log, out.notes));
+        entries.push_back(ReadEntries(log, GrowthLimit(primary, logs), out.notes));
 
     Bytes hive = primary;
     if (hive.size() < kBaseBlockSize)
@@ -299,10 +310,11 @@ struct DirtyVector {
     std::vector<uint32_t> units; // the 512-byte units of the hive bins that the log holds
 };
 
-bool ReadDirtyVector(const CheckedLog& log, DirtyVector& out, std::string& why) {
+bool ReadDirtyVector(const CheckedLog& log, uint64_t binsLimit, DirtyVector& out,
+                     std::string& why) {
     const Bytes& b = log.file->bytes;
     out.binsSize = Read32(b.data() + base::kBinsSize);
-    if (out.binsSize == 0 || out.binsSize % kPageSize != 0) {
+    if (out.binsSize == 0 || out.binsSize % kPageSize != 0 || out.binsSize > binsLimit) {
         why = "its header gives an invalid hive-bins size";
         return false;
     }
@@ -343,7 +355,7 @@ uint64_t FirstBadBin(const Bytes& hive, uint32_t binsSize) {
 bool RecoverOldFormat(const Bytes& primary, const CheckedLog& log, LogRecovery& out) {
     DirtyVector dirty;
     std::string why;
-    if (!ReadDirtyVector(log, dirty, why)) {
+    if (!ReadDirtyVector(log, GrowthLimit(primary, {log}), dirty, why)) {
         out.notes.push_back(log.file->name + ": " + why + "; not used");
         return false;
     }
