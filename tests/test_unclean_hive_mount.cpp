@@ -219,6 +219,32 @@ TEST_F(UncleanHive, CliNamesTheHiveChecksAndRecoversIt) {
     EXPECT_FALSE(exists(hive::SetAsideFileOf(userHive())));
 }
 
+TEST_F(UncleanHive, WritableMountRemovesWhatAKilledRecoveryLeft) {
+    const auto make = [&](const std::string& name) {
+        QFile file(QString::fromStdString(beside(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("left");
+    };
+    const char* unfinished[] = {"NTUSER.DAT.hwpre.a1B2c3.hwnew", "ntuser.dat.LOG1.hwnew",
+                                "NTUSER.DAT.LOG2.hwpre.Zz9yX8.hwnew", "NTUSER.DAT.hwnew"};
+    const char* kept[] = {"NTUSER.DAT.hwpre", "NTUSER.DAT.LOG1.hwpre", "notes.hwnew",
+                          "NTUSER.DATA.hwnew"};
+    for (const char* name : unfinished)
+        make(name);
+    for (const char* name : kept)
+        make(name);
+    machine_.boot(kReadOnly); // a read-only mount removes nothing
+    machine_.shutdown();
+    for (const char* name : unfinished)
+        EXPECT_TRUE(exists(beside(name))) << name;
+    machine_.boot();
+    machine_.shutdown();
+    for (const char* name : unfinished)
+        EXPECT_FALSE(exists(beside(name))) << name;
+    for (const char* name : kept)
+        EXPECT_TRUE(exists(beside(name))) << name;
+}
+
 TEST(HiveCheck, ExitStatusSaysWhatIsWrong) {
     QTemporaryDir dir;
     const std::string folder = dir.path().toStdString();
@@ -243,6 +269,15 @@ TEST(HiveCheck, ExitStatusSaysWhatIsWrong) {
         EXPECT_EQ(check.exitCode, c.status) << check.out << check.err;
         EXPECT_NE(check.out.find(c.says), std::string::npos) << check.out;
     }
+    // What can be read of a damaged hive, written as a sound one.
+    const auto recover =
+        RunProcess(HW_CLI_PATH, {"hive", "recover", folder + "/BadListHive", folder + "/salvaged"});
+    EXPECT_EQ(recover.exitCode, 0) << recover.err;
+    EXPECT_NE(recover.out.find("salvaged: 1 damaged part left out"), std::string::npos)
+        << recover.out;
+    EXPECT_EQ(RunProcess(HW_CLI_PATH, {"hive", "check", folder + "/salvaged"}).exitCode, 0);
+    EXPECT_EQ(RunProcess("regfinfo", {folder + "/salvaged"}).exitCode, 0);
+
     QFile junk(QString::fromStdString(folder + "/junk"));
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write("not a hive");
