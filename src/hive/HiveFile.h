@@ -51,8 +51,10 @@ struct HiveLoadOptions {
     bool salvage = false;
 };
 
-// Loads the whole tree. Throws HiveFileError for a file that is missing,
-// truncated, not a hive, rejected by libhivex, or whose cells do not check out.
+// Loads the whole tree, recovered from the logs beside the file when it needs that.
+// Throws HiveFileError for a file that is missing, truncated, not a hive, rejected by
+// libhivex, or whose cells do not check out; with salvage, only for a file whose base
+// block or root key is unsound.
 LoadedHive LoadHiveFile(const std::string& hostPath, const HiveLoadOptions& options = {});
 
 // The same for a file's bytes in memory, with the logs given rather than looked for;
