@@ -1,15 +1,22 @@
 // Feeds arbitrary bytes to the hive loader: it must return or throw HiveFileError,
-// never crash, hang or read out of bounds. The loader takes a path (libhivex opens
-// the file itself), so each input goes through one private temporary file.
+// never crash, hang or read out of bounds. The first byte chooses the way in: the
+// loader of a file (libhivex opens the file itself, so the input goes through one
+// private temporary file), the salvaging read of damaged bytes, or recovery from
+// transaction logs, the rest of the input then being a hive and its logs, split by
+// a marker.
 
 #include "hive/HiveFile.h"
+#include "hive/HiveLogs.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -31,9 +38,24 @@ bool WriteWhole(const std::string& path, const uint8_t* data, size_t size) {
     return std::fclose(file) == 0 && ok;
 }
 
-} // namespace
+// The hive, then the logs: parts of the input between markers.
+std::vector<hive::Bytes> SplitParts(const uint8_t* data, size_t size) {
+    constexpr std::string_view kMarker = "HWLOGSEP";
+    std::vector<hive::Bytes> parts;
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    size_t from = 0;
+    while (parts.size() < 3) {
+        const size_t at = input.find(kMarker, from);
+        const size_t end = at == std::string_view::npos ? size : at;
+        parts.emplace_back(data + from, data + end);
+        if (at == std::string_view::npos)
+            break;
+        from = at + kMarker.size();
+    }
+    return parts;
+}
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+void LoadFile(const uint8_t* data, size_t size) {
     static const std::string path = TemporaryPath();
     static const bool removeAtExit = std::atexit([] { ::unlink(path.c_str()); }) == 0;
     (void)removeAtExit;
@@ -42,6 +64,43 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         hive::LoadHiveFile(path);
     } catch (const hive::HiveFileError&) {
+    }
+}
+
+void RecoverAndSalvage(const uint8_t* data, size_t size) {
+    std::vector<hive::Bytes> parts = SplitParts(data, size);
+    std::vector<hive::HiveLogFile> logs;
+    const char* names[] = {"fuzz.LOG1", "fuzz.LOG2"};
+    for (size_t i = 1; i < parts.size(); ++i)
+        logs.push_back({names[i - 1], std::move(parts[i])});
+    // Recovery alone, whatever the primary holds.
+    const hive::LogRecovery recovery = hive::RecoverFromLogs(parts[0], logs);
+    if (recovery.applied && hive::HiveNeedsRecovery(recovery.hive.data(), recovery.hive.size()))
+        std::abort(); // a recovered hive is consistent
+    try {
+        hive::LoadHiveImage(parts[0], "fuzz", logs, {.applyLogs = true, .salvage = true});
+    } catch (const hive::HiveFileError&) {
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0)
+        return 0;
+    switch (data[0] % 3) {
+    case 0:
+        LoadFile(data + 1, size - 1);
+        break;
+    case 1:
+        try {
+            hive::LoadHiveImage(hive::Bytes(data + 1, data + size), "fuzz", {},
+                                {.applyLogs = false, .salvage = true});
+        } catch (const hive::HiveFileError&) {
+        }
+        break;
+    default:
+        RecoverAndSalvage(data + 1, size - 1);
     }
     return 0;
 }

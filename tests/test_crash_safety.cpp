@@ -1,6 +1,8 @@
 // A process killed while it writes the hives leaves every hive loadable.
 
 #include "hive/HiveFile.h"
+#include "hive/HiveSetAside.h"
+#include "support/HiveCompare.h"
 #include "support/MachineFixture.h"
 
 #include <QElapsedTimer>
@@ -9,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -161,4 +164,87 @@ TEST(CrashSafety, KillDuringCompactionOrRestoreLeavesEveryHiveLoadableAfterTheRe
         }
     }
     EXPECT_NO_THROW(machine.boot());
+}
+
+// A writable mount of a hive Windows did not finish keeps the hive and its logs and writes
+// the recovered hive in its place. Killed at any point, it leaves Windows either the hive
+// with the logs it needs, or the recovered hive, clean, with its originals kept beside it.
+TEST(CrashSafety, KillDuringRecoveryLeavesTheOriginalsOrTheRecoveredHive) {
+    TestMachine machine;
+    machine.shutdown();
+    const std::string config = machine.hostPath("WINDOWS/system32/config");
+    const std::string system = config + "/SYSTEM";
+    const std::string logs[] = {config + "/SYSTEM.LOG1", config + "/system.log2"};
+    if (!SharedHiveAs("SYSTEM_B", system) || !SharedHiveAs("SYSTEM_B.LOG1", logs[0]) ||
+        !SharedHiveAs("SYSTEM_B.LOG2", logs[1]))
+        GTEST_SKIP() << "the shared test hives are absent";
+    const auto read = [](const std::string& path) {
+        QFile file(QString::fromStdString(path));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const auto write = [](const std::string& path, const QByteArray& bytes) {
+        QFile file(QString::fromStdString(path));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    };
+    const QByteArray originalHive = read(system);
+    const QByteArray originalLogs[] = {read(logs[0]), read(logs[1])};
+    const hive::LoadedHive recovered = hive::LoadHiveFile(system);
+    ASSERT_TRUE(recovered.recovery.applied);
+
+    const std::string regPath = machine.folder() + "/../change.reg";
+    write(regPath, "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Changed]\r\n\"x\"=dword:1\r\n");
+    const QStringList args{"--machine", QString::fromStdString(machine.folder()), "reg", "import",
+                           QString::fromStdString(regPath)};
+    const auto restore = [&] {
+        write(system, originalHive);
+        for (int i = 0; i < 2; ++i)
+            write(logs[i], originalLogs[i]);
+        for (const auto& entry : std::filesystem::directory_iterator(config))
+            if (entry.path().filename().string().find(".hwpre") != std::string::npos)
+                std::filesystem::remove(entry.path());
+    };
+
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_EQ(QProcess::execute(HW_CLI_PATH, args), 0);
+    const qint64 fullRun = std::max<qint64>(timer.elapsed(), 20);
+
+    // Kill points spread over the whole run and a little past it: the syncs of the copies
+    // and of the recovered hive take most of it, and their time varies.
+    const int rounds = 20;
+    int originals = 0, recoveredHives = 0;
+    for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE("a kill at round " + std::to_string(round));
+        restore();
+        QProcess cli;
+        cli.start(HW_CLI_PATH, args);
+        ASSERT_TRUE(cli.waitForStarted());
+        QThread::msleep(unsigned(fullRun * round * 6 / 5 / rounds));
+        cli.kill();
+        cli.waitForFinished();
+
+        if (read(system) == originalHive) {
+            // Untouched: the logs Windows needs are whole too.
+            EXPECT_EQ(read(logs[0]), originalLogs[0]);
+            EXPECT_EQ(read(logs[1]), originalLogs[1]);
+            ++originals;
+            continue;
+        }
+        // Replaced: by the recovered hive, clean, and the originals are kept whole.
+        const hive::LoadedHive now = hive::LoadHiveFile(system, {.applyLogs = false});
+        EXPECT_FALSE(now.dirty);
+        ExpectSameTree(*recovered.root, *now.root);
+        EXPECT_EQ(read(hive::SetAsideFileOf(system)), originalHive);
+        EXPECT_EQ(read(hive::SetAsideFileOf(logs[0])), originalLogs[0]);
+        EXPECT_EQ(read(hive::SetAsideFileOf(logs[1])), originalLogs[1]);
+        ++recoveredHives;
+    }
+    EXPECT_GT(originals, 0);
+    EXPECT_GT(recoveredHives, 0);
+    // The machine still boots, and a killed run leaves no temporary copies behind it.
+    EXPECT_NO_THROW(machine.boot());
+    machine.shutdown();
+    for (const auto& entry : std::filesystem::directory_iterator(config))
+        EXPECT_NE(entry.path().extension(), ".hwnew") << entry.path();
 }

@@ -30,6 +30,7 @@ std::string MachineFolderFor(const GlobalOptions& global) {
 BootedMachine::BootedMachine(const GlobalOptions& global, bool readOnly) {
     win32::BootOptions options;
     options.readOnly = readOnly;
+    options.repairDamagedHives = global.repairDamaged;
     for (const auto& [letter, folder] : global.drives)
         options.drives.push_back({letter, folder});
     try {

@@ -20,6 +20,8 @@ struct GlobalOptions {
     std::string machine; // --machine DIR, empty when not given
     // --drive D=DIR, each: a drive of the machine, writable (DIR absolute).
     std::vector<std::pair<char, std::string>> drives;
+    // --repair-damaged: a writable mount repairs a damaged hive instead of refusing it.
+    bool repairDamaged = false;
 };
 
 class Command {

@@ -23,5 +23,7 @@ std::unique_ptr<Command> MakeCompactCommand();
 std::unique_ptr<Command> MakeBackupCommand();
 std::unique_ptr<Command> MakeBackupsCommand();
 std::unique_ptr<Command> MakeRestoreCommand();
+std::unique_ptr<Command> MakeHiveCheckCommand();
+std::unique_ptr<Command> MakeHiveRecoverCommand();
 
 } // namespace cli

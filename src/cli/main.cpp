@@ -32,6 +32,8 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
     commands.push_back(MakeBackupCommand());
     commands.push_back(MakeBackupsCommand());
     commands.push_back(MakeRestoreCommand());
+    commands.push_back(MakeHiveCheckCommand());
+    commands.push_back(MakeHiveRecoverCommand());
     return commands;
 }
 
@@ -41,14 +43,18 @@ namespace {
 
 void printUsage(QTextStream& out) {
     out << "Usage: hivewarden-cli [--machine DIR] [--drive D=DIR]... [--program-folder DIR] "
-           "COMMAND [ARGUMENTS]\n\n"
+           "[--repair-damaged] COMMAND [ARGUMENTS]\n\n"
         << "The machine is DIR, else the folder named by HIVEWARDEN_MACHINE, else the sandbox\n"
         << "machine, a small Windows XP installation made on first use.\n"
         << "--drive D=DIR makes the host folder DIR the machine's drive D:, writable, in\n"
         << "place of the drive the machine's hivewarden-machine.ini maps (a drive the ini\n"
         << "maps outside the machine folder is read-only).\n"
         << "--program-folder DIR keeps the program's files (each machine's system.dat and\n"
-        << "Registry Backup) below DIR instead of beside the program.\n\nCommands:\n";
+        << "Registry Backup) below DIR instead of beside the program.\n"
+        << "--repair-damaged lets a command that changes the registry mount a damaged hive:\n"
+        << "the original is kept beside it and a sound hive of what could be read takes its\n"
+        << "place (without it such a mount is refused; read-only commands read what they can).\n"
+        << "\nCommands:\n";
     for (const auto& command : cli::AllCommands())
         out << "  " << command->name().leftJustified(16) << command->description() << "\n";
 }
@@ -92,6 +98,8 @@ int main(int argc, char* argv[]) {
                 return 2;
             }
             global.drives.push_back(*drive);
+        } else if (option == "--repair-damaged") {
+            global.repairDamaged = true;
         } else if (option == "--help") {
             QTextStream out(stdout);
             printUsage(out);

@@ -5,6 +5,7 @@
 // and writing a tree as a new, dense hive file.
 
 #include "hive/HiveKey.h"
+#include "hive/HiveLogs.h"
 
 #include <stdexcept>
 #include <string>
@@ -21,17 +22,46 @@ struct LoadedHive {
     std::shared_ptr<HiveKey> root;
     uint32_t minorVersion = 5;
     std::u16string fileNameField; // base block 0x30, as stored (may be empty)
-    // The larger of the base block's two sequence numbers. Windows' transaction logs
-    // carry numbers up to it; a rewrite must count on from it so no log entry looks newer.
+    // The larger of the base block's two sequence numbers (after recovery: the last one a
+    // log applied). Windows' transaction logs carry numbers up to it; a rewrite must count
+    // on from it so no log entry looks newer.
     uint32_t sequence = 1;
-    // The two sequence numbers differ: Windows did not finish writing the file, and what
-    // it did not write waits in the hive's transaction log.
+    // Windows did not finish writing the file (its sequence numbers differ or its header
+    // checksum is wrong) and no log brought it up to date: the tree is the file as last
+    // written, and what Windows did not write may wait in a log that cannot be applied.
     bool dirty = false;
+    // The logs beside a file that needed recovery, and what recovery did with them;
+    // recovery.applied means the tree is the recovered hive, and recovery.hive its bytes.
+    std::vector<std::string> logFiles;
+    LogRecovery recovery;
+    // A damaged file read with HiveLoadOptions::salvage: one sentence per part left out
+    // (at most kMaxDamageNotes), and how many there were in all. Empty for a sound file.
+    std::vector<std::string> damage;
+    size_t damageCount = 0;
+    static constexpr size_t kMaxDamageNotes = 200;
 };
 
-// Loads the whole tree. Throws HiveFileError for a file that is missing,
-// truncated, not a hive, rejected by libhivex, or whose cells do not check out.
-LoadedHive LoadHiveFile(const std::string& hostPath);
+struct HiveLoadOptions {
+    // Brings a file that Windows did not finish writing up to date from the logs beside
+    // it (NAME.LOG, NAME.LOG1, NAME.LOG2), as Windows does when it loads the hive.
+    bool applyLogs = true;
+    // Reads a damaged file instead of refusing it: the keys and values that can be
+    // reached soundly are kept, the rest is left out and listed in LoadedHive::damage.
+    // The base block and the root key must still be sound.
+    bool salvage = false;
+};
+
+// Loads the whole tree, recovered from the logs beside the file when it needs that.
+// Throws HiveFileError for a file that is missing, truncated, not a hive, rejected by
+// libhivex, or whose cells do not check out; with salvage, only for a file whose base
+// block or root key is unsound.
+LoadedHive LoadHiveFile(const std::string& hostPath, const HiveLoadOptions& options = {});
+
+// The same for a file's bytes in memory, with the logs given rather than looked for;
+// `name` names the file in messages.
+LoadedHive LoadHiveImage(const Bytes& image, const std::string& name,
+                         const std::vector<HiveLogFile>& logs = {},
+                         const HiveLoadOptions& options = {});
 
 struct HiveWriteOptions {
     uint32_t minorVersion = 5; // 3: lf lists, big data in one cell; 5: lh lists, db cells

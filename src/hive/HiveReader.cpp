@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,10 +108,21 @@ std::u16string DecodeName(const uint8_t* bytes, size_t length, bool latin1, Stor
     return name;
 }
 
+// A part of the file that does not check out; the message says which and why. Fatal for
+// a strict read; a salvaging read leaves the part out and goes on.
+class Damage : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 class HiveReader {
 public:
-    explicit HiveReader(const std::string& path) : path_(path) {}
-    LoadedHive load();
+    HiveReader(const std::string& name, const uint8_t* data, uint64_t size, bool salvage)
+        : path_(name), data_(data), size_(size), salvage_(salvage) {}
+    // Reads the tree into `out`, asking libhivex's opinion once the base block checks
+    // out (`libhivexRefusal` gives its reason to refuse, empty when it accepts).
+    // Throws HiveFileError.
+    void read(LoadedHive& out, const std::function<std::string()>& libhivexRefusal);
 
 private:
     struct Pending {
@@ -119,9 +131,13 @@ private:
         uint32_t depth;
     };
 
-    [[noreturn]] void fail(const std::string& reason) const {
+    // The file as a whole is unusable, salvage or not.
+    [[noreturn]] void fatal(const std::string& reason) const {
         throw HiveFileError(path_ + ": " + reason);
     }
+    [[noreturn]] void fail(const std::string& reason) const { throw Damage(reason); }
+    // What a salvaging read leaves out, and what it costs.
+    void leaveOut(const Damage& damage, const std::string& lost);
     // A null key means the reason concerns the root key itself.
     [[noreturn]] void failAt(const HiveKey* key, const std::string& reason) const {
         fail(key ? "key " + keyPath(key) + ": " + reason : reason);
@@ -134,16 +150,18 @@ private:
     }
     std::string keyPath(const HiveKey* key) const;
 
-    void readFile(const FileDescriptor& fd);
     void checkBaseBlock(LoadedHive& out);
-    void openLibhivex(const FileDescriptor& fd) const;
     void findCells();
+    void findCellsOfBin(uint64_t bin, uint64_t binEnd);
+    uint64_t nextSoundBin(uint64_t from) const;
     size_t bitIndex(uint64_t fileOffset) const { return (fileOffset - kBaseBlockSize) / 4; }
     const uint8_t* cellData(uint64_t fileOffset, uint64_t needed, uint32_t& dataSize,
                             const char* what, const HiveKey* key) const;
     void markVisited(uint64_t fileOffset, const char* what, const HiveKey* key);
-    void readKey(uint64_t fileOffset, HiveKey& key, const char* what);
+    // `parentOffset`: the hive-bins offset of the parent's cell, kNoOffset for the root.
+    void readKey(uint64_t fileOffset, HiveKey& key, const char* what, uint32_t parentOffset);
     void readValues(const uint8_t* nkData, HiveKey& key);
+    void readValue(uint64_t at, HiveKey& key);
     void readValueData(const uint8_t* vkData, uint64_t vkOffset, HiveValue& value,
                        const HiveKey& key);
     void readBigData(uint64_t fileOffset, const uint8_t* db, uint32_t length, HiveValue& value,
@@ -154,8 +172,10 @@ private:
     std::shared_ptr<const Bytes> readSecurity(uint32_t offset, const HiveKey& key);
 
     std::string path_;
-    FileMapping bytes_;
-    uint64_t size_ = 0;
+    const uint8_t* data_;
+    uint64_t size_;
+    bool salvage_;
+    LoadedHive* out_ = nullptr;
     uint64_t binsEnd_ = 0; // file offset where the hive bins end, as the header says
     uint32_t minorVersion_ = 0;
     // One bit per 4 bytes of the bins: where a cell starts, and which nk and vk cells
@@ -188,43 +208,29 @@ std::string HiveReader::keyPath(const HiveKey* key) const {
     return "\"" + Utf16ToUtf8(path) + "\"";
 }
 
-void HiveReader::readFile(const FileDescriptor& fd) {
-    if (fd.get() < 0) {
-        const int error = errno;
-        if (error == ENOENT || error == ENOTDIR)
-            fail("the file does not exist");
-        fail(std::string("the file cannot be opened: ") + std::strerror(error));
-    }
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0)
-        fail(std::string("the file cannot be read: ") + std::strerror(errno));
-    if (!S_ISREG(info.st_mode))
-        fail("not a regular file");
-    size_ = uint64_t(info.st_size);
-    if (size_ == 0)
-        fail("the file is empty");
-    if (const int error = bytes_.map(fd.get(), size_); error != 0)
-        fail(std::string("the file cannot be read: ") + std::strerror(error));
-}
-
 void HiveReader::checkBaseBlock(LoadedHive& out) {
-    const uint8_t* b = bytes_.get();
+    const uint8_t* b = data_;
     if (size_ < 4 || std::memcmp(b, "regf", 4) != 0)
-        fail("not a registry hive (no regf signature)");
+        fatal("not a registry hive (no regf signature)");
     if (size_ < kBaseBlockSize)
-        fail("the file is truncated (" + std::to_string(size_) +
-             " bytes, shorter than the 4096-byte hive header)");
-    if (Read32(b + base::kChecksum) != BaseBlockChecksum(b))
-        fail("the header is damaged (its checksum does not match)");
+        fatal("the file is truncated (" + std::to_string(size_) +
+              " bytes, shorter than the 4096-byte hive header)");
+    if (Read32(b + base::kChecksum) != BaseBlockChecksum(b)) {
+        const std::string damage = "the header is damaged (its checksum does not match)";
+        if (!salvage_)
+            fatal(damage);
+        if (out_)
+            leaveOut(Damage(damage), "its other fields are used as they are");
+    }
     const uint32_t major = Read32(b + base::kMajorVersion);
     const uint32_t minor = Read32(b + base::kMinorVersion);
     if (major != 1)
-        fail("unsupported hive format version " + std::to_string(major) + "." +
-             std::to_string(minor));
+        fatal("unsupported hive format version " + std::to_string(major) + "." +
+              std::to_string(minor));
     const uint32_t binsSize = Read32(b + base::kBinsSize);
     if (binsSize == 0 || binsSize % kPageSize != 0)
-        fail("the header's hive-bins size (" + std::to_string(binsSize) +
-             ") is not a whole number of 4096-byte pages");
+        fatal("the header's hive-bins size (" + std::to_string(binsSize) +
+              ") is not a whole number of 4096-byte pages");
     binsEnd_ = uint64_t(kBaseBlockSize) + binsSize;
     if (binsEnd_ > size_) {
         std::string said = DescribeSize(binsSize), has = DescribeSize(size_ - kBaseBlockSize);
@@ -232,12 +238,18 @@ void HiveReader::checkBaseBlock(LoadedHive& out) {
             said = std::to_string(binsSize) + " bytes";
             has = std::to_string(size_ - kBaseBlockSize) + " bytes";
         }
-        fail("the file is truncated (header says " + said + " of hive bins, file has " + has + ")");
+        const std::string damage =
+            "the file is truncated (header says " + said + " of hive bins, file has " + has + ")";
+        if (!salvage_)
+            fatal(damage);
+        if (out_)
+            leaveOut(Damage(damage), "what was stored beyond its end is lost");
+        binsEnd_ = size_;
     }
     const uint64_t root = uint64_t(kBaseBlockSize) + Read32(b + base::kRootOffset);
     if (root < kBaseBlockSize + kBinHeaderSize || root + 4 + nk::kName > binsEnd_)
-        fail("the root key offset " + Hex(Read32(b + base::kRootOffset)) +
-             " lies outside the hive bins");
+        fatal("the root key offset " + Hex(Read32(b + base::kRootOffset)) +
+              " lies outside the hive bins");
 
     minorVersion_ = minor;
     out.minorVersion = minor;
@@ -248,47 +260,108 @@ void HiveReader::checkBaseBlock(LoadedHive& out) {
     const uint32_t primary = Read32(b + base::kPrimarySequence);
     const uint32_t secondary = Read32(b + base::kSecondarySequence);
     out.sequence = std::max(primary, secondary);
-    out.dirty = primary != secondary;
+    out.dirty = HiveNeedsRecovery(b, size_t(size_));
 }
 
-// libhivex stays the judge of the file as a whole: what it refuses to open, we refuse.
-void HiveReader::openLibhivex(const FileDescriptor& fd) const {
-    // Through our descriptor libhivex reads the very file we read, even if the path
-    // is replaced meanwhile.
-    const std::string procPath = "/proc/self/fd/" + std::to_string(fd.get());
-    const std::string& open = ::access(procPath.c_str(), R_OK) == 0 ? procPath : path_;
-    errno = 0;
-    hive_h* hive = hivex_open(open.c_str(), 0);
-    if (!hive) {
-        const int error = errno ? errno : EINVAL;
-        fail(std::string("rejected by libhivex: ") + std::strerror(error));
-    }
-    hivex_close(hive);
+void HiveReader::leaveOut(const Damage& damage, const std::string& lost) {
+    if (out_->damage.size() < LoadedHive::kMaxDamageNotes)
+        out_->damage.push_back(std::string(damage.what()) + ": " + lost);
+    ++out_->damageCount;
 }
 
 // Notes where each cell of each bin starts, so that an offset into the middle of a
 // cell, or into a bin header, is never taken for a cell. A damaged bin ends the notes
-// for what follows it: only an offset that leads there is then refused.
+// for what follows it: only an offset that leads there is then refused. A salvaging read
+// goes on after a damaged bin with the next sound one.
 void HiveReader::findCells() {
-    const uint8_t* b = bytes_.get();
-    cellStarts_.assign(bitIndex(binsEnd_), false);
-    visited_.assign(bitIndex(binsEnd_), false);
-    for (uint64_t bin = kBaseBlockSize; bin < binsEnd_;) {
+    const uint8_t* b = data_;
+    cellStarts_.assign(bitIndex(binsEnd_) + 1, false);
+    visited_.assign(bitIndex(binsEnd_) + 1, false);
+    for (uint64_t bin = kBaseBlockSize; bin + kBinHeaderSize <= binsEnd_;) {
         const uint32_t binSize = Read32(b + bin + bin::kSize);
-        if (std::memcmp(b + bin, "hbin", 4) != 0 || binSize < kPageSize ||
-            binSize % kPageSize != 0 || binSize > binsEnd_ - bin)
-            break;
-        const uint64_t binEnd = bin + binSize;
-        for (uint64_t cell = bin + kBinHeaderSize; cell + 4 <= binEnd;) {
-            const int64_t size = int32_t(Read32(b + cell));
-            const uint64_t length = uint64_t(size < 0 ? -size : size);
-            if (length < 8 || length % 4 != 0 || length > binEnd - cell)
+        const bool signed_ = std::memcmp(b + bin, "hbin", 4) == 0;
+        const bool sized =
+            binSize >= kPageSize && binSize % kPageSize == 0 && binSize <= binsEnd_ - bin;
+        if (!salvage_) {
+            if (!signed_ || !sized)
                 break;
-            cellStarts_[bitIndex(cell)] = true;
-            cell += length;
+            findCellsOfBin(bin, bin + binSize);
+            bin += binSize;
+            continue;
         }
-        bin = binEnd;
+        const uint64_t next = nextSoundBin(bin + kPageSize);
+        if (!signed_ || Read32(b + bin + bin::kOffset) != bin - kBaseBlockSize) {
+            leaveOut(Damage("the hive bins from offset " + Hex(bin - kBaseBlockSize) + " to " +
+                            Hex(next - kBaseBlockSize) + " have no sound bin header"),
+                     "what they hold is left out");
+            bin = next;
+            continue;
+        }
+        // A size that does not lead to the next bin is damaged: the bin reaches as far as
+        // the next sound bin header then.
+        if (!sized || next != bin + binSize) {
+            if (next != binsEnd_ ||
+                binsEnd_ == kBaseBlockSize + uint64_t(Read32(b + base::kBinsSize)))
+                leaveOut(Damage("the bin at offset " + Hex(bin - kBaseBlockSize) +
+                                " gives a wrong size"),
+                         "its cells are read up to the next sound bin");
+            findCellsOfBin(bin, next);
+            bin = next;
+            continue;
+        }
+        findCellsOfBin(bin, next);
+        bin = next;
     }
+}
+
+// The file offset of the first sound bin header from `from` on, or the end of the bins.
+uint64_t HiveReader::nextSoundBin(uint64_t from) const {
+    for (uint64_t at = from; at + kBinHeaderSize <= binsEnd_; at += kPageSize)
+        if (std::memcmp(data_ + at, "hbin", 4) == 0 &&
+            Read32(data_ + at + bin::kOffset) == at - kBaseBlockSize)
+            return at;
+    return binsEnd_;
+}
+
+void HiveReader::findCellsOfBin(uint64_t bin, uint64_t binEnd) {
+    const uint8_t* b = data_;
+    auto cellLength = [&](uint64_t cell) -> uint64_t {
+        const int64_t size = int32_t(Read32(b + cell));
+        const uint64_t length = uint64_t(size < 0 ? -size : size);
+        return length < 8 || length % 4 != 0 || length > binEnd - cell ? 0 : length;
+    };
+    const uint64_t first = bin + kBinHeaderSize;
+    uint64_t cell = first;
+    for (; cell + 4 <= binEnd;) {
+        const uint64_t length = cellLength(cell);
+        if (length == 0)
+            break;
+        cellStarts_[bitIndex(cell)] = true;
+        cell += length;
+    }
+    if (!salvage_ || cell == binEnd || first >= binEnd)
+        return;
+    // The chain of cells broke. Every cell behind the break still chains to the end of
+    // the bin: taking each place from which a chain of sound sizes ends exactly there
+    // finds them again, wherever the damage lies.
+    const size_t slots = size_t((binEnd - first) / 4);
+    std::vector<bool> reachesEnd(slots + 1, false);
+    reachesEnd[slots] = (binEnd - first) % 4 == 0;
+    for (size_t i = slots; i-- > 0;) {
+        const uint64_t at = first + 4 * uint64_t(i);
+        if (at + 4 > binEnd)
+            continue;
+        const uint64_t length = cellLength(at);
+        if (length != 0 && at + length <= binEnd) {
+            const uint64_t next = (at + length - first) / 4;
+            reachesEnd[i] = at + length == binEnd || (next <= slots && reachesEnd[next]);
+        }
+        if (reachesEnd[i])
+            cellStarts_[bitIndex(at)] = true;
+    }
+    leaveOut(Damage("the cells of the bin at offset " + Hex(bin - kBaseBlockSize) +
+                    " do not chain up at offset " + Hex(cell - kBaseBlockSize)),
+             "a cell there is lost");
 }
 
 const uint8_t* HiveReader::cellData(uint64_t fileOffset, uint64_t needed, uint32_t& dataSize,
@@ -297,14 +370,14 @@ const uint8_t* HiveReader::cellData(uint64_t fileOffset, uint64_t needed, uint32
         failCell(key, what, fileOffset, "lies outside the hive bins");
     if ((fileOffset - kBaseBlockSize) % 4 != 0 || !cellStarts_[bitIndex(fileOffset)])
         failCell(key, what, fileOffset, "is not the start of a cell");
-    const int64_t size = int32_t(Read32(bytes_.get() + fileOffset));
+    const int64_t size = int32_t(Read32(data_ + fileOffset));
     if (size >= 0)
         failCell(key, what, fileOffset, "is not an allocated cell");
     const uint64_t cellSize = uint64_t(-size);
     if (cellSize < 4 + needed)
         failCell(key, what, fileOffset, "is too small for its contents");
     dataSize = uint32_t(cellSize - 4); // the cell lies inside its bin: findCells saw to that
-    return bytes_.get() + fileOffset + 4;
+    return data_ + fileOffset + 4;
 }
 
 // Only for an offset cellData has accepted.
@@ -338,12 +411,17 @@ std::shared_ptr<const Bytes> HiveReader::readSecurity(uint32_t offset, const Hiv
 }
 
 // `what` names the cell for messages, which speak of the parent when there is one.
-void HiveReader::readKey(uint64_t fileOffset, HiveKey& key, const char* what) {
+void HiveReader::readKey(uint64_t fileOffset, HiveKey& key, const char* what,
+                         uint32_t parentOffset) {
     uint32_t size = 0;
     const uint8_t* d = cellData(fileOffset, nk::kName, size, what, key.parent);
-    markVisited(fileOffset, what, key.parent);
     if (!HasSignature(d, "nk"))
         failCell(key.parent, what, fileOffset, "has no nk signature");
+    // A damaged list may name another key's cell: the key names its parent, and a
+    // salvaging read leaves it to that parent rather than lose it there.
+    if (salvage_ && parentOffset != kNoOffset && Read32(d + nk::kParent) != parentOffset)
+        failCell(key.parent, what, fileOffset, "names another key as its parent");
+    markVisited(fileOffset, what, key.parent);
     key.flags = Read16(d + nk::kFlags);
     key.lastWriteTime = Read64(d + nk::kLastWrite);
     const uint16_t nameLength = Read16(d + nk::kNameLength);
@@ -356,14 +434,28 @@ void HiveReader::readKey(uint64_t fileOffset, HiveKey& key, const char* what) {
     const uint32_t classOffset = Read32(d + nk::kClass);
     const uint16_t classLength = Read16(d + nk::kClassLength);
     if (classOffset != kNoOffset && classLength != 0) {
-        uint32_t classSize = 0;
-        const uint8_t* c = cellData(kBaseBlockSize + uint64_t(classOffset), classLength, classSize,
-                                    "class name", &key);
-        key.className.emplace(c, c + classLength);
+        try {
+            uint32_t classSize = 0;
+            const uint8_t* c = cellData(kBaseBlockSize + uint64_t(classOffset), classLength,
+                                        classSize, "class name", &key);
+            key.className.emplace(c, c + classLength);
+        } catch (const Damage& damage) {
+            if (!salvage_)
+                throw;
+            leaveOut(damage, "the key is kept without its class name");
+        }
     }
     const uint32_t securityOffset = Read32(d + nk::kSecurity);
-    if (securityOffset != kNoOffset)
-        key.security = readSecurity(securityOffset, key);
+    if (securityOffset != kNoOffset) {
+        try {
+            key.security = readSecurity(securityOffset, key);
+        } catch (const Damage& damage) {
+            if (!salvage_)
+                throw;
+            // Written back, the key takes its parent's descriptor.
+            leaveOut(damage, "the key is kept without its security descriptor");
+        }
+    }
 }
 
 void HiveReader::readValues(const uint8_t* nkData, HiveKey& key) {
@@ -372,26 +464,45 @@ void HiveReader::readValues(const uint8_t* nkData, HiveKey& key) {
         return;
     const uint64_t listOffset = kBaseBlockSize + uint64_t(Read32(nkData + nk::kValueList));
     uint32_t listSize = 0;
-    const uint8_t* list = cellData(listOffset, 4 * uint64_t(count), listSize, "value list", &key);
+    const uint8_t* list = nullptr;
+    try {
+        list = cellData(listOffset, 4 * uint64_t(count), listSize, "value list", &key);
+    } catch (const Damage& damage) {
+        if (!salvage_)
+            throw;
+        leaveOut(damage, "the key's " + std::to_string(count) + " values are left out");
+        return;
+    }
     // A hostile count may still be large; the vector grows past this as values check out.
     constexpr uint32_t kReserveAtMost = 4096;
     key.values.reserve(std::min(count, kReserveAtMost));
     for (uint32_t i = 0; i < count; ++i) {
         const uint64_t at = kBaseBlockSize + uint64_t(Read32(list + 4 * uint64_t(i)));
-        uint32_t size = 0;
-        const uint8_t* d = cellData(at, vk::kName, size, "value cell", &key);
-        markVisited(at, "value cell", &key);
-        if (!HasSignature(d, "vk"))
-            failCell(&key, "value cell", at, "has no vk signature");
-        const uint16_t nameLength = Read16(d + vk::kNameLength);
-        if (vk::kName + nameLength > size)
-            failCell(&key, "value cell", at, "has a name longer than its cell");
-        HiveValue& value = key.values.emplace_back();
-        value.name = DecodeName(d + vk::kName, nameLength,
-                                Read16(d + vk::kFlags) & vk::kFlagCompressedName, value.nameForm);
-        value.type = Read32(d + vk::kType); // raw: types beyond the documented ones are common
-        readValueData(d, at, value, key);
+        try {
+            readValue(at, key);
+        } catch (const Damage& damage) {
+            if (!salvage_)
+                throw;
+            leaveOut(damage, "the value is left out");
+        }
     }
+}
+
+void HiveReader::readValue(uint64_t at, HiveKey& key) {
+    uint32_t size = 0;
+    const uint8_t* d = cellData(at, vk::kName, size, "value cell", &key);
+    markVisited(at, "value cell", &key);
+    if (!HasSignature(d, "vk"))
+        failCell(&key, "value cell", at, "has no vk signature");
+    const uint16_t nameLength = Read16(d + vk::kNameLength);
+    if (vk::kName + nameLength > size)
+        failCell(&key, "value cell", at, "has a name longer than its cell");
+    HiveValue value;
+    value.name = DecodeName(d + vk::kName, nameLength,
+                            Read16(d + vk::kFlags) & vk::kFlagCompressedName, value.nameForm);
+    value.type = Read32(d + vk::kType); // raw: types beyond the documented ones are common
+    readValueData(d, at, value, key);
+    key.values.push_back(std::move(value));
 }
 
 void HiveReader::readValueData(const uint8_t* vkData, uint64_t vkOffset, HiveValue& value,
@@ -408,9 +519,9 @@ void HiveReader::readValueData(const uint8_t* vkData, uint64_t vkOffset, HiveVal
     if (declared == 0)
         return; // no data cell to follow
     // Cells shared between values could otherwise blow a small file up to terabytes.
-    dataBytes_ += declared;
-    if (dataBytes_ > size_)
+    if (declared > size_ - dataBytes_)
         failAt(&key, "value data adds up to more than the file holds");
+    dataBytes_ += declared;
     const uint64_t at = kBaseBlockSize + uint64_t(Read32(vkData + vk::kData));
     uint32_t size = 0;
     // From format 1.4 on, Windows keeps data beyond one segment in a db cell; a single
@@ -470,7 +581,14 @@ uint32_t HiveReader::readLeaf(uint64_t fileOffset, const uint8_t* leaf, uint32_t
             kBaseBlockSize + uint64_t(Read32(leaf + kListEntries + uint64_t(i) * entrySize));
         auto child = std::make_shared<HiveKey>();
         child->parent = &key; // for messages; appendLoadedSubkey sets it for good
-        readKey(at, *child, "subkey cell");
+        try {
+            readKey(at, *child, "subkey cell", uint32_t(current.nk - kBaseBlockSize));
+        } catch (const Damage& damage) {
+            if (!salvage_)
+                throw;
+            leaveOut(damage, "the subkey and all below it are left out");
+            continue;
+        }
         HiveKey* raw = child.get();
         key.appendLoadedSubkey(std::move(child));
         pending.push_back({raw, at, current.depth + 1});
@@ -480,69 +598,222 @@ uint32_t HiveReader::readLeaf(uint64_t fileOffset, const uint8_t* leaf, uint32_t
 
 void HiveReader::readSubkeys(const Pending& current, std::vector<Pending>& pending) {
     HiveKey& key = *current.key;
-    const uint8_t* d = bytes_.get() + current.nk + 4; // checked by readKey
+    const uint8_t* d = data_ + current.nk + 4; // checked by readKey
     const uint32_t expected = Read32(d + nk::kSubkeyCount);
     if (expected == 0)
         return;
-    if (current.depth >= kMaxKeyDepth)
-        failAt(&key, "keys are nested deeper than 512 levels");
+    const std::string allLost = "the key's subkeys are left out";
+    if (current.depth >= kMaxKeyDepth) {
+        Damage damage("key " + keyPath(&key) + ": keys are nested deeper than 512 levels");
+        if (!salvage_)
+            throw damage;
+        leaveOut(damage, allLost);
+        return;
+    }
     const uint64_t at = kBaseBlockSize + uint64_t(Read32(d + nk::kSubkeyList));
     uint32_t size = 0;
-    const uint8_t* list = cellData(at, kListEntries, size, "subkey list", &key);
+    const uint8_t* list = nullptr;
     uint64_t found = 0;
-    if (HasSignature(list, "ri")) {
-        // An index of leaf lists, one level only: Windows never nests them.
-        const uint32_t leaves = Read16(list + kListCount);
-        if (kListEntries + 4 * uint64_t(leaves) > size)
-            failCell(&key, "subkey list", at, "holds more entries than its cell");
-        for (uint32_t i = 0; i < leaves; ++i) {
-            const uint64_t leafAt =
-                kBaseBlockSize + uint64_t(Read32(list + kListEntries + 4 * uint64_t(i)));
-            uint32_t leafSize = 0;
-            const uint8_t* leaf =
-                cellData(leafAt, kListEntries, leafSize, "part of the subkey list", &key);
-            if (HasSignature(leaf, "ri"))
-                failCell(&key, "part of the subkey list", leafAt, "is an index inside an index");
-            found += readLeaf(leafAt, leaf, leafSize, "part of the subkey list", current, pending);
+    try {
+        list = cellData(at, kListEntries, size, "subkey list", &key);
+        if (!HasSignature(list, "ri")) {
+            found = readLeaf(at, list, size, "subkey list", current, pending);
+        } else {
+            // An index of leaf lists, one level only: Windows never nests them.
+            const uint32_t leaves = Read16(list + kListCount);
+            if (kListEntries + 4 * uint64_t(leaves) > size)
+                failCell(&key, "subkey list", at, "holds more entries than its cell");
+            for (uint32_t i = 0; i < leaves; ++i) {
+                const uint64_t leafAt =
+                    kBaseBlockSize + uint64_t(Read32(list + kListEntries + 4 * uint64_t(i)));
+                try {
+                    uint32_t leafSize = 0;
+                    const uint8_t* leaf =
+                        cellData(leafAt, kListEntries, leafSize, "part of the subkey list", &key);
+                    if (HasSignature(leaf, "ri"))
+                        failCell(&key, "part of the subkey list", leafAt,
+                                 "is an index inside an index");
+                    found += readLeaf(leafAt, leaf, leafSize, "part of the subkey list", current,
+                                      pending);
+                } catch (const Damage& damage) {
+                    if (!salvage_)
+                        throw;
+                    leaveOut(damage, "the subkeys it lists are left out");
+                }
+            }
         }
-    } else {
-        found = readLeaf(at, list, size, "subkey list", current, pending);
+    } catch (const Damage& damage) {
+        if (!salvage_)
+            throw;
+        leaveOut(damage, allLost);
+        return;
     }
-    if (found != expected)
-        failCell(&key, "subkey list", at,
-                 "holds " + std::to_string(found) + " subkeys where the key counts " +
-                     std::to_string(expected));
+    if (found != expected) {
+        Damage damage("key " + keyPath(&key) + ": subkey list at offset " +
+                      Hex(at - kBaseBlockSize) + " holds " + std::to_string(found) +
+                      " subkeys where the key counts " + std::to_string(expected));
+        if (!salvage_)
+            throw damage;
+        leaveOut(damage, "the subkeys it holds are kept");
+    }
 }
 
-LoadedHive HiveReader::load() {
-    // O_NONBLOCK: a pipe in a hive's place must fail the check below, not wait for a writer.
-    FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    readFile(fd);
-    LoadedHive out;
-    checkBaseBlock(out);
-    openLibhivex(fd);
-    findCells();
+void HiveReader::read(LoadedHive& out, const std::function<std::string()>& libhivexRefusal) {
+    out_ = &out;
+    try {
+        checkBaseBlock(out);
+        // libhivex stays the judge of the file as a whole: what it refuses to open, we
+        // refuse, unless asked to salvage what can be read.
+        if (const std::string refusal = libhivexRefusal(); !refusal.empty()) {
+            if (!salvage_)
+                fatal("rejected by libhivex: " + refusal);
+            leaveOut(Damage("libhivex refuses the file (" + refusal + ")"),
+                     "it is read by the checked reader alone");
+        }
+        findCells();
 
-    const uint64_t rootOffset = kBaseBlockSize + uint64_t(Read32(bytes_.get() + base::kRootOffset));
-    out.root = std::make_shared<HiveKey>();
-    readKey(rootOffset, *out.root, "root key cell");
+        const uint64_t rootOffset = kBaseBlockSize + uint64_t(Read32(data_ + base::kRootOffset));
+        out.root = std::make_shared<HiveKey>();
+        readKey(rootOffset, *out.root, "root key cell", kNoOffset);
 
-    std::vector<Pending> pending;
-    pending.reserve(1024);
-    pending.push_back({out.root.get(), rootOffset, 0});
-    while (!pending.empty()) {
-        const Pending current = pending.back();
-        pending.pop_back();
-        readValues(bytes_.get() + current.nk + 4, *current.key);
-        readSubkeys(current, pending);
+        std::vector<Pending> pending;
+        pending.reserve(1024);
+        pending.push_back({out.root.get(), rootOffset, 0});
+        while (!pending.empty()) {
+            const Pending current = pending.back();
+            pending.pop_back();
+            readValues(data_ + current.nk + 4, *current.key);
+            readSubkeys(current, pending);
+        }
+    } catch (const Damage& damage) {
+        out.root.reset();
+        fatal(damage.what());
     }
+}
+
+// Why libhivex refuses to open the file at `path`, empty when it opens it.
+std::string LibhivexRefusal(const std::string& path) {
+    errno = 0;
+    hive_h* hive = hivex_open(path.c_str(), 0);
+    if (!hive)
+        return std::strerror(errno ? errno : EINVAL);
+    hivex_close(hive);
+    return {};
+}
+
+// The same for bytes in memory, through a memory file of their own.
+std::string LibhivexRefusalOfBytes(const uint8_t* data, uint64_t size) {
+    FileDescriptor fd(::memfd_create("hive", MFD_CLOEXEC));
+    if (fd.get() < 0)
+        return std::string("cannot hand the hive to it: ") + std::strerror(errno);
+    for (uint64_t done = 0; done < size;) {
+        const ssize_t wrote = ::write(fd.get(), data + done, size_t(size - done));
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return std::string("cannot hand the hive to it: ") + std::strerror(errno);
+        done += uint64_t(wrote);
+    }
+    return LibhivexRefusal("/proc/self/fd/" + std::to_string(fd.get()));
+}
+
+Bytes ReadLogFile(const std::string& path, std::vector<std::string>& notes) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        notes.push_back(path + ": cannot be read: " + std::strerror(errno ? errno : EINVAL));
+        return {};
+    }
+    Bytes bytes(size_t(info.st_size));
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t got = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            notes.push_back(path + ": cannot be read: " +
+                            (got < 0 ? std::strerror(errno) : "it is shorter than its size"));
+            return {};
+        }
+        done += size_t(got);
+    }
+    return bytes;
+}
+
+// Reads a hive's bytes: recovers them from the logs first when they need it. The bytes
+// stay the caller's; `vetOriginal` is how libhivex gets to see them unchanged.
+LoadedHive Load(const std::string& name, const uint8_t* data, uint64_t size,
+                const std::function<std::vector<HiveLogFile>(std::vector<std::string>&)>& logs,
+                const std::function<std::string()>& vetOriginal, const HiveLoadOptions& options) {
+    LoadedHive out;
+    const uint8_t* image = data;
+    uint64_t imageSize = size;
+    if (options.applyLogs && HiveNeedsRecovery(data, size_t(size))) {
+        std::vector<std::string> readNotes;
+        const std::vector<HiveLogFile> files = logs(readNotes);
+        for (const HiveLogFile& file : files)
+            out.logFiles.push_back(file.name);
+        out.recovery = RecoverFromLogs(Bytes(data, data + size), files);
+        out.recovery.notes.insert(out.recovery.notes.begin(), readNotes.begin(), readNotes.end());
+        if (out.recovery.applied) {
+            image = out.recovery.hive.data();
+            imageSize = out.recovery.hive.size();
+        }
+    }
+    const auto vet = [&]() {
+        return image == data ? vetOriginal() : LibhivexRefusalOfBytes(image, imageSize);
+    };
+    HiveReader(name, image, imageSize, options.salvage).read(out, vet);
     return out;
 }
 
 } // namespace
 
-LoadedHive LoadHiveFile(const std::string& hostPath) {
-    return HiveReader(hostPath).load();
+LoadedHive LoadHiveFile(const std::string& hostPath, const HiveLoadOptions& options) {
+    const auto fatal = [&](const std::string& reason) {
+        throw HiveFileError(hostPath + ": " + reason);
+    };
+    // O_NONBLOCK: a pipe in a hive's place must fail the check below, not wait for a writer.
+    FileDescriptor fd(::open(hostPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR)
+            fatal("the file does not exist");
+        fatal(std::string("the file cannot be opened: ") + std::strerror(error));
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        fatal(std::string("the file cannot be read: ") + std::strerror(errno));
+    if (!S_ISREG(info.st_mode))
+        fatal("not a regular file");
+    const uint64_t size = uint64_t(info.st_size);
+    if (size == 0)
+        fatal("the file is empty");
+    FileMapping bytes;
+    if (const int error = bytes.map(fd.get(), size); error != 0)
+        fatal(std::string("the file cannot be read: ") + std::strerror(error));
+
+    const auto logs = [&](std::vector<std::string>& notes) {
+        std::vector<HiveLogFile> files;
+        for (const std::string& path : FindLogFiles(hostPath))
+            files.push_back({path, ReadLogFile(path, notes)});
+        return files;
+    };
+    // Through our descriptor libhivex reads the very file we read, even if the path is
+    // replaced meanwhile.
+    const auto vet = [&]() {
+        const std::string procPath = "/proc/self/fd/" + std::to_string(fd.get());
+        return LibhivexRefusal(::access(procPath.c_str(), R_OK) == 0 ? procPath : hostPath);
+    };
+    return Load(hostPath, bytes.get(), size, logs, vet, options);
+}
+
+LoadedHive LoadHiveImage(const Bytes& image, const std::string& name,
+                         const std::vector<HiveLogFile>& logs, const HiveLoadOptions& options) {
+    if (image.empty())
+        throw HiveFileError(name + ": the file is empty");
+    return Load(
+        name, image.data(), image.size(), [&](std::vector<std::string>&) { return logs; },
+        [&]() { return LibhivexRefusalOfBytes(image.data(), image.size()); }, options);
 }
 
 } // namespace hive

@@ -100,16 +100,22 @@ bool EnablePrivileges(std::initializer_list<const char*> names) {
 }
 
 std::optional<std::string> SharedHive(const std::string& name, const std::string& folder) {
-    const std::string source = std::string(HW_SHARED_HIVES) + "/" + name + ".xz";
-    if (!QFileInfo::exists(QString::fromStdString(source)))
-        return std::nullopt;
     const std::string target = folder + "/" + name;
+    if (!SharedHiveAs(name, target))
+        return std::nullopt;
+    return target;
+}
+
+bool SharedHiveAs(const std::string& relative, const std::string& target) {
+    const std::string source = std::string(HW_SHARED_HIVES) + "/" + relative + ".xz";
+    if (!QFileInfo::exists(QString::fromStdString(source)))
+        return false;
     QProcess xz;
     xz.setStandardOutputFile(QString::fromStdString(target));
     xz.start("xz", {"-dc", QString::fromStdString(source)});
     if (!xz.waitForFinished(120000) || xz.exitCode() != 0)
         throw std::runtime_error("Cannot decompress " + source);
-    return target;
+    return true;
 }
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,

@@ -57,6 +57,9 @@ bool EnablePrivileges(std::initializer_list<const char*> names);
 // Decompresses one of the real hives of the shared test data into `folder`; empty when
 // the shared folder is absent (tests then skip).
 std::optional<std::string> SharedHive(const std::string& name, const std::string& folder);
+// The same for a file of the shared folder given by its relative path
+// ("recovery/OldDirtyHive/OldDirtyHive"), decompressed to `target`; false when absent.
+bool SharedHiveAs(const std::string& relative, const std::string& target);
 
 // Runs a program and gives its exit status and standard output.
 struct ProcessResult {

@@ -9,6 +9,9 @@
 #include "win32/shell/RegistryEditor.h"
 #include "win32/system/Version.h"
 
+#include "hive/HiveSetAside.h"
+#include "hive/HostFiles.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -134,8 +137,12 @@ public:
         reg_.token->checksPrivileges = PlatformIdOf(reg_.ini) == VER_PLATFORM_WIN32_NT;
         reg_.readOnly = options_.readOnly;
         // Last: nothing is written unless the boot succeeds.
-        if (!options_.readOnly)
+        if (!options_.readOnly) {
             removeUnfinishedWrites();
+            writeCleanHives();
+        }
+        for (const HiveCondition& condition : reg_.hiveConditions)
+            reg_.bootWarnings.push_back(condition.message);
     }
 
 private:
@@ -192,13 +199,21 @@ private:
                          other->hostPath + ", mounted already");
             }
         LoadedHive loaded;
+        hive::HiveLoadOptions loadOptions;
+        loadOptions.salvage = options_.readOnly || options_.repairDamagedHives;
         try {
-            loaded = LoadHiveFile(*host);
+            loaded = LoadHiveFile(*host, loadOptions);
         } catch (const HiveFileError& e) {
-            fail(std::string("Cannot mount a hive: ") + e.what());
+            std::string message = std::string("Cannot mount a hive: ") + e.what();
+            if (!loadOptions.salvage && salvageable(*host))
+                message += ". Mount the machine read-only to see what can be read of it, or "
+                           "ask for the hive to be repaired (hivewarden-cli --repair-damaged); "
+                           "hivewarden-cli hive check names the damage";
+            fail(message);
         }
         if (loaded.dirty && !options_.readOnly)
-            refuseUnappliedLog(windowsPath, *host);
+            refuseUnappliedLog(windowsPath, *host, loaded);
+        noteCondition(*host, registryPath, loaded);
         auto hive = std::make_unique<Hive>();
         hive->hostPath = *host;
         hive->registryPath = registryPath;
@@ -210,25 +225,138 @@ private:
         hive->minorVersion = loaded.minorVersion;
         hive->fileNameField = loaded.fileNameField;
         hive->sequence = loaded.sequence;
+        if (!options_.readOnly && (loaded.recovery.applied || loaded.damageCount > 0))
+            unclean_.push_back({hive.get(), loaded.logFiles, std::move(loaded.recovery.hive),
+                                loaded.damageCount > 0});
         reg_.hives.push_back(std::move(hive));
         return *reg_.hives.back();
     }
 
     // Writing a hive whose transaction log still holds changes would lose them for good:
     // Windows applies a log only to a hive it finds unfinished.
-    void refuseUnappliedLog(const std::u16string& windowsPath, const std::string& host) {
+    void refuseUnappliedLog(const std::u16string& windowsPath, const std::string& host,
+                            const LoadedHive& loaded) {
         for (const char16_t* suffix : {u".LOG", u".LOG1", u".LOG2"}) {
             const auto log = reg_.paths->toHost(windowsPath + suffix);
             struct stat file {};
-            if (log && stat(log->c_str(), &file) == 0 && S_ISREG(file.st_mode) && file.st_size > 0)
-                fail(host +
-                     ": Windows did not finish writing this hive; changes still wait in its "
-                     "transaction log " +
-                     *log +
+            if (log && stat(log->c_str(), &file) == 0 && S_ISREG(file.st_mode) &&
+                file.st_size > 0) {
+                std::string why;
+                for (const std::string& note : loaded.recovery.notes)
+                    why += (why.empty() ? " (" : "; ") + note;
+                fail(host + ": Windows did not finish writing this hive, and its transaction log " +
+                     *log + " cannot bring it up to date" + (why.empty() ? "" : why + ")") +
                      ". Start Windows once so that it applies the log, mount the machine "
                      "read-only, or delete the log to work on the hive as it is");
+            }
         }
     }
+
+    // Whether a hive that does not read soundly can be read in part.
+    static bool salvageable(const std::string& host) {
+        try {
+            LoadHiveFile(host, {.applyLogs = true, .salvage = true});
+            return true;
+        } catch (const HiveFileError&) {
+            return false;
+        }
+    }
+
+    // Records what was wrong with a hive and what the mount does about it.
+    void noteCondition(const std::string& host, const std::u16string& registryPath,
+                       const LoadedHive& loaded) {
+        const bool recovered = loaded.recovery.applied;
+        const bool damaged = loaded.damageCount > 0;
+        if (!recovered && !loaded.dirty && !damaged)
+            return;
+        HiveCondition condition;
+        condition.hostPath = host;
+        condition.registryPath = Utf16ToUtf8(registryPath);
+        condition.state = damaged     ? HiveCondition::State::Damaged
+                          : recovered ? HiveCondition::State::Recovered
+                                      : HiveCondition::State::Stale;
+        condition.entriesApplied = loaded.recovery.entriesApplied;
+        condition.pagesApplied = loaded.recovery.pagesApplied;
+        condition.logsUsed = loaded.recovery.logsUsed;
+        condition.recoverySummary = recovered ? loaded.recovery.summary() : std::string();
+        condition.notes = loaded.recovery.notes;
+        condition.damage = loaded.damage;
+        condition.damageCount = loaded.damageCount;
+
+        std::string& m = condition.message;
+        if (recovered || loaded.dirty)
+            m = "The hive " + host + " was not finished by Windows: ";
+        if (recovered)
+            m += loaded.recovery.summary() + ".";
+        else if (loaded.dirty)
+            m += "no transaction log brings it up to date, so it is shown as last written.";
+        for (const std::string& note : loaded.recovery.notes)
+            m += " " + note + ".";
+        if (damaged) {
+            m += (m.empty() ? "" : " ") + std::string("The hive ") + host +
+                 " is damaged: " + std::to_string(loaded.damageCount) + " part" +
+                 (loaded.damageCount == 1 ? " was" : "s were") +
+                 " left out, what could be read soundly is shown (";
+            m += loaded.damage.front();
+            if (loaded.damageCount > 1)
+                m += "; hivewarden-cli hive check lists them all";
+            m += ").";
+        }
+        if (options_.readOnly)
+            m += " The mount is read-only: the files are left as they are.";
+        reg_.hiveConditions.push_back(std::move(condition));
+    }
+
+    // Writes each recovered or repaired hive as a clean file, keeping the original and
+    // its logs beside it. Only once every hive is mounted: a failed boot writes nothing.
+    void writeCleanHives() {
+        for (Unclean& unclean : unclean_) {
+            Hive& hive = *unclean.hive;
+            Bytes clean;
+            if (unclean.repaired) {
+                HiveWriteOptions write;
+                write.minorVersion = hive.minorVersion;
+                write.fileNameField = hive.fileNameField;
+                write.rootName = hive.storedRootName;
+                write.sequence = hive.sequence + 1;
+                clean = WriteHive(*hive.root, write);
+                hive.sequence = write.sequence;
+            } else {
+                clean = std::move(unclean.recovered);
+            }
+            std::vector<std::string> kept;
+            try {
+                kept = hive::SetAsideAndReplace(hive.hostPath, unclean.logs, clean);
+            } catch (const std::exception& e) {
+                fail(std::string("Cannot write the ") +
+                     (unclean.repaired ? "repaired" : "recovered") + " hive: " + e.what());
+            }
+            for (HiveCondition& condition : reg_.hiveConditions) {
+                if (condition.hostPath != hive.hostPath)
+                    continue;
+                condition.keptFiles = kept;
+                std::string names;
+                for (const std::string& name : kept)
+                    names += (names.empty() ? "" : ", ") + name;
+                condition.message += std::string(" The ") +
+                                     (unclean.repaired ? "repaired" : "recovered") +
+                                     " hive was written in its place as a clean file; the "
+                                     "original" +
+                                     (unclean.logs.empty() ? " is" : " and its logs are") +
+                                     " kept as " + names + ".";
+            }
+        }
+        unclean_.clear();
+    }
+
+    // A hive a writable mount must write afresh before anything else.
+    struct Unclean {
+        Hive* hive;
+        std::vector<std::string> logs;
+        Bytes recovered; // the recovered file; empty for a repaired one
+        bool repaired;
+    };
+    std::vector<Unclean> unclean_;
 
     struct UserProfile {
         std::u16string sid;    // empty when no user is known
@@ -373,14 +501,28 @@ private:
         return number;
     }
 
-    // A process killed while it wrote a hive leaves the new file beside it; nothing else
-    // writes files of that name, and holding the lock, no process of ours is writing now.
+    // A process killed while it wrote a hive leaves the new file beside it, and one killed
+    // while it kept a recovered hive's originals (hive/HiveSetAside.h) leaves the copies of
+    // the hive and its logs that it was writing: the hive's name, something, ".hwnew".
+    // Nothing else writes files of such names, and holding the lock, no process of ours is
+    // writing now.
     void removeUnfinishedWrites() {
+        const std::string suffix = hive::ReplacementFileOf("");
         for (const auto& hive : reg_.hives) {
-            const std::string unfinished = hive::ReplacementFileOf(hive->hostPath);
-            struct stat file {};
-            if (::lstat(unfinished.c_str(), &file) == 0 && S_ISREG(file.st_mode))
-                ::unlink(unfinished.c_str());
+            const std::string folder = hive::ParentFolder(hive->hostPath);
+            const std::string name = hive->hostPath.substr(hive->hostPath.rfind('/') + 1);
+            std::error_code error;
+            for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+                const std::string candidate = entry.path().filename().string();
+                if (candidate.size() < name.size() + suffix.size() ||
+                    !NamesEqual(Utf8ToUtf16(candidate.substr(0, name.size() + 1)),
+                                Utf8ToUtf16(name + ".")) ||
+                    candidate.compare(candidate.size() - suffix.size(), suffix.size(), suffix) != 0)
+                    continue;
+                struct stat file {};
+                if (::lstat(entry.path().c_str(), &file) == 0 && S_ISREG(file.st_mode))
+                    ::unlink(entry.path().c_str());
+            }
         }
     }
 
@@ -481,6 +623,19 @@ MachineLock ShutdownMachineKeepingLock() {
 std::vector<std::string> BootWarnings() {
     const MachineRegistry* reg = MachineRegistry::current();
     return reg ? reg->bootWarnings : std::vector<std::string>();
+}
+
+std::vector<HiveCondition> HiveConditions() {
+    const MachineRegistry* reg = MachineRegistry::current();
+    return reg ? reg->hiveConditions : std::vector<HiveCondition>();
+}
+
+std::vector<std::string> MountedHiveFiles() {
+    std::vector<std::string> files;
+    if (const MachineRegistry* reg = MachineRegistry::current())
+        for (const auto& hive : reg->hives)
+            files.push_back(hive->hostPath);
+    return files;
 }
 
 bool IsMachineBooted() {

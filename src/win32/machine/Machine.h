@@ -5,6 +5,7 @@
 #include "win32/host/MachineFolder.h"
 #include "win32/host/MachineLock.h"
 #include "win32/host/MachinePaths.h"
+#include "win32/registry/HiveCondition.h"
 #include "win32/registry/PendingReplacements.h"
 #include "win32/registry/SaveKeyToHostFile.h"
 
@@ -28,6 +29,10 @@ struct BootOptions {
     // Drives the user maps (hivewarden-cli --drive D=DIR): writable, and in place of the
     // ini's drive of the same letter (host/MachinePaths.h).
     std::vector<GrantedDrive> drives = {};
+    // A writable mount of a damaged hive is refused unless this is set: the hive is then
+    // repaired, a sound hive of what could be read taking its place, the original kept
+    // beside it (hive/HiveSetAside.h). A read-only mount reads what it can regardless.
+    bool repairDamagedHives = false;
 };
 
 // Mounts the hives of the Windows installation in `folder` (the folder that is drive C:).
@@ -40,11 +45,23 @@ struct BootOptions {
 // name the profile to mount: the ProfileList entry of that SID, or of the profile folder
 // of that name; with both, and no such entry, the folder of that name among the profiles.
 //
+// A hive that Windows did not finish writing is brought up to date from its transaction
+// logs, as Windows does when it loads it. A writable mount then writes the recovered hive
+// as a clean file before anything else is written, keeping the original and its logs
+// beside it, so that Windows never replays the old logs over later changes. A damaged
+// hive is mounted read-only with what can be read soundly (writable only with
+// repairDamagedHives). HiveConditions() and BootWarnings() say which hives were which.
+//
 // A writable mount removes the files a killed process left while it wrote a hive (the
 // hive's name with ".hwnew" added, beside each hive mounted).
 void BootMachine(const std::string& folder, const BootOptions& options = {});
 // What the boot of the booted machine found wrong without stopping: one sentence each.
 std::vector<std::string> BootWarnings();
+// The booted machine's hives that were not finished by Windows or are damaged, in the
+// order they were mounted, with what the boot did about each (also among BootWarnings).
+std::vector<HiveCondition> HiveConditions();
+// The host paths of the booted machine's hive files, in the order they were mounted.
+std::vector<std::string> MountedHiveFiles();
 // Writes every changed hive and releases the machine. Throws std::runtime_error when a
 // hive could not be written (the machine is released all the same).
 void ShutdownMachine();

@@ -8,6 +8,7 @@
 #include "win32/base/WinTypes.h"
 #include "win32/host/MachineIni.h"
 #include "win32/host/MachinePaths.h"
+#include "win32/registry/HiveCondition.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -77,6 +78,7 @@ public:
     std::u16string userSid;                  // empty when no user is known
     std::shared_ptr<ProcessToken> token;     // the process's access token on this machine
     std::vector<std::string> bootWarnings;
+    std::vector<HiveCondition> hiveConditions;
 
     // --- handles ---
     struct Handle {
