@@ -3,20 +3,18 @@
 #include "registry/OSInfo.h"
 #include "registry/Privileges.h"
 #include "win32/base/ErrorText.h"
-#include "win32/machine/Machine.h"
 #include "win32/registry/RegistryViews.h"
 
 #include <QTextStream>
-#include <cstdlib>
 
 namespace cli {
 
 std::string MachineFolderFor(const GlobalOptions& global) {
-    if (!global.machine.empty())
-        return global.machine;
-    if (const char* env = std::getenv("HIVEWARDEN_MACHINE"); env && *env)
-        return env;
-    throw CommandError("No machine to work on: give --machine DIR or set HIVEWARDEN_MACHINE");
+    try {
+        return app::MachineFolderFor(global.machine);
+    } catch (const app::MachineError& e) {
+        throw CommandError(e.what());
+    }
 }
 
 BootedMachine::BootedMachine(const GlobalOptions& global, bool readOnly) {
@@ -24,14 +22,14 @@ BootedMachine::BootedMachine(const GlobalOptions& global, bool readOnly) {
     options.readOnly = readOnly;
     for (const auto& [letter, folder] : global.drives)
         options.drives.push_back({letter, folder});
+    const std::string folder = MachineFolderFor(global);
     try {
-        win32::BootMachine(MachineFolderFor(global), options);
-    } catch (const win32::BootError& e) {
+        machine_.emplace(folder, options);
+    } catch (const app::MachineError& e) {
         throw CommandError(e.what());
     }
-    booted_ = true;
     QTextStream err(stderr);
-    for (const std::string& warning : win32::BootWarnings())
+    for (const std::string& warning : machine_->warnings())
         err << "hivewarden-cli: warning: " << QString::fromStdString(warning) << "\n";
 }
 
@@ -43,23 +41,13 @@ void EnableRequiredPrivilege(const char* name) {
                            win32::SystemErrorText(LONG(rc)));
 }
 
-BootedMachine::~BootedMachine() {
-    try {
-        finish();
-    } catch (...) {
-        // Reported by finish() when the command calls it; a command that failed already
-        // has its own error to show.
-    }
-}
-
 void BootedMachine::finish() {
-    if (!booted_)
+    if (!machine_)
         return;
-    booted_ = false;
     try {
-        win32::ShutdownMachine();
-    } catch (const std::exception& e) {
-        throw CommandError(std::string("Cannot write the registry: ") + e.what());
+        machine_->finish();
+    } catch (const app::MachineError& e) {
+        throw CommandError(e.what());
     }
 }
 
