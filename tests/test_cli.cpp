@@ -15,11 +15,14 @@ class Cli : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     std::string machine = dir.path().toStdString() + "/xp";
+    std::string programFolder = dir.path().toStdString() + "/program";
 
     ProcessResult run(std::vector<std::string> args, bool withMachine = true) {
         if (withMachine)
             args.insert(args.begin(), {"--machine", machine});
-        return RunProcess(HW_CLI_PATH, args, {{"HIVEWARDEN_MACHINE", ""}});
+        return RunProcess(
+            HW_CLI_PATH, args,
+            {{"HIVEWARDEN_MACHINE", ""}, {"HIVEWARDEN_PROGRAM_FOLDER", programFolder}});
     }
 
     std::string file(const std::string& name, const std::string& content) {
@@ -90,8 +93,9 @@ TEST_F(Cli, CreateImportQueryDeleteSave) {
     auto exported = RunProcess("hivexregedit", {"--export", saved, "\\"});
     ASSERT_EQ(exported.exitCode, 0) << exported.err;
     EXPECT_NE(exported.out.find("\"Count\"=dword:0000000a"), std::string::npos) << exported.out;
-    auto source = RunProcess("hivexregedit", {"--export", machine + "/Documents and Settings/Alice/NTUSER.DAT",
-                                              "\\Software\\Vendor"});
+    auto source = RunProcess(
+        "hivexregedit",
+        {"--export", machine + "/Documents and Settings/Alice/NTUSER.DAT", "\\Software\\Vendor"});
     ASSERT_EQ(source.exitCode, 0) << source.err;
     std::string relative = source.out;
     for (size_t at; (at = relative.find("[\\Software\\Vendor")) != std::string::npos;)
@@ -104,6 +108,7 @@ TEST_F(Cli, CreateImportQueryDeleteSave) {
 
 TEST_F(Cli, ErrorsGoToStderrWithANonZeroStatus) {
     ASSERT_EQ(run({"machine", "create", machine}, false).exitCode, 0);
+    std::filesystem::create_directories(programFolder + "/Sandbox/mine");
     struct Case {
         std::vector<std::string> args;
         bool withMachine;
@@ -114,7 +119,8 @@ TEST_F(Cli, ErrorsGoToStderrWithANonZeroStatus) {
         {{"reg", "query", "HKXX\\SOFTWARE"}, true, "Invalid key name"},
         {{"reg", "query"}, true, "Usage: reg query KEY"},
         {{"reg", "frobnicate"}, true, "unknown command"},
-        {{"reg", "query", "HKLM"}, false, "give --machine DIR or set HIVEWARDEN_MACHINE"},
+        // No machine named, and the sandbox's place taken by a folder that is no machine.
+        {{"reg", "query", "HKLM"}, false, "is not a sandbox machine"},
         {{"machine", "create", machine}, false, "not empty"},
         {{"reg", "import", "/nonexistent.reg"}, true, "/nonexistent.reg"},
         {{"reg", "delete", "HKLM"}, true, "Cannot delete a root key"},

@@ -18,6 +18,7 @@ class CliScan : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     std::string machine = dir.path().toStdString() + "/xp";
+    std::string programFolder = dir.path().toStdString() + "/program";
 
     void SetUp() override {
         ASSERT_EQ(run({"machine", "create", machine}, false).exitCode, 0);
@@ -38,7 +39,9 @@ protected:
     ProcessResult run(std::vector<std::string> args, bool withMachine = true) {
         if (withMachine)
             args.insert(args.begin(), {"--machine", machine});
-        return RunProcess(HW_CLI_PATH, args, {{"HIVEWARDEN_MACHINE", ""}});
+        return RunProcess(
+            HW_CLI_PATH, args,
+            {{"HIVEWARDEN_MACHINE", ""}, {"HIVEWARDEN_PROGRAM_FOLDER", programFolder}});
     }
 
     void writeFile(const std::string& path, const std::string& content) {
@@ -158,6 +161,7 @@ TEST_F(CliScan, SectionsAndExclusions) {
 }
 
 TEST_F(CliScan, FailuresGiveAMessageAndANonZeroStatus) {
+    std::filesystem::create_directories(programFolder + "/Sandbox/mine");
     struct Case {
         std::vector<std::string> args;
         bool withMachine;
@@ -167,7 +171,8 @@ TEST_F(CliScan, FailuresGiveAMessageAndANonZeroStatus) {
         {{"scan", "--section", "fonts"}, true, "Invalid section \"fonts\""},
         {{"scan", "extra"}, true, "Usage: scan"},
         {{"--machine", dir.path().toStdString() + "/none", "scan"}, false, "no such machine"},
-        {{"scan"}, false, "give --machine DIR or set HIVEWARDEN_MACHINE"},
+        // No machine named, and the sandbox's place taken by a folder that is no machine.
+        {{"scan"}, false, "is not a sandbox machine"},
     };
     for (const Case& c : cases) {
         const auto result = run(c.args, c.withMachine);

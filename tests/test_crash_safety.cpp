@@ -114,3 +114,51 @@ TEST(CrashSafety, KilledReplacementLeavesTheOldFileOrTheNewOneWhole) {
             hive::ReplaceFileAtomically(path, fileOf(fill));
     }
 }
+
+TEST(CrashSafety, KillDuringCompactionOrRestoreLeavesEveryHiveLoadableAfterTheRestart) {
+    TestMachine machine(manyKeys("HKEY_LOCAL_MACHINE\\SOFTWARE", 20000, 0) +
+                        manyKeys("HKEY_LOCAL_MACHINE\\SYSTEM", 5000, 0) +
+                        manyKeys("HKEY_CURRENT_USER\\Software", 5000, 0));
+    machine.shutdown();
+    QTemporaryDir programFolder;
+    auto argsOf = [&](const QStringList& command) {
+        return QStringList{"--machine", QString::fromStdString(machine.folder()),
+                           "--program-folder", programFolder.path()} +
+               command;
+    };
+    ASSERT_EQ(QProcess::execute(HW_CLI_PATH, argsOf({"backup", "p"})), 0);
+
+    // How long each whole run takes, for kill points spread over it.
+    qint64 fullRun[2] = {};
+    const QStringList operations[2] = {{"compact"}, {"restore", "p"}};
+    for (int op = 0; op < 2; ++op) {
+        QElapsedTimer timer;
+        timer.start();
+        ASSERT_EQ(QProcess::execute(HW_CLI_PATH, argsOf(operations[op])), 0);
+        fullRun[op] = std::max<qint64>(timer.elapsed(), 20);
+        ASSERT_EQ(QProcess::execute(HW_CLI_PATH, argsOf({"restart"})), 0);
+    }
+
+    const int rounds = 16;
+    for (int round = 0; round < rounds; ++round) {
+        const int op = round % 2;
+        QProcess cli;
+        cli.start(HW_CLI_PATH, argsOf(operations[op]));
+        ASSERT_TRUE(cli.waitForStarted());
+        QThread::msleep(unsigned(fullRun[op] * (round / 2) / (rounds / 2)));
+        cli.kill();
+        cli.waitForFinished();
+        // What was asked for before the kill is made; what was not stays as it was.
+        QProcess restart;
+        restart.start(HW_CLI_PATH, argsOf({"restart"}));
+        ASSERT_TRUE(restart.waitForFinished(120000));
+        EXPECT_EQ(restart.exitCode(), 0) << restart.readAllStandardError().toStdString();
+        for (const char* hive : kHives) {
+            SCOPED_TRACE(std::string(hive) + " after a kill of " +
+                         operations[op].join(' ').toStdString() + " at round " +
+                         std::to_string(round));
+            EXPECT_NO_THROW(hive::LoadHiveFile(machine.hostPath(hive)));
+        }
+    }
+    EXPECT_NO_THROW(machine.boot());
+}

@@ -2,6 +2,7 @@
 
 #include "registry/OSInfo.h"
 #include "registry/Privileges.h"
+#include "sandbox/MachineChoice.h"
 #include "win32/base/ErrorText.h"
 #include "win32/registry/RegistryViews.h"
 
@@ -10,11 +11,19 @@
 namespace cli {
 
 std::string MachineFolderFor(const GlobalOptions& global) {
+    TMachineChoice choice;
     try {
-        return app::MachineFolderFor(global.machine);
-    } catch (const app::MachineError& e) {
-        throw CommandError(e.what());
+        choice = ChooseMachine(global.machine);
+    } catch (const std::exception& e) {
+        throw CommandError(std::string("Cannot make the sandbox machine: ") + e.what());
     }
+    static bool told = false;
+    if (choice.sandbox && !told) {
+        told = true;
+        QTextStream(stderr) << "hivewarden-cli: " << QString::fromStdString(SandboxNotice(choice))
+                            << "\n";
+    }
+    return choice.folder;
 }
 
 BootedMachine::BootedMachine(const GlobalOptions& global, bool readOnly) {

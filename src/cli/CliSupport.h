@@ -1,7 +1,7 @@
 #pragma once
 // What several commands need: the machine to work on, key arguments, text output.
 
-#include "app/MachineChoice.h"
+#include "app/BootedMachine.h"
 #include "cli/Command.h"
 #include "win32/base/WinTypes.h"
 
@@ -11,7 +11,8 @@
 
 namespace cli {
 
-// The machine folder: --machine, else HIVEWARDEN_MACHINE.
+// The machine folder: --machine, else HIVEWARDEN_MACHINE, else the sandbox (made on first
+// use; the first call says on stderr that the sandbox is used).
 std::string MachineFolderFor(const GlobalOptions& global);
 
 // Boots the machine for the lifetime of the object; the destructor shuts it down.

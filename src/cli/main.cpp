@@ -2,6 +2,7 @@
 
 #include "cli/Command.h"
 #include "cli/Commands.h"
+#include "store/ProgramFolder.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -14,6 +15,7 @@ namespace cli {
 std::vector<std::unique_ptr<Command>> AllCommands() {
     std::vector<std::unique_ptr<Command>> commands;
     commands.push_back(MakeMachineCreateCommand());
+    commands.push_back(MakeMachineResetSandboxCommand());
     commands.push_back(MakeRegImportCommand());
     commands.push_back(MakeRegSaveCommand());
     commands.push_back(MakeRegDeleteCommand());
@@ -25,6 +27,11 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
     commands.push_back(MakeExportCommand());
     commands.push_back(MakeScanCommand());
     commands.push_back(MakeCleanCommand());
+    commands.push_back(MakeHivesCommand());
+    commands.push_back(MakeCompactCommand());
+    commands.push_back(MakeBackupCommand());
+    commands.push_back(MakeBackupsCommand());
+    commands.push_back(MakeRestoreCommand());
     return commands;
 }
 
@@ -33,11 +40,15 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
 namespace {
 
 void printUsage(QTextStream& out) {
-    out << "Usage: hivewarden-cli [--machine DIR] [--drive D=DIR]... COMMAND [ARGUMENTS]\n\n"
-        << "The machine is DIR, else the folder named by HIVEWARDEN_MACHINE.\n"
+    out << "Usage: hivewarden-cli [--machine DIR] [--drive D=DIR]... [--program-folder DIR] "
+           "COMMAND [ARGUMENTS]\n\n"
+        << "The machine is DIR, else the folder named by HIVEWARDEN_MACHINE, else the sandbox\n"
+        << "machine, a small Windows XP installation made on first use.\n"
         << "--drive D=DIR makes the host folder DIR the machine's drive D:, writable, in\n"
         << "place of the drive the machine's hivewarden-machine.ini maps (a drive the ini\n"
-        << "maps outside the machine folder is read-only).\n\nCommands:\n";
+        << "maps outside the machine folder is read-only).\n"
+        << "--program-folder DIR keeps the program's files (each machine's system.dat and\n"
+        << "Registry Backup) below DIR instead of beside the program.\n\nCommands:\n";
     for (const auto& command : cli::AllCommands())
         out << "  " << command->name().leftJustified(16) << command->description() << "\n";
 }
@@ -67,6 +78,10 @@ int main(int argc, char* argv[]) {
             global.machine = args.takeFirst().toStdString();
         } else if (option.startsWith("--machine=")) {
             global.machine = option.mid(10).toStdString();
+        } else if (option == "--program-folder" && !args.isEmpty()) {
+            SetProgramFolder(QFileInfo(args.takeFirst()).absoluteFilePath().toStdString());
+        } else if (option.startsWith("--program-folder=")) {
+            SetProgramFolder(QFileInfo(option.mid(17)).absoluteFilePath().toStdString());
         } else if ((option == "--drive" && !args.isEmpty()) || option.startsWith("--drive=")) {
             const QString mapping = option == "--drive" ? args.takeFirst() : option.mid(8);
             const auto drive = parseDrive(mapping);

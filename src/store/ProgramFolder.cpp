@@ -1,11 +1,13 @@
 #include "store/ProgramFolder.h"
 
+#include "store/InstallationIdentity.h"
 #include "store/SettingsNames.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 
@@ -30,11 +32,15 @@ QString executableFolder() {
 
 } // namespace
 
-std::string ProgramFolder() {
+std::string BaseProgramFolder() {
     {
         std::lock_guard lock(overrideLock);
         if (!overrideFolder.empty())
             return overrideFolder;
+    }
+    if (const char* env = std::getenv("HIVEWARDEN_PROGRAM_FOLDER"); env && *env) {
+        QDir().mkpath(QString::fromLocal8Bit(env));
+        return withTrailingSeparator(env);
     }
     const QString folder = executableFolder();
     if (QFileInfo(folder).isWritable())
@@ -47,6 +53,20 @@ std::string ProgramFolder() {
 void SetProgramFolder(const std::string& folder) {
     std::lock_guard lock(overrideLock);
     overrideFolder = folder.empty() ? std::string() : withTrailingSeparator(folder);
+}
+
+std::string ProgramFolder() {
+    const std::string base = BaseProgramFolder();
+    const std::string installation = InstallationFolderName();
+    if (installation.empty())
+        return base;
+    const std::string folder = base + installation + "/";
+    QDir().mkpath(QString::fromStdString(folder));
+    return folder;
+}
+
+std::string RegistryBackupFolder() {
+    return ProgramFolder() + "Registry Backup/";
 }
 
 std::string StoreFilePath() {

@@ -1,7 +1,8 @@
 #include "ui/ProgramStart.h"
 
-#include "app/MachineChoice.h"
+#include "app/BootedMachine.h"
 #include "registry/OSInfo.h"
+#include "sandbox/MachineChoice.h"
 #include "ui/MessageBox.h"
 #include "ui/TfrmMain.h"
 
@@ -24,13 +25,14 @@ int RunHivewarden(const QStringList& arguments) {
     parser.process(arguments);
 
     std::optional<app::BootedMachine> machine;
+    TMachineChoice choice;
     try {
-        const std::string folder = app::MachineFolderFor(parser.value("machine").toStdString());
+        choice = ChooseMachine(parser.value("machine").toStdString());
         // The windows so far only read the machine; a read-only mount leaves it free for
         // hivewarden-cli meanwhile.
         win32::BootOptions options;
         options.readOnly = true;
-        machine.emplace(folder, options);
+        machine.emplace(choice.folder, options);
         InitOSInfo();
     } catch (const std::exception& e) {
         ShowMessageBox(nullptr, "Hivewarden",
@@ -49,6 +51,8 @@ int RunHivewarden(const QStringList& arguments) {
     int status = 0;
     {
         TfrmMain home;
+        if (choice.sandbox)
+            home.SetMachineNote(QString::fromStdString(SandboxNotice(choice)));
         home.show();
         status = QApplication::exec();
     }

@@ -96,6 +96,12 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     grid->addWidget(version, 1, 1);
     grid->addWidget(new QLabel("User:", machineBox), 2, 0);
     grid->addWidget(user, 2, 1);
+    lblMachineNote_ = new QLabel(machineBox);
+    lblMachineNote_->setObjectName("lblMachineNote");
+    lblMachineNote_->setWordWrap(true);
+    lblMachineNote_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblMachineNote_->hide();
+    grid->addWidget(lblMachineNote_, 3, 0, 1, 2);
     grid->setColumnStretch(1, 1);
 
     auto* page = new QVBoxLayout(this);
@@ -108,6 +114,11 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     body->addWidget(machineBox);
     body->addStretch();
     page->addLayout(body);
+}
+
+void TfrmMain::SetMachineNote(const QString& note) {
+    lblMachineNote_->setText(note);
+    lblMachineNote_->setVisible(!note.isEmpty());
 }
 
 void TfrmMain::ShowOptions() {

@@ -1,8 +1,9 @@
 // hivewarden-screenshots: renders every window of the program, on the machine named by
 // --machine or HIVEWARDEN_MACHINE, into PNG files of a folder (scripts/screenshots).
 
-#include "app/MachineChoice.h"
+#include "app/BootedMachine.h"
 #include "registry/OSInfo.h"
+#include "sandbox/MachineChoice.h"
 #include "store/ProgramFolder.h"
 #include "store/SettingsNames.h"
 #include "store/fxRegistryFile.h"
@@ -42,7 +43,9 @@ int main(int argc, char* argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription("Renders the windows of Hivewarden into PNG files.");
     parser.addHelpOption();
-    parser.addOption({"machine", "The Windows installation (else HIVEWARDEN_MACHINE).", "DIR"});
+    parser.addOption({"machine",
+                      "The Windows installation (else HIVEWARDEN_MACHINE, else the sandbox).",
+                      "DIR"});
     parser.addOption(
         {"exclude", "An exclusion line the Options window shows (repeatable).", "LINE"});
     parser.addOption({"browse", "The key the browse-key window opens at.", "KEY"});
@@ -57,7 +60,7 @@ int main(int argc, char* argv[]) {
     try {
         win32::BootOptions options;
         options.readOnly = true;
-        machine.emplace(app::MachineFolderFor(parser.value("machine").toStdString()), options);
+        machine.emplace(ChooseMachine(parser.value("machine").toStdString()).folder, options);
         InitOSInfo();
     } catch (const std::exception& e) {
         QTextStream(stderr) << "hivewarden-screenshots: " << QString::fromUtf8(e.what()) << "\n";

@@ -267,6 +267,76 @@ ShellLinkData ParseShellLink(const std::vector<uint8_t>& bytes, const CodePage& 
     return out;
 }
 
+namespace {
+
+void put16(std::vector<uint8_t>& out, uint16_t v) {
+    out.push_back(uint8_t(v));
+    out.push_back(uint8_t(v >> 8));
+}
+
+void put32(std::vector<uint8_t>& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        out.push_back(uint8_t(v >> (8 * i)));
+}
+
+void set32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        out[at + i] = uint8_t(v >> (8 * i));
+}
+
+// A counted UTF-16 string of the string data section.
+void putStringData(std::vector<uint8_t>& out, const std::u16string& text) {
+    put16(out, uint16_t(text.size()));
+    for (const char16_t c : text)
+        put16(out, uint16_t(c));
+}
+
+} // namespace
+
+std::vector<uint8_t> BuildShellLink(const std::string& target, const std::string& workingDirectory,
+                                    const std::string& arguments, const CodePage& ansi) {
+    if (target.size() < 4 || target[1] != ':' || target[2] != '\\' || target.size() >= 260)
+        throw ShellLinkError("a link target must be a full local path: " + target);
+    const uint32_t flags = kHasLinkInfo | kIsUnicode |
+                           (workingDirectory.empty() ? 0 : kHasWorkingDir) |
+                           (arguments.empty() ? 0 : kHasArguments);
+    std::vector<uint8_t> out;
+    put32(out, kHeaderSize);
+    out.insert(out.end(), kLinkClsid, kLinkClsid + 16);
+    put32(out, flags);
+    put32(out, 0x20);           // FILE_ATTRIBUTE_ARCHIVE
+    out.resize(kHeaderSize, 0); // times, size and icon index unknown; hot key none
+    set32(out, 0x3C, 1);        // SW_SHOWNORMAL
+
+    // Link information: the volume and the local base path (MS-SHLLINK 2.3).
+    const size_t info = out.size();
+    const uint32_t headerSize = 0x1C;
+    const uint32_t volumeSize = 0x11;
+    put32(out, 0); // size, set below
+    put32(out, headerSize);
+    put32(out, kVolumeIdAndLocalBasePath);
+    put32(out, headerSize);                                            // VolumeIDOffset
+    put32(out, headerSize + volumeSize);                               // LocalBasePathOffset
+    put32(out, 0);                                                     // no network part
+    put32(out, headerSize + volumeSize + uint32_t(target.size()) + 1); // CommonPathSuffixOffset
+    put32(out, volumeSize);
+    put32(out, 3); // DRIVE_FIXED
+    put32(out, 0x5A4E4442);
+    put32(out, 0x10); // the label follows: an empty one
+    out.push_back(0);
+    out.insert(out.end(), target.begin(), target.end());
+    out.push_back(0);
+    out.push_back(0); // the common path suffix: empty
+    set32(out, info, uint32_t(out.size() - info));
+
+    if (!workingDirectory.empty())
+        putStringData(out, ansi.toUnicode(workingDirectory));
+    if (!arguments.empty())
+        putStringData(out, ansi.toUnicode(arguments));
+    put32(out, 0); // the terminal block
+    return out;
+}
+
 } // namespace win32
 
 using namespace win32;

@@ -34,6 +34,13 @@ struct ShellLinkData {
 // Throws ShellLinkError for a damaged file; no offset or size is followed unchecked.
 ShellLinkData ParseShellLink(const std::vector<uint8_t>& bytes, const CodePage& ansi);
 
+// The bytes of a link file to a file on a local fixed drive, as the shell saves one
+// (IShellLink::SetPath, SetWorkingDirectory, SetArguments, then IPersistFile::Save):
+// the target in the link information, the texts in UTF-16. Texts come in the ANSI code
+// page. Throws ShellLinkError for a target that is not a full local path.
+std::vector<uint8_t> BuildShellLink(const std::string& target, const std::string& workingDirectory,
+                                    const std::string& arguments, const CodePage& ansi);
+
 } // namespace win32
 
 struct ShellLinkObject;

@@ -1,6 +1,6 @@
 #pragma once
-// The machine a program works on, and keeping it booted: what the windowed program and
-// the command-line companion share.
+// Keeping the machine a program works on booted: what the windowed program and the
+// command-line companion share.
 
 #include "win32/machine/Machine.h"
 
@@ -10,15 +10,11 @@
 
 namespace app {
 
-// No machine was named, or the named one could not be booted; the message says why.
+// The machine could not be booted, or its hives not written; the message says why.
 class MachineError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-// The machine folder: `given` (--machine DIR) when not empty, else HIVEWARDEN_MACHINE.
-// Throws MachineError when neither names one.
-std::string MachineFolderFor(const std::string& given);
 
 // Boots the machine for the lifetime of the object; the destructor shuts it down.
 // finish() shuts down early and reports a failure to write the hives.

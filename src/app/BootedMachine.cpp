@@ -1,16 +1,6 @@
-#include "app/MachineChoice.h"
-
-#include <cstdlib>
+#include "app/BootedMachine.h"
 
 namespace app {
-
-std::string MachineFolderFor(const std::string& given) {
-    if (!given.empty())
-        return given;
-    if (const char* env = std::getenv("HIVEWARDEN_MACHINE"); env && *env)
-        return env;
-    throw MachineError("No machine to work on: give --machine DIR or set HIVEWARDEN_MACHINE");
-}
 
 BootedMachine::BootedMachine(const std::string& folder, const win32::BootOptions& options) {
     try {

@@ -1,0 +1,114 @@
+#include "compact/THive.h"
+
+#include "registry/Privileges.h"
+#include "registry/SIDTranslator.h"
+#include "win32/files/Files.h"
+#include "win32/registry/Registry.h"
+#include "win32/registry/SaveKeyToHostFile.h"
+
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr char kMachinePrefix[] = "\\REGISTRY\\MACHINE\\"; // 18 characters
+constexpr char kUserPrefix[] = "\\REGISTRY\\USER\\";       // 15 characters
+constexpr size_t kMachinePrefixLength = sizeof kMachinePrefix - 1;
+constexpr size_t kUserPrefixLength = sizeof kUserPrefix - 1;
+
+bool isHostPath(const std::string& path) {
+    return !path.empty() && path.front() == '/';
+}
+
+void deleteIfExists(const std::string& path) {
+    if (isHostPath(path))
+        std::remove(path.c_str());
+    else if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        DeleteFileA(path.c_str());
+}
+
+} // namespace
+
+uint32_t HiveFileSize(const std::string& path) {
+    if (isHostPath(path)) {
+        struct stat info;
+        return ::stat(path.c_str(), &info) == 0 ? uint32_t(uint64_t(info.st_size)) : kNoFileSize;
+    }
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return kNoFileSize;
+    FindClose(search);
+    return found.nFileSizeLow;
+}
+
+THive::THive(const std::string& keyName, const TDeviceFileMapper& mapper,
+             const std::string& devicePath)
+    : Mapper(&mapper), KeyName(keyName), FileName(mapper.MapPath(devicePath)), Owner("SYSTEM") {
+    if (KeyName.size() > kUserPrefixLength && KeyName.starts_with(kUserPrefix))
+        Owner = HiveOwnerName(KeyName.substr(kUserPrefixLength));
+    FileSize = HiveFileSize(FileName);
+}
+
+THive::~THive() {
+    if (KeyHandle)
+        RegCloseKey(KeyHandle);
+}
+
+HKEY THive::RootOfKeyName(std::string& subKey) const {
+    if (KeyName.size() > kMachinePrefixLength && KeyName.starts_with(kMachinePrefix)) {
+        subKey = KeyName.substr(kMachinePrefixLength);
+        return HKEY_LOCAL_MACHINE;
+    }
+    if (KeyName.size() > kUserPrefixLength && KeyName.starts_with(kUserPrefix)) {
+        subKey = KeyName.substr(kUserPrefixLength);
+        return HKEY_USERS;
+    }
+    subKey.clear();
+    return nullptr;
+}
+
+void THive::Save(const std::string& target) {
+    bool wasEnabled = false;
+    const DWORD enabled = EnablePrivilege("SeBackupPrivilege", true, wasEnabled);
+    Saved = false;
+    if (enabled != ERROR_SUCCESS)
+        return;
+    std::string subKey;
+    const HKEY root = RootOfKeyName(subKey);
+    HKEY key = nullptr;
+    const bool opened = root && RegOpenKeyA(root, subKey.c_str(), &key) == ERROR_SUCCESS;
+
+    TempFileName = target.empty() ? FileName + ".rctemp" : target;
+    deleteIfExists(TempFileName);
+    if (!opened)
+        return;
+    if (KeyHandle)
+        RegCloseKey(KeyHandle);
+    KeyHandle = key;
+    const LONG rc = isHostPath(TempFileName)
+                        ? win32::SaveKeyToHostFile(KeyHandle, TempFileName)
+                        : RegSaveKeyA(KeyHandle, TempFileName.c_str(), nullptr);
+    Saved = rc == ERROR_SUCCESS;
+    SavedSize = HiveFileSize(TempFileName);
+}
+
+void THive::SaveTo(const std::string& target) {
+    Saved = false;
+    Save(target);
+}
+
+void THive::Replace() {
+    if (!Saved)
+        return;
+    const std::string old = BackupFileName();
+    if (GetFileAttributesA(old.c_str()) != INVALID_FILE_ATTRIBUTES && !DeleteFileA(old.c_str()))
+        throw ECompactError();
+    bool wasEnabled = false;
+    for (const char* privilege : {"SeBackupPrivilege", "SeRestorePrivilege", "SeShutdownPrivilege"})
+        if (EnablePrivilege(privilege, true, wasEnabled) != ERROR_SUCCESS)
+            throw ECompactError();
+    if (RegReplaceKeyA(KeyHandle, nullptr, TempFileName.c_str(), old.c_str()) != ERROR_SUCCESS)
+        throw ECompactError();
+    Saved = false;
+}
