@@ -206,3 +206,53 @@ TEST(GetVersionEx, BadVersionSettingsStopTheBoot) {
 }
 
 } // namespace
+
+namespace {
+
+struct DisplayNameCase {
+    const char* what;
+    const char* version;
+    const char* ini; // hivewarden-machine.ini, may be empty
+    const char* name;
+};
+
+void PrintTo(const DisplayNameCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
+const DisplayNameCase kDisplayNames[] = {
+    {"XP", "5.1.2600", "", "Windows XP"},
+    {"Vista", "6.0.6002", "", "Windows Vista"},
+    {"7", "6.1.7601", "", "Windows 7"},
+    {"Server 2008 R2", "6.1.7601", "[Version]\nProductType=Server\n", "Windows Server 2008 R2"},
+    {"8", "6.2.9200", "", "Windows 8"},
+    {"8.1", "6.3.9600", "", "Windows 8.1"},
+    {"10", "10.0.19045", "", "Windows 10"},
+    {"11", "10.0.22631", "", "Windows 11"},
+    {"Server 2016", "10.0.14393", "[Version]\nProductType=Server\n", "Windows Server 2016"},
+    {"Server 2019 as a domain controller", "10.0.17763",
+     "[Version]\nProductType=DomainController\n", "Windows Server 2019"},
+    {"Server 2022", "10.0.20348", "[Version]\nProductType=Server\n", "Windows Server 2022"},
+    {"NT 3.51", "3.51.1057", "", ""},
+    {"an NT version Windows never had", "6.4.9841", "", ""},
+    {"Win32s", "5.1.2600", "[Version]\nPlatform=Win32s\nVersion=1.30.172\n", ""},
+    {"another 9x", "5.1.2600", "[Version]\nPlatform=9x\nVersion=4.3.1\n", ""},
+};
+
+class OSDisplayNames : public ::testing::TestWithParam<DisplayNameCase> {};
+
+} // namespace
+
+TEST_P(OSDisplayNames, NameTheVersionsTheProductCodesDoNot) {
+    const DisplayNameCase& c = GetParam();
+    win32::NewMachine options;
+    options.version = c.version;
+    options.servicePack = "";
+    TestMachine machine({}, {}, options);
+    if (*c.ini)
+        machine.rebootWithIni(c.ini);
+    InitOSInfo();
+    EXPECT_EQ(OSDisplayName(), c.name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, OSDisplayNames, ::testing::ValuesIn(kDisplayNames));

@@ -1,9 +1,9 @@
+#include "app/QtUiDispatcher.h"
 #include "backup/ProfileConfig.h"
 #include "backup/RestoreChoice.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/HiveRun.h"
-#include "cli/QtUiDispatcher.h"
 #include "compact/THiveManager.h"
 #include "registry/DateTimeText.h"
 #include "registry/OSInfo.h"
@@ -59,7 +59,7 @@ public:
         if (!QFileInfo(folder).isDir())
             throw CommandError("Create profile failed!");
 
-        QtUiDispatcher ui;
+        app::QtUiDispatcher ui;
         THiveManager manager(ui);
         ScanMachineHives(manager);
         manager.Folder = folder.toStdString();

@@ -1,7 +1,7 @@
+#include "app/QtUiDispatcher.h"
 #include "backup/ExportRegKey.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
-#include "cli/QtUiDispatcher.h"
 #include "cli/ScanRun.h"
 #include "cli/StoreText.h"
 #include "registry/OSInfo.h"
@@ -44,7 +44,7 @@ public:
 
         BootedMachine machine(global, !repair);
         InitOSInfo();
-        QtUiDispatcher ui;
+        app::QtUiDispatcher ui;
         TFixRegistry engine(ui);
         engine.ScanItems = items;
         engine.ExcludeKEYList = scanOptions.Exclusions(parser);

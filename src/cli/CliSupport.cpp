@@ -4,7 +4,6 @@
 #include "registry/Privileges.h"
 #include "sandbox/MachineChoice.h"
 #include "win32/base/ErrorText.h"
-#include "win32/machine/Machine.h"
 #include "win32/registry/RegistryViews.h"
 
 #include <QTextStream>
@@ -33,14 +32,14 @@ BootedMachine::BootedMachine(const GlobalOptions& global, bool readOnly) {
     options.repairDamagedHives = global.repairDamaged;
     for (const auto& [letter, folder] : global.drives)
         options.drives.push_back({letter, folder});
+    const std::string folder = MachineFolderFor(global);
     try {
-        win32::BootMachine(MachineFolderFor(global), options);
-    } catch (const win32::BootError& e) {
+        machine_.emplace(folder, options);
+    } catch (const app::MachineError& e) {
         throw CommandError(e.what());
     }
-    booted_ = true;
     QTextStream err(stderr);
-    for (const std::string& warning : win32::BootWarnings())
+    for (const std::string& warning : machine_->warnings())
         err << "hivewarden-cli: warning: " << QString::fromStdString(warning) << "\n";
 }
 
@@ -52,23 +51,13 @@ void EnableRequiredPrivilege(const char* name) {
                            win32::SystemErrorText(LONG(rc)));
 }
 
-BootedMachine::~BootedMachine() {
-    try {
-        finish();
-    } catch (...) {
-        // Reported by finish() when the command calls it; a command that failed already
-        // has its own error to show.
-    }
-}
-
 void BootedMachine::finish() {
-    if (!booted_)
+    if (!machine_)
         return;
-    booted_ = false;
     try {
-        win32::ShutdownMachine();
-    } catch (const std::exception& e) {
-        throw CommandError(std::string("Cannot write the registry: ") + e.what());
+        machine_->finish();
+    } catch (const app::MachineError& e) {
+        throw CommandError(e.what());
     }
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 // What several commands need: the machine to work on, key arguments, text output.
 
+#include "app/BootedMachine.h"
 #include "cli/Command.h"
 #include "win32/base/WinTypes.h"
 
 #include <QCommandLineParser>
+#include <optional>
 #include <string>
 
 namespace cli {
@@ -19,11 +21,10 @@ std::string MachineFolderFor(const GlobalOptions& global);
 class BootedMachine {
 public:
     BootedMachine(const GlobalOptions& global, bool readOnly);
-    ~BootedMachine();
     void finish();
 
 private:
-    bool booted_ = false;
+    std::optional<app::BootedMachine> machine_;
 };
 
 // Enables a privilege of the booted machine's process token, as a Windows program does

@@ -1,7 +1,7 @@
+#include "app/QtUiDispatcher.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/HiveRun.h"
-#include "cli/QtUiDispatcher.h"
 #include "compact/THiveManager.h"
 #include "registry/DateTimeText.h"
 #include "registry/OSInfo.h"
@@ -29,7 +29,7 @@ public:
         BootedMachine machine(global, false);
         InitOSInfo();
         RefuseWindows9x();
-        QtUiDispatcher ui;
+        app::QtUiDispatcher ui;
         THiveManager manager(ui);
         ScanMachineHives(manager);
         const std::string store = StoreFilePath(); // the machine's, known while it is booted

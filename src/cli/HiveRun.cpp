@@ -22,7 +22,8 @@ void ScanMachineHives(THiveManager& manager) {
     }
 }
 
-bool RunHiveOperation(THiveManager& manager, QtUiDispatcher& ui, int mode, const QString& what) {
+bool RunHiveOperation(THiveManager& manager, app::QtUiDispatcher& ui, int mode,
+                      const QString& what) {
     QEventLoop loop;
     bool success = false;
     // Progress comes on the worker: the line is printed on this thread.

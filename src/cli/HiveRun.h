@@ -2,7 +2,7 @@
 // A hive manager's operation for the commands: run to its end on the manager's worker,
 // with its progress on stderr.
 
-#include "cli/QtUiDispatcher.h"
+#include "app/QtUiDispatcher.h"
 #include "compact/THiveManager.h"
 
 #include <QString>
@@ -18,7 +18,8 @@ void ScanMachineHives(THiveManager& manager);
 
 // `ui` is the manager's dispatcher. Starts `mode` and returns once OnDone has come, with the
 // Success it reported. Each progress report is a line "`what`: N%" on stderr.
-bool RunHiveOperation(THiveManager& manager, QtUiDispatcher& ui, int mode, const QString& what);
+bool RunHiveOperation(THiveManager& manager, app::QtUiDispatcher& ui, int mode,
+                      const QString& what);
 
 // Text of the machine's ANSI code page for the terminal.
 QString MachineText(const std::string& text);

@@ -1,7 +1,7 @@
+#include "app/QtUiDispatcher.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/HiveRun.h"
-#include "cli/QtUiDispatcher.h"
 #include "compact/THiveManager.h"
 #include "registry/OSInfo.h"
 
@@ -23,7 +23,7 @@ public:
         ParseArguments(parser, name(), args, 0, "hives");
         BootedMachine machine(global, true);
         InitOSInfo();
-        QtUiDispatcher ui;
+        app::QtUiDispatcher ui;
         THiveManager manager(ui);
         ScanMachineHives(manager);
         QTextStream out(stdout);

@@ -1,8 +1,8 @@
+#include "app/QtUiDispatcher.h"
 #include "backup/RestoreChoice.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/HiveRun.h"
-#include "cli/QtUiDispatcher.h"
 #include "compact/THiveManager.h"
 #include "registry/OSInfo.h"
 #include "store/ProgramFolder.h"
@@ -65,7 +65,7 @@ public:
         if (!info.isDir())
             throw CommandError("Backup folder not found, restore failed!");
         RefuseWindows9x();
-        QtUiDispatcher ui;
+        app::QtUiDispatcher ui;
         THiveManager manager(ui);
         ScanMachineHives(manager);
         manager.Folder = path;

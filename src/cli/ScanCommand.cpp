@@ -1,6 +1,6 @@
+#include "app/QtUiDispatcher.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
-#include "cli/QtUiDispatcher.h"
 #include "cli/ScanRun.h"
 #include "registry/OSInfo.h"
 #include "scan/TFixRegistry.h"
@@ -27,7 +27,7 @@ public:
 
         BootedMachine machine(global, true);
         InitOSInfo();
-        QtUiDispatcher ui;
+        app::QtUiDispatcher ui;
         TFixRegistry engine(ui);
         engine.ScanItems = items;
         engine.ExcludeKEYList = scanOptions.Exclusions(parser);

@@ -76,7 +76,7 @@ std::vector<std::string> ScanOptions::Exclusions(const QCommandLineParser& parse
     return lines;
 }
 
-void ScanRun::Run(TFixRegistry& engine, QtUiDispatcher& ui) {
+void ScanRun::Run(TFixRegistry& engine, app::QtUiDispatcher& ui) {
     ScanState state;
     engine.OnStatus = [&](TFixRegistry*, TRepairItem item, const std::string&) {
         state.percent = 0;

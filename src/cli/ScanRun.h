@@ -2,7 +2,7 @@
 // A scan of the booted machine for the commands: sections and exclusions from the command
 // line, each problem printed as it is found, progress on a terminal.
 
-#include "cli/QtUiDispatcher.h"
+#include "app/QtUiDispatcher.h"
 #include "scan/TFixRegistry.h"
 
 #include <QCommandLineParser>
@@ -33,7 +33,7 @@ public:
     explicit ScanRun(bool json);
     // Runs the engine's scan to its end, printing each problem as it is found. Throws
     // CommandError, after what was found, when the scan ends with an error.
-    void Run(TFixRegistry& engine, QtUiDispatcher& ui);
+    void Run(TFixRegistry& engine, app::QtUiDispatcher& ui);
 
     // For the repairs that follow a scan: a progress line on stderr when it is a terminal.
     void ShowProgress(const QString& what, int percent);

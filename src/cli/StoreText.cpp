@@ -11,17 +11,6 @@
 
 namespace cli {
 
-QString FromAnsi(std::string_view text) {
-    if (text.empty())
-        return {};
-    const int size =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    QString wide(size, QChar(0));
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                        reinterpret_cast<LPWSTR>(wide.data()), size);
-    return wide;
-}
-
 std::string ToAnsi(const QString& text) {
     if (text.isEmpty())
         return {};

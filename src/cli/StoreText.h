@@ -2,6 +2,8 @@
 // Text of the store commands: settings-file text is in the ANSI code page, the terminal
 // speaks UTF-8; strings are shown and given in double quotes with backslash escapes.
 
+#include "app/AnsiText.h"
+
 #include <QString>
 #include <QStringList>
 #include <string>
@@ -11,7 +13,7 @@ class TfxRegFile;
 
 namespace cli {
 
-QString FromAnsi(std::string_view text);
+using app::FromAnsi;
 // Throws CommandError when a character has no place in the ANSI code page.
 std::string ToAnsi(const QString& text);
 

@@ -118,6 +118,33 @@ std::string OSProductName() {
     return OSProductName(OSProduct());
 }
 
+std::string OSDisplayName() {
+    if (std::string name = OSProductName(); !name.empty())
+        return name;
+    const TOSInfo& info = OSInfo();
+    if (info.Platform != 0)
+        return {};
+    // Without the extended block the product type is unknown; most systems are workstations.
+    const bool server = info.Extended && info.ProductType != VER_NT_WORKSTATION;
+    const DWORD major = info.MajorVersion, minor = info.MinorVersion, build = info.BuildNumber;
+    if (major == 6 && minor == 1)
+        return server ? "Windows Server 2008 R2" : "Windows 7";
+    if (major == 6 && minor == 2)
+        return server ? "Windows Server 2012" : "Windows 8";
+    if (major == 6 && minor == 3)
+        return server ? "Windows Server 2012 R2" : "Windows 8.1";
+    if (major == 10 && minor == 0) {
+        if (!server)
+            return build >= 22000 ? "Windows 11" : "Windows 10";
+        if (build >= 26100)
+            return "Windows Server 2025";
+        if (build >= 20348)
+            return "Windows Server 2022";
+        return build >= 17763 ? "Windows Server 2019" : "Windows Server 2016";
+    }
+    return {};
+}
+
 bool IsNT4SP6a() {
     const TOSInfo& info = OSInfo();
     if (OSProduct() != 1 || info.MajorVersion != 4 ||

@@ -43,6 +43,10 @@ int OSProduct();
 // operating system product" for 10 and for codes outside 0 to 11.
 std::string OSProductName(int product);
 std::string OSProductName();
+// The name to show a user: OSProductName, or for a later NT version that the product
+// codes have no name for (6.1 and up), the name Windows has ("Windows 7", "Windows 10",
+// "Windows Server 2019", ...); empty where neither knows one.
+std::string OSDisplayName();
 // NT: "Service Pack 6a" for NT 4.0 SP6a, else the system's text. 95: "OSR2" for a text
 // starting with B or C; 98: "SE" for one starting with A (leading blanks skipped);
 // else empty.

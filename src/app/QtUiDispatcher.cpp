@@ -1,13 +1,13 @@
-#include "cli/QtUiDispatcher.h"
+#include "app/QtUiDispatcher.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
 
-namespace cli {
+namespace app {
 
 QtUiDispatcher::QtUiDispatcher() {
-    if (const QCoreApplication* app = QCoreApplication::instance())
-        QObject::connect(app, &QCoreApplication::aboutToQuit, &context_,
+    if (const QCoreApplication* application = QCoreApplication::instance())
+        QObject::connect(application, &QCoreApplication::aboutToQuit, &context_,
                          [this] { shuttingDown_ = true; });
 }
 
@@ -16,4 +16,4 @@ void QtUiDispatcher::Post(std::function<void()> task) {
     QMetaObject::invokeMethod(&context_, std::move(task), Qt::QueuedConnection);
 }
 
-} // namespace cli
+} // namespace app

@@ -1,13 +1,14 @@
 #pragma once
-// The engines' way onto the command's main thread: tasks run in the Qt event loop of
-// the thread that made the dispatcher, in the order they were posted.
+// The engines' way onto the program's main thread: tasks run in the Qt event loop of
+// the thread that made the dispatcher, in the order they were posted. The windowed
+// program and the command-line companion share it.
 
 #include "scan/UiDispatcher.h"
 
 #include <QObject>
 #include <atomic>
 
-namespace cli {
+namespace app {
 
 class QtUiDispatcher : public UiDispatcher {
 public:
@@ -21,4 +22,4 @@ private:
     std::atomic<bool> shuttingDown_{false};
 };
 
-} // namespace cli
+} // namespace app

@@ -1,0 +1,68 @@
+#include "ui/ProgramStart.h"
+
+#include "app/BootedMachine.h"
+#include "registry/OSInfo.h"
+#include "sandbox/MachineChoice.h"
+#include "ui/MessageBox.h"
+#include "ui/TfrmMain.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <optional>
+
+namespace ui {
+
+int RunHivewarden(const QStringList& arguments) {
+    QApplication::setApplicationName("Hivewarden");
+    QApplication::setApplicationDisplayName("Hivewarden");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Registry maintenance of a Windows installation. The machine is DIR, else the folder "
+        "named by HIVEWARDEN_MACHINE.");
+    parser.addHelpOption();
+    parser.addOption({"machine", "The folder of the Windows installation (its drive C:).", "DIR"});
+    parser.process(arguments);
+
+    std::optional<app::BootedMachine> machine;
+    TMachineChoice choice;
+    try {
+        choice = ChooseMachine(parser.value("machine").toStdString());
+        // The windows so far only read the machine; a read-only mount leaves it free for
+        // hivewarden-cli meanwhile.
+        win32::BootOptions options;
+        options.readOnly = true;
+        machine.emplace(choice.folder, options);
+        InitOSInfo();
+    } catch (const std::exception& e) {
+        ShowMessageBox(nullptr, "Hivewarden",
+                       "The Windows installation cannot be opened.\n\n" +
+                           QString::fromUtf8(e.what()),
+                       QMessageBox::Critical);
+        return 1;
+    }
+    if (!machine->warnings().empty()) {
+        QStringList lines;
+        for (const std::string& warning : machine->warnings())
+            lines << QString::fromUtf8(warning);
+        ShowMessageBox(nullptr, "Hivewarden", lines.join("\n"), QMessageBox::Warning);
+    }
+
+    int status = 0;
+    {
+        TfrmMain home;
+        if (choice.sandbox)
+            home.SetMachineNote(QString::fromStdString(SandboxNotice(choice)));
+        home.show();
+        status = QApplication::exec();
+    }
+    try {
+        machine->finish();
+    } catch (const std::exception& e) {
+        ShowMessageBox(nullptr, "Hivewarden", QString::fromUtf8(e.what()), QMessageBox::Critical);
+        return 1;
+    }
+    return status;
+}
+
+} // namespace ui

@@ -1,0 +1,143 @@
+#include "ui/TfrmMain.h"
+
+#include "app/AnsiText.h"
+#include "registry/OSInfo.h"
+#include "registry/Privileges.h"
+#include "store/ProgramFolder.h"
+#include "store/StoreError.h"
+#include "store/fxRegistryFile.h"
+#include "ui/MessageBox.h"
+#include "ui/TfrmAbout.h"
+#include "ui/TfrmOptions.h"
+#include "win32/machine/Machine.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace ui {
+
+namespace {
+
+QPushButton* topBarLink(const QString& name, const QString& text, QWidget* parent) {
+    auto* link = new QPushButton(text, parent);
+    link->setObjectName(name);
+    link->setFlat(true);
+    link->setCursor(Qt::PointingHandCursor);
+    link->setStyleSheet("QPushButton { color: white; border: none; padding: 2px 6px; }"
+                        "QPushButton:hover { text-decoration: underline; }");
+    return link;
+}
+
+} // namespace
+
+TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
+    setObjectName("frmMain");
+    setWindowTitle("Hivewarden 1.0");
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(715, 543);
+    setAutoFillBackground(true);
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    setPalette(white);
+
+    auto* topBar = new QWidget(this);
+    topBar->setObjectName("topBar");
+    topBar->setAutoFillBackground(true);
+    QPalette blue = topBar->palette();
+    blue.setColor(QPalette::Window, QColor(0x10, 0x36, 0x9A));
+    topBar->setPalette(blue);
+    auto* lvOptions = topBarLink("lvOptions", "Options", topBar);
+    auto* lvAbout = topBarLink("lvAbout", "  About", topBar);
+    auto* bar = new QHBoxLayout(topBar);
+    bar->setContentsMargins(12, 4, 12, 4);
+    bar->addStretch();
+    bar->addWidget(lvOptions);
+    bar->addWidget(lvAbout);
+    connect(lvOptions, &QPushButton::clicked, this, &TfrmMain::ShowOptions);
+    connect(lvAbout, &QPushButton::clicked, this, &TfrmMain::ShowAbout);
+
+    auto* title = new QLabel("Hivewarden", this);
+    title->setObjectName("lblTitle");
+    QFont big = title->font();
+    big.setPointSizeF(big.pointSizeF() * 2.4);
+    big.setBold(true);
+    title->setFont(big);
+    title->setStyleSheet("color: #10369A");
+
+    // Several installations may be mounted on the host: say which one this is.
+    auto* machineBox = new QGroupBox("Windows installation", this);
+    machineBox->setObjectName("grpMachine");
+    auto* folder = new QLabel(QString::fromStdString(win32::MachineFolder()), machineBox);
+    folder->setObjectName("lblMachineFolder");
+    folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    const QString pack = app::FromAnsi(OSServicePack());
+    QString windows = app::FromAnsi(OSDisplayName());
+    const TOSInfo& info = OSInfo();
+    const QString number =
+        QString("%1.%2.%3").arg(info.MajorVersion).arg(info.MinorVersion).arg(info.BuildNumber);
+    windows = windows.isEmpty() ? "Windows " + number : windows + " (" + number + ")";
+    if (!pack.isEmpty())
+        windows += ", " + pack;
+    auto* version = new QLabel(windows, machineBox);
+    version->setObjectName("lblMachineVersion");
+    const QString userName = app::FromAnsi(CurrentUserName());
+    auto* user = new QLabel(userName + (IsAdmin() ? " (administrator)" : ""), machineBox);
+    user->setObjectName("lblMachineUser");
+    auto* grid = new QGridLayout(machineBox);
+    grid->addWidget(new QLabel("Folder:", machineBox), 0, 0);
+    grid->addWidget(folder, 0, 1);
+    grid->addWidget(new QLabel("Version:", machineBox), 1, 0);
+    grid->addWidget(version, 1, 1);
+    grid->addWidget(new QLabel("User:", machineBox), 2, 0);
+    grid->addWidget(user, 2, 1);
+    lblMachineNote_ = new QLabel(machineBox);
+    lblMachineNote_->setObjectName("lblMachineNote");
+    lblMachineNote_->setWordWrap(true);
+    lblMachineNote_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblMachineNote_->hide();
+    grid->addWidget(lblMachineNote_, 3, 0, 1, 2);
+    grid->setColumnStretch(1, 1);
+
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(0, 0, 0, 0);
+    page->addWidget(topBar);
+    auto* body = new QVBoxLayout;
+    body->setContentsMargins(32, 24, 32, 24);
+    body->addWidget(title);
+    body->addSpacing(24);
+    body->addWidget(machineBox);
+    body->addStretch();
+    page->addLayout(body);
+}
+
+void TfrmMain::SetMachineNote(const QString& note) {
+    lblMachineNote_->setText(note);
+    lblMachineNote_->setVisible(!note.isEmpty());
+}
+
+void TfrmMain::ShowOptions() {
+    try {
+        TfxRegFile store(StoreFilePath());
+        TfrmOptions options(this);
+        options.LoadFromStore(store);
+        if (options.exec() == QDialog::Accepted)
+            options.SaveToStore(store);
+        store.CloseKey();
+    } catch (const StoreError& e) {
+        ShowMessageBox(this, "Hivewarden", QString::fromUtf8(e.what()), QMessageBox::Critical);
+    }
+}
+
+void TfrmMain::ShowAbout() {
+    TfrmAbout about(this);
+    about.FillSystemInfo();
+    about.exec();
+}
+
+} // namespace ui

@@ -1,0 +1,111 @@
+// hivewarden-screenshots: renders every window of the program, on the machine named by
+// --machine or HIVEWARDEN_MACHINE, into PNG files of a folder (scripts/screenshots).
+
+#include "app/BootedMachine.h"
+#include "registry/OSInfo.h"
+#include "sandbox/MachineChoice.h"
+#include "store/ProgramFolder.h"
+#include "store/SettingsNames.h"
+#include "store/fxRegistryFile.h"
+#include "ui/RegistryTreeModel.h"
+#include "ui/TfrmAbout.h"
+#include "ui/TfrmBrowsekey.h"
+#include "ui/TfrmMain.h"
+#include "ui/TfrmOptions.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QTreeView>
+#include <optional>
+
+namespace {
+
+bool save(QWidget& window, const QDir& folder, const QString& name) {
+    window.show();
+    QApplication::processEvents();
+    const QString file = folder.filePath(name + ".png");
+    if (!window.grab().save(file)) {
+        QTextStream(stderr) << "hivewarden-screenshots: cannot write " << file << "\n";
+        return false;
+    }
+    QTextStream(stdout) << file << "\n";
+    window.hide();
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Renders the windows of Hivewarden into PNG files.");
+    parser.addHelpOption();
+    parser.addOption({"machine",
+                      "The Windows installation (else HIVEWARDEN_MACHINE, else the sandbox).",
+                      "DIR"});
+    parser.addOption(
+        {"exclude", "An exclusion line the Options window shows (repeatable).", "LINE"});
+    parser.addOption({"browse", "The key the browse-key window opens at.", "KEY"});
+    parser.addPositionalArgument("FOLDER", "Where the PNG files go.");
+    parser.process(application);
+    if (parser.positionalArguments().size() != 1)
+        parser.showHelp(2);
+    const QDir folder(parser.positionalArguments().first());
+    QDir().mkpath(folder.path());
+
+    std::optional<app::BootedMachine> machine;
+    try {
+        win32::BootOptions options;
+        options.readOnly = true;
+        machine.emplace(ChooseMachine(parser.value("machine").toStdString()).folder, options);
+        InitOSInfo();
+    } catch (const std::exception& e) {
+        QTextStream(stderr) << "hivewarden-screenshots: " << QString::fromUtf8(e.what()) << "\n";
+        return 1;
+    }
+    // The windows read their settings from a store of their own here, never the user's.
+    QTemporaryDir programFolder;
+    SetProgramFolder(programFolder.path().toStdString());
+    {
+        TfxRegFile store(StoreFilePath());
+        store.OpenKey(kOptionsKey, true);
+        std::string lines;
+        for (const QString& line : parser.values("exclude"))
+            lines += line.toStdString() + "\r\n";
+        store.WriteString(kExclusionsKeyValue, lines);
+        store.WriteBool(kCanReplaceValue, true);
+        store.WriteInteger(kReplaceAmountValue, 10);
+        store.CloseKey();
+    }
+
+    bool ok = true;
+    ui::TfrmMain home;
+    ok &= save(home, folder, "home");
+    home.show();
+
+    ui::TfrmAbout about(&home);
+    about.FillSystemInfo();
+    ok &= save(about, folder, "about");
+
+    {
+        TfxRegFile store(StoreFilePath());
+        ui::TfrmOptions options(&home);
+        options.LoadFromStore(store);
+        ok &= save(options, folder, "options");
+    }
+
+    ui::TfrmBrowsekey browse(&home);
+    browse.SetKeyPath(parser.value("browse").toStdString());
+    browse.SetIncludeSubKeys(true);
+    browse.show();
+    // A second branch open beside the preset one.
+    auto& model = *browse.Model();
+    const QModelIndex hkcu = model.FindChild(model.TopIndex(), "HKEY_CURRENT_USER");
+    browse.Tree()->expand(hkcu);
+    browse.Tree()->scrollTo(browse.Tree()->currentIndex());
+    ok &= save(browse, folder, "browse-key");
+    return ok ? 0 : 1;
+}

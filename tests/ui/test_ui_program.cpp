@@ -1,0 +1,109 @@
+// The windowed program's start: the machine it is given, the home window that names it,
+// and a clear message instead of a window when the machine cannot be mounted.
+
+#include "UiTestSupport.h"
+#include "support/MachineFixture.h"
+#include "ui/ProgramStart.h"
+#include "ui/TfrmMain.h"
+#include "win32/machine/Machine.h"
+
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace ui_testing;
+
+class TestProgram : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { qunsetenv("HIVEWARDEN_MACHINE"); }
+    void withoutAMachineWorksOnTheSandbox();
+    void aMachineThatCannotBeMountedIsReported();
+    void showsTheMachineItWorksOn_data();
+    void showsTheMachineItWorksOn();
+};
+
+void TestProgram::withoutAMachineWorksOnTheSandbox() {
+    QTemporaryDir programFolder;
+    qputenv("HIVEWARDEN_PROGRAM_FOLDER", programFolder.path().toLocal8Bit());
+    QString shownFolder, note;
+    bool noteShown = false;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
+                shownFolder = Child<QLabel>(*home, "lblMachineFolder")->text();
+                note = Child<QLabel>(*home, "lblMachineNote")->text();
+                noteShown = Child<QLabel>(*home, "lblMachineNote")->isVisible();
+                home->close();
+            }
+        }
+    });
+    MessageBoxes boxes;
+    QCOMPARE(ui::RunHivewarden({"hivewarden"}), 0);
+    qunsetenv("HIVEWARDEN_PROGRAM_FOLDER");
+    QVERIFY(boxes.asked().isEmpty());
+    QCOMPARE(QFileInfo(shownFolder).canonicalFilePath(),
+             QFileInfo(programFolder.path() + "/Sandbox").canonicalFilePath());
+    QVERIFY(noteShown);
+    QVERIFY2(note.contains("sandbox") && note.contains("--machine DIR"), qPrintable(note));
+    QVERIFY(!win32::IsMachineBooted());
+}
+
+void TestProgram::aMachineThatCannotBeMountedIsReported() {
+    QTemporaryDir empty;
+    MessageBoxes boxes;
+    QCOMPARE(ui::RunHivewarden({"hivewarden", "--machine", empty.path()}), 1);
+    QCOMPARE(boxes.asked().size(), 1);
+    QCOMPARE(boxes.asked()[0].icon, QMessageBox::Critical);
+    QVERIFY2(boxes.asked()[0].text.startsWith("The Windows installation cannot be opened."),
+             qPrintable(boxes.asked()[0].text));
+    QVERIFY(!win32::IsMachineBooted());
+}
+
+void TestProgram::showsTheMachineItWorksOn_data() {
+    QTest::addColumn<bool>("fromEnvironment");
+    QTest::newRow("--machine") << false;
+    QTest::newRow("HIVEWARDEN_MACHINE") << true;
+}
+
+void TestProgram::showsTheMachineItWorksOn() {
+    QFETCH(bool, fromEnvironment);
+    win32::NewMachine options;
+    options.user = "Alice";
+    testing_support::TestMachine machine({}, {}, options);
+    machine.shutdown();
+    const QString folder = QString::fromStdString(machine.folder());
+    QStringList arguments{"hivewarden"};
+    if (fromEnvironment)
+        qputenv("HIVEWARDEN_MACHINE", folder.toLocal8Bit());
+    else
+        arguments << "--machine" << folder;
+
+    QString shownFolder, shownVersion, shownUser, caption;
+    bool noteShown = true;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
+                caption = home->windowTitle();
+                shownFolder = Child<QLabel>(*home, "lblMachineFolder")->text();
+                shownVersion = Child<QLabel>(*home, "lblMachineVersion")->text();
+                shownUser = Child<QLabel>(*home, "lblMachineUser")->text();
+                noteShown = Child<QLabel>(*home, "lblMachineNote")->isVisible();
+                home->close();
+            }
+        }
+    });
+    MessageBoxes boxes;
+    QCOMPARE(ui::RunHivewarden(arguments), 0);
+    QVERIFY(boxes.asked().isEmpty());
+    QCOMPARE(caption, QString("Hivewarden 1.0"));
+    QCOMPARE(QFileInfo(shownFolder).canonicalFilePath(), QFileInfo(folder).canonicalFilePath());
+    QCOMPARE(shownVersion, QString("Windows XP (5.1.2600), Service Pack 2"));
+    QCOMPARE(shownUser, QString("Alice (administrator)"));
+    QVERIFY(!noteShown);
+    // The program released the machine when it ended.
+    QVERIFY(!win32::IsMachineBooted());
+}
+
+QTEST_MAIN(TestProgram)
+#include "test_ui_program.moc"
