@@ -7,6 +7,7 @@
 #include "ui/TfrmMain.h"
 #include "win32/machine/Machine.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -21,6 +22,7 @@ private slots:
     void aMachineThatCannotBeMountedIsReported();
     void showsTheMachineItWorksOn_data();
     void showsTheMachineItWorksOn();
+    void namesAHiveWindowsDidNotFinishAtStartUp();
 };
 
 void TestProgram::withoutAMachineWorksOnTheSandbox() {
@@ -103,6 +105,40 @@ void TestProgram::showsTheMachineItWorksOn() {
     QVERIFY(!noteShown);
     // The program released the machine when it ended.
     QVERIFY(!win32::IsMachineBooted());
+}
+
+void TestProgram::namesAHiveWindowsDidNotFinishAtStartUp() {
+    testing_support::TestMachine machine;
+    machine.shutdown();
+    const std::string config = machine.hostPath("WINDOWS/system32/config");
+    if (!testing_support::SharedHiveAs("SYSTEM_B", config + "/SYSTEM") ||
+        !testing_support::SharedHiveAs("SYSTEM_B.LOG1", config + "/SYSTEM.LOG1") ||
+        !testing_support::SharedHiveAs("SYSTEM_B.LOG2", config + "/SYSTEM.LOG2"))
+        QSKIP("the shared test hives are absent");
+    QFile hive(QString::fromStdString(config + "/SYSTEM"));
+    QVERIFY(hive.open(QIODevice::ReadOnly));
+    const QByteArray before = hive.readAll();
+    hive.close();
+
+    QTimer::singleShot(0, [] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible())
+                home->close();
+    });
+    MessageBoxes boxes;
+    QCOMPARE(
+        ui::RunHivewarden({"hivewarden", "--machine", QString::fromStdString(machine.folder())}),
+        0);
+    QCOMPARE(boxes.asked().size(), 1);
+    QCOMPARE(boxes.asked()[0].icon, QMessageBox::Warning);
+    const QString text = boxes.asked()[0].text;
+    QVERIFY2(text.contains(QString::fromStdString(config + "/SYSTEM")) &&
+                 text.contains("was not finished by Windows") && text.contains("log entries") &&
+                 text.contains("the files are left as they are"),
+             qPrintable(text));
+    // Shown as its logs bring it up to date, and the file is left as it was.
+    QVERIFY(hive.open(QIODevice::ReadOnly));
+    QCOMPARE(hive.readAll(), before);
 }
 
 QTEST_MAIN(TestProgram)
