@@ -16,15 +16,7 @@ using namespace testing_support;
 
 namespace {
 
-const char* const kHives[] = {
-    "WINDOWS/system32/config/SYSTEM",
-    "WINDOWS/system32/config/SOFTWARE",
-    "WINDOWS/system32/config/SAM",
-    "WINDOWS/system32/config/SECURITY",
-    "WINDOWS/system32/config/DEFAULT",
-    "Documents and Settings/Administrator/NTUSER.DAT",
-    "Documents and Settings/Administrator/Local Settings/Application Data/Microsoft/Windows/"
-    "UsrClass.dat"};
+const auto& kHives = kMachineHives;
 constexpr size_t kConfigHiveCount = 5; // the first five: what a profile holds
 
 bool haveHivexregedit() {

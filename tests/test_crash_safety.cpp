@@ -20,15 +20,7 @@ using namespace testing_support;
 
 namespace {
 
-const char* const kHives[] = {
-    "WINDOWS/system32/config/SYSTEM",
-    "WINDOWS/system32/config/SOFTWARE",
-    "WINDOWS/system32/config/SAM",
-    "WINDOWS/system32/config/SECURITY",
-    "WINDOWS/system32/config/DEFAULT",
-    "Documents and Settings/Administrator/NTUSER.DAT",
-    "Documents and Settings/Administrator/Local Settings/Application Data/Microsoft/Windows/"
-    "UsrClass.dat"};
+const auto& kHives = kMachineHives;
 
 std::string manyKeys(const char* root, int count, int round) {
     std::string reg;

@@ -132,15 +132,10 @@ protected:
     }
 
     std::vector<std::string> hiveFiles() const {
-        const std::string config = sandbox + "/WINDOWS/system32/config/";
-        const std::string user = sandbox + "/Documents and Settings/Administrator/";
-        return {config + "SYSTEM",
-                config + "SOFTWARE",
-                config + "SAM",
-                config + "SECURITY",
-                config + "DEFAULT",
-                user + "NTUSER.DAT",
-                user + "Local Settings/Application Data/Microsoft/Windows/UsrClass.dat"};
+        std::vector<std::string> files;
+        for (const char* hive : kMachineHives)
+            files.push_back(sandbox + "/" + hive);
+        return files;
     }
 };
 
@@ -171,9 +166,11 @@ TEST_F(Sandbox, CleanRemovesEveryLeftoverAndItsUndoFileBringsThemBack) {
 
 TEST_F(Sandbox, BackupCompactAndRestoreOfAProfileLeaveTheScanUnchanged) {
     const std::multiset<Entry> before = scan();
-    for (const std::vector<std::string>& step :
-         {std::vector<std::string>{"backup", "first"}, {"compact"}, {"restart"},
-          {"restore", "first"}, {"restart"}}) {
+    for (const std::vector<std::string>& step : {std::vector<std::string>{"backup", "first"},
+                                                 {"compact"},
+                                                 {"restart"},
+                                                 {"restore", "first"},
+                                                 {"restart"}}) {
         const ProcessResult result = run(step);
         ASSERT_EQ(result.exitCode, 0) << step.front() << ": " << result.err;
     }

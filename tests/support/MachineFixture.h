@@ -69,4 +69,16 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::vector<std::pair<std::string, std::string>>& env = {});
 
+// The hive files of a machine made with the default user, relative to its folder: the five
+// of system32\config first, then the user's two.
+inline const char* const kMachineHives[] = {
+    "WINDOWS/system32/config/SYSTEM",
+    "WINDOWS/system32/config/SOFTWARE",
+    "WINDOWS/system32/config/SAM",
+    "WINDOWS/system32/config/SECURITY",
+    "WINDOWS/system32/config/DEFAULT",
+    "Documents and Settings/Administrator/NTUSER.DAT",
+    "Documents and Settings/Administrator/Local Settings/Application Data/Microsoft/Windows/"
+    "UsrClass.dat"};
+
 } // namespace testing_support
