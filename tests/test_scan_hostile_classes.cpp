@@ -48,10 +48,15 @@ void plantHostileClasses(const std::string& softwareHive, int chainDepth) {
 
     auto wide = newKey(*classes, u"Wide");
     wide->values.reserve(kValueCount);
-    for (int i = 0; i < kValueCount; ++i)
-        wide->values.emplace_back(hive::Utf8ToUtf16("v" + std::to_string(i)), i % 2 ? 4 : 1,
-                                  i % 2 ? hive::Bytes{1, 0, 0, 0}
-                                        : text("C:\\WINDOWS\\x" + std::to_string(i) + ".dll"));
+    for (int i = 0; i < kValueCount; ++i) {
+        // Filled in place: GCC 12 takes a moved-from temporary name for uninitialised.
+        const bool dword = i % 2 != 0;
+        hive::HiveValue& value = wide->values.emplace_back();
+        value.name = hive::Utf8ToUtf16("v" + std::to_string(i));
+        value.type = dword ? 4 : 1;
+        value.data =
+            dword ? hive::Bytes{1, 0, 0, 0} : text("C:\\WINDOWS\\x" + std::to_string(i) + ".dll");
+    }
     wide->values.emplace_back(u"gone", 1, text("C:\\Gone\\wide.dll"));
 
     // A link key as Windows stores one: the flag and the target in SymbolicLinkValue.
