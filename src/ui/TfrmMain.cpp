@@ -6,11 +6,13 @@
 #include "store/ProgramFolder.h"
 #include "store/StoreError.h"
 #include "store/fxRegistryFile.h"
+#include "ui/HostPages.h"
 #include "ui/MessageBox.h"
 #include "ui/TfrmAbout.h"
 #include "ui/TfrmOptions.h"
 #include "win32/machine/Machine.h"
 
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -53,13 +55,17 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     blue.setColor(QPalette::Window, QColor(0x10, 0x36, 0x9A));
     topBar->setPalette(blue);
     auto* lvOptions = topBarLink("lvOptions", "Options", topBar);
+    auto* lvHelp = topBarLink("lvHelp", "  Help", topBar);
+    auto* lvHome = topBarLink("lvHome", "  Home", topBar);
     auto* lvAbout = topBarLink("lvAbout", "  About", topBar);
     auto* bar = new QHBoxLayout(topBar);
     bar->setContentsMargins(12, 4, 12, 4);
     bar->addStretch();
-    bar->addWidget(lvOptions);
-    bar->addWidget(lvAbout);
+    for (QPushButton* link : {lvOptions, lvHelp, lvHome, lvAbout})
+        bar->addWidget(link);
     connect(lvOptions, &QPushButton::clicked, this, &TfrmMain::ShowOptions);
+    connect(lvHelp, &QPushButton::clicked, this, [this] { ShowManualPage("manual.html"); });
+    connect(lvHome, &QPushButton::clicked, this, [this] { ShowManualPage("index.html"); });
     connect(lvAbout, &QPushButton::clicked, this, &TfrmMain::ShowAbout);
 
     auto* title = new QLabel("Hivewarden", this);
@@ -132,6 +138,22 @@ void TfrmMain::ShowOptions() {
     } catch (const StoreError& e) {
         ShowMessageBox(this, "Hivewarden", QString::fromUtf8(e.what()), QMessageBox::Critical);
     }
+}
+
+void TfrmMain::ShowManualPage(const QString& page) {
+    const QUrl url = ManualPage(page);
+    if (url.isEmpty()) {
+        ShowMessageBox(this, "Hivewarden",
+                       "The manual is not installed beside the program (" +
+                           QCoreApplication::applicationDirPath() + "/manual).",
+                       QMessageBox::Warning);
+        return;
+    }
+    if (!OpenOnHost(url))
+        ShowMessageBox(this, "Hivewarden",
+                       "No program of this desktop opens " + url.toLocalFile() +
+                           ". Open it in a web browser.",
+                       QMessageBox::Warning);
 }
 
 void TfrmMain::ShowAbout() {

@@ -1,6 +1,6 @@
 #pragma once
 // The home window: names the installation the program works on and opens the Options
-// and About windows.
+// and About windows and the manual.
 
 #include <QWidget>
 
@@ -18,6 +18,9 @@ public:
 
     // Runs the Options window modally and, after OK, saves it to the store.
     void ShowOptions();
+    // Opens a page of the manual installed beside the program in the desktop's browser
+    // ("manual.html" for Help, "index.html" for Home); says so when it cannot.
+    void ShowManualPage(const QString& page);
     // Runs the About window modally.
     void ShowAbout();
 

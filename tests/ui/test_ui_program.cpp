@@ -3,12 +3,14 @@
 
 #include "UiTestSupport.h"
 #include "support/MachineFixture.h"
+#include "ui/HostPages.h"
 #include "ui/ProgramStart.h"
 #include "ui/TfrmMain.h"
 #include "win32/machine/Machine.h"
 
 #include <QFile>
 #include <QLabel>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -23,6 +25,7 @@ private slots:
     void showsTheMachineItWorksOn_data();
     void showsTheMachineItWorksOn();
     void namesAHiveWindowsDidNotFinishAtStartUp();
+    void helpAndHomeOpenTheManualOnTheHost();
 };
 
 void TestProgram::withoutAMachineWorksOnTheSandbox() {
@@ -139,6 +142,47 @@ void TestProgram::namesAHiveWindowsDidNotFinishAtStartUp() {
     // Shown as its logs bring it up to date, and the file is left as it was.
     QVERIFY(hive.open(QIODevice::ReadOnly));
     QCOMPARE(hive.readAll(), before);
+}
+
+void TestProgram::helpAndHomeOpenTheManualOnTheHost() {
+    testing_support::TestMachine machine;
+    machine.shutdown();
+    QList<QUrl> opened;
+    bool desktopTakesIt = true;
+    ui::SetHostOpener([&](const QUrl& url) {
+        opened << url;
+        return desktopTakesIt;
+    });
+    MessageBoxes boxes;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
+                QTest::mouseClick(Child<QPushButton>(*home, "lvHelp"), Qt::LeftButton);
+                QTest::mouseClick(Child<QPushButton>(*home, "lvHome"), Qt::LeftButton);
+                desktopTakesIt = false;
+                QTest::mouseClick(Child<QPushButton>(*home, "lvHelp"), Qt::LeftButton);
+                home->close();
+            }
+        }
+    });
+    QCOMPARE(
+        ui::RunHivewarden({"hivewarden", "--machine", QString::fromStdString(machine.folder())}),
+        0);
+    ui::SetHostOpener({});
+
+    QCOMPARE(opened.size(), 3);
+    QCOMPARE(opened[0].fileName(), QString("manual.html"));
+    QCOMPARE(opened[1].fileName(), QString("index.html"));
+    for (const QUrl& url : opened) {
+        QVERIFY(url.isLocalFile());
+        QFile page(url.toLocalFile());
+        QVERIFY2(page.open(QIODevice::ReadOnly), qPrintable(url.toLocalFile()));
+        QVERIFY(page.readAll().contains("Hivewarden"));
+    }
+    // A desktop that opens nothing is said so, once, for the one link that failed.
+    QCOMPARE(boxes.asked().size(), 1);
+    QCOMPARE(boxes.asked()[0].icon, QMessageBox::Warning);
+    QVERIFY(boxes.asked()[0].text.contains("manual.html"));
 }
 
 QTEST_MAIN(TestProgram)
