@@ -23,3 +23,22 @@ void ResetLastRunValues(const std::string& storeFile) {
     }
     store.CloseKey();
 }
+
+TLastRunValues ReadLastRunValues(const std::string& storeFile) {
+    TLastRunValues values;
+    if (!QFileInfo::exists(QString::fromStdString(storeFile)))
+        return values;
+    TfxRegFile store(storeFile, TfxRegFile::Access::ReadOnly);
+    if (store.OpenKey(kOptionsKey, false)) {
+        const auto read = [&store](const char* name) -> std::optional<std::string> {
+            if (!store.ValueExists(name))
+                return std::nullopt;
+            return store.ReadString(name);
+        };
+        values.scan = read(kLastScanValue);
+        values.backup = read(kLastBackupValue);
+        values.compact = read(kLastCompactValue);
+    }
+    store.CloseKey();
+    return values;
+}

@@ -1,6 +1,7 @@
 #pragma once
 // Values under "\Options" that several windows write.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,3 +12,10 @@ void WriteOptionString(const std::string& storeFile, std::string_view name, std:
 // Empties "LastScan", "LastBackup" and "LastCompact" when the file and "\Options"
 // exist; creates nothing otherwise.
 void ResetLastRunValues(const std::string& storeFile);
+
+// The times of the last scan, backup and compaction, as stored ("LastScan", "LastBackup",
+// "LastCompact"); a value that does not exist is empty. Creates nothing.
+struct TLastRunValues {
+    std::optional<std::string> scan, backup, compact;
+};
+TLastRunValues ReadLastRunValues(const std::string& storeFile);

@@ -3,6 +3,7 @@
 #include "app/AnsiText.h"
 #include "registry/OSInfo.h"
 #include "registry/Privileges.h"
+#include "store/OptionValues.h"
 #include "store/ProgramFolder.h"
 #include "store/StoreError.h"
 #include "store/fxRegistryFile.h"
@@ -110,6 +111,33 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     grid->addWidget(lblMachineNote_, 3, 0, 1, 2);
     grid->setColumnStretch(1, 1);
 
+    auto* statusBox = new QGroupBox("Status && Summary", this);
+    statusBox->setObjectName("grpStatus");
+    statusBox->setStyleSheet("QGroupBox { font-weight: bold; }");
+    auto* status = new QGridLayout(statusBox);
+    const auto statusLine = [&](int row, const QString& caption, const QString& name) {
+        auto* label = new QLabel(caption, statusBox);
+        auto* value = new QLabel(statusBox);
+        value->setObjectName(name);
+        for (QLabel* l : {label, value})
+            l->setStyleSheet("font-weight: normal;");
+        status->addWidget(label, row, 0);
+        status->addWidget(value, row, 1);
+        return value;
+    };
+    lblLastscan_ = statusLine(0, "Last scan at:", "lblLastscan");
+    lbllastBackup_ = statusLine(1, "Last Backup at:", "lbllastBackup");
+    lbllastCompact_ = statusLine(2, "Last Compact at:", "lbllastCompact");
+    auto* lvreset = new QPushButton("Click to reset statistics", statusBox);
+    lvreset->setObjectName("lvreset");
+    lvreset->setFlat(true);
+    lvreset->setCursor(Qt::PointingHandCursor);
+    lvreset->setStyleSheet("QPushButton { color: blue; text-decoration: underline; border: none;"
+                           " font-weight: normal; text-align: left; padding: 0; }");
+    status->addWidget(lvreset, 3, 0, 1, 2, Qt::AlignLeft);
+    status->setColumnStretch(1, 1);
+    connect(lvreset, &QPushButton::clicked, this, &TfrmMain::ResetStatistics);
+
     auto* page = new QVBoxLayout(this);
     page->setContentsMargins(0, 0, 0, 0);
     page->addWidget(topBar);
@@ -118,6 +146,8 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     body->addWidget(title);
     body->addSpacing(24);
     body->addWidget(machineBox);
+    body->addSpacing(16);
+    body->addWidget(statusBox);
     body->addStretch();
     page->addLayout(body);
 }
@@ -125,6 +155,36 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
 void TfrmMain::SetMachineNote(const QString& note) {
     lblMachineNote_->setText(note);
     lblMachineNote_->setVisible(!note.isEmpty());
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    ShowStatus();
+}
+
+void TfrmMain::ShowStatus() {
+    try {
+        const TLastRunValues values = ReadLastRunValues(StoreFilePath());
+        const auto show = [](QLabel* label, const std::optional<std::string>& value) {
+            if (value)
+                label->setText(app::FromAnsi(*value));
+        };
+        show(lblLastscan_, values.scan);
+        show(lbllastBackup_, values.backup);
+        show(lbllastCompact_, values.compact);
+    } catch (const StoreError& e) {
+        ShowMessageBox(this, "Hivewarden", QString::fromUtf8(e.what()), QMessageBox::Critical);
+    }
+}
+
+void TfrmMain::ResetStatistics() {
+    for (QLabel* label : {lblLastscan_, lbllastBackup_, lbllastCompact_})
+        label->clear();
+    try {
+        ResetLastRunValues(StoreFilePath());
+    } catch (const StoreError& e) {
+        ShowMessageBox(this, "Hivewarden", QString::fromUtf8(e.what()), QMessageBox::Critical);
+    }
 }
 
 void TfrmMain::ShowOptions() {

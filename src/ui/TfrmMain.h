@@ -18,14 +18,26 @@ public:
 
     // Runs the Options window modally and, after OK, saves it to the store.
     void ShowOptions();
+    // Shows the times of the last scan, backup and compaction from the store; a time the
+    // store does not hold keeps what its label shows. Runs whenever the window is shown.
+    void ShowStatus();
+    // Empties the three times, on the window and in the store (when it exists).
+    void ResetStatistics();
+
     // Opens a page of the manual installed beside the program in the desktop's browser
     // ("manual.html" for Help, "index.html" for Home); says so when it cannot.
     void ShowManualPage(const QString& page);
     // Runs the About window modally.
     void ShowAbout();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     QLabel* lblMachineNote_;
+    QLabel* lblLastscan_;
+    QLabel* lbllastBackup_;
+    QLabel* lbllastCompact_;
 };
 
 } // namespace ui

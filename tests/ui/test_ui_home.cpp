@@ -1,0 +1,87 @@
+// The home window's status box: the times of the last scan, backup and compaction as the
+// store holds them, and the link that resets them.
+
+#include "UiTestSupport.h"
+#include "registry/OSInfo.h"
+#include "store/OptionValues.h"
+#include "store/ProgramFolder.h"
+#include "store/SettingsNames.h"
+#include "store/fxRegistryFile.h"
+#include "support/MachineFixture.h"
+#include "ui/TfrmMain.h"
+
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+using namespace ui_testing;
+
+class TestHome : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void withoutAStoreTheTimesStayEmptyAndNothingIsCreated();
+    void showsTheStoredTimesAndResetEmptiesThemForGood();
+
+private:
+    QStringList shownTimes(ui::TfrmMain& home) {
+        return {Child<QLabel>(home, "lblLastscan")->text(),
+                Child<QLabel>(home, "lbllastBackup")->text(),
+                Child<QLabel>(home, "lbllastCompact")->text()};
+    }
+
+    std::unique_ptr<testing_support::TestMachine> machine_;
+    std::unique_ptr<QTemporaryDir> programFolder_;
+};
+
+void TestHome::init() {
+    machine_ = std::make_unique<testing_support::TestMachine>();
+    InitOSInfo();
+    programFolder_ = std::make_unique<QTemporaryDir>();
+    SetProgramFolder(programFolder_->path().toStdString());
+}
+
+void TestHome::cleanup() {
+    SetProgramFolder("");
+    machine_.reset();
+}
+
+void TestHome::withoutAStoreTheTimesStayEmptyAndNothingIsCreated() {
+    ui::TfrmMain home;
+    home.show();
+    QCOMPARE(shownTimes(home), QStringList({"", "", ""}));
+    QTest::mouseClick(Child<QPushButton>(home, "lvreset"), Qt::LeftButton);
+    QCOMPARE(shownTimes(home), QStringList({"", "", ""}));
+    QVERIFY(!QFileInfo::exists(QString::fromStdString(StoreFilePath())));
+}
+
+void TestHome::showsTheStoredTimesAndResetEmptiesThemForGood() {
+    WriteOptionString(StoreFilePath(), kLastScanValue, "10-12-2026 09:15:00");
+    WriteOptionString(StoreFilePath(), kLastCompactValue, "09-12-2026 18:40:12");
+    {
+        ui::TfrmMain home;
+        home.show();
+        // "LastBackup" does not exist: its label keeps what it showed.
+        QCOMPARE(shownTimes(home), QStringList({"10-12-2026 09:15:00", "", "09-12-2026 18:40:12"}));
+        QTest::mouseClick(Child<QPushButton>(home, "lvreset"), Qt::LeftButton);
+        QCOMPARE(shownTimes(home), QStringList({"", "", ""}));
+    }
+    TfxRegFile store(StoreFilePath(), TfxRegFile::Access::ReadOnly);
+    QVERIFY(store.OpenKey(kOptionsKey, false));
+    for (const char* name : {kLastScanValue, kLastBackupValue, kLastCompactValue}) {
+        QVERIFY2(store.ValueExists(name), name);
+        QCOMPARE(store.ReadString(name), std::string());
+    }
+    store.CloseKey();
+    // And a new home window shows them empty too.
+    ui::TfrmMain again;
+    again.show();
+    QCOMPARE(shownTimes(again), QStringList({"", "", ""}));
+}
+
+QTEST_MAIN(TestHome)
+#include "test_ui_home.moc"
