@@ -16,7 +16,8 @@ QMessageBox::StandardButton ShowMessageBox(QWidget* owner, const QString& captio
                                            QMessageBox::StandardButtons buttons) {
     if (const MessageBoxAnswerer& answer = answerer())
         return answer(MessageBoxRequest{owner, caption, text, icon, buttons});
-    QMessageBox box(icon, caption, text, buttons, owner);
+    // Texts may break lines as Windows does.
+    QMessageBox box(icon, caption, QString(text).replace("\r\n", "\n"), buttons, owner);
     if (buttons.testFlag(QMessageBox::Yes))
         box.setDefaultButton(QMessageBox::Yes);
     else if (buttons.testFlag(QMessageBox::Ok))

@@ -2,6 +2,7 @@
 
 #include "app/BootedMachine.h"
 #include "registry/OSInfo.h"
+#include "registry/Privileges.h"
 #include "sandbox/MachineChoice.h"
 #include "ui/MessageBox.h"
 #include "ui/TfrmMain.h"
@@ -39,6 +40,19 @@ int RunHivewarden(const QStringList& arguments) {
                        "The Windows installation cannot be opened.\n\n" +
                            QString::fromUtf8(e.what()),
                        QMessageBox::Critical);
+        return 1;
+    }
+    // On the NT family only an administrator may work on the system's registry.
+    const int product = OSProduct();
+    const bool ntFamily = product == 0 || product == 1 || product == 2 || product == 3 ||
+                          product == 9 || product == 11;
+    if (ntFamily && !IsAdmin()) {
+        ShowMessageBox(nullptr, "",
+                       "In order to access System functions you must be logged on with Local "
+                       "Administrator rights.\r\n \r\nFor more information please contact your "
+                       "network or PC administrator.",
+                       QMessageBox::Information);
+        machine->finish();
         return 1;
     }
     if (!machine->warnings().empty()) {

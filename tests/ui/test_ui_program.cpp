@@ -26,6 +26,8 @@ private slots:
     void showsTheMachineItWorksOn();
     void namesAHiveWindowsDidNotFinishAtStartUp();
     void helpAndHomeOpenTheManualOnTheHost();
+    void onlyAnAdministratorOfAnNtSystemGetsTheWindow_data();
+    void onlyAnAdministratorOfAnNtSystemGetsTheWindow();
 };
 
 void TestProgram::withoutAMachineWorksOnTheSandbox() {
@@ -183,6 +185,55 @@ void TestProgram::helpAndHomeOpenTheManualOnTheHost() {
     QCOMPARE(boxes.asked().size(), 1);
     QCOMPARE(boxes.asked()[0].icon, QMessageBox::Warning);
     QVERIFY(boxes.asked()[0].text.contains("manual.html"));
+}
+
+void TestProgram::onlyAnAdministratorOfAnNtSystemGetsTheWindow_data() {
+    QTest::addColumn<QString>("ini");
+    QTest::addColumn<bool>("windowShown");
+    QTest::newRow("XP, administrator") << QString() << true;
+    QTest::newRow("XP, standard user") << QString("[Machine]\nAdministrator=no\n") << false;
+    QTest::newRow("98, no rights check")
+        << QString("[Machine]\nAdministrator=no\n[Version]\nPlatform=9x\nVersion=4.10.2222\n"
+                   "CSDVersion=A\n")
+        << true;
+}
+
+void TestProgram::onlyAnAdministratorOfAnNtSystemGetsTheWindow() {
+    QFETCH(QString, ini);
+    QFETCH(bool, windowShown);
+    testing_support::TestMachine machine;
+    machine.shutdown();
+    if (!ini.isEmpty()) {
+        QFile file(QString::fromStdString(machine.hostPath("hivewarden-machine.ini")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(ini.toUtf8());
+    }
+    bool shown = false;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
+                shown = true;
+                home->close();
+            }
+    });
+    MessageBoxes boxes;
+    const int status =
+        ui::RunHivewarden({"hivewarden", "--machine", QString::fromStdString(machine.folder())});
+    QCOMPARE(shown, windowShown);
+    QCOMPARE(status, windowShown ? 0 : 1);
+    if (windowShown) {
+        QVERIFY(boxes.asked().isEmpty());
+    } else {
+        QCOMPARE(boxes.asked().size(), 1);
+        QCOMPARE(boxes.asked()[0].caption, QString());
+        QCOMPARE(boxes.asked()[0].icon, QMessageBox::Information);
+        QCOMPARE(boxes.asked()[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(boxes.asked()[0].text,
+                 QString("In order to access System functions you must be logged on with Local "
+                         "Administrator rights.\r\n \r\nFor more information please contact "
+                         "your network or PC administrator."));
+    }
+    QVERIFY(!win32::IsMachineBooted());
 }
 
 QTEST_MAIN(TestProgram)
