@@ -11,12 +11,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <set>
 #include <tuple>
 
@@ -151,6 +153,27 @@ TEST_F(Sandbox, AFirstScanReportsExactlyThePlantedLeftoversInEverySection) {
     for (const PlantedEntry& e : kPlanted)
         sections.insert(e.category);
     EXPECT_EQ(sections.size(), 12u);
+}
+
+TEST_F(Sandbox, TwoProgramsStartingTogetherBothGetTheOneSandbox) {
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (int i = 0; i < 2; ++i) {
+        auto process = std::make_unique<QProcess>();
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HIVEWARDEN_MACHINE", "");
+        environment.insert("HIVEWARDEN_PROGRAM_FOLDER", QString::fromStdString(programFolder));
+        process->setProcessEnvironment(environment);
+        process->start(HW_CLI_PATH, {"info"});
+        runs.push_back(std::move(process));
+    }
+    for (auto& process : runs) {
+        ASSERT_TRUE(process->waitForFinished(120000));
+        EXPECT_EQ(process->exitCode(), 0) << process->readAllStandardError().toStdString();
+    }
+    EXPECT_EQ(scan(), planted());
+    for (const auto& entry : fs::directory_iterator(programFolder))
+        EXPECT_EQ(entry.path().filename().string().find("Sandbox."), std::string::npos)
+            << entry.path();
 }
 
 TEST_F(Sandbox, CleanRemovesEveryLeftoverAndItsUndoFileBringsThemBack) {

@@ -133,7 +133,14 @@ bool EnsureSandbox() {
     if (fs::exists(folder, error))
         throw std::runtime_error(folder +
                                  " is not a sandbox machine; move it away to have a new one made");
-    CreateSandbox(folder);
+    try {
+        CreateSandbox(folder);
+    } catch (const std::exception&) {
+        // Another process starting at the same moment made it first.
+        if (isMachine(folder))
+            return false;
+        throw;
+    }
     return true;
 }
 
