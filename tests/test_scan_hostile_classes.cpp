@@ -5,7 +5,9 @@
 #include "hive/Utf16.h"
 #include "support/MachineFixture.h"
 #include "support/ScanHarness.h"
+#include "win32/machine/Machine.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -108,6 +110,28 @@ TEST(ScanHostileClasses, AChainDeeperThanWindowsAllowsIsRefusedAtMount) {
                   std::string::npos)
             << error.what();
     }
+}
+
+// Read only, the same chain is mounted without what lies below the 512th level, said in a
+// warning, and the rest of the classes is scanned to the end.
+TEST(ScanHostileClasses, AChainDeeperThanWindowsAllowsIsScannedReadOnlyDownToItsLimit) {
+    TestMachine machine;
+    machine.shutdown();
+    plantHostileClasses(machine.hostPath("WINDOWS/system32/config/SOFTWARE"), 1000);
+    win32::BootOptions readOnly;
+    readOnly.readOnly = true;
+    machine.boot(readOnly);
+    const std::vector<std::string> warnings = win32::BootWarnings();
+    EXPECT_TRUE(std::any_of(warnings.begin(), warnings.end(), [](const std::string& w) {
+        return w.find("nested deeper than 512 levels") != std::string::npos;
+    }));
+
+    const ScanOutcome outcome = ScanMachine({riClasses});
+    ASSERT_TRUE(outcome.ended);
+    EXPECT_EQ(outcome.error, "");
+    // The chain's bottom value lies beyond the limit; the wide key's bad value is found.
+    ASSERT_EQ(outcome.records.size(), 1u);
+    EXPECT_EQ(outcome.records[0].KeyLocation, "HKEY_CLASSES_ROOT\\Wide");
 }
 
 } // namespace
