@@ -1,5 +1,5 @@
 // The autostart entry of the windowed program on the host desktop: one per machine, its
-// Exec line quoted and escaped as the Desktop Entry specification asks.
+// Exec line quoted and escaped as the freedesktop Desktop Entry format asks.
 
 #include "app/HostAutoStart.h"
 

@@ -11,8 +11,8 @@ namespace app {
 
 namespace {
 
-// One argument of an Exec key: quoted, with the characters the Desktop Entry
-// specification reserves inside quotes escaped by a backslash.
+// One argument of an Exec key: quoted, with the characters the freedesktop Desktop Entry
+// format reserves inside quotes escaped by a backslash.
 QString quotedArgument(const QString& argument) {
     QString quoted = "\"";
     for (const QChar c : argument) {

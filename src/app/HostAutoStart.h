@@ -1,7 +1,7 @@
 #pragma once
 // Starting the windowed program when the user logs on to the host desktop: an entry in
-// the user's autostart folder (the freedesktop Desktop Application Autostart
-// specification), one per machine, which starts the program on that machine.
+// the user's autostart folder (as freedesktop's Desktop Application Autostart standard
+// lays it out), one per machine, which starts the program on that machine.
 
 #include <QString>
 
