@@ -43,10 +43,7 @@ int RunHivewarden(const QStringList& arguments) {
         return 1;
     }
     // On the NT family only an administrator may work on the system's registry.
-    const int product = OSProduct();
-    const bool ntFamily = product == 0 || product == 1 || product == 2 || product == 3 ||
-                          product == 9 || product == 11;
-    if (ntFamily && !IsAdmin()) {
+    if (IsWinNT() && !IsAdmin()) {
         ShowMessageBox(nullptr, "",
                        "In order to access System functions you must be logged on with Local "
                        "Administrator rights.\r\n \r\nFor more information please contact your "
