@@ -29,11 +29,9 @@ int RunHivewarden(const QStringList& arguments) {
     TMachineChoice choice;
     try {
         choice = ChooseMachine(parser.value("machine").toStdString());
-        // The windows so far only read the machine; a read-only mount leaves it free for
-        // hivewarden-cli meanwhile.
-        win32::BootOptions options;
-        options.readOnly = true;
-        machine.emplace(choice.folder, options);
+        // The wizard repairs, backs up and compacts: the machine is mounted for writing,
+        // which holds its lock until the program ends.
+        machine.emplace(choice.folder, win32::BootOptions{});
         InitOSInfo();
     } catch (const std::exception& e) {
         ShowMessageBox(nullptr, "Hivewarden",

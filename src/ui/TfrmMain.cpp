@@ -11,6 +11,7 @@
 #include "ui/MessageBox.h"
 #include "ui/TfrmAbout.h"
 #include "ui/TfrmOptions.h"
+#include "ui/TfrmRepair.h"
 #include "win32/machine/Machine.h"
 
 #include <QCoreApplication>
@@ -77,6 +78,42 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     title->setFont(big);
     title->setStyleSheet("color: #10369A");
 
+    // The three jobs: each link starts the wizard in the mode its tag names.
+    auto* jobs = new QVBoxLayout;
+    jobs->setSpacing(2);
+    const struct {
+        const char* name;
+        int tag;
+        const char* caption;
+        const char* description;
+    } links[] = {
+        {"lvRepair", 1, "Clean and Repair Your Registry",
+         "Hivewarden cleans and repairs invalid information in the Windows Registry to keep your "
+         "PC running cleaner, faster, and error-free. "},
+        {"lvBackup", 2, "Backup and Restore Your Registry",
+         "Hivewarden allows you to backup your whole Windows Registry, so you can revert to the "
+         "last good configuration if you encounter a system failure. "},
+        {"lvCompact", 3, "Compact and Defragment Your Registry",
+         "Hivewarden optimizes the Registry by removing fragmentation, deleting unused entries, "
+         "and compacting the Registry to make it access fast."},
+    };
+    for (const auto& link : links) {
+        auto* button = new QPushButton(link.caption, this);
+        button->setObjectName(link.name);
+        button->setProperty("tag", link.tag);
+        button->setFlat(true);
+        button->setCursor(Qt::PointingHandCursor);
+        button->setStyleSheet("QPushButton { color: #10369A; font-weight: bold; border: none;"
+                              " text-align: left; padding: 0; }"
+                              "QPushButton:hover { text-decoration: underline; }");
+        auto* description = new QLabel(link.description, this);
+        description->setWordWrap(true);
+        description->setContentsMargins(16, 0, 0, 6);
+        jobs->addWidget(button, 0, Qt::AlignLeft);
+        jobs->addWidget(description);
+        connect(button, &QPushButton::clicked, this, &TfrmMain::WizardLinkClick);
+    }
+
     // Several installations may be mounted on the host: say which one this is.
     auto* machineBox = new QGroupBox("Windows installation", this);
     machineBox->setObjectName("grpMachine");
@@ -142,11 +179,13 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     page->setContentsMargins(0, 0, 0, 0);
     page->addWidget(topBar);
     auto* body = new QVBoxLayout;
-    body->setContentsMargins(32, 24, 32, 24);
+    body->setContentsMargins(32, 12, 32, 12);
     body->addWidget(title);
-    body->addSpacing(24);
+    body->addSpacing(8);
+    body->addLayout(jobs);
+    body->addSpacing(4);
     body->addWidget(machineBox);
-    body->addSpacing(16);
+    body->addSpacing(8);
     body->addWidget(statusBox);
     body->addStretch();
     page->addLayout(body);
@@ -185,6 +224,20 @@ void TfrmMain::ResetStatistics() {
     } catch (const StoreError& e) {
         ShowMessageBox(this, "Hivewarden", QString::fromUtf8(e.what()), QMessageBox::Critical);
     }
+}
+
+void TfrmMain::WizardLinkClick() {
+    const int tag = sender() ? sender()->property("tag").toInt() : 1;
+    StartWizard(uint8_t(std::clamp(tag, 1, 3) - 1));
+}
+
+void TfrmMain::StartWizard(uint8_t mode) {
+    {
+        TfrmRepair wizard(this);
+        wizard.WizardMode = mode;
+        wizard.exec();
+    }
+    ShowStatus();
 }
 
 void TfrmMain::ShowOptions() {

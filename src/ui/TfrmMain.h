@@ -1,8 +1,10 @@
 #pragma once
-// The home window: names the installation the program works on and opens the Options
+// The home window: starts the Registry Wizard in one of its three modes, names the
+// installation the program works on, shows when the last jobs ran, and opens the Options
 // and About windows and the manual.
 
 #include <QWidget>
+#include <cstdint>
 
 class QLabel;
 
@@ -15,6 +17,10 @@ public:
 
     // A sentence about the installation under its name (the sandbox says what it is).
     void SetMachineNote(const QString& note);
+
+    // Runs the wizard modally in `mode` (0 clean, 1 backup and restore, 2 compact), then
+    // shows the status again.
+    void StartWizard(uint8_t mode);
 
     // Runs the Options window modally and, after OK, saves it to the store.
     void ShowOptions();
@@ -34,6 +40,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The three job links share this: the link's tag less one is the wizard's mode.
+    void WizardLinkClick();
+
     QLabel* lblMachineNote_;
     QLabel* lblLastscan_;
     QLabel* lbllastBackup_;

@@ -1,0 +1,101 @@
+#include "ui/ResultSlideDelegate.h"
+
+#include "ui/ResultModel.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
+
+namespace ui {
+
+namespace {
+
+constexpr int kCheckWidth = 16;
+constexpr int kImageLeft = 26;
+constexpr int kLabelLeft = 52;
+constexpr int kLabelWidth = 100;
+constexpr int kValueLeft = 152;
+constexpr int kLineHeight = 17;
+
+QModelIndex cellOf(const QModelIndex& index, int column) {
+    return index.sibling(index.row(), column);
+}
+
+} // namespace
+
+ResultSlideDelegate::ResultSlideDelegate(std::function<QIcon(int)> image, QObject* parent)
+    : QStyledItemDelegate(parent), image_(std::move(image)) {}
+
+QRect ResultSlideDelegate::CheckBoxRect(const QRect& slide) {
+    return QRect(slide.left(), slide.top() + 2, kCheckWidth, kCheckWidth);
+}
+
+void ResultSlideDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                                const QModelIndex& index) const {
+    painter->save();
+    const QRect slide = option.rect;
+    const bool selected = option.state & QStyle::State_Selected;
+    const QPalette& palette = option.palette;
+    painter->fillRect(slide, selected ? palette.highlight() : palette.base());
+    painter->setPen(palette.mid().color());
+    painter->drawLine(slide.bottomLeft(), slide.bottomRight());
+
+    QStyleOptionButton check;
+    check.rect = CheckBoxRect(slide);
+    check.state = QStyle::State_Enabled;
+    const bool checked = index.data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked;
+    check.state |= checked ? QStyle::State_On : QStyle::State_Off;
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_CheckBox, &check, painter, widget);
+
+    const int imageIndex = cellOf(index, ResultModel::colImage).data().toInt();
+    image_(imageIndex).paint(painter, QRect(slide.left() + kImageLeft, slide.top() + 2, 16, 16));
+
+    QFont bold = option.font;
+    bold.setBold(true);
+    const QColor text = selected ? palette.highlightedText().color() : palette.text().color();
+    painter->setPen(text);
+    for (int line = 0; line < 5; ++line) {
+        const int top = slide.top() + kLineOffsets[line];
+        const QRect labelRect(slide.left() + kLabelLeft, top, kLabelWidth, kLineHeight);
+        const QRect valueRect(slide.left() + kValueLeft, top,
+                              std::max(0, slide.right() - kValueLeft - slide.left()), kLineHeight);
+        painter->setFont(bold);
+        painter->drawText(labelRect, Qt::AlignLeft | Qt::AlignVCenter,
+                          cellOf(index, ResultModel::colFirstLabel + line).data().toString());
+        painter->setFont(option.font);
+        const QString value = cellOf(index, ResultModel::colKeyLocation + line).data().toString();
+        painter->drawText(valueRect, Qt::AlignLeft | Qt::AlignVCenter,
+                          option.fontMetrics.elidedText(value, Qt::ElideRight, valueRect.width()));
+    }
+    painter->restore();
+}
+
+QSize ResultSlideDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
+    return QSize(option.rect.width() > 0 ? option.rect.width() : 400, kSlideHeight);
+}
+
+bool ResultSlideDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
+                                      const QStyleOptionViewItem& option,
+                                      const QModelIndex& index) {
+    const auto flip = [&] {
+        const bool checked = index.data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked;
+        return model->setData(cellOf(index, ResultModel::colCheck),
+                              checked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+    };
+    if (event->type() == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton &&
+            CheckBoxRect(option.rect).contains(mouse->position().toPoint()))
+            return flip();
+    } else if (event->type() == QEvent::KeyPress) {
+        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space)
+            return flip();
+    }
+    return false;
+}
+
+} // namespace ui

@@ -1,0 +1,32 @@
+#pragma once
+// Draws a result row as a slide of 92 pixels: the check box at the left edge, the
+// category image beside it, and five lines of a bold label and its value.
+
+#include <QStyledItemDelegate>
+#include <functional>
+
+namespace ui {
+
+class ResultSlideDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    static constexpr int kSlideHeight = 92;
+    static constexpr int kLineOffsets[5] = {0, 23, 40, 57, 74};
+
+    // `image` gives the picture of an image index.
+    ResultSlideDelegate(std::function<QIcon(int)> image, QObject* parent = nullptr);
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    // A click on the check box (or Space on the row) flips it.
+    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                     const QModelIndex& index) override;
+
+    static QRect CheckBoxRect(const QRect& slide);
+
+private:
+    std::function<QIcon(int)> image_;
+};
+
+} // namespace ui
