@@ -90,6 +90,8 @@ QWidget* TfrmRepair::CreateResultPage() {
     gdResult->setUniformItemSizes(true);
     gdResult->setEditTriggers(QAbstractItemView::NoEditTriggers);
     gdResult->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // A slide is as wide as the list; long values are cut short with an ellipsis.
+    gdResult->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     layout->addWidget(gdResult, 1);
     connect(resultModel_, &ResultModel::checkChanged, this, &TfrmRepair::UpdateCheckedCount);
     connect(gdResult->selectionModel(), &QItemSelectionModel::selectionChanged, this,

@@ -50,6 +50,7 @@ QTableWidget* grid(const char* name, const QStringList& headers, const QList<int
         table->setColumnWidth(column, widths[column]);
     table->horizontalHeader()->setStretchLastSection(true);
     table->verticalHeader()->hide();
+    table->verticalHeader()->setDefaultSectionSize(20);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
