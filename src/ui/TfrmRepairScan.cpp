@@ -215,7 +215,7 @@ void TfrmRepair::StartScan() {
         // The scan goes on with the exclusions it had.
         ShowMessageBox(this, "Registry Wizard", QString::fromUtf8(e.what()), QMessageBox::Warning);
     }
-    lastProgress_->store(-1);
+    lastProgress_ = -1;
     FixRegistry_->Start();
     UpdateActions();
 }
