@@ -235,12 +235,11 @@ void TfrmRepair::RepairChecked() {
             RegistryBackupFolder() + FormatDateTime("ddmmyyyyhhnnss", undoFileCreated_) + ".reg";
     }
     const bool withUndo = chkUndo->isChecked();
-    const int checkedAtStart = std::max(CheckedCount, 1);
     int removed = 0, failed = 0, row = 0;
     QString failure;
     while (resultModel_->Count() > 0 && row != resultModel_->Count() && failed == 0) {
         if (resultModel_->IsChecked(row)) {
-            pgRepair->setValue(std::min(100, (row + 1) * 100 / checkedAtStart));
+            pgRepair->setValue(std::min(100, (row + 1) * 100 / std::max(CheckedCount, 1)));
             const ResultModel::Row& item = resultModel_->At(row);
             const std::optional<TRepairItem> category = CategoryFromImageIndex(item.imageIndex);
             bool fixed = false;
