@@ -13,6 +13,8 @@
 #include "win32/machine/MachineCreator.h"
 #include "win32/registry/RegImport.h"
 
+#include "OffscreenApplication.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -25,16 +27,6 @@
 #include <memory>
 
 namespace {
-
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "hivewarden-bench";
-    static char* argv[] = {name, nullptr};
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication app(argc, argv);
-    return app;
-}
 
 // A new machine whose shared DLL list names 10,000 files that are not there.
 const std::string& TenThousandProblemsMachine() {
@@ -67,7 +59,7 @@ struct WizardRun {
 };
 
 WizardRun runWizard(const std::string& machine) {
-    application();
+    bench::OffscreenApplication();
     win32::BootOptions options;
     options.readOnly = true;
     win32::BootMachine(machine, options);
