@@ -37,7 +37,7 @@ void makeReadOnly(QTreeView& view) {
 RegistryViewer::RegistryViewer(QWidget* parent) : QMainWindow(parent) {
     setObjectName("frmRegistryViewer");
     setWindowTitle("Registry Editor");
-    resize(780, 500);
+    resize(880, 520);
     // A window of its own beside the program's: closing it only hides it, and it keeps
     // no program running once the program's windows are closed.
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -69,7 +69,7 @@ RegistryViewer::RegistryViewer(QWidget* parent) : QMainWindow(parent) {
     split->addWidget(lvValues_);
     split->setStretchFactor(0, 2);
     split->setStretchFactor(1, 3);
-    split->setSizes({290, 490});
+    split->setSizes({300, 580});
     split->setChildrenCollapsible(false);
     setCentralWidget(split);
 
