@@ -16,7 +16,9 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QtTest>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 using namespace ui_testing;
 
@@ -120,6 +122,7 @@ private slots:
     void staysReadOnly();
     void closedViewerStartsAnewAndRefreshRereads();
     void leavesTheProgramFreeToQuit();
+    void opensFromAnotherThread();
     void noEditorOnceUnregistered();
 
 private:
@@ -392,6 +395,17 @@ void TestRegistryViewer::leavesTheProgramFreeToQuit() {
     stuck.start(10000);
     QApplication::exec();
     QVERIFY(ended);
+}
+
+void TestRegistryViewer::opensFromAnotherThread() {
+    std::atomic<int> opened{-1};
+    std::thread caller([&opened] { opened = OpenRegeditAt(kValuesKey, "Dword") ? 1 : 0; });
+    QTRY_VERIFY(opened != -1);
+    caller.join();
+    QCOMPARE(opened.load(), 1);
+    QVERIFY(viewer_->isVisible());
+    QCOMPARE(selectedKey(*viewer_), QString(kValuesKey));
+    QCOMPARE(selectedValue(*viewer_), QString("Dword"));
 }
 
 void TestRegistryViewer::noEditorOnceUnregistered() {
