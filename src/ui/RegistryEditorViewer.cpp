@@ -2,8 +2,10 @@
 
 #include "ui/RegistryViewer.h"
 
+#include <QApplication>
 #include <QMetaObject>
 #include <QThread>
+#include <QWindow>
 
 namespace ui {
 
@@ -42,6 +44,11 @@ void RegistryEditorViewer::show() {
             viewer_.showNormal();
         else
             viewer_.show();
+        // On Windows the editor is a program of its own, which no window of this program
+        // blocks: the modal window that opens it (the wizard) lets it answer too.
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && modal != &viewer_ && modal->windowHandle() && viewer_.windowHandle())
+            viewer_.windowHandle()->setTransientParent(modal->windowHandle());
         viewer_.raise();
         viewer_.activateWindow();
     });

@@ -11,6 +11,7 @@
 #include "win32/registry/Registry.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
@@ -123,6 +124,7 @@ private slots:
     void closedViewerStartsAnewAndRefreshRereads();
     void leavesTheProgramFreeToQuit();
     void opensFromAnotherThread();
+    void answersWhileAModalWindowRuns();
     void noEditorOnceUnregistered();
 
 private:
@@ -406,6 +408,29 @@ void TestRegistryViewer::opensFromAnotherThread() {
     QVERIFY(viewer_->isVisible());
     QCOMPARE(selectedKey(*viewer_), QString(kValuesKey));
     QCOMPARE(selectedValue(*viewer_), QString("Dword"));
+}
+
+void TestRegistryViewer::answersWhileAModalWindowRuns() {
+    // The scan results that open the viewer are in a modal window; on Windows the editor
+    // is a program of its own, which that window does not block.
+    QDialog results;
+    QString clicked;
+    WhenModal<QDialog>([this, &clicked](QDialog& shown) {
+        QVERIFY(OpenRegeditAt("HKEY_LOCAL_MACHINE\\SOFTWARE\\Viewer\\Nested", ""));
+        QVERIFY(QTest::qWaitForWindowExposed(viewer_.get()));
+        QTreeView& tree = *viewer_->Tree();
+        tree.expand(tree.currentIndex());
+        const QModelIndex inner = tree.model()->index(0, 0, tree.currentIndex());
+        tree.scrollTo(inner);
+        QVERIFY(tree.viewport()->rect().contains(tree.visualRect(inner).center()));
+        // Through the window, as the window system delivers it: a blocked window gets none.
+        QTest::mouseClick(viewer_->windowHandle(), Qt::LeftButton, {},
+                          tree.viewport()->mapTo(viewer_.get(), tree.visualRect(inner).center()));
+        clicked = selectedKey(*viewer_);
+        shown.reject();
+    });
+    results.exec();
+    QCOMPARE(clicked, QString("HKEY_LOCAL_MACHINE\\SOFTWARE\\Viewer\\Nested\\Inner"));
 }
 
 void TestRegistryViewer::noEditorOnceUnregistered() {
