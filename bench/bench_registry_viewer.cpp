@@ -4,6 +4,7 @@
 // it. Each must take well under a second, so that the window never freezes for longer.
 
 #include "BigMachine.h"
+#include "OffscreenApplication.h"
 
 #include "ui/RegistryValueModel.h"
 #include "ui/RegistryViewer.h"
@@ -18,20 +19,10 @@ namespace {
 const std::string kManyValues =
     std::string("HKEY_CURRENT_USER\\Software\\") + bench::kManyValuesKey;
 
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "hivewarden-bench";
-    static char* argv[] = {name, nullptr};
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication app(argc, argv);
-    return app;
-}
-
 bool prepare(benchmark::State& state) {
     try {
         bench::BootBigMachine();
-        application();
+        bench::OffscreenApplication();
         return true;
     } catch (const std::exception& e) {
         state.SkipWithError(e.what());
