@@ -10,6 +10,8 @@
 #include "store/fxRegistryFile.h"
 #include "support/MachineFixture.h"
 #include "ui/ActionButton.h"
+#include "ui/RegistryEditorViewer.h"
+#include "ui/RegistryViewer.h"
 #include "ui/ResultModel.h"
 #include "ui/TfrmRepair.h"
 
@@ -100,6 +102,7 @@ private slots:
     void resultRowsShowTheRecordAndNullData();
     void theSortMenuFiltersAndRebuilds();
     void toolsActOnTheListedRows();
+    void openItemLocationShowsTheKeyInTheViewer();
     void repairWithNothingFailing();
     void repairStopsAtTheFirstFailure();
     void withoutUndoNothingIsSaved();
@@ -351,6 +354,23 @@ void TestWizardClean::toolsActOnTheListedRows() {
     QCOMPARE(Child<QLabel>(*wizard, "pelItemchecked")->text(), QString("  3 items checked"));
     view->setCurrentIndex(model->index(2, 0));
     QVERIFY(wizard->actOpenedt->isEnabled());
+}
+
+void TestWizardClean::openItemLocationShowsTheKeyInTheViewer() {
+    ui::RegistryViewer viewer;
+    ui::RegistryEditorViewer editor(viewer);
+    auto wizard = openWizard();
+    check(*wizard, {2});
+    scan(*wizard);
+    auto* view = Child<QListView>(*wizard, "gdResult");
+    view->setCurrentIndex(view->model()->index(1, 0));
+    wizard->UpdateActions();
+    QVERIFY(wizard->actOpenedt->isEnabled());
+    wizard->actOpenedt->trigger();
+    QVERIFY(viewer.isVisible());
+    // The viewer spells the key as the registry does.
+    const QString shown = QString::fromStdString(viewer.SelectedKeyLocation());
+    QVERIFY2(shown.compare(kHklmRun, Qt::CaseInsensitive) == 0, qPrintable(shown));
 }
 
 void TestWizardClean::repairWithNothingFailing() {
