@@ -8,22 +8,14 @@
 #include "ui/RegistryTreeModel.h"
 #include "ui/TfrmBrowsekey.h"
 
+#include "OffscreenApplication.h"
+
 #include <QApplication>
 #include <QTreeView>
 #include <benchmark/benchmark.h>
 #include <memory>
 
 namespace {
-
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "hivewarden-bench";
-    static char* argv[] = {name, nullptr};
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication app(argc, argv);
-    return app;
-}
 
 // A browse window with HKCU\Software open and the wide key in view, not yet expanded.
 struct WideKeyWindow {
@@ -46,7 +38,7 @@ struct WideKeyWindow {
 bool prepare(benchmark::State& state) {
     try {
         bench::BootBigMachine();
-        application();
+        bench::OffscreenApplication();
         return true;
     } catch (const std::exception& e) {
         state.SkipWithError(e.what());

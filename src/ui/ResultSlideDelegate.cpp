@@ -74,8 +74,9 @@ void ResultSlideDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     painter->restore();
 }
 
-QSize ResultSlideDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
-    return QSize(option.rect.width() > 0 ? option.rect.width() : 400, kSlideHeight);
+QSize ResultSlideDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const {
+    // The list stretches the slide to its width.
+    return QSize(1, kSlideHeight);
 }
 
 bool ResultSlideDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,

@@ -1,4 +1,5 @@
 #include "ui/TfrmOptions.h"
+#include "ui/BoldLabel.h"
 
 #include "app/AnsiText.h"
 #include "app/HostAutoStart.h"
@@ -22,14 +23,6 @@
 namespace ui {
 
 namespace {
-
-QLabel* heading(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    QFont bold = label->font();
-    bold.setBold(true);
-    label->setFont(bold);
-    return label;
-}
 
 // The lines of a stored text: a line ends at CR LF, CR or LF; a break at the very end
 // starts no further line.
@@ -117,10 +110,10 @@ TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {
 
     auto* page = new QVBoxLayout(this);
     page->setContentsMargins(16, 14, 16, 14);
-    page->addWidget(heading("Exclusions Keys", this));
+    page->addWidget(BoldLabel("Exclusions Keys", this));
     page->addLayout(list, 1);
     page->addSpacing(12);
-    page->addWidget(heading("General Options", this));
+    page->addWidget(BoldLabel("General Options", this));
     page->addLayout(replace);
     page->addWidget(chkAutoRun_);
     page->addSpacing(12);

@@ -19,6 +19,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QListView>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -55,7 +56,6 @@ TfrmRepair::TfrmRepair(QWidget* parent) : QDialog(parent) {
     setFont(TahomaOrDesktopFont());
     resize(651, 520);
     setMinimumSize(560, 460);
-    lastProgress_ = std::make_shared<std::atomic<int>>(-1);
 
     actBack = makeAction(this, "actBack", "< &Back");
     actNext = makeAction(this, "actNext", "&Next >");
@@ -66,24 +66,25 @@ TfrmRepair::TfrmRepair(QWidget* parent) : QDialog(parent) {
     actInvertChecked = makeAction(this, "actInvertChecked", "&Invert checked");
     actOpenedt = makeAction(this, "actOpenedt", "&Open item location in Regedit");
 
-    // The scan engine. Its worker raises three of the events: each is handed to this
-    // window's thread in the order raised, and dropped once the window is gone.
+    // The scan engine. Its worker raises three of the events: each is posted to this
+    // window's thread in the order raised. The window outlives the worker (its
+    // destructor frees the engine, which waits for it), and Qt drops what is still
+    // posted when the window goes.
     FixRegistry_ = std::make_unique<TFixRegistry>(dispatcher_);
-    QPointer<TfrmRepair> self(this);
-    FixRegistry_->OnStatus = [self](TFixRegistry*, TRepairItem item, const std::string&) {
+    FixRegistry_->OnStatus = [this](TFixRegistry*, TRepairItem item, const std::string&) {
         QMetaObject::invokeMethod(
-            self.data(), [self, item] { self->ScanStatus(item); }, Qt::QueuedConnection);
+            this, [this, item] { ScanStatus(item); }, Qt::QueuedConnection);
     };
     // Progress comes per item: only a changed percentage is worth a trip.
-    FixRegistry_->OnProgressing = [self, last = lastProgress_](TFixRegistry*, int percent) {
-        if (last->exchange(percent) == percent)
+    FixRegistry_->OnProgressing = [this](TFixRegistry*, int percent) {
+        if (lastProgress_.exchange(percent) == percent)
             return;
         QMetaObject::invokeMethod(
-            self.data(), [self, percent] { self->ScanProgress(percent); }, Qt::QueuedConnection);
+            this, [this, percent] { ScanProgress(percent); }, Qt::QueuedConnection);
     };
-    FixRegistry_->OnFound = [self](TFixRegistry*, TRepairItem item) {
+    FixRegistry_->OnFound = [this](TFixRegistry*, TRepairItem item) {
         QMetaObject::invokeMethod(
-            self.data(), [self, item] { self->ScanFound(item); }, Qt::QueuedConnection);
+            this, [this, item] { ScanFound(item); }, Qt::QueuedConnection);
     };
     FixRegistry_->OnFinished = [this](TFixRegistry*) { ScanFinished(); };
 
@@ -93,10 +94,9 @@ TfrmRepair::TfrmRepair(QWidget* parent) : QDialog(parent) {
         hiveManagerError_ = e.what();
     }
     if (HiveManager_) {
-        HiveManager_->OnProgress = [self](THiveManager*, int percent) {
+        HiveManager_->OnProgress = [this](THiveManager*, int percent) {
             QMetaObject::invokeMethod(
-                self.data(), [self, percent] { self->HiveJobProgress(percent); },
-                Qt::QueuedConnection);
+                this, [this, percent] { HiveJobProgress(percent); }, Qt::QueuedConnection);
         };
         HiveManager_->OnDone = [this](THiveManager*, bool success) { HiveJobFinished(success); };
     }
@@ -246,7 +246,12 @@ void TfrmRepair::LoadTitleImage() {
     const char* name = WizardMode == wmCompact ? "compact"
                        : WizardMode == wmClean ? "clean"
                                                : "backup";
-    header_->SetTitleImage(TitleImage(name));
+    try {
+        header_->SetTitleImage(TitleImage(name));
+    } catch (const std::exception& e) {
+        // The wizard works without its picture.
+        ShowMessageBox(this, kCaption, QString::fromUtf8(e.what()), QMessageBox::Warning);
+    }
 }
 
 void TfrmRepair::actNextExecute() {
@@ -313,6 +318,8 @@ void TfrmRepair::UpdateActions() {
         action->setEnabled(hasRows && !repairing_);
     actOpenedt->setEnabled(SelectedResultRow() >= 0);
     btnTools->setEnabled(hasRows);
+    // Nothing in the list changes under a repair pass.
+    gdResult->setEnabled(!repairing_);
     btnSorttype->setEnabled(hasRows && !repairing_);
     btnCancel->setEnabled(!repairing_);
     UpdateHiveActions();

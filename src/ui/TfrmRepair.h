@@ -9,7 +9,6 @@
 #include "scan/TRepairItem.h"
 
 #include <QDialog>
-#include <QPointer>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -174,7 +173,7 @@ private:
     TDateTime undoFileCreated_ = 0;
     bool repairing_ = false;
     bool shown_ = false;
-    std::shared_ptr<std::atomic<int>> lastProgress_;
+    std::atomic<int> lastProgress_{-1}; // the last percentage posted by the scan
 
     WizardHeader* header_;
     QStackedWidget* Notebook;

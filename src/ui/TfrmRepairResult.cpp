@@ -90,6 +90,8 @@ QWidget* TfrmRepair::CreateResultPage() {
     gdResult->setUniformItemSizes(true);
     gdResult->setEditTriggers(QAbstractItemView::NoEditTriggers);
     gdResult->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // A slide is as wide as the list; long values are cut short with an ellipsis.
+    gdResult->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     layout->addWidget(gdResult, 1);
     connect(resultModel_, &ResultModel::checkChanged, this, &TfrmRepair::UpdateCheckedCount);
     connect(gdResult->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -233,12 +235,11 @@ void TfrmRepair::RepairChecked() {
             RegistryBackupFolder() + FormatDateTime("ddmmyyyyhhnnss", undoFileCreated_) + ".reg";
     }
     const bool withUndo = chkUndo->isChecked();
-    const int checkedAtStart = std::max(CheckedCount, 1);
     int removed = 0, failed = 0, row = 0;
     QString failure;
     while (resultModel_->Count() > 0 && row != resultModel_->Count() && failed == 0) {
         if (resultModel_->IsChecked(row)) {
-            pgRepair->setValue(std::min(100, (row + 1) * 100 / checkedAtStart));
+            pgRepair->setValue(std::min(100, (row + 1) * 100 / std::max(CheckedCount, 1)));
             const ResultModel::Row& item = resultModel_->At(row);
             const std::optional<TRepairItem> category = CategoryFromImageIndex(item.imageIndex);
             bool fixed = false;

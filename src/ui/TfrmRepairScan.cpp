@@ -10,6 +10,7 @@
 #include "store/StoreError.h"
 #include "store/fxRegistryFile.h"
 #include "ui/ActionButton.h"
+#include "ui/BoldLabel.h"
 #include "ui/Images.h"
 #include "ui/MessageBox.h"
 #include "ui/TfrmRepair.h"
@@ -33,14 +34,6 @@ namespace {
 constexpr int kProblemItemsColumn = 1;
 constexpr int kProblemFoundColumn = 2;
 
-QLabel* heading(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    QFont bold = label->font();
-    bold.setBold(true);
-    label->setFont(bold);
-    return label;
-}
-
 QTableWidget* grid(const char* name, const QStringList& headers, const QList<int>& widths,
                    QWidget* parent) {
     auto* table = new QTableWidget(0, int(headers.size()), parent);
@@ -50,6 +43,7 @@ QTableWidget* grid(const char* name, const QStringList& headers, const QList<int
         table->setColumnWidth(column, widths[column]);
     table->horizontalHeader()->setStretchLastSection(true);
     table->verticalHeader()->hide();
+    table->verticalHeader()->setDefaultSectionSize(20);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -78,7 +72,7 @@ QWidget* TfrmRepair::CreateSelectPage() {
     auto* page = new QWidget;
     page->setObjectName("Select");
     auto* layout = new QVBoxLayout(page);
-    layout->addWidget(heading("Select Registry sections", page));
+    layout->addWidget(BoldLabel("Select Registry sections", page));
     layout->addWidget(
         new QLabel("Select Registry sections and click \"Next\" button to continue...", page));
     gdItems = grid("gdItems", {"", "", "Items to be examined for errors"}, {24, 24, 448}, page);
@@ -91,7 +85,7 @@ QWidget* TfrmRepair::CreateOptionsPage() {
     auto* page = new QWidget;
     page->setObjectName("Options");
     auto* layout = new QVBoxLayout(page);
-    layout->addWidget(heading("Configure Options", page));
+    layout->addWidget(BoldLabel("Configure Options", page));
     auto* search = new QGroupBox("Search and Repair", page);
     rdDisplayRepair = new QRadioButton("Display invalid Registry keys information", search);
     rdDisplayRepair->setObjectName("rdDisplayRepair");
@@ -118,7 +112,7 @@ QWidget* TfrmRepair::CreateScanPage() {
     auto* page = new QWidget;
     page->setObjectName("Scan");
     auto* layout = new QVBoxLayout(page);
-    layout->addWidget(heading("Searching Progress", page));
+    layout->addWidget(BoldLabel("Searching Progress", page));
     lblSearchfor = new QLabel("Searching for :", page);
     lblSearchfor->setObjectName("lblSearchfor");
     layout->addWidget(lblSearchfor);
@@ -214,7 +208,7 @@ void TfrmRepair::StartScan() {
         // The scan goes on with the exclusions it had.
         ShowMessageBox(this, "Registry Wizard", QString::fromUtf8(e.what()), QMessageBox::Warning);
     }
-    lastProgress_->store(-1);
+    lastProgress_ = -1;
     FixRegistry_->Start();
     UpdateActions();
 }

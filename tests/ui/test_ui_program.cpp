@@ -6,6 +6,7 @@
 #include "ui/HostPages.h"
 #include "ui/ProgramStart.h"
 #include "ui/TfrmMain.h"
+#include "win32/host/MachineLock.h"
 #include "win32/machine/Machine.h"
 
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <optional>
 
 using namespace ui_testing;
 
@@ -21,6 +23,7 @@ class TestProgram : public QObject {
 private slots:
     void init() { qunsetenv("HIVEWARDEN_MACHINE"); }
     void withoutAMachineWorksOnTheSandbox();
+    void aMachineThatCannotBeMountedIsReported_data();
     void aMachineThatCannotBeMountedIsReported();
     void showsTheMachineItWorksOn_data();
     void showsTheMachineItWorksOn();
@@ -56,14 +59,44 @@ void TestProgram::withoutAMachineWorksOnTheSandbox() {
     QVERIFY(!win32::IsMachineBooted());
 }
 
+void TestProgram::aMachineThatCannotBeMountedIsReported_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("no hives") << "empty"
+                              << "";
+    QTest::newRow("a hive that is no hive") << "garbage SOFTWARE"
+                                            << "SOFTWARE";
+    QTest::newRow("held by another process") << "held"
+                                             << "in use by another process";
+}
+
 void TestProgram::aMachineThatCannotBeMountedIsReported() {
+    QFETCH(QString, fault);
+    QFETCH(QString, said);
     QTemporaryDir empty;
+    std::optional<testing_support::TestMachine> machine;
+    std::optional<win32::MachineLock> lock;
+    QString folder = empty.path();
+    if (fault != "empty") {
+        machine.emplace();
+        machine->shutdown();
+        folder = QString::fromStdString(machine->folder());
+        if (fault == "held") {
+            lock = win32::MachineLock::acquire(machine->folder());
+        } else {
+            QFile hive(
+                QString::fromStdString(machine->hostPath("WINDOWS/system32/config/SOFTWARE")));
+            QVERIFY(hive.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            hive.write(QByteArray(8192, 'x'));
+        }
+    }
     MessageBoxes boxes;
-    QCOMPARE(ui::RunHivewarden({"hivewarden", "--machine", empty.path()}), 1);
+    QCOMPARE(ui::RunHivewarden({"hivewarden", "--machine", folder}), 1);
     QCOMPARE(boxes.asked().size(), 1);
     QCOMPARE(boxes.asked()[0].icon, QMessageBox::Critical);
-    QVERIFY2(boxes.asked()[0].text.startsWith("The Windows installation cannot be opened."),
-             qPrintable(boxes.asked()[0].text));
+    const QString text = boxes.asked()[0].text;
+    QVERIFY2(text.startsWith("The Windows installation cannot be opened.") && text.contains(said),
+             qPrintable(text));
     QVERIFY(!win32::IsMachineBooted());
 }
 

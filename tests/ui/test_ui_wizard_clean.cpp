@@ -116,6 +116,8 @@ private:
     // Next, Next: the scan runs; returns once it has finished.
     void scan(TfrmRepair& wizard);
     void repair(TfrmRepair& wizard);
+    // Scans the run entries and repairs the first of the three only.
+    ui::ResultModel* repairTheFirstRunEntryOnly(TfrmRepair& wizard);
 
     std::unique_ptr<testing_support::TestMachine> machine_;
     std::unique_ptr<QTemporaryDir> programFolder_;
@@ -168,6 +170,16 @@ void TestWizardClean::repair(TfrmRepair& wizard) {
     QVERIFY(next->isEnabled());
     QTest::mouseClick(next, Qt::LeftButton);
     QVERIFY(!wizard.IsRepairing());
+}
+
+ui::ResultModel* TestWizardClean::repairTheFirstRunEntryOnly(TfrmRepair& wizard) {
+    check(wizard, {2});
+    scan(wizard);
+    auto* model = qobject_cast<ui::ResultModel*>(Child<QListView>(wizard, "gdResult")->model());
+    model->SetChecked(1, false);
+    model->SetChecked(2, false);
+    repair(wizard);
+    return model;
 }
 
 void TestWizardClean::nextNeedsACheckedSection() {
@@ -415,13 +427,8 @@ void TestWizardClean::withoutUndoNothingIsSaved() {
 
 void TestWizardClean::twoRepairsOnOnePageShareTheUndoFile() {
     auto wizard = openWizard();
-    check(*wizard, {2});
-    scan(*wizard);
-    auto* model = qobject_cast<ui::ResultModel*>(Child<QListView>(*wizard, "gdResult")->model());
-    model->SetChecked(1, false);
-    model->SetChecked(2, false);
     MessageBoxes boxes;
-    repair(*wizard);
+    repairTheFirstRunEntryOnly(*wizard);
     QCOMPARE(runValues(), (QStringList{"Beta", "Gamma"}));
     const std::string undoFile = wizard->UndoFileName;
     wizard->actCheckall->trigger();
@@ -438,13 +445,8 @@ void TestWizardClean::twoRepairsOnOnePageShareTheUndoFile() {
 
 void TestWizardClean::backFromTheResultPageStartsANewUndoFile() {
     auto wizard = openWizard();
-    check(*wizard, {2});
-    scan(*wizard);
-    auto* model = qobject_cast<ui::ResultModel*>(Child<QListView>(*wizard, "gdResult")->model());
-    model->SetChecked(1, false);
-    model->SetChecked(2, false);
     MessageBoxes boxes;
-    repair(*wizard);
+    auto* model = repairTheFirstRunEntryOnly(*wizard);
     QVERIFY(!wizard->UndoFileName.empty());
     QTest::mouseClick(Child<QPushButton>(*wizard, "btnBack"), Qt::LeftButton);
     QCOMPARE(wizard->PageIndex(), int(TfrmRepair::pgOptions));

@@ -4,6 +4,7 @@
 #include "app/BootedMachine.h"
 #include "registry/OSInfo.h"
 #include "sandbox/MachineChoice.h"
+#include "scan/TFixRegistry.h"
 #include "store/ProgramFolder.h"
 #include "store/SettingsNames.h"
 #include "store/fxRegistryFile.h"
@@ -12,12 +13,18 @@
 #include "ui/TfrmBrowsekey.h"
 #include "ui/TfrmMain.h"
 #include "ui/TfrmOptions.h"
+#include "ui/TfrmRepair.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QEventLoop>
+#include <QLabel>
+#include <QListView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QTimer>
 #include <QTreeView>
 #include <optional>
 
@@ -34,6 +41,40 @@ bool save(QWidget& window, const QDir& folder, const QString& name) {
     QTextStream(stdout) << file << "\n";
     window.hide();
     return true;
+}
+
+// The wizard's Clean pages, the Result page with what a scan of every section found.
+bool saveCleanPages(QWidget& home, const QDir& folder) {
+    ui::TfrmRepair wizard(&home);
+    wizard.WizardMode = ui::TfrmRepair::wmClean;
+    wizard.show();
+    auto* sections = wizard.findChild<QTableWidget*>("gdItems");
+    for (int row = 0; row < sections->rowCount(); ++row)
+        sections->item(row, 0)->setCheckState(Qt::Checked);
+    wizard.UpdateActions();
+    bool ok = save(wizard, folder, "wizard-select");
+    wizard.show();
+    wizard.actNext->trigger();
+    ok &= save(wizard, folder, "wizard-options");
+    wizard.show();
+    wizard.actNext->trigger();
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!wizard.Engine().IsRunning() &&
+            wizard.findChild<QLabel*>("lblTotalProgress")->text().endsWith("100%"))
+            loop.quit();
+    });
+    poll.start(20);
+    loop.exec();
+    wizard.UpdateActions();
+    if (auto* result = wizard.findChild<QListView*>("gdResult"); result->model()->rowCount() > 0)
+        result->setCurrentIndex(result->model()->index(0, 0));
+    ok &= save(wizard, folder, "wizard-result");
+    wizard.show();
+    wizard.SetPageIndex(ui::TfrmRepair::pgScan);
+    ok &= save(wizard, folder, "wizard-scan");
+    return ok;
 }
 
 } // namespace
@@ -107,5 +148,6 @@ int main(int argc, char* argv[]) {
     browse.Tree()->expand(hkcu);
     browse.Tree()->scrollTo(browse.Tree()->currentIndex());
     ok &= save(browse, folder, "browse-key");
+    ok &= saveCleanPages(home, folder);
     return ok ? 0 : 1;
 }
