@@ -1,6 +1,7 @@
 #include "ui/TfrmBackProfile.h"
 
 #include "backup/RestoreChoice.h"
+#include "ui/BoldLabel.h"
 #include "ui/MessageBox.h"
 #include "ui/ProgramFont.h"
 
@@ -25,10 +26,7 @@ TfrmBackProfile::TfrmBackProfile(QWidget* parent)
     auto* icon = new QLabel(this);
     icon->setObjectName("imgProfile");
     icon->setPixmap(style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(32, 32));
-    auto* caption = new QLabel("Profile Name", this);
-    QFont bold = caption->font();
-    bold.setBold(true);
-    caption->setFont(bold);
+    QLabel* caption = BoldLabel("Profile Name", this);
     edtProfile = new QLineEdit(this);
     edtProfile->setObjectName("edtProfile");
     edtProfile->setFixedWidth(326);

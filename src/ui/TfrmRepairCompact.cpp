@@ -9,6 +9,7 @@
 #include "store/ProgramFolder.h"
 #include "store/SettingsNames.h"
 #include "store/StoreError.h"
+#include "ui/BoldLabel.h"
 #include "ui/MessageBox.h"
 #include "ui/TfrmRepair.h"
 #include "win32/base/ErrorText.h"
@@ -31,14 +32,6 @@ namespace {
 
 constexpr char kCompactCaption[] = "Compact and Defragment";
 
-QLabel* boldLabel(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    QFont bold = label->font();
-    bold.setBold(true);
-    label->setFont(bold);
-    return label;
-}
-
 } // namespace
 
 QWidget* TfrmRepair::CreateCompactPage() {
@@ -46,13 +39,13 @@ QWidget* TfrmRepair::CreateCompactPage() {
     page->setObjectName("Compact");
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(16, 8, 16, 8);
-    layout->addWidget(boldLabel("Compact and Defragment Your Registry", page));
+    layout->addWidget(BoldLabel("Compact and Defragment Your Registry", page));
     layout->addWidget(new QLabel("Hivewarden optimizes the Registry by removing fragmentation, \n"
                                  "deleting unused entries, and compacting the Registry to make "
                                  "it access fast.",
                                  page));
     layout->addSpacing(12);
-    layout->addWidget(boldLabel("Notice", page));
+    layout->addWidget(BoldLabel("Notice", page));
     const QString indent(5, ' ');
     const QStringList notice = {
         "",
@@ -94,7 +87,7 @@ QWidget* TfrmRepair::CreateReportPage() {
     page->setObjectName("Report");
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(16, 8, 16, 8);
-    layout->addWidget(boldLabel("Registry Optimization Report", page));
+    layout->addWidget(BoldLabel("Registry Optimization Report", page));
     layout->addSpacing(8);
     layout->addWidget(new QLabel("Registry compact result", page));
     lblTotalkey = new QLabel(page);
