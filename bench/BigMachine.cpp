@@ -118,6 +118,33 @@ void addWideKey(HiveKey& parent, const char* keyName, int count, std::vector<std
     parent.insertSubkey(std::move(wide));
 }
 
+// A key of kManyValuesCount values in no order: "Value%06d" with a random tail and random
+// case; strings mostly, some numbers and binaries, every ten-thousandth a megabyte.
+void addManyValuesKey(HiveKey& parent, std::mt19937& random) {
+    auto many = newKey(kManyValuesKey, parent);
+    many->values.reserve(kManyValuesCount);
+    for (int i = 0; i < kManyValuesCount; ++i) {
+        char text[16];
+        std::snprintf(text, sizeof text, "Value%06d", i);
+        std::string name = text;
+        for (int t = int(random() % 6); t > 0; --t)
+            name += char('a' + random() % 26);
+        name = shuffleCase(name, random);
+        if (i % 10000 == 5000)
+            many->values.push_back({widen(name), REG_BINARY, hive::Bytes(1 << 20, 0x5A)});
+        else if (i % 10 == 0)
+            many->values.push_back({widen(name), REG_DWORD, win32::DwordData(uint32_t(random()))});
+        else if (i % 10 == 1)
+            many->values.push_back({widen(name), REG_BINARY, hive::Bytes(16, uint8_t(i))});
+        else
+            many->values.push_back(
+                {widen(name), REG_SZ,
+                 win32::StringData(widen("C:\\Program Files\\Vendor\\" + name + ".dll"))});
+    }
+    std::shuffle(many->values.begin(), many->values.end(), random);
+    parent.insertSubkey(std::move(many));
+}
+
 size_t countKeys(const HiveKey& root) {
     size_t count = 0;
     std::vector<const HiveKey*> stack{&root};
@@ -191,6 +218,8 @@ private:
             throw std::runtime_error("the new machine's user hive has no Software key");
         addWideKey(*userSoftware, kWideKey, kWideCount, wideNames, random);
         addWideKey(*userSoftware, kWide70000Key, kLibhivexWideCount, wide70000Names, random);
+        std::mt19937 valuesRandom(kSeed + 1); // leaves the other keys' picks as they were
+        addManyValuesKey(*userSoftware, valuesRandom);
         write(user, machine_.userHive);
 
         machine_.wideLookups = pickLookups(wideNames, random);

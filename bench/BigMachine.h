@@ -4,7 +4,8 @@
 // machine has, SOFTWARE\Big\<100>\<100>\<100> (1,010,100 keys, each leaf with one
 // small value). The user's hive holds Software\Wide with 100,000 subkeys of varied
 // length and case, and Software\Wide70000 with 70,000: the most libhivex lists under
-// one key, so that its own lookup can serve as the floor there.
+// one key, so that its own lookup can serve as the floor there. Software\ManyValues holds
+// 100,000 values of varied type, name and case, ten of them of a megabyte each.
 
 #include <cstddef>
 #include <string>
@@ -24,9 +25,11 @@ struct BigMachine {
     std::vector<std::string> bigLookups;
 };
 
-inline constexpr const char* kWideKey = "Wide";           // below HKCU\Software
-inline constexpr const char* kWide70000Key = "Wide70000"; // below HKCU\Software
-inline constexpr const char* kBigKey = "Big";             // below HKLM\SOFTWARE
+inline constexpr const char* kWideKey = "Wide";             // below HKCU\Software
+inline constexpr const char* kWide70000Key = "Wide70000";   // below HKCU\Software
+inline constexpr const char* kBigKey = "Big";               // below HKLM\SOFTWARE
+inline constexpr const char* kManyValuesKey = "ManyValues"; // below HKCU\Software
+inline constexpr int kManyValuesCount = 100000;
 
 // Generates the machine on the first call. Throws std::runtime_error when it cannot.
 const BigMachine& TheBigMachine();

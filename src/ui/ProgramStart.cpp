@@ -5,6 +5,8 @@
 #include "registry/Privileges.h"
 #include "sandbox/MachineChoice.h"
 #include "ui/MessageBox.h"
+#include "ui/RegistryEditorViewer.h"
+#include "ui/RegistryViewer.h"
 #include "ui/TfrmMain.h"
 
 #include <QApplication>
@@ -60,6 +62,9 @@ int RunHivewarden(const QStringList& arguments) {
     int status = 0;
     {
         TfrmMain home;
+        // The machine's registry editor, until the machine shuts down.
+        RegistryViewer registryViewer;
+        RegistryEditorViewer registryEditor(registryViewer);
         if (choice.sandbox)
             home.SetMachineNote(QString::fromStdString(SandboxNotice(choice)));
         home.show();

@@ -36,8 +36,13 @@ struct RegistryTreeModel::Node {
 };
 
 RegistryTreeModel::RegistryTreeModel(QObject* parent)
-    : QAbstractItemModel(parent), root_(std::make_unique<Node>()), topIcon_(TreeTopIcon()),
-      keyIcon_(TreeNodeIcon(false)), branchIcon_(TreeNodeIcon(true)) {
+    : QAbstractItemModel(parent), topIcon_(TreeTopIcon()), keyIcon_(TreeNodeIcon(false)),
+      branchIcon_(TreeNodeIcon(true)) {
+    buildTop();
+}
+
+void RegistryTreeModel::buildTop() {
+    root_ = std::make_unique<Node>();
     root_->loaded = true;
     Node* top = root_->addChild(NodeKind::Top, kTopNodeText);
     top->loaded = true;
@@ -45,6 +50,12 @@ RegistryTreeModel::RegistryTreeModel(QObject* parent)
     for (HKEY hive : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS,
                       HKEY_CURRENT_CONFIG})
         top->addChild(NodeKind::Hive, RootKeyToName(hive));
+}
+
+void RegistryTreeModel::Reload() {
+    beginResetModel();
+    buildTop();
+    endResetModel();
 }
 
 RegistryTreeModel::~RegistryTreeModel() = default;

@@ -32,6 +32,9 @@ public:
     QModelIndex FindChild(const QModelIndex& parent, const std::string& name);
     // Reads the node's subkeys now, unless they were read before.
     void LoadChildren(const QModelIndex& index);
+    // Forgets every level read so far: the tree is the top node over the five hives
+    // again, read anew as it is expanded.
+    void Reload();
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -47,6 +50,7 @@ private:
     struct Node;
     Node* nodeOf(const QModelIndex& index) const;
     bool hasSubKeys(Node& node) const;
+    void buildTop();
 
     std::unique_ptr<Node> root_; // holds the top node
     QIcon topIcon_, keyIcon_, branchIcon_;

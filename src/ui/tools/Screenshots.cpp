@@ -5,6 +5,7 @@
 #include "backup/ProfileConfig.h"
 #include "compact/THiveManager.h"
 #include "registry/OSInfo.h"
+#include "registry/RegeditDriver.h"
 #include "sandbox/MachineChoice.h"
 #include "scan/TFixRegistry.h"
 #include "store/ProgramFolder.h"
@@ -12,7 +13,9 @@
 #include "store/SettingsNames.h"
 #include "store/fxRegistryFile.h"
 #include "ui/MessageBox.h"
+#include "ui/RegistryEditorViewer.h"
 #include "ui/RegistryTreeModel.h"
+#include "ui/RegistryViewer.h"
 #include "ui/TfrmAbout.h"
 #include "ui/TfrmBackProfile.h"
 #include "ui/TfrmBrowsekey.h"
@@ -165,6 +168,8 @@ int main(int argc, char* argv[]) {
     parser.addOption(
         {"exclude", "An exclusion line the Options window shows (repeatable).", "LINE"});
     parser.addOption({"browse", "The key the browse-key window opens at.", "KEY"});
+    parser.addOption({"regedit", "The key the registry viewer opens at.", "KEY"});
+    parser.addOption({"regedit-value", "The value the registry viewer selects.", "NAME"});
     parser.addPositionalArgument("FOLDER", "Where the PNG files go.");
     parser.process(application);
     if (parser.positionalArguments().size() != 1)
@@ -225,5 +230,15 @@ int main(int argc, char* argv[]) {
     ok &= save(browse, folder, "browse-key");
     ok &= saveCleanPages(home, folder);
     ok &= saveHivePages(home, folder);
+
+    // Opened as the scan results open it: through the machine's registry editor.
+    ui::RegistryViewer viewer;
+    ui::RegistryEditorViewer editor(viewer);
+    if (!OpenRegeditAt(parser.value("regedit").toStdString(),
+                       parser.value("regedit-value").toStdString())) {
+        QTextStream(stderr) << "hivewarden-screenshots: the registry viewer did not open\n";
+        return 1;
+    }
+    ok &= save(viewer, folder, "registry-viewer");
     return ok ? 0 : 1;
 }
