@@ -171,6 +171,18 @@ TEST_F(HiveManagerTest, RunsOneOperationAtATimeOnItsWorkerAndReportsOnTheUiThrea
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(profile())));
 }
 
+TEST_F(HiveManagerTest, AStopRightAfterStartIsNotLost) {
+    makeMachine();
+    bool done = false;
+    manager_->OnDone = [&](THiveManager*, bool) { done = true; };
+    manager_->Start(hoCompact);
+    manager_->Stop();
+    ASSERT_TRUE(ui_.RunUntil([&] { return done; }));
+    EXPECT_TRUE(manager_->Success());
+    // The worker saw the request before its first hive, or at the latest before its second.
+    EXPECT_LE(pending().size(), 1u);
+}
+
 TEST_F(HiveManagerTest, DestroyingTheManagerStopsAndJoinsItsWorker) {
     makeMachine(manyKeys("HKEY_LOCAL_MACHINE\\SOFTWARE", 4000));
     bool doneCalled = false;
@@ -241,10 +253,43 @@ TEST_F(HiveManagerTest, RestoreCopiesEveryHiveOfTheProfileAndAsksForTheirReplace
     EXPECT_EQ(percents(), (std::vector<int>{20, 40, 60, 80, 100}));
     const auto replacements = pending();
     ASSERT_EQ(replacements.size(), 5u);
-    for (const char* name : kConfigHives)
-        EXPECT_EQ(contentOf(machine_->hostPath(config(name) + ".rctemp")),
+    for (const char* name : kConfigHives) {
+        EXPECT_EQ(contentOf(machine_->hostPath(config(name) + ".rcrestore")),
                   contentOf(profile() + "/" + name))
             << name;
+        // The saves that opened the hives' keys are not waited for.
+        EXPECT_FALSE(
+            QFile::exists(QString::fromStdString(machine_->hostPath(config(name) + ".rctemp"))))
+            << name;
+    }
+}
+
+TEST_F(HiveManagerTest, ACompactionLeavesAWaitingRestoreAlone) {
+    makeMachine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kept]\r\n\"v\"=\"before\"\r\n");
+    manager_->Folder = profile();
+    manager_->Backup();
+    ASSERT_TRUE(manager_->Success());
+    manager_->Restore();
+    ASSERT_TRUE(manager_->Success()) << manager_->LastError();
+    manager_->Compact();
+    EXPECT_TRUE(manager_->Success()) << manager_->LastError();
+    const auto replacements = pending();
+    ASSERT_EQ(replacements.size(), 7u);
+    for (const THive* hive : {manager_->Hives[0].get(), manager_->Hives[1].get()}) {
+        SCOPED_TRACE(hive->KeyName);
+        const auto found =
+            std::find_if(replacements.begin(), replacements.end(), [&](const auto& r) {
+                return QString::fromStdString(r.hive).compare(
+                           QString::fromStdString(hive->FileName), Qt::CaseInsensitive) == 0;
+            });
+        ASSERT_NE(found, replacements.end());
+        EXPECT_EQ(QString::fromStdString(found->newFile).toUpper(),
+                  QString::fromStdString(hive->FileName + ".rcrestore").toUpper());
+        EXPECT_EQ(hive->SavedSize, HiveFileSize(hive->FileName + ".rcrestore"));
+    }
+    // The user's hives are compacted as ever.
+    EXPECT_EQ(QString::fromStdString(replacements.back().newFile).toUpper(),
+              QString::fromStdString(manager_->Hives.back()->FileName + ".rctemp").toUpper());
 }
 
 // Each way a restore can fail before its replacements are asked for.

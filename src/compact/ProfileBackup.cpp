@@ -26,7 +26,8 @@ std::string namePart(const std::string& path) {
 } // namespace
 
 void THiveManager::Backup() {
-    stopRequested_ = false;
+    if (!thread_)
+        stopRequested_ = false;
     success_ = false;
     SetLastError({});
     std::error_code error;

@@ -4,10 +4,9 @@
 // A machine must never start into a half-restored registry: every entry is checked and
 // every copy made and verified before the first replacement is asked for, and a failure
 // on the way asks for none and removes the copies. The copies wait under a name of their
-// own (F + ".rcrestore") until then, and each is moved over F + ".rctemp" just before
-// its replacement is asked for: F + ".rctemp" may be what an earlier compaction's
-// replacement waits for, and a restore that stops halfway must not hand it a hive of
-// the profile.
+// own (F + ".rcrestore"), and the replacements are asked for with that name: F + ".rctemp"
+// may be what an earlier compaction's replacement waits for, and a later compaction
+// knows a waiting restore by the name, and leaves it alone.
 #include "backup/ProfileConfig.h"
 #include "compact/THiveManager.h"
 #include "hive/HiveFile.h"
@@ -71,20 +70,11 @@ std::string copyProfileHive(const TProfileEntry& entry, const THive& hive) {
     return {};
 }
 
-// Moves the staged copy over the hive's fresh save (F + ".rctemp"); false when it cannot.
-bool moveIntoPlace(const THive& hive) {
-    const auto from = win32::HostPathOf(stagingName(hive));
-    const auto to = win32::HostPathOf(hive.TempFileName);
-    if (!from || !to || std::rename(from->c_str(), to->c_str()) != 0)
-        return false;
-    hive::SyncFolderOf(*to);
-    return true;
-}
-
 } // namespace
 
 void THiveManager::Restore() {
-    stopRequested_ = false;
+    if (!thread_)
+        stopRequested_ = false;
     success_ = false;
     SetLastError({});
     std::vector<TProfileEntry> entries;
@@ -126,16 +116,19 @@ void THiveManager::Restore() {
     // it. Undone, the copies go, and so do the saves, unless an earlier compaction's
     // replacement waits for one: it is a dense copy of the live hive as that one was.
     std::vector<THive*> copied;
-    auto removeCopies = [&] {
+    // The saves go unless a replacement waits for one; so do the staged copies, unless
+    // `keepStaged` (they are what the replacements wait for).
+    auto removeCopies = [&](bool keepStaged = false) {
         const auto pending = win32::PendingReplacementsOf(win32::MachineFolder());
         for (THive* hive : copied) {
-            if (const auto staged = win32::HostPathOf(stagingName(*hive)))
+            if (const auto staged = win32::HostPathOf(stagingName(*hive)); staged && !keepStaged)
                 std::remove(staged->c_str());
+            const std::string save = hive->FileName + ".rctemp";
             const bool awaited = std::any_of(pending.begin(), pending.end(), [&](const auto& r) {
-                return SameTextAscii(r.newFile, hive->TempFileName);
+                return SameTextAscii(r.newFile, save);
             });
             if (!awaited)
-                DeleteFileA(hive->TempFileName.c_str());
+                DeleteFileA(save.c_str());
         }
     };
     for (size_t j = 0; j < entries.size(); ++j) {
@@ -167,9 +160,7 @@ void THiveManager::Restore() {
     std::vector<THive*> replaced;
     for (THive* hive : targets) {
         try {
-            if (!moveIntoPlace(*hive))
-                throw std::runtime_error("Cannot move " + stagingName(*hive) + " to " +
-                                         hive->TempFileName);
+            hive->TempFileName = stagingName(*hive);
             hive->Replace();
         } catch (const std::exception& e) {
             SetLastError(std::string(e.what()) + ": " + hive->KeyName + " cannot be replaced");
@@ -181,13 +172,11 @@ void THiveManager::Restore() {
                     // Its copy is gone or its own: the replacement fails at the start.
                 }
             }
-            copied.erase(copied.begin(), copied.begin() + std::ptrdiff_t(replaced.size()));
-            // The copy moved into place before the refusal goes too.
-            hive->Save({});
             removeCopies();
             return;
         }
         replaced.push_back(hive);
     }
+    removeCopies(true);
     success_ = true;
 }

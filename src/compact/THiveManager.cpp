@@ -39,6 +39,8 @@ void THiveManager::ScanHives() {
 void THiveManager::Start(int mode) {
     if (thread_)
         return;
+    // Cleared here, not on the worker: a Stop right after Start must not be lost.
+    stopRequested_ = false;
     thread_ = std::make_unique<TBackupThread>(*this, mode);
     thread_->OnTerminate = [this, alive = std::weak_ptr<char>(alive_)] {
         ui_.Post([this, alive] {

@@ -63,6 +63,9 @@ public:
     std::string LastError() const;
 
     // --- the operations, on the worker thread (or on the caller's, for tests) ---
+    // Each clears the stop request first when it is called directly; Start clears it
+    // for the worker. A compaction leaves a hive alone whose restore waits for the next
+    // start, counting the restored copy's size as the hive's saved size.
     void Compact();
     void Backup();
     void Restore();

@@ -11,6 +11,7 @@
 #include "ui/ProgramFont.h"
 #include "ui/ResultModel.h"
 #include "ui/WizardHeader.h"
+#include "win32/machine/Machine.h"
 
 #include <QAction>
 #include <QDir>
@@ -158,7 +159,9 @@ TfrmRepair::TfrmRepair(QWidget* parent) : QDialog(parent) {
 
 TfrmRepair::~TfrmRepair() {
     try {
-        SaveSelection();
+        // After a restart of Windows the machine, and its settings file, are gone.
+        if (win32::IsMachineBooted())
+            SaveSelection();
     } catch (const StoreError&) {
         // The selection is a convenience; a store that cannot be written loses only it.
     }

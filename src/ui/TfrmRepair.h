@@ -23,12 +23,14 @@ class QPushButton;
 class QRadioButton;
 class QStackedWidget;
 class QTableWidget;
+class QStandardItemModel;
 class QToolButton;
 class TFixRegistry;
 class THiveManager;
 
 namespace ui {
 
+class BackupListView;
 class ResultModel;
 class WizardHeader;
 
@@ -96,6 +98,10 @@ public:
     // the close question keeps it open.
     void reject() override;
 
+    // --- the Backup and Compact pages ---
+    // Fills the Report page from the hive manager's list, as the end of a compaction does.
+    void ShowCompactReport();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -142,6 +148,21 @@ private:
     // Hive manager notifications, on the user-interface thread.
     void HiveJobProgress(int percent);
     void HiveJobFinished(bool success);
+    void actBackupExecute();
+    void actRestoreExecute();
+    void actRemoveExecute();
+    void ReplaceOldBackups();
+    void StartBackup(const std::string& path);
+    void RestoreUndoFile(const std::string& path);
+    // A click on a cell of the backup list: column 5, the backup name, opens the entry.
+    void gdRestoreCellClick(int column, int row);
+    int SelectedBackupRow() const;
+    // The file or folder of the backup list's row.
+    std::string EntryPath(int row) const;
+    void btnCompactClick();
+    void btnRestartClick();
+    void BackupJobFinished(bool success);
+    void CompactJobFinished(bool success);
 
     // The engines post to the window through this; it outlives them.
     app::QtUiDispatcher dispatcher_;
@@ -182,6 +203,31 @@ private:
     QLabel* pelItemchecked;
     QLabel* pelItemRemoved;
     QProgressBar* pgRepair;
+
+    // --- the Backup and Compact pages ---
+    QAction* actBackup;
+    QAction* actRestore;
+    QAction* actRemove;
+    // BackupList and Progress
+    QStackedWidget* NoteBackup;
+    BackupListView* gdRestore;
+    QStandardItemModel* restoreModel_;
+    QLabel* lblProgress;
+    QProgressBar* pgBackup;
+    QPushButton* btnStopBackup;
+    // Compact and Report
+    QLabel* lblCompact;
+    // The control "pgCompact" (the name of the page is taken by the page index).
+    QProgressBar* pgCompactBar;
+    QPushButton* btnCompact;
+    QLabel* lblTotalkey;
+    QLabel* lblKeysize;
+    QLabel* lblCompactsize;
+    QPushButton* btnRestart;
+    // The user stopped the running backup: its incomplete end is no surprise to report.
+    bool backupStopped_ = false;
+    // The user closed the window during a hive job: it closes when the job has ended.
+    bool closeAfterHiveJob_ = false;
 };
 
 } // namespace ui

@@ -2,17 +2,22 @@
 // --machine or HIVEWARDEN_MACHINE, into PNG files of a folder (scripts/screenshots).
 
 #include "app/BootedMachine.h"
+#include "backup/ProfileConfig.h"
+#include "compact/THiveManager.h"
 #include "registry/OSInfo.h"
 #include "registry/RegeditDriver.h"
 #include "sandbox/MachineChoice.h"
 #include "scan/TFixRegistry.h"
 #include "store/ProgramFolder.h"
+#include "store/RestoreRecords.h"
 #include "store/SettingsNames.h"
 #include "store/fxRegistryFile.h"
+#include "ui/MessageBox.h"
 #include "ui/RegistryEditorViewer.h"
 #include "ui/RegistryTreeModel.h"
 #include "ui/RegistryViewer.h"
 #include "ui/TfrmAbout.h"
+#include "ui/TfrmBackProfile.h"
 #include "ui/TfrmBrowsekey.h"
 #include "ui/TfrmMain.h"
 #include "ui/TfrmOptions.h"
@@ -22,8 +27,12 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
+#include <QProgressBar>
+#include <QStackedWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -77,6 +86,72 @@ bool saveCleanPages(QWidget& home, const QDir& folder) {
     wizard.show();
     wizard.SetPageIndex(ui::TfrmRepair::pgScan);
     ok &= save(wizard, folder, "wizard-scan");
+    return ok;
+}
+
+// The wizard's Backup and Compact pages: a backup made for the run beside an undo file,
+// the progress view, the profile dialog, the Compact page, and the Report page over dense
+// copies of the hives saved into a scratch folder (the machine itself is not changed).
+bool saveHivePages(QWidget& home, const QDir& folder) {
+    bool ok = true;
+    const QString backups = QString::fromStdString(RegistryBackupFolder());
+    QDir().mkpath(backups);
+    const TDateTime repaired = Now() - 1.0 / 24;
+    const std::string undoName = FormatDateTime("ddmmyyyyhhnnss", repaired) + ".reg";
+    QFile undo(backups + QString::fromStdString(undoName));
+    if (undo.open(QIODevice::WriteOnly))
+        undo.write("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Contoso\\Backup Agent]\r\n");
+    undo.close();
+    AddRestoreRecord(StoreFilePath(), "Scan \"Application paths;Software\"", undoName, repaired,
+                     repaired);
+
+    ui::TfrmRepair wizard(&home);
+    wizard.WizardMode = ui::TfrmRepair::wmBackup;
+    wizard.show();
+    {
+        ui::TfrmBackProfile dialog(&wizard);
+        dialog.ProfileFolder = RegistryBackupFolder();
+        dialog.edtProfile->setText(QString::fromStdString(DefaultProfileName(Now())));
+        ok &= save(dialog, folder, "backup-profile");
+    }
+    // A backup as a user makes it: the dialog's name taken, the message answered.
+    ui::SetMessageBoxAnswerer([](const ui::MessageBoxRequest&) { return QMessageBox::Ok; });
+    QTimer accept;
+    QObject::connect(&accept, &QTimer::timeout, [] {
+        if (auto* dialog = qobject_cast<ui::TfrmBackProfile*>(QApplication::activeModalWidget())) {
+            dialog->edtProfile->setText("Before the driver update");
+            dialog->accept();
+        }
+    });
+    accept.start(10);
+    if (auto* backup = wizard.findChild<QAction*>("actBackup"); backup && backup->isEnabled())
+        backup->trigger();
+    accept.stop();
+    while (wizard.HiveManager() && wizard.HiveManager()->IsBusy())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    ui::SetMessageBoxAnswerer({});
+    ok &= save(wizard, folder, "wizard-backup");
+
+    // The progress view as it stands midway through a backup.
+    wizard.show();
+    wizard.findChild<QLabel*>("lblProgress")->setText("Backup Registry now, please wait...");
+    wizard.findChild<QProgressBar*>("pgBackup")->setValue(60);
+    wizard.findChild<QStackedWidget*>("NoteBackup")->setCurrentIndex(1);
+    ok &= save(wizard, folder, "wizard-backup-progress");
+
+    ui::TfrmRepair compact(&home);
+    compact.WizardMode = ui::TfrmRepair::wmCompact;
+    ok &= save(compact, folder, "wizard-compact");
+    if (THiveManager* manager = compact.HiveManager(); manager && compact.HivesUsable()) {
+        QTemporaryDir scratch;
+        int index = 0;
+        for (const auto& hive : manager->Hives)
+            hive->Save(scratch.path().toStdString() + "/hive" + std::to_string(index++));
+        compact.ShowCompactReport();
+        compact.show();
+        compact.SetPageIndex(ui::TfrmRepair::pgReport);
+        ok &= save(compact, folder, "wizard-report");
+    }
     return ok;
 }
 
@@ -154,6 +229,7 @@ int main(int argc, char* argv[]) {
     browse.Tree()->scrollTo(browse.Tree()->currentIndex());
     ok &= save(browse, folder, "browse-key");
     ok &= saveCleanPages(home, folder);
+    ok &= saveHivePages(home, folder);
 
     // Opened as the scan results open it: through the machine's registry editor.
     ui::RegistryViewer viewer;
