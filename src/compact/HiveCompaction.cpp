@@ -23,9 +23,7 @@ std::string waitingRestoreOf(const std::vector<win32::PendingReplacement>& pendi
 
 } // namespace
 
-void THiveManager::Compact() {
-    if (!thread_)
-        stopRequested_ = false;
+void THiveManager::CompactHives() {
     success_ = false;
     SetLastError({});
     const auto pending = win32::PendingReplacementsOf(win32::MachineFolder());

@@ -25,9 +25,7 @@ std::string namePart(const std::string& path) {
 
 } // namespace
 
-void THiveManager::Backup() {
-    if (!thread_)
-        stopRequested_ = false;
+void THiveManager::BackupHives() {
     success_ = false;
     SetLastError({});
     std::error_code error;

@@ -72,9 +72,7 @@ std::string copyProfileHive(const TProfileEntry& entry, const THive& hive) {
 
 } // namespace
 
-void THiveManager::Restore() {
-    if (!thread_)
-        stopRequested_ = false;
+void THiveManager::RestoreHives() {
     success_ = false;
     SetLastError({});
     std::vector<TProfileEntry> entries;

@@ -25,13 +25,13 @@ void TBackupThread::Execute() {
     try {
         switch (mode_) {
         case hoCompact:
-            owner_.Compact();
+            owner_.CompactHives();
             break;
         case hoBackup:
-            owner_.Backup();
+            owner_.BackupHives();
             break;
         case hoRestore:
-            owner_.Restore();
+            owner_.RestoreHives();
             break;
         default:
             break;

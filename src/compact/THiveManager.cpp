@@ -36,6 +36,21 @@ void THiveManager::ScanHives() {
     }
 }
 
+void THiveManager::Compact() {
+    stopRequested_ = false;
+    CompactHives();
+}
+
+void THiveManager::Backup() {
+    stopRequested_ = false;
+    BackupHives();
+}
+
+void THiveManager::Restore() {
+    stopRequested_ = false;
+    RestoreHives();
+}
+
 void THiveManager::Start(int mode) {
     if (thread_)
         return;

@@ -63,9 +63,10 @@ public:
     std::string LastError() const;
 
     // --- the operations, on the worker thread (or on the caller's, for tests) ---
-    // Each clears the stop request first when it is called directly; Start clears it
-    // for the worker. A compaction leaves a hive alone whose restore waits for the next
-    // start, counting the restored copy's size as the hive's saved size.
+    // Called directly, each clears the stop request first (Start clears it for the
+    // worker, before the worker exists, so that a Stop right after Start holds). A
+    // compaction leaves a hive alone whose restore waits for the next start, counting
+    // the restored copy's size as the hive's saved size.
     void Compact();
     void Backup();
     void Restore();
@@ -73,6 +74,10 @@ public:
 
 private:
     friend class TBackupThread;
+    // The operations themselves, leaving the stop request as it is.
+    void CompactHives();
+    void BackupHives();
+    void RestoreHives();
     // The end handler, on the user-interface thread.
     void OperationEnded();
     void RaiseProgress(int percent);
