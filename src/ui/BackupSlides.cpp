@@ -1,5 +1,7 @@
 #include "ui/BackupSlides.h"
 
+#include "ui/SlideBackground.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -23,11 +25,7 @@ void BackupSlideDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     painter->save();
     const QRect slide = option.rect;
     const bool selected = option.state & QStyle::State_Selected;
-    const QPalette& palette = option.palette;
-    painter->fillRect(slide, selected ? palette.highlight() : palette.base());
-    painter->setPen(palette.mid().color());
-    painter->drawLine(slide.bottomLeft(), slide.bottomRight());
-    const QColor text = selected ? palette.highlightedText().color() : palette.text().color();
+    const QColor text = PaintSlideBackground(painter, option);
     QFont bold = option.font;
     bold.setBold(true);
     QFont link = option.font;

@@ -1,6 +1,7 @@
 #include "ui/ResultSlideDelegate.h"
 
 #include "ui/ResultModel.h"
+#include "ui/SlideBackground.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -36,11 +37,7 @@ void ResultSlideDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
                                 const QModelIndex& index) const {
     painter->save();
     const QRect slide = option.rect;
-    const bool selected = option.state & QStyle::State_Selected;
-    const QPalette& palette = option.palette;
-    painter->fillRect(slide, selected ? palette.highlight() : palette.base());
-    painter->setPen(palette.mid().color());
-    painter->drawLine(slide.bottomLeft(), slide.bottomRight());
+    const QColor text = PaintSlideBackground(painter, option);
 
     QStyleOptionButton check;
     check.rect = CheckBoxRect(slide);
@@ -56,7 +53,6 @@ void ResultSlideDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
 
     QFont bold = option.font;
     bold.setBold(true);
-    const QColor text = selected ? palette.highlightedText().color() : palette.text().color();
     painter->setPen(text);
     for (int line = 0; line < 5; ++line) {
         const int top = slide.top() + kLineOffsets[line];

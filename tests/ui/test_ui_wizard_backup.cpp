@@ -69,17 +69,8 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 // The backup names of the records in the settings file, oldest first.
 QStringList storedNames() {
     QStringList names;
-    if (!QFileInfo::exists(QString::fromStdString(StoreFilePath())))
-        return names;
-    TfxRegFile store(StoreFilePath(), TfxRegFile::Access::ReadOnly);
-    std::vector<std::string> keys;
-    if (store.OpenKey(kRestoresKey, false))
-        store.GetKeyNames(keys);
-    for (const std::string& key : keys) {
-        store.OpenKey(std::string(kRestoresKey) + "\\" + key, false);
-        names << QString::fromStdString(store.ReadString(kBackupNameValue));
-    }
-    store.CloseKey();
+    for (const StoredRestoreRecord& record : StoredRestoreRecords())
+        names << record.backupName;
     return names;
 }
 

@@ -66,20 +66,10 @@ QStringList runValues() {
 }
 
 QStringList restoreRecords() {
-    QStringList names;
-    if (!QFileInfo::exists(QString::fromStdString(StoreFilePath())))
-        return names;
-    TfxRegFile store(StoreFilePath(), TfxRegFile::Access::ReadOnly);
-    std::vector<std::string> keys;
-    if (store.OpenKey(kRestoresKey, false))
-        store.GetKeyNames(keys);
-    for (const std::string& key : keys) {
-        store.OpenKey(std::string(kRestoresKey) + "\\" + key, false);
-        names << QString::fromStdString(store.ReadString(kBackupNameValue)) + " " +
-                     QString::fromStdString(store.ReadString(kActionValue));
-    }
-    store.CloseKey();
-    return names;
+    QStringList records;
+    for (const StoredRestoreRecord& record : StoredRestoreRecords())
+        records << record.backupName + " " + record.action;
+    return records;
 }
 
 QStringList undoFiles() {
