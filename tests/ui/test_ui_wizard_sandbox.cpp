@@ -1,11 +1,14 @@
-// The whole windowed program on a new sandbox, driven as a user: the home window starts
-// the wizard, every section is scanned, every problem repaired with undo; the undo file
-// brings every entry back.
+// The whole windowed program on a new sandbox, driven as a user from the home window:
+// every section scanned and every problem repaired with undo, the undo file bringing every
+// entry back; and a backup, a change, its restore and a compaction ended by Restart.
 
 #include "UiTestSupport.h"
+#include "compact/THiveManager.h"
+#include "registry/TRegistry.h"
 #include "support/ScanHarness.h"
 #include "ui/ProgramStart.h"
 #include "ui/ResultModel.h"
+#include "ui/TfrmBackProfile.h"
 #include "ui/TfrmMain.h"
 #include "ui/TfrmRepair.h"
 #include "win32/machine/Machine.h"
@@ -13,10 +16,12 @@
 
 #include <QDirIterator>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 
 using namespace ui_testing;
@@ -25,6 +30,7 @@ class TestWizardSandbox : public QObject {
     Q_OBJECT
 private slots:
     void cleanEverythingThenUndo();
+    void backupChangeRestoreCompactRestart();
 };
 
 void TestWizardSandbox::cleanEverythingThenUndo() {
@@ -95,6 +101,132 @@ void TestWizardSandbox::cleanEverythingThenUndo() {
     const win32::RegImportResult imported = win32::RegImportFile(undoFiles[0].toStdString());
     QVERIFY(imported.problems.empty());
     QCOMPARE(testing_support::ScanMachine(TRepairItems::All()).records, found);
+    win32::ShutdownMachine();
+    qunsetenv("HIVEWARDEN_PROGRAM_FOLDER");
+}
+
+namespace {
+
+// The home window's job link of this name, clicked once `act` waits for the wizard.
+void startJob(ui::TfrmMain& home, const char* link, std::function<void(ui::TfrmRepair&)> act) {
+    WhenModal<ui::TfrmRepair>(std::move(act));
+    QTest::mouseClick(Child<QPushButton>(home, link), Qt::LeftButton);
+}
+
+ui::TfrmMain* visibleHome() {
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible())
+            return home;
+    return nullptr;
+}
+
+QString valueOf(const char* key) {
+    TRegistry registry(KEY_READ);
+    registry.SetRootKey(HKEY_LOCAL_MACHINE);
+    if (!registry.OpenKeyReadOnly(key) || !registry.ValueExists("State"))
+        return "(none)";
+    return QString::fromStdString(registry.ReadString("State"));
+}
+
+void setValue(const char* key, const char* text) {
+    TRegistry registry;
+    registry.SetRootKey(HKEY_LOCAL_MACHINE);
+    if (registry.OpenKey(key, true))
+        registry.WriteString("State", text);
+}
+
+QByteArray contentOf(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+void TestWizardSandbox::backupChangeRestoreCompactRestart() {
+    QTemporaryDir programFolder;
+    qputenv("HIVEWARDEN_PROGRAM_FOLDER", programFolder.path().toLocal8Bit());
+    qunsetenv("HIVEWARDEN_MACHINE");
+    const char kKey[] = "SOFTWARE\\Hivewarden Test";
+    const QString sandbox = programFolder.path() + "/Sandbox";
+    const QString config = sandbox + "/WINDOWS/system32/config/";
+
+    QStringList failures;
+    const auto fail = [&failures](const QString& what) { failures << what; };
+    QString changed;
+    MessageBoxes boxes;
+    QTimer::singleShot(0, [&] {
+        ui::TfrmMain* home = visibleHome();
+        if (!home)
+            return fail("no home window");
+        setValue(kKey, "at the backup");
+        // Backup, a change, and the restore of the backup, from the Backup page.
+        startJob(*home, "lvBackup", [&](ui::TfrmRepair& wizard) {
+            WhenModal<ui::TfrmBackProfile>([](ui::TfrmBackProfile& dialog) {
+                dialog.edtProfile->setText("first");
+                QTest::mouseClick(Child<QPushButton>(dialog, "btnOK"), Qt::LeftButton);
+            });
+            QTest::mouseClick(Child<QToolButton>(wizard, "taskBackup"), Qt::LeftButton);
+            if (!QTest::qWaitFor([&] { return !wizard.HiveManager()->IsBusy(); }, 60000))
+                return fail("the backup did not end");
+            if (boxes.asked().isEmpty() || boxes.asked().last().text != "Backup is complete.")
+                return fail("the backup did not say it was complete");
+            setValue(kKey, "changed");
+            changed = valueOf(kKey);
+            auto* list = Child<QListView>(wizard, "gdRestore");
+            if (list->model()->rowCount() != 1)
+                return fail("the backup list does not hold the one profile");
+            list->setCurrentIndex(list->model()->index(0, 0));
+            wizard.UpdateActions();
+            QTest::mouseClick(Child<QToolButton>(wizard, "taskRestore"), Qt::LeftButton);
+            if (!QTest::qWaitFor([&] { return !wizard.HiveManager()->IsBusy(); }, 60000))
+                return fail("the restore did not end");
+            if (boxes.asked().last().text != "You need to restart Windows to complete restoration.")
+                return fail("the restore said: " + boxes.asked().last().text);
+            QTest::mouseClick(Child<QPushButton>(wizard, "btnCancel"), Qt::LeftButton);
+        });
+        // The compaction, and Restart on its report, which ends the program.
+        startJob(*home, "lvCompact", [&](ui::TfrmRepair& wizard) {
+            QTest::mouseClick(Child<QPushButton>(wizard, "btnCompact"), Qt::LeftButton);
+            if (!QTest::qWaitFor([&] { return wizard.PageIndex() == ui::TfrmRepair::pgReport; },
+                                 60000))
+                return fail("the compaction did not reach its report");
+            QTest::mouseClick(Child<QPushButton>(wizard, "btnRestart"), Qt::LeftButton);
+        });
+    });
+    QCOMPARE(ui::RunHivewarden({"hivewarden"}), 0);
+    QVERIFY2(failures.isEmpty(), qPrintable(failures.join("; ")));
+    QCOMPARE(changed, QString("changed"));
+    QVERIFY(!win32::IsMachineBooted());
+
+    // Every hive has its old file beside it; the five system hives are the profile's dense
+    // copies (the compaction left them to the restore), the user's hives the compaction's.
+    QString profile;
+    QDirIterator configs(programFolder.path(), {"config.ini"}, QDir::Files,
+                         QDirIterator::Subdirectories);
+    while (configs.hasNext())
+        profile = QFileInfo(configs.next()).path();
+    QVERIFY(profile.endsWith("/Registry Backup/first"));
+    for (const char* hive : {"SYSTEM", "SOFTWARE", "SAM", "SECURITY", "DEFAULT"}) {
+        QCOMPARE(contentOf(config + hive), contentOf(profile + "/" + hive));
+        // The old file as the machine left it at the restart: the change is in it.
+        const QByteArray old = contentOf(config + hive + ".rcbak");
+        QVERIFY2(old.startsWith("regf") && old != contentOf(config + hive), hive);
+    }
+    QDirIterator hives(sandbox, {"NTUSER.DAT", "UsrClass.dat"}, QDir::Files,
+                       QDirIterator::Subdirectories);
+    int userHives = 0;
+    while (hives.hasNext()) {
+        const QString hive = hives.next();
+        QVERIFY2(QFileInfo::exists(hive + ".rcbak"), qPrintable(hive));
+        QVERIFY(QFileInfo(hive).size() <= QFileInfo(hive + ".rcbak").size());
+        ++userHives;
+    }
+    QCOMPARE(userHives, 2);
+
+    // Started again, the machine's registry is as it was at the backup.
+    win32::BootMachine(sandbox.toStdString());
+    QCOMPARE(valueOf(kKey), QString("at the backup"));
+    QVERIFY(testing_support::ScanMachine(TRepairItems::All()).records.size() == 27);
     win32::ShutdownMachine();
     qunsetenv("HIVEWARDEN_PROGRAM_FOLDER");
 }
