@@ -2,6 +2,7 @@
 
 #include "win32/system/Nls.h"
 
+#include <algorithm>
 #include <mutex>
 
 namespace {
@@ -34,4 +35,14 @@ std::shared_ptr<const AnsiCharTable> CurrentAnsiCharTable() {
     if (!table || table->codePage != codePage)
         table = build(codePage);
     return table;
+}
+
+bool AnsiCharTable::NameLess(std::string_view a, std::string_view b) const {
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        const unsigned char x = upper[uint8_t(a[i])], y = upper[uint8_t(b[i])];
+        if (x != y)
+            return x < y;
+    }
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
 }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <memory>
+#include <string_view>
 
 struct AnsiCharTable {
     unsigned codePage = 0;
@@ -11,6 +12,10 @@ struct AnsiCharTable {
     std::array<unsigned char, 256> upper{};
     // Lead bytes of a double-byte code page; none in a single-byte one.
     std::array<bool, 256> leadByte{};
+
+    // The order in which names are listed: byte by byte through the upper case; a
+    // prefix first; names equal but for case by their bytes, so that the order is fixed.
+    bool NameLess(std::string_view a, std::string_view b) const;
 };
 
 // The table of the code page in use, built when first needed and again whenever the

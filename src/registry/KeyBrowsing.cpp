@@ -26,16 +26,8 @@ std::vector<std::string> SortedSubKeyNames(HKEY root, const std::string& keyPath
     registry.GetKeyNames(names);
     registry.CloseKey();
     const auto table = CurrentAnsiCharTable();
-    const auto& upper = table->upper;
-    // Names equal but for case keep a fixed order among themselves.
-    std::sort(names.begin(), names.end(), [&upper](const std::string& a, const std::string& b) {
-        const size_t common = std::min(a.size(), b.size());
-        for (size_t i = 0; i < common; ++i) {
-            const unsigned char x = upper[uint8_t(a[i])], y = upper[uint8_t(b[i])];
-            if (x != y)
-                return x < y;
-        }
-        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    std::sort(names.begin(), names.end(), [&table](const std::string& a, const std::string& b) {
+        return table->NameLess(a, b);
     });
     return names;
 }

@@ -86,16 +86,8 @@ void RegistryValueModel::ShowKey(const std::string& keyLocation) {
         values_.push_back(std::move(unset));
     }
     const auto table = CurrentAnsiCharTable();
-    const auto& upper = table->upper;
-    std::stable_sort(values_.begin(), values_.end(), [&upper](const Value& a, const Value& b) {
-        const std::string &x = a.name, &y = b.name;
-        const size_t common = std::min(x.size(), y.size());
-        for (size_t i = 0; i < common; ++i) {
-            const unsigned char p = upper[uint8_t(x[i])], q = upper[uint8_t(y[i])];
-            if (p != q)
-                return p < q;
-        }
-        return x.size() != y.size() ? x.size() < y.size() : x < y;
+    std::stable_sort(values_.begin(), values_.end(), [&table](const Value& a, const Value& b) {
+        return table->NameLess(a.name, b.name);
     });
     endResetModel();
 }
