@@ -10,7 +10,7 @@
 namespace cli {
 
 void RefuseWindows9x() {
-    if (const int product = OSProduct(); product >= 4 && product <= 7)
+    if (IsWin9x())
         throw CommandError("This function does not support Windows 9x system.");
 }
 

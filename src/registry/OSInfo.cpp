@@ -163,6 +163,11 @@ bool IsWinNT() {
     return OSInfo().PlatformId == VER_PLATFORM_WIN32_NT;
 }
 
+bool IsWin9x() {
+    const int product = OSProduct();
+    return product >= 4 && product <= 7;
+}
+
 std::string OSServicePack() {
     const TOSInfo& info = OSInfo();
     switch (info.Platform) {

@@ -53,3 +53,5 @@ std::string OSDisplayName();
 std::string OSServicePack();
 bool IsNT4SP6a();
 bool IsWinNT();
+// The Windows 95 family: product codes 4 to 7 (Win32s is neither).
+bool IsWin9x();

@@ -22,10 +22,6 @@ const char* const kOrderKeys[] = {
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\Programs",
 };
 
-bool isNineX(int product) {
-    return product >= 4 && product <= 7;
-}
-
 } // namespace
 
 void FindFilesByExt(const std::string& folder, const std::string& extension, bool recursive,
@@ -59,7 +55,7 @@ bool StartMenuFolderValid(const std::string& folderName) {
     if (!DirectoryExists(folder)) {
         // The NT family keeps a user's own programs apart; that rule serves every NT
         // version, those the product codes do not name too.
-        if (isNineX(OSProduct()))
+        if (IsWin9x())
             return false;
         folder = AddTrailingBackslash(SpecialFolderPath(CSIDL_PROGRAMS)) + folderName;
         if (!DirectoryExists(folder))

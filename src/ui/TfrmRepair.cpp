@@ -215,12 +215,9 @@ void TfrmRepair::FormShow() {
         break;
     }
     LoadTitleImage();
-    // The hive list. It was not read on the 9x family (which has no such list); a later NT
-    // version than the program names has the same list, so it is read there too.
-    const int product = OSProduct();
-    const bool hasHiveList = product == 0 || product == 1 || product == 2 || product == 3 ||
-                             product == 8 || product == 9 || product == 11;
-    if (hasHiveList) {
+    // The hive list. The 9x family has none; a later NT version than the product codes
+    // name (code 0) has the same list as the others, so it is read there too.
+    if (!IsWin9x()) {
         try {
             if (!HiveManager_)
                 throw std::runtime_error(hiveManagerError_);

@@ -121,7 +121,7 @@ void TfrmRepair::PrepareCompactPage() {
 }
 
 void TfrmRepair::btnCompactClick() {
-    if (const int product = OSProduct(); product >= 4 && product <= 7) {
+    if (IsWin9x()) {
         ShowMessageBox(this, kCompactCaption, "This function does not support Windows 9x system.",
                        QMessageBox::Information);
         return;
