@@ -27,6 +27,27 @@ std::string restoreKey(std::string_view name) {
 
 } // namespace
 
+std::vector<TRestoreRecord> ReadRestoreRecords(const std::string& storeFile) {
+    std::vector<TRestoreRecord> records;
+    if (!QFileInfo::exists(QString::fromStdString(storeFile)))
+        return records;
+    TfxRegFile store(storeFile);
+    std::vector<std::string> names;
+    if (store.OpenKey(kRestoresKey, false))
+        store.GetKeyNames(names);
+    for (const std::string& name : names) {
+        store.CloseKey();
+        if (!store.OpenKey(restoreKey(name), false) || !store.ValueExists(kActionValue) ||
+            !store.ValueExists(kBackupNameValue) ||
+            store.ValueDataType(kDateCreatedValue) != store::kTypeDateTime)
+            continue;
+        records.push_back({store.ReadString(kActionValue), store.ReadString(kBackupNameValue),
+                           store.ReadDateTime(kDateCreatedValue)});
+    }
+    store.CloseKey();
+    return records;
+}
+
 bool AddRestoreRecord(const std::string& storeFile, std::string_view action,
                       std::string_view backupName, TDateTime dateCreated, TDateTime keyTime) {
     TfxRegFile store(storeFile);

@@ -6,6 +6,17 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+struct TRestoreRecord {
+    std::string action;
+    std::string backupName;
+    TDateTime dateCreated = 0;
+};
+
+// The records, oldest first (by their keys' names), that hold an action, a backup name and
+// a creation date-time; none when the settings file is missing. Store errors are raised.
+std::vector<TRestoreRecord> ReadRestoreRecords(const std::string& storeFile);
 
 // Adds a record unless one with the same backup name, ignoring letter case, exists.
 // `keyTime` names the record's key; two records of the same second share one key.

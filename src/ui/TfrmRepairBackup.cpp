@@ -14,7 +14,6 @@
 #include "store/RestoreRecords.h"
 #include "store/SettingsNames.h"
 #include "store/StoreError.h"
-#include "store/StoreFormat.h"
 #include "store/fxRegistryFile.h"
 #include "ui/BackupSlides.h"
 #include "ui/HostPages.h"
@@ -47,10 +46,6 @@ namespace {
 constexpr char kBackupCaption[] = "Backup Registry";
 constexpr char kNot9x[] = "This function does not support Windows 9x system.";
 
-bool is9x(int product) {
-    return product >= 4 && product <= 7;
-}
-
 // A record's name is the name of an entry of "Registry Backup"; anything that would lead
 // out of it (a settings file edited by hand) is no entry.
 bool isEntryName(const std::string& name) {
@@ -59,33 +54,6 @@ bool isEntryName(const std::string& name) {
 
 QString hostPath(const std::string& path) {
     return QString::fromStdString(path);
-}
-
-struct BackupRecord {
-    std::string action, name;
-    TDateTime created = 0;
-};
-
-// The records under "\Restores", oldest first, that have their three values.
-std::vector<BackupRecord> readRestoreRecords(const std::string& storeFile) {
-    std::vector<BackupRecord> records;
-    if (!QFileInfo::exists(hostPath(storeFile)))
-        return records;
-    TfxRegFile store(storeFile);
-    std::vector<std::string> keys;
-    if (store.OpenKey(kRestoresKey, false))
-        store.GetKeyNames(keys);
-    for (const std::string& key : keys) {
-        store.CloseKey();
-        if (!store.OpenKey(std::string(kRestoresKey) + "\\" + key, false) ||
-            !store.ValueExists(kActionValue) || !store.ValueExists(kBackupNameValue) ||
-            store.ValueDataType(kDateCreatedValue) != store::kTypeDateTime)
-            continue;
-        records.push_back({store.ReadString(kActionValue), store.ReadString(kBackupNameValue),
-                           store.ReadDateTime(kDateCreatedValue)});
-    }
-    store.CloseKey();
-    return records;
 }
 
 QToolButton* taskEntry(QAction* action, QWidget* parent) {
@@ -204,28 +172,29 @@ std::string TfrmRepair::EntryPath(int row) const {
 
 void TfrmRepair::LoadProfiles() {
     restoreModel_->removeRows(0, restoreModel_->rowCount());
-    std::vector<BackupRecord> records;
+    std::vector<TRestoreRecord> records;
     try {
-        records = readRestoreRecords(StoreFilePath());
+        records = ReadRestoreRecords(StoreFilePath());
     } catch (const StoreError& e) {
         ShowMessageBox(this, kBackupCaption, QString::fromUtf8(e.what()), QMessageBox::Warning);
         return;
     }
     const std::string folder = RegistryBackupFolder();
-    for (const BackupRecord& record : records) {
-        if (!isEntryName(record.name) || !QFileInfo::exists(hostPath(folder + record.name)))
+    for (const TRestoreRecord& record : records) {
+        if (!isEntryName(record.backupName) ||
+            !QFileInfo::exists(hostPath(folder + record.backupName)))
             continue;
         QList<QStandardItem*> row;
         for (const char* label : {"Action:", "Date created:", "Backup Name:"})
             row << new QStandardItem(label);
         row << new QStandardItem(app::FromAnsi(record.action));
         row << new QStandardItem(
-            QString::fromStdString(FormatDateTime(kDateCreatedTextFormat, record.created)));
+            QString::fromStdString(FormatDateTime(kDateCreatedTextFormat, record.dateCreated)));
         // The name is the entry's file name on the host.
-        row << new QStandardItem(QString::fromStdString(record.name));
+        row << new QStandardItem(QString::fromStdString(record.backupName));
         // The texts as stored, to find the record again.
         row[bcAction]->setData(QByteArray::fromStdString(record.action), Qt::UserRole);
-        row[bcName]->setData(QByteArray::fromStdString(record.name), Qt::UserRole);
+        row[bcName]->setData(QByteArray::fromStdString(record.backupName), Qt::UserRole);
         for (QStandardItem* item : row)
             item->setEditable(false);
         restoreModel_->appendRow(row);
@@ -237,7 +206,7 @@ void TfrmRepair::LoadProfiles() {
 void TfrmRepair::UpdateHiveActions() {
     const bool busy = HiveManager_ && HiveManager_->IsBusy();
     // On the 9x family the actions stay available to say that they are not.
-    const bool usable = is9x(OSProduct()) || (HiveManager_ && hivesUsable_);
+    const bool usable = IsWin9x() || (HiveManager_ && hivesUsable_);
     const bool selected = SelectedBackupRow() >= 0;
     actBackup->setEnabled(!busy && usable);
     actRestore->setEnabled(selected && !busy);
@@ -310,28 +279,29 @@ void TfrmRepair::ReplaceOldBackups() {
     // A count below one is no count the Options window gives: nothing is pruned for it.
     if (!canReplace || amount <= 0)
         return;
-    std::vector<BackupRecord> backups;
+    std::vector<TRestoreRecord> backups;
     const std::string folder = RegistryBackupFolder();
-    for (BackupRecord& record : readRestoreRecords(storeFile))
+    for (TRestoreRecord& record : ReadRestoreRecords(storeFile))
         if (QString::fromStdString(record.action)
                     .compare(kBackupRegistryAction, Qt::CaseInsensitive) == 0 &&
-            isEntryName(record.name) && QFileInfo(hostPath(folder + record.name)).isDir())
+            isEntryName(record.backupName) &&
+            QFileInfo(hostPath(folder + record.backupName)).isDir())
             backups.push_back(std::move(record));
-    std::stable_sort(
-        backups.begin(), backups.end(),
-        [](const BackupRecord& a, const BackupRecord& b) { return a.created < b.created; });
+    std::stable_sort(backups.begin(), backups.end(),
+                     [](const TRestoreRecord& a, const TRestoreRecord& b) {
+                         return a.dateCreated < b.dateCreated;
+                     });
     // With the new backup there are `amount`. Only the records go: the folders stay.
     size_t oldest = 0;
     while (oldest < backups.size() && backups.size() - oldest >= size_t(amount)) {
-        const BackupRecord& record = backups[oldest++];
-        DeleteRestoreRecord(storeFile, record.action, record.name,
-                            FormatDateTime(kDateCreatedTextFormat, record.created));
+        const TRestoreRecord& record = backups[oldest++];
+        DeleteRestoreRecord(storeFile, record.action, record.backupName,
+                            FormatDateTime(kDateCreatedTextFormat, record.dateCreated));
     }
 }
 
 void TfrmRepair::StartBackup(const std::string& path) {
-    const int product = OSProduct();
-    if (is9x(product)) {
+    if (IsWin9x()) {
         ShowMessageBox(this, kBackupCaption, kNot9x, QMessageBox::Information);
         return;
     }

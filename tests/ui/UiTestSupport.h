@@ -56,12 +56,4 @@ template <typename T> T* Child(QWidget& parent, const char* name) {
     return child;
 }
 
-// The restore records of the settings file (the program folder's "system.dat"), oldest
-// first; none when the file does not exist.
-struct StoredRestoreRecord {
-    QString backupName;
-    QString action;
-};
-QList<StoredRestoreRecord> StoredRestoreRecords();
-
 } // namespace ui_testing

@@ -69,8 +69,8 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 // The backup names of the records in the settings file, oldest first.
 QStringList storedNames() {
     QStringList names;
-    for (const StoredRestoreRecord& record : StoredRestoreRecords())
-        names << record.backupName;
+    for (const TRestoreRecord& record : ReadRestoreRecords(StoreFilePath()))
+        names << QString::fromStdString(record.backupName);
     return names;
 }
 

@@ -6,6 +6,7 @@
 #include "registry/TRegistry.h"
 #include "scan/TFixRegistry.h"
 #include "store/ProgramFolder.h"
+#include "store/RestoreRecords.h"
 #include "store/SettingsNames.h"
 #include "store/fxRegistryFile.h"
 #include "support/MachineFixture.h"
@@ -67,8 +68,8 @@ QStringList runValues() {
 
 QStringList restoreRecords() {
     QStringList records;
-    for (const StoredRestoreRecord& record : StoredRestoreRecords())
-        records << record.backupName + " " + record.action;
+    for (const TRestoreRecord& record : ReadRestoreRecords(StoreFilePath()))
+        records << QString::fromStdString(record.backupName + " " + record.action);
     return records;
 }
 
