@@ -1,5 +1,6 @@
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "registry/ValueTypeName.h"
 #include "win32/registry/Registry.h"
 
 #include <QTextStream>
@@ -10,19 +11,8 @@ namespace cli {
 namespace {
 
 QString typeName(DWORD type) {
-    static const char* names[] = {"REG_NONE",
-                                  "REG_SZ",
-                                  "REG_EXPAND_SZ",
-                                  "REG_BINARY",
-                                  "REG_DWORD",
-                                  "REG_DWORD_BIG_ENDIAN",
-                                  "REG_LINK",
-                                  "REG_MULTI_SZ",
-                                  "REG_RESOURCE_LIST",
-                                  "REG_FULL_RESOURCE_DESCRIPTOR",
-                                  "REG_RESOURCE_REQUIREMENTS_LIST",
-                                  "REG_QWORD"};
-    return type < std::size(names) ? names[type] : QString("REG_0x%1").arg(type, 0, 16);
+    const char* name = ValueTypeName(type);
+    return name ? QString(name) : QString("REG_0x%1").arg(type, 0, 16);
 }
 
 QString hexBytes(const std::vector<BYTE>& data) {

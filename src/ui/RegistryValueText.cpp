@@ -1,6 +1,7 @@
 #include "ui/RegistryValueText.h"
 
 #include "app/AnsiText.h"
+#include "registry/ValueTypeName.h"
 
 #include <algorithm>
 
@@ -48,34 +49,8 @@ QString hexBytes(std::string_view data) {
 } // namespace
 
 QString ValueTypeText(DWORD type) {
-    switch (type) {
-    case REG_NONE:
-        return "REG_NONE";
-    case REG_SZ:
-        return "REG_SZ";
-    case REG_EXPAND_SZ:
-        return "REG_EXPAND_SZ";
-    case REG_BINARY:
-        return "REG_BINARY";
-    case REG_DWORD:
-        return "REG_DWORD";
-    case REG_DWORD_BIG_ENDIAN:
-        return "REG_DWORD_BIG_ENDIAN";
-    case REG_LINK:
-        return "REG_LINK";
-    case REG_MULTI_SZ:
-        return "REG_MULTI_SZ";
-    case REG_RESOURCE_LIST:
-        return "REG_RESOURCE_LIST";
-    case REG_FULL_RESOURCE_DESCRIPTOR:
-        return "REG_FULL_RESOURCE_DESCRIPTOR";
-    case REG_RESOURCE_REQUIREMENTS_LIST:
-        return "REG_RESOURCE_REQUIREMENTS_LIST";
-    case REG_QWORD:
-        return "REG_QWORD";
-    default:
-        return QString::asprintf("0x%08x", unsigned(type));
-    }
+    const char* name = ValueTypeName(type);
+    return name ? QString(name) : QString::asprintf("0x%08x", unsigned(type));
 }
 
 QString ValueDataText(DWORD type, std::string_view data) {
