@@ -35,19 +35,8 @@ struct WideKeyWindow {
     }
 };
 
-bool prepare(benchmark::State& state) {
-    try {
-        bench::BootBigMachine();
-        bench::OffscreenApplication();
-        return true;
-    } catch (const std::exception& e) {
-        state.SkipWithError(e.what());
-        return false;
-    }
-}
-
 void BM_BrowseTreeExpandWideKey(benchmark::State& state) {
-    if (!prepare(state))
+    if (!bench::PrepareWindowOnBigMachine(state))
         return;
     for (auto _ : state) {
         state.PauseTiming();
@@ -66,7 +55,7 @@ void BM_BrowseTreeExpandWideKey(benchmark::State& state) {
 BENCHMARK(BM_BrowseTreeExpandWideKey)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void BM_BrowseTreeScrollToTheEndOfTheWideKey(benchmark::State& state) {
-    if (!prepare(state))
+    if (!bench::PrepareWindowOnBigMachine(state))
         return;
     WideKeyWindow shown;
     shown.window->Tree()->expand(shown.wide);

@@ -19,19 +19,8 @@ namespace {
 const std::string kManyValues =
     std::string("HKEY_CURRENT_USER\\Software\\") + bench::kManyValuesKey;
 
-bool prepare(benchmark::State& state) {
-    try {
-        bench::BootBigMachine();
-        bench::OffscreenApplication();
-        return true;
-    } catch (const std::exception& e) {
-        state.SkipWithError(e.what());
-        return false;
-    }
-}
-
 void BM_RegistryViewerSelectKeyWithManyValues(benchmark::State& state) {
-    if (!prepare(state))
+    if (!bench::PrepareWindowOnBigMachine(state))
         return;
     ui::RegistryViewer viewer;
     viewer.show();
@@ -53,7 +42,7 @@ void BM_RegistryViewerSelectKeyWithManyValues(benchmark::State& state) {
 BENCHMARK(BM_RegistryViewerSelectKeyWithManyValues)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void BM_RegistryViewerSelectTheLastOfManyValues(benchmark::State& state) {
-    if (!prepare(state))
+    if (!bench::PrepareWindowOnBigMachine(state))
         return;
     ui::RegistryViewer viewer;
     viewer.show();
