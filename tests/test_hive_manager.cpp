@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <map>
 #include <sys/resource.h>
 
 using namespace testing_support;
@@ -290,6 +291,127 @@ TEST_F(HiveManagerTest, ACompactionLeavesAWaitingRestoreAlone) {
     // The user's hives are compacted as ever.
     EXPECT_EQ(QString::fromStdString(replacements.back().newFile).toUpper(),
               QString::fromStdString(manager_->Hives.back()->FileName + ".rctemp").toUpper());
+}
+
+// Two profiles of one machine, "first" made while SOFTWARE\Kept\v was "first" and
+// SOFTWARE held 3,000 more keys, "second" after both changed.
+class TwoProfiles : public HiveManagerTest {
+protected:
+    void SetUp() override {
+        makeMachine(manyKeys("HKEY_LOCAL_MACHINE\\SOFTWARE", 3000) +
+                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kept]\r\n\"v\"=\"first\"\r\n");
+        backup(first());
+        HKEY software = nullptr, kept = nullptr;
+        ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE", &software), 0);
+        ASSERT_EQ(RegDeleteTreeA(software, "Bulk"), 0);
+        ASSERT_EQ(RegOpenKeyA(software, "Kept", &kept), 0);
+        ASSERT_EQ(RegSetValueExA(kept, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("second"), 7),
+                  0);
+        RegCloseKey(kept);
+        RegCloseKey(software);
+        backup(second());
+    }
+    void backup(const std::string& folder) {
+        manager_->Folder = folder;
+        manager_->Backup();
+        ASSERT_TRUE(manager_->Success()) << manager_->LastError();
+    }
+    void restore(const std::string& folder) {
+        manager_->Folder = folder;
+        manager_->Restore();
+    }
+    std::string first() const { return profile() + "-first"; }
+    std::string second() const { return profile() + "-second"; }
+    // The restored copy each waiting replacement of the five hives puts in place.
+    std::map<std::string, QByteArray> waitingCopies() {
+        std::map<std::string, QByteArray> copies;
+        for (const auto& r : pending()) {
+            const auto host = win32::HostPathOf(r.newFile);
+            copies[r.hive] = host ? contentOf(*host) : QByteArray();
+        }
+        return copies;
+    }
+    std::map<std::string, QByteArray> profileHives(const std::string& folder) {
+        std::map<std::string, QByteArray> hives;
+        for (const char* name : kConfigHives)
+            hives["C:\\WINDOWS\\system32\\config\\" + std::string(name)] =
+                contentOf(folder + "/" + name);
+        return hives;
+    }
+    int restoredCopiesOnDisk() {
+        return int(QDir(QString::fromStdString(machine_->hostPath("WINDOWS/system32/config")))
+                       .entryList({"*.rcrestore*"}, QDir::Files)
+                       .size());
+    }
+};
+
+TEST_F(TwoProfiles, ASecondRestoreBeforeTheRestartTakesThePlaceOfTheFirst) {
+    restore(first());
+    ASSERT_TRUE(manager_->Success()) << manager_->LastError();
+    restore(second());
+    ASSERT_TRUE(manager_->Success()) << manager_->LastError();
+    EXPECT_EQ(waitingCopies(), profileHives(second()));
+    EXPECT_EQ(restoredCopiesOnDisk(), 5); // the first restore's copies are gone
+    // A compaction knows the second restore's copies too, and a third restore takes the
+    // name the first one had.
+    manager_->Compact();
+    ASSERT_TRUE(manager_->Success()) << manager_->LastError();
+    EXPECT_EQ(pending().size(), 7u);
+    restore(first());
+    ASSERT_TRUE(manager_->Success()) << manager_->LastError();
+    std::map<std::string, QByteArray> waiting = waitingCopies();
+    std::erase_if(waiting,
+                  [](const auto& copy) { return copy.first.find("config") == std::string::npos; });
+    EXPECT_EQ(waiting, profileHives(first()));
+    EXPECT_EQ(restoredCopiesOnDisk(), 5);
+}
+
+TEST_F(TwoProfiles, ASecondRestoreThatFailsLeavesTheFirstWaitingWhole) {
+    restore(second());
+    ASSERT_TRUE(manager_->Success()) << manager_->LastError();
+    const auto asked = pending();
+    // Room for the small hives' copies, none for the first profile's SOFTWARE: SYSTEM's
+    // copy is made before the restore fails.
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit limit = old;
+    limit.rlim_cur = 64 * 1024;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    restore(first());
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_FALSE(manager_->Success());
+    EXPECT_NE(manager_->LastError().find("Cannot copy"), std::string::npos)
+        << manager_->LastError();
+    ASSERT_EQ(pending().size(), asked.size());
+    for (size_t i = 0; i < asked.size(); ++i)
+        EXPECT_EQ(pending()[i].newFile, asked[i].newFile);
+    EXPECT_EQ(waitingCopies(), profileHives(second()));
+    EXPECT_EQ(restoredCopiesOnDisk(), 5);
+}
+
+TEST_F(HiveManagerTest, ASecondCompactionRefreshesTheCopiesTheFirstOneAskedFor) {
+    makeMachine();
+    manager_->Compact();
+    ASSERT_TRUE(manager_->Success()) << manager_->LastError();
+    const auto asked = pending();
+    // A change after the first compaction would be lost to its older copy.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\AddedLater", &key), 0);
+    RegCloseKey(key);
+    win32::FlushMachine();
+    manager_->Compact();
+    EXPECT_TRUE(manager_->Success()) << manager_->LastError();
+    ASSERT_EQ(pending().size(), asked.size());
+    for (size_t i = 0; i < asked.size(); ++i)
+        EXPECT_EQ(pending()[i].newFile, asked[i].newFile);
+    const auto copy = hive::LoadHiveFile(machine_->hostPath(config("SOFTWARE.rctemp")));
+    const auto live = hive::LoadHiveFile(machine_->hostPath(config("SOFTWARE")));
+    ExpectSameTree(*live.root, *copy.root);
+    const auto& subkeys = copy.root->stableSubkeys();
+    EXPECT_TRUE(std::any_of(subkeys.begin(), subkeys.end(),
+                            [](const auto& child) { return child->name == u"AddedLater"; }));
 }
 
 // Each way a restore can fail before its replacements are asked for.

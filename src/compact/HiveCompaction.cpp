@@ -14,9 +14,11 @@ namespace {
 // the hive in place (ProfileRestore.cpp): that copy is what the machine starts with.
 std::string waitingRestoreOf(const std::vector<win32::PendingReplacement>& pending,
                              const THive& hive) {
-    const std::string restored = hive.FileName + ".rcrestore";
+    const auto names = hive.RestoreCopyNames();
     const auto found = std::find_if(pending.begin(), pending.end(), [&](const auto& r) {
-        return SameTextAscii(r.hive, hive.FileName) && SameTextAscii(r.newFile, restored);
+        return SameTextAscii(r.hive, hive.FileName) &&
+               std::any_of(names.begin(), names.end(),
+                           [&](const std::string& name) { return SameTextAscii(r.newFile, name); });
     });
     return found == pending.end() ? std::string() : found->newFile;
 }

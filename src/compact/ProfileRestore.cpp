@@ -3,10 +3,11 @@
 //
 // A machine must never start into a half-restored registry: every entry is checked and
 // every copy made and verified before the first replacement is asked for, and a failure
-// on the way asks for none and removes the copies. The copies wait under a name of their
-// own (F + ".rcrestore"), and the replacements are asked for with that name: F + ".rctemp"
-// may be what an earlier compaction's replacement waits for, and a later compaction
-// knows a waiting restore by the name, and leaves it alone.
+// on the way leaves what waited for the next start as it was and removes the copies.
+// The copies wait under names of their own (THive::RestoreCopyNames), and the
+// replacements are asked for with them: F + ".rctemp" may be what an earlier compaction's
+// replacement waits for, and a later compaction knows a waiting restore by the name, and
+// leaves it alone.
 #include "backup/ProfileConfig.h"
 #include "compact/THiveManager.h"
 #include "hive/HiveFile.h"
@@ -44,14 +45,26 @@ THive* liveHiveOf(const std::vector<std::unique_ptr<THive>>& hives, const TProfi
     return found.size() == 1 ? found.front() : nullptr;
 }
 
-std::string stagingName(const THive& hive) {
-    return hive.FileName + ".rcrestore";
+const win32::PendingReplacement* waitingFor(const std::vector<win32::PendingReplacement>& pending,
+                                            const THive& hive) {
+    const auto found = std::find_if(pending.begin(), pending.end(), [&](const auto& r) {
+        return SameTextAscii(r.hive, hive.FileName);
+    });
+    return found == pending.end() ? nullptr : &*found;
 }
 
-// Copies the profile's hive file (a host path) to the hive's staging name and checks
-// that what is there now is a sound hive. Returns why not, empty on success.
-std::string copyProfileHive(const TProfileEntry& entry, const THive& hive) {
-    const std::string staging = stagingName(hive);
+// The name the profile's copy of `hive` is made under: not the one a replacement that
+// waits for the hive (an earlier restore's) uses, so that it stays whole should this
+// restore fail.
+std::string stagingName(const std::vector<win32::PendingReplacement>& pending, const THive& hive) {
+    const auto names = hive.RestoreCopyNames();
+    const win32::PendingReplacement* waiting = waitingFor(pending, hive);
+    return waiting && SameTextAscii(waiting->newFile, names[0]) ? names[1] : names[0];
+}
+
+// Copies the profile's hive file (a host path) to `staging` and checks that what is
+// there now is a sound hive. Returns why not, empty on success.
+std::string copyProfileHive(const TProfileEntry& entry, const std::string& staging) {
     const auto target = win32::HostPathOf(staging);
     if (!target)
         return staging + " is not on the machine's drives";
@@ -110,22 +123,29 @@ void THiveManager::RestoreHives() {
         targets.push_back(hive);
     }
 
+    // What waited for the next start before this restore: it is asked for again should
+    // the restore fail after its first replacement.
+    const auto before = win32::PendingReplacementsOf(win32::MachineFolder());
+    std::vector<std::string> staging;
+    for (const THive* hive : targets)
+        staging.push_back(stagingName(before, *hive));
+
     // A fresh save of each live hive (which opens its key) and the profile's copy beside
-    // it. Undone, the copies go, and so do the saves, unless an earlier compaction's
-    // replacement waits for one: it is a dense copy of the live hive as that one was.
-    std::vector<THive*> copied;
-    // The saves go unless a replacement waits for one; so do the staged copies, unless
-    // `keepStaged` (they are what the replacements wait for).
-    auto removeCopies = [&](bool keepStaged = false) {
+    // it. Undone or done, the saves and the restored copies go, this restore's and any
+    // an earlier one left, except the files a replacement waits for (an earlier
+    // compaction's save is a dense copy of the live hive as that one was).
+    size_t copied = 0;
+    auto removeCopies = [&] {
         const auto pending = win32::PendingReplacementsOf(win32::MachineFolder());
-        for (THive* hive : copied) {
-            if (const auto staged = win32::HostPathOf(stagingName(*hive)); staged && !keepStaged)
-                std::remove(staged->c_str());
-            const std::string save = hive->FileName + ".rctemp";
-            const bool awaited = std::any_of(pending.begin(), pending.end(), [&](const auto& r) {
-                return SameTextAscii(r.newFile, save);
-            });
-            if (!awaited)
+        const auto awaited = [&](const std::string& file) {
+            return std::any_of(pending.begin(), pending.end(),
+                               [&](const auto& r) { return SameTextAscii(r.newFile, file); });
+        };
+        for (size_t j = 0; j < copied; ++j) {
+            for (const std::string& copy : targets[j]->RestoreCopyNames())
+                if (const auto host = win32::HostPathOf(copy); host && !awaited(copy))
+                    std::remove(host->c_str());
+            if (const std::string save = targets[j]->FileName + ".rctemp"; !awaited(save))
                 DeleteFileA(save.c_str());
         }
     };
@@ -137,14 +157,14 @@ void THiveManager::RestoreHives() {
             return;
         }
         hive->SaveTo({});
-        copied.push_back(hive);
+        ++copied;
         if (!hive->Saved) {
             removeCopies();
             SetLastError("Cannot save the live hive " + hive->KeyName + " to " +
                          hive->TempFileName);
             return;
         }
-        if (const std::string why = copyProfileHive(entries[j], *hive); !why.empty()) {
+        if (const std::string why = copyProfileHive(entries[j], staging[j]); !why.empty()) {
             removeCopies();
             SetLastError(why);
             return;
@@ -153,18 +173,25 @@ void THiveManager::RestoreHives() {
     }
 
     // The replacements. Should one be refused after all, those asked for already are
-    // asked for again with a fresh copy of the live hive, so that no hive of the profile
-    // comes back alone.
+    // asked for again as they waited before (an earlier restore's copy, which was left
+    // whole, or a compaction's), or else with a fresh copy of the live hive, so that no
+    // hive of the profile comes back alone.
     std::vector<THive*> replaced;
-    for (THive* hive : targets) {
+    for (size_t j = 0; j < targets.size(); ++j) {
+        THive* hive = targets[j];
         try {
-            hive->TempFileName = stagingName(*hive);
+            hive->TempFileName = staging[j];
             hive->Replace();
         } catch (const std::exception& e) {
             SetLastError(std::string(e.what()) + ": " + hive->KeyName + " cannot be replaced");
             for (THive* done : replaced) {
                 try {
-                    done->Save({});
+                    if (const win32::PendingReplacement* earlier = waitingFor(before, *done)) {
+                        done->TempFileName = earlier->newFile;
+                        done->Saved = true;
+                    } else {
+                        done->Save({});
+                    }
                     done->Replace();
                 } catch (const std::exception&) {
                     // Its copy is gone or its own: the replacement fails at the start.
@@ -175,6 +202,6 @@ void THiveManager::RestoreHives() {
         }
         replaced.push_back(hive);
     }
-    removeCopies(true);
+    removeCopies();
     success_ = true;
 }

@@ -5,6 +5,7 @@
 #include "registry/DeviceFileMapper.h"
 #include "win32/base/WinTypes.h"
 
+#include <array>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -56,6 +57,12 @@ public:
     void Replace();
     // FileName + ".rcbak": where the present file goes at the next start.
     std::string BackupFileName() const { return FileName + ".rcbak"; }
+    // The two names a restored copy of the hive waits under for the next start: a new
+    // restore takes the one an earlier restore's replacement does not wait for, so the
+    // earlier copy stays whole until the new one has been asked for.
+    std::array<std::string, 2> RestoreCopyNames() const {
+        return {FileName + ".rcrestore", FileName + ".rcrestore2"};
+    }
 
     // The part of KeyName below its root, and the root: HKEY_LOCAL_MACHINE for
     // "\REGISTRY\MACHINE\...", HKEY_USERS for "\REGISTRY\USER\...", null for neither.

@@ -52,6 +52,12 @@ bool isEntryName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
+// The hive manager's own words on why its job failed, as a line to add to a message.
+QString failureReason(const THiveManager* manager) {
+    const std::string why = manager ? manager->LastError() : std::string();
+    return why.empty() ? QString() : "\r\n" + QString::fromStdString(why) + ".";
+}
+
 QString hostPath(const std::string& path) {
     return QString::fromStdString(path);
 }
@@ -445,7 +451,8 @@ void TfrmRepair::BackupJobFinished(bool success) {
         else
             ShowMessageBox(this, "Restore",
                            "File corrupt or erroneous type, restore failed.\r\nPlease verify "
-                           "the backup directory.",
+                           "the backup directory." +
+                               failureReason(HiveManager_.get()),
                            QMessageBox::Information);
         return;
     }

@@ -501,10 +501,14 @@ void TestWizardBackup::restoreOfAProfileSaysWhatHappened() {
     QCOMPARE(Child<QLabel>(*wizard, "lblProgress")->text(),
              QString("Restoreing Registry now, Please wait..."));
     waitForHiveJob(*wizard);
+    const QString failed("File corrupt or erroneous type, restore failed.\r\nPlease verify the "
+                         "backup directory.\r\n");
     QCOMPARE(boxes.asked().last().caption, QString("Restore"));
-    QCOMPARE(boxes.asked().last().text,
-             QString("File corrupt or erroneous type, restore failed.\r\nPlease verify the "
-                     "backup directory."));
+    QVERIFY2(boxes.asked().last().text.startsWith(failed + "The profile "),
+             qPrintable(boxes.asked().last().text));
+    QVERIFY(boxes.asked().last().text.endsWith("is incomplete: its config.ini is missing, names a "
+                                               "hive file the profile does not have, or does not "
+                                               "list five hives."));
     QVERIFY(pending().empty());
     QCOMPARE(Child<QStackedWidget>(*wizard, "NoteBackup")->currentIndex(), 0);
 
@@ -515,6 +519,14 @@ void TestWizardBackup::restoreOfAProfileSaysWhatHappened() {
              QString("You need to restart Windows to complete restoration."));
     QCOMPARE(pending().size(), size_t(5));
     QCOMPARE(Child<QProgressBar>(*wizard, "pgBackup")->value(), 100);
+
+    // A second restore before the restart takes the place of the first.
+    clickSlide(*wizard, 1);
+    clickTask(*wizard, "taskRestore");
+    waitForHiveJob(*wizard);
+    QCOMPARE(boxes.asked().last().text,
+             QString("You need to restart Windows to complete restoration."));
+    QCOMPARE(pending().size(), size_t(5));
     // Neither is a backup to record.
     QCOMPARE(storedNames(), (QStringList{"spoiled", "good"}));
 }
