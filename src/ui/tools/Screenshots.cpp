@@ -32,6 +32,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -137,6 +138,10 @@ bool saveHivePages(QWidget& home, const QDir& folder) {
     wizard.findChild<QLabel*>("lblProgress")->setText("Backup Registry now, please wait...");
     wizard.findChild<QProgressBar*>("pgBackup")->setValue(60);
     wizard.findChild<QStackedWidget*>("NoteBackup")->setCurrentIndex(1);
+    // While a backup runs, only its Stop button can be used.
+    for (const char* action : {"actBackup", "actRestore", "actRemove"})
+        wizard.findChild<QAction*>(action)->setEnabled(false);
+    wizard.findChild<QPushButton*>("btnStopBackup")->setEnabled(true);
     ok &= save(wizard, folder, "wizard-backup-progress");
 
     ui::TfrmRepair compact(&home);
@@ -148,6 +153,8 @@ bool saveHivePages(QWidget& home, const QDir& folder) {
         for (const auto& hive : manager->Hives)
             hive->Save(scratch.path().toStdString() + "/hive" + std::to_string(index++));
         compact.ShowCompactReport();
+        // As a compaction leaves the window when it ends.
+        compact.findChild<QPushButton*>("btnCancel")->setText("&Finish");
         compact.show();
         compact.SetPageIndex(ui::TfrmRepair::pgReport);
         ok &= save(compact, folder, "wizard-report");
