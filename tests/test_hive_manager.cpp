@@ -20,6 +20,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <csignal>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/resource.h>
@@ -51,6 +52,19 @@ std::string manyKeys(const char* root, int count) {
         reg += "[" + std::string(root) + "\\Bulk\\Key" + std::to_string(i) + "]\r\n\"text\"=\"" +
                std::string(60, char('a' + i % 26)) + "\"\r\n";
     return reg;
+}
+
+// Runs `work` as on a full disk: no file of this process grows past 64 KB.
+void WithFilesOf64KBAtMost(const std::function<void()>& work) {
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit limit = old;
+    limit.rlim_cur = 64 * 1024;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    work();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, handler);
 }
 
 // A booted test machine with its hive list read into a manager.
@@ -372,15 +386,7 @@ TEST_F(TwoProfiles, ASecondRestoreThatFailsLeavesTheFirstWaitingWhole) {
     const auto asked = pending();
     // Room for the small hives' copies, none for the first profile's SOFTWARE: SYSTEM's
     // copy is made before the restore fails.
-    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit limit = old;
-    limit.rlim_cur = 64 * 1024;
-    setrlimit(RLIMIT_FSIZE, &limit);
-    restore(first());
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, handler);
+    WithFilesOf64KBAtMost([&] { restore(first()); });
     EXPECT_FALSE(manager_->Success());
     EXPECT_NE(manager_->LastError().find("Cannot copy"), std::string::npos)
         << manager_->LastError();
@@ -448,15 +454,7 @@ TEST_P(RestoreFaults, FailBeforeAnyReplacementAndLeaveEveryLiveHiveAlone) {
         before[name] = contentOf(machine_->hostPath(config(name)));
     if (GetParam().fullDisk) {
         // Room for the small live hives' copies, none for the profile's SOFTWARE.
-        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit old{};
-        getrlimit(RLIMIT_FSIZE, &old);
-        rlimit limit = old;
-        limit.rlim_cur = 64 * 1024;
-        setrlimit(RLIMIT_FSIZE, &limit);
-        manager_->Restore();
-        setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, handler);
+        WithFilesOf64KBAtMost([&] { manager_->Restore(); });
     } else {
         manager_->Restore();
     }

@@ -512,21 +512,16 @@ void TestWizardBackup::restoreOfAProfileSaysWhatHappened() {
     QVERIFY(pending().empty());
     QCOMPARE(Child<QStackedWidget>(*wizard, "NoteBackup")->currentIndex(), 0);
 
-    clickSlide(*wizard, 1);
-    clickTask(*wizard, "taskRestore");
-    waitForHiveJob(*wizard);
-    QCOMPARE(boxes.asked().last().text,
-             QString("You need to restart Windows to complete restoration."));
-    QCOMPARE(pending().size(), size_t(5));
-    QCOMPARE(Child<QProgressBar>(*wizard, "pgBackup")->value(), 100);
-
-    // A second restore before the restart takes the place of the first.
-    clickSlide(*wizard, 1);
-    clickTask(*wizard, "taskRestore");
-    waitForHiveJob(*wizard);
-    QCOMPARE(boxes.asked().last().text,
-             QString("You need to restart Windows to complete restoration."));
-    QCOMPARE(pending().size(), size_t(5));
+    // The second time, before the restart, it takes the place of the first.
+    for (int time = 1; time <= 2; ++time) {
+        clickSlide(*wizard, 1);
+        clickTask(*wizard, "taskRestore");
+        waitForHiveJob(*wizard);
+        QCOMPARE(boxes.asked().last().text,
+                 QString("You need to restart Windows to complete restoration."));
+        QCOMPARE(pending().size(), size_t(5));
+        QCOMPARE(Child<QProgressBar>(*wizard, "pgBackup")->value(), 100);
+    }
     // Neither is a backup to record.
     QCOMPARE(storedNames(), (QStringList{"spoiled", "good"}));
 }
