@@ -25,6 +25,15 @@ std::string restoreKey(std::string_view name) {
     return std::string(kRestoresKey) + "\\" + std::string(name);
 }
 
+// Opens the record `name` when it holds all three values, its date as a date-time; a
+// record without them is no record, and must not stop a pass over the others.
+bool openWholeRecord(TfxRegFile& store, std::string_view name) {
+    store.CloseKey();
+    return store.OpenKey(restoreKey(name), false) && store.ValueExists(kActionValue) &&
+           store.ValueExists(kBackupNameValue) &&
+           store.ValueDataType(kDateCreatedValue) == store::kTypeDateTime;
+}
+
 } // namespace
 
 std::vector<TRestoreRecord> ReadRestoreRecords(const std::string& storeFile) {
@@ -36,10 +45,7 @@ std::vector<TRestoreRecord> ReadRestoreRecords(const std::string& storeFile) {
     if (store.OpenKey(kRestoresKey, false))
         store.GetKeyNames(names);
     for (const std::string& name : names) {
-        store.CloseKey();
-        if (!store.OpenKey(restoreKey(name), false) || !store.ValueExists(kActionValue) ||
-            !store.ValueExists(kBackupNameValue) ||
-            store.ValueDataType(kDateCreatedValue) != store::kTypeDateTime)
+        if (!openWholeRecord(store, name))
             continue;
         records.push_back({store.ReadString(kActionValue), store.ReadString(kBackupNameValue),
                            store.ReadDateTime(kDateCreatedValue)});
@@ -84,12 +90,7 @@ bool DeleteRestoreRecord(const std::string& storeFile, std::string_view action,
         std::vector<std::string> names;
         store.GetKeyNames(names);
         for (const std::string& name : names) {
-            store.CloseKey();
-            // A record whose date is not a date-time cannot match, and must not stop the
-            // search for the one that does.
-            if (!store.OpenKey(restoreKey(name), false) || !store.ValueExists(kActionValue) ||
-                !store.ValueExists(kBackupNameValue) ||
-                store.ValueDataType(kDateCreatedValue) != store::kTypeDateTime)
+            if (!openWholeRecord(store, name))
                 continue;
             const std::string recordAction = store.ReadString(kActionValue);
             const std::string recordDate =
