@@ -1,5 +1,7 @@
 #include "UiTestSupport.h"
 
+#include "ui/TfrmRepair.h"
+
 namespace ui_testing {
 
 MessageBoxes::MessageBoxes(QList<QMessageBox::StandardButton> answers)
@@ -14,6 +16,13 @@ MessageBoxes::MessageBoxes(QList<QMessageBox::StandardButton> answers)
 
 MessageBoxes::~MessageBoxes() {
     ui::SetMessageBoxAnswerer({});
+}
+
+std::unique_ptr<ui::TfrmRepair> OpenWizard(uint8_t mode) {
+    auto wizard = std::make_unique<ui::TfrmRepair>();
+    wizard->WizardMode = mode;
+    wizard->show();
+    return wizard;
 }
 
 } // namespace ui_testing

@@ -8,9 +8,19 @@
 #include <QList>
 #include <QTimer>
 #include <QWidget>
+#include <cstdint>
 #include <functional>
+#include <memory>
+
+namespace ui {
+class TfrmRepair;
+}
 
 namespace ui_testing {
+
+// The Registry Wizard shown in `mode` (TfrmRepair::wmClean, ...), as the home window's
+// links open it.
+std::unique_ptr<ui::TfrmRepair> OpenWizard(uint8_t mode);
 
 // While alive, every message box is recorded instead of shown and answered with the
 // next of `answers` (the last one again when they run out).

@@ -165,8 +165,6 @@ private slots:
     void backupOnWindows98();
 
 private:
-    std::unique_ptr<TfrmRepair> openWizard();
-
     std::unique_ptr<testing_support::TestMachine> machine_;
     std::unique_ptr<QTemporaryDir> programFolder_;
     std::unique_ptr<QTemporaryDir> home_;
@@ -200,13 +198,6 @@ void TestWizardBackup::cleanup() {
     machine_.reset();
 }
 
-std::unique_ptr<TfrmRepair> TestWizardBackup::openWizard() {
-    auto wizard = std::make_unique<TfrmRepair>();
-    wizard->WizardMode = TfrmRepair::wmBackup;
-    wizard->show();
-    return wizard;
-}
-
 void TestWizardBackup::listsTheRecordsWhoseEntriesExist() {
     makeProfileFolder("Before the update");
     makeProfileFolder("Deleted by hand");
@@ -217,7 +208,7 @@ void TestWizardBackup::listsTheRecordsWhoseEntriesExist() {
     addRecord("Backup Registry", "../outside", day(2021, 4, 1));
     QVERIFY(QDir(backupFolder() + "Deleted by hand").removeRecursively());
 
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmBackup);
     QCOMPARE(listedNames(*wizard), (QStringList{"Before the update", "01022021100000.reg"}));
     const QAbstractItemModel* model = backupList(*wizard)->model();
     QCOMPARE(model->index(1, 0).data().toString(), QString("Action:"));
@@ -238,7 +229,7 @@ void TestWizardBackup::listsTheRecordsWhoseEntriesExist() {
 }
 
 void TestWizardBackup::aBackupFromThePageWithTheDefaultName() {
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmBackup);
     MessageBoxes boxes;
     QString shown;
     bool allSelected = false;
@@ -298,7 +289,7 @@ void TestWizardBackup::pruningBeforeABackup() {
     addRecord(kUndoAction, "01012019100000.reg", day(2019, 1, 2));
     writeOptions(canReplace, amount);
 
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmBackup);
     MessageBoxes boxes;
     startBackup(*wizard, "newest");
     waitForHiveJob(*wizard);
@@ -363,7 +354,7 @@ void TestWizardBackup::profileNamesTheDialogRefuses() {
 
 void TestWizardBackup::aFileOfTheNameIsNoTakenProfile() {
     writeFile(backupFolder() + "clash", "an undo file's name");
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmBackup);
     MessageBoxes boxes;
     startBackup(*wizard, "clash");
     QCOMPARE(boxes.asked().size(), 1);
@@ -377,7 +368,7 @@ void TestWizardBackup::aFileOfTheNameIsNoTakenProfile() {
 void TestWizardBackup::aProfileFolderNamedLikeAnUndoFile() {
     makeProfileFolder("my.registry");
     addRecord("Backup Registry", "my.registry", day(2022, 5, 1));
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmBackup);
     QCOMPARE(listedNames(*wizard), QStringList{"my.registry"});
     clickSlide(*wizard, 0);
     MessageBoxes boxes({QMessageBox::Ok, QMessageBox::Yes});
@@ -404,7 +395,7 @@ void TestWizardBackup::aProfileFolderNamedLikeAnUndoFile() {
 void TestWizardBackup::removeAnsweredNoChangesNothing() {
     writeFile(backupFolder() + "03032023100000.reg", "REGEDIT4\r\n");
     addRecord(kUndoAction, "03032023100000.reg", day(2023, 3, 3));
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmBackup);
     clickSlide(*wizard, 0);
     MessageBoxes boxes({QMessageBox::No});
     clickTask(*wizard, "taskRemove");
@@ -424,7 +415,7 @@ void TestWizardBackup::removeDeletesTheRecordAndTheEntry() {
     makeProfileFolder("Old profile");
     writeFile(backupFolder() + "Old profile/config.ini", "[Creation]\r\n");
     addRecord("Backup Registry", "Old profile", day(2023, 3, 4));
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmBackup);
     MessageBoxes boxes({QMessageBox::Yes});
 
     clickSlide(*wizard, rowOf(*wizard, "03032023100000.reg"));
@@ -467,7 +458,7 @@ void TestWizardBackup::restoreOfAnUndoFile() {
     const QString file = backupFolder() + "05052024100000.reg";
     writeFile(file, content.isEmpty() ? QByteArray("REGEDIT4\r\n") : content);
     addRecord(kUndoAction, "05052024100000.reg", day(2024, 5, 5));
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmBackup);
     if (content.isEmpty())
         QVERIFY(QFile::remove(file));
     clickSlide(*wizard, 0);
@@ -483,7 +474,7 @@ void TestWizardBackup::restoreOfAnUndoFile() {
 }
 
 void TestWizardBackup::restoreOfAProfileSaysWhatHappened() {
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmBackup);
     MessageBoxes boxes;
     for (const char* name : {"spoiled", "good"}) {
         // Restore records are named by the second they are made in: one each.
@@ -531,7 +522,7 @@ void TestWizardBackup::openingAnEntryHappensOnTheHost() {
     addRecord(kUndoAction, "06062024100000.reg", day(2024, 6, 6));
     makeProfileFolder("A profile");
     addRecord("Backup Registry", "A profile", day(2024, 6, 7));
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmBackup);
     // A click beside the link opens nothing.
     clickSlide(*wizard, 0);
     QVERIFY(opened_.isEmpty());
@@ -549,7 +540,7 @@ void TestWizardBackup::closingDuringABackup_data() {
 
 void TestWizardBackup::closingDuringABackup() {
     QFETCH(bool, stop);
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmBackup);
     MessageBoxes boxes({stop ? QMessageBox::Yes : QMessageBox::No, QMessageBox::Ok});
     startBackup(*wizard, "interrupted");
     // The job's end has not reached the window yet, whatever the worker has done.
@@ -573,7 +564,7 @@ void TestWizardBackup::closingDuringABackup() {
 void TestWizardBackup::backupOnWindows98() {
     machine_->rebootWithIni("[Version]\nPlatform=9x\nVersion=4.10.2222\nCSDVersion=A\n");
     InitOSInfo();
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmBackup);
     MessageBoxes boxes;
     startBackup(*wizard, "nineties");
     QCOMPARE(boxes.asked().size(), 1);

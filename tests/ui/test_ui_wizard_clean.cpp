@@ -105,7 +105,6 @@ private slots:
     void aHiveListThatCannotBeReadLeavesCleanWorking();
 
 private:
-    std::unique_ptr<TfrmRepair> openWizard(uint8_t mode = TfrmRepair::wmClean);
     void check(TfrmRepair& wizard, std::initializer_list<int> rows);
     // Next, Next: the scan runs; returns once it has finished.
     void scan(TfrmRepair& wizard);
@@ -130,13 +129,6 @@ void TestWizardClean::init() {
 void TestWizardClean::cleanup() {
     SetProgramFolder("");
     machine_.reset();
-}
-
-std::unique_ptr<TfrmRepair> TestWizardClean::openWizard(uint8_t mode) {
-    auto wizard = std::make_unique<TfrmRepair>();
-    wizard->WizardMode = mode;
-    wizard->show();
-    return wizard;
 }
 
 void TestWizardClean::check(TfrmRepair& wizard, std::initializer_list<int> rows) {
@@ -177,7 +169,7 @@ ui::ResultModel* TestWizardClean::repairTheFirstRunEntryOnly(TfrmRepair& wizard)
 }
 
 void TestWizardClean::nextNeedsACheckedSection() {
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
     check(*wizard, {});
     wizard->UpdateActions();
     QVERIFY(!wizard->actNext->isEnabled());
@@ -212,7 +204,7 @@ void TestWizardClean::storedSelectionChecksOnlyValidRows() {
         store.WriteString(kSelectionItemsValue, stored.toStdString());
         store.CloseKey();
     }
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
     auto* grid = Child<QTableWidget>(*wizard, "gdItems");
     QCOMPARE(grid->rowCount(), 12);
     QList<int> shown;
@@ -224,7 +216,7 @@ void TestWizardClean::storedSelectionChecksOnlyValidRows() {
 
 void TestWizardClean::theSelectionIsStoredAtClosing() {
     {
-        auto wizard = openWizard();
+        auto wizard = OpenWizard(TfrmRepair::wmClean);
         check(*wizard, {1, 4, 10});
     }
     TfxRegFile store(StoreFilePath(), TfxRegFile::Access::ReadOnly);
@@ -234,7 +226,7 @@ void TestWizardClean::theSelectionIsStoredAtClosing() {
 }
 
 void TestWizardClean::aCategoryWithoutProblemsEndsOnTheScanPage() {
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
     check(*wizard, {5});
     scan(*wizard);
     QCOMPARE(wizard->PageIndex(), int(TfrmRepair::pgScan));
@@ -255,7 +247,7 @@ void TestWizardClean::aCategoryWithoutProblemsEndsOnTheScanPage() {
 }
 
 void TestWizardClean::severalCategoriesOnlyTheFirstWithProblems() {
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
     check(*wizard, {2, 5, 6});
     scan(*wizard);
     QCOMPARE(problemCell(*wizard, 0), QString("3"));
@@ -269,7 +261,7 @@ void TestWizardClean::severalCategoriesOnlyTheFirstWithProblems() {
 }
 
 void TestWizardClean::resultRowsShowTheRecordAndNullData() {
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
     TFixRegistry& engine = wizard->Engine();
     engine.AddInvalidData(riUninstallers, "HKEY_LOCAL_MACHINE\\SOFTWARE\\X", "No file", "", "Name");
     engine.AddInvalidData(riFonts, "HKEY_LOCAL_MACHINE\\SOFTWARE\\F", "Gone", "f.ttf", "F");
@@ -294,7 +286,7 @@ void TestWizardClean::resultRowsShowTheRecordAndNullData() {
 }
 
 void TestWizardClean::theSortMenuFiltersAndRebuilds() {
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
     TFixRegistry& engine = wizard->Engine();
     engine.AddInvalidData(riFonts, "HKEY_LOCAL_MACHINE\\F", "d", "1", "f1");
     engine.AddInvalidData(riAutoRun, "HKEY_LOCAL_MACHINE\\R", "d", "2", "r1");
@@ -322,7 +314,7 @@ void TestWizardClean::theSortMenuFiltersAndRebuilds() {
 }
 
 void TestWizardClean::toolsActOnTheListedRows() {
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
     TFixRegistry& engine = wizard->Engine();
     wizard->UpdateActions();
     QVERIFY(!wizard->actCheckall->isEnabled());
@@ -350,7 +342,7 @@ void TestWizardClean::toolsActOnTheListedRows() {
 void TestWizardClean::openItemLocationShowsTheKeyInTheViewer() {
     ui::RegistryViewer viewer;
     ui::RegistryEditorViewer editor(viewer);
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
     check(*wizard, {2});
     scan(*wizard);
     auto* view = Child<QListView>(*wizard, "gdResult");
@@ -365,7 +357,7 @@ void TestWizardClean::openItemLocationShowsTheKeyInTheViewer() {
 }
 
 void TestWizardClean::repairWithNothingFailing() {
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
     check(*wizard, {2});
     scan(*wizard);
     MessageBoxes boxes;
@@ -400,7 +392,7 @@ void TestWizardClean::repairWithNothingFailing() {
 }
 
 void TestWizardClean::repairStopsAtTheFirstFailure() {
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
     check(*wizard, {2});
     scan(*wizard);
     // The second problem's value goes away behind the wizard's back: its fix fails.
@@ -423,7 +415,7 @@ void TestWizardClean::repairStopsAtTheFirstFailure() {
 }
 
 void TestWizardClean::withoutUndoNothingIsSaved() {
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
     check(*wizard, {2});
     QTest::mouseClick(Child<QPushButton>(*wizard, "btnNext"), Qt::LeftButton);
     Child<QCheckBox>(*wizard, "chkUndo")->setChecked(false);
@@ -437,7 +429,7 @@ void TestWizardClean::withoutUndoNothingIsSaved() {
 }
 
 void TestWizardClean::twoRepairsOnOnePageShareTheUndoFile() {
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
     MessageBoxes boxes;
     repairTheFirstRunEntryOnly(*wizard);
     QCOMPARE(runValues(), (QStringList{"Beta", "Gamma"}));
@@ -455,7 +447,7 @@ void TestWizardClean::twoRepairsOnOnePageShareTheUndoFile() {
 }
 
 void TestWizardClean::backFromTheResultPageStartsANewUndoFile() {
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
     MessageBoxes boxes;
     auto* model = repairTheFirstRunEntryOnly(*wizard);
     QVERIFY(!wizard->UndoFileName.empty());
@@ -475,7 +467,7 @@ void TestWizardClean::backFromTheResultPageStartsANewUndoFile() {
 }
 
 void TestWizardClean::automaticRepairOnEnteringTheResultPage() {
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
     check(*wizard, {2});
     QTest::mouseClick(Child<QPushButton>(*wizard, "btnNext"), Qt::LeftButton);
     Child<QRadioButton>(*wizard, "rdAutoRepair")->setChecked(true);
@@ -488,7 +480,7 @@ void TestWizardClean::automaticRepairOnEnteringTheResultPage() {
 }
 
 void TestWizardClean::closingDuringAScan() {
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
     check(*wizard, {2, 5});
     // A section whose scan goes on until it is told to stop.
     std::atomic<bool> entered{false};
@@ -530,7 +522,7 @@ void TestWizardClean::closingDuringAScan() {
 
 void TestWizardClean::backupAndCompactModesHaveNoBackOrNext() {
     for (uint8_t mode : {TfrmRepair::wmBackup, TfrmRepair::wmCompact}) {
-        auto wizard = openWizard(mode);
+        auto wizard = OpenWizard(mode);
         QVERIFY(!Child<QPushButton>(*wizard, "btnBack")->isVisible());
         QVERIFY(!Child<QPushButton>(*wizard, "btnNext")->isVisible());
         QCOMPARE(wizard->PageIndex(), mode == TfrmRepair::wmBackup
@@ -549,12 +541,12 @@ void TestWizardClean::aHiveListThatCannotBeReadLeavesCleanWorking() {
     registry.SetRootKey(HKEY_LOCAL_MACHINE);
     QVERIFY(registry.DeleteKey("SYSTEM\\CurrentControlSet\\Control\\hivelist"));
     MessageBoxes boxes;
-    auto wizard = openWizard(TfrmRepair::wmCompact);
+    auto wizard = OpenWizard(TfrmRepair::wmCompact);
     QCOMPARE(boxes.asked().size(), 1);
     QCOMPARE(boxes.asked()[0].text, QString("Error Scanning For Registry Hives"));
     QVERIFY(!wizard->HivesUsable());
     wizard.reset();
-    wizard = openWizard();
+    wizard = OpenWizard(TfrmRepair::wmClean);
     check(*wizard, {2});
     scan(*wizard);
     QCOMPARE(wizard->PageIndex(), int(TfrmRepair::pgResult));

@@ -96,7 +96,6 @@ private slots:
     void backupChangeRestoreThenRestartOnTheReport();
 
 private:
-    std::unique_ptr<TfrmRepair> openWizard(uint8_t mode = TfrmRepair::wmCompact);
     void runCompaction(TfrmRepair& wizard);
 
     std::unique_ptr<testing_support::TestMachine> machine_;
@@ -117,13 +116,6 @@ void TestWizardCompact::cleanup() {
     machine_.reset();
 }
 
-std::unique_ptr<TfrmRepair> TestWizardCompact::openWizard(uint8_t mode) {
-    auto wizard = std::make_unique<TfrmRepair>();
-    wizard->WizardMode = mode;
-    wizard->show();
-    return wizard;
-}
-
 void TestWizardCompact::runCompaction(TfrmRepair& wizard) {
     auto* start = Child<QPushButton>(wizard, "btnCompact");
     QCOMPARE(start->text(), QString("&Start"));
@@ -134,7 +126,7 @@ void TestWizardCompact::runCompaction(TfrmRepair& wizard) {
 }
 
 void TestWizardCompact::theCompactPageAtShowing() {
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmCompact);
     QCOMPARE(wizard->PageIndex(), int(TfrmRepair::pgCompact));
     QCOMPARE(Child<QPushButton>(*wizard, "btnCompact")->text(), QString("&Start"));
     QVERIFY(!Child<QLabel>(*wizard, "lblCompact")->isVisible());
@@ -145,7 +137,7 @@ void TestWizardCompact::theCompactPageAtShowing() {
 void TestWizardCompact::startOnWindows98() {
     machine_->rebootWithIni("[Version]\nPlatform=9x\nVersion=4.10.2222\nCSDVersion=A\n");
     InitOSInfo();
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmCompact);
     MessageBoxes boxes;
     auto* start = Child<QPushButton>(*wizard, "btnCompact");
     QVERIFY(start->isEnabled());
@@ -160,7 +152,7 @@ void TestWizardCompact::startOnWindows98() {
 }
 
 void TestWizardCompact::startThenStop() {
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmCompact);
     MessageBoxes boxes;
     auto* button = Child<QPushButton>(*wizard, "btnCompact");
     QTest::mouseClick(button, Qt::LeftButton);
@@ -187,7 +179,7 @@ void TestWizardCompact::theReportSumsSignedSizesWithAMissingHiveFile() {
         registry.WriteString("\\REGISTRY\\MACHINE\\GHOST",
                              "\\Device\\HarddiskVolume1\\WINDOWS\\system32\\config\\GHOST");
     }
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmCompact);
     QCOMPARE(wizard->HiveManager()->Hives.size(), size_t(8));
     runCompaction(*wizard);
     qint64 before = -1, after = -1;
@@ -206,7 +198,7 @@ void TestWizardCompact::theReportSumsSignedSizesWithAMissingHiveFile() {
 void TestWizardCompact::aFailedCompactionSaysSoAndOffersStartAgain() {
     machine_->rebootWithIni("[Privileges]\nSeShutdownPrivilege=denied\n");
     InitOSInfo();
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmCompact);
     MessageBoxes boxes;
     QTest::mouseClick(Child<QPushButton>(*wizard, "btnCompact"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!wizard->HiveManager()->IsBusy(), 30000);
@@ -223,7 +215,7 @@ void TestWizardCompact::backupChangeRestoreThenRestartOnTheReport() {
     MessageBoxes boxes;
     std::map<std::string, QByteArray> profile;
     {
-        auto backup = openWizard(TfrmRepair::wmBackup);
+        auto backup = OpenWizard(TfrmRepair::wmBackup);
         WhenModal<TfrmBackProfile>([](TfrmBackProfile& dialog) {
             dialog.edtProfile->setText("Good state");
             QTest::mouseClick(Child<QPushButton>(dialog, "btnOK"), Qt::LeftButton);
@@ -255,7 +247,7 @@ void TestWizardCompact::backupChangeRestoreThenRestartOnTheReport() {
     for (const char* hive : kMachineHives)
         before[hive] = contentOf(machine_->hostPath(hive));
     QuitCatcher quit;
-    auto wizard = openWizard();
+    auto wizard = OpenWizard(TfrmRepair::wmCompact);
     runCompaction(*wizard);
     QCOMPARE(pending().size(), size_t(7));
     QTest::mouseClick(Child<QPushButton>(*wizard, "btnRestart"), Qt::LeftButton);
