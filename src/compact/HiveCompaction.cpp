@@ -2,28 +2,8 @@
 // swapped in at the next start of the machine.
 
 #include "compact/THiveManager.h"
-#include "registry/AsciiCase.h"
 #include "win32/machine/Machine.h"
 #include "win32/registry/PendingReplacements.h"
-
-#include <algorithm>
-
-namespace {
-
-// A restore of a backup profile waits for the next start to put the profile's copy of
-// the hive in place (ProfileRestore.cpp): that copy is what the machine starts with.
-std::string waitingRestoreOf(const std::vector<win32::PendingReplacement>& pending,
-                             const THive& hive) {
-    const auto names = hive.RestoreCopyNames();
-    const auto found = std::find_if(pending.begin(), pending.end(), [&](const auto& r) {
-        return SameTextAscii(r.hive, hive.FileName) &&
-               std::any_of(names.begin(), names.end(),
-                           [&](const std::string& name) { return SameTextAscii(r.newFile, name); });
-    });
-    return found == pending.end() ? std::string() : found->newFile;
-}
-
-} // namespace
 
 void THiveManager::CompactHives() {
     success_ = false;
@@ -34,10 +14,12 @@ void THiveManager::CompactHives() {
         if (stopRequested_)
             break;
         THive& hive = *Hives[index];
-        // A compaction of the live hive would put it back in place of the restored one.
-        // The profile's copy was written by a save: it is a dense copy already.
-        if (const std::string restored = waitingRestoreOf(pending, hive); !restored.empty()) {
-            hive.SavedSize = HiveFileSize(restored);
+        // A compaction of the live hive would put it back in place of the restored one
+        // (ProfileRestore.cpp). The profile's copy was written by a save: it is a dense
+        // copy already.
+        if (const auto* waiting = hive.WaitingReplacement(pending);
+            waiting && hive.IsRestoreCopy(waiting->newFile)) {
+            hive.SavedSize = HiveFileSize(waiting->newFile);
         } else {
             try {
                 hive.Save({});

@@ -45,20 +45,12 @@ THive* liveHiveOf(const std::vector<std::unique_ptr<THive>>& hives, const TProfi
     return found.size() == 1 ? found.front() : nullptr;
 }
 
-const win32::PendingReplacement* waitingFor(const std::vector<win32::PendingReplacement>& pending,
-                                            const THive& hive) {
-    const auto found = std::find_if(pending.begin(), pending.end(), [&](const auto& r) {
-        return SameTextAscii(r.hive, hive.FileName);
-    });
-    return found == pending.end() ? nullptr : &*found;
-}
-
 // The name the profile's copy of `hive` is made under: not the one a replacement that
 // waits for the hive (an earlier restore's) uses, so that it stays whole should this
 // restore fail.
 std::string stagingName(const std::vector<win32::PendingReplacement>& pending, const THive& hive) {
     const auto names = hive.RestoreCopyNames();
-    const win32::PendingReplacement* waiting = waitingFor(pending, hive);
+    const win32::PendingReplacement* waiting = hive.WaitingReplacement(pending);
     return waiting && SameTextAscii(waiting->newFile, names[0]) ? names[1] : names[0];
 }
 
@@ -186,7 +178,8 @@ void THiveManager::RestoreHives() {
             SetLastError(std::string(e.what()) + ": " + hive->KeyName + " cannot be replaced");
             for (THive* done : replaced) {
                 try {
-                    if (const win32::PendingReplacement* earlier = waitingFor(before, *done)) {
+                    if (const win32::PendingReplacement* earlier =
+                            done->WaitingReplacement(before)) {
                         done->TempFileName = earlier->newFile;
                         done->Saved = true;
                     } else {

@@ -1,11 +1,14 @@
 #include "compact/THive.h"
 
+#include "registry/AsciiCase.h"
 #include "registry/Privileges.h"
 #include "registry/SIDTranslator.h"
 #include "win32/files/Files.h"
+#include "win32/registry/PendingReplacements.h"
 #include "win32/registry/Registry.h"
 #include "win32/registry/SaveKeyToHostFile.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -111,4 +114,17 @@ void THive::Replace() {
     if (RegReplaceKeyA(KeyHandle, nullptr, TempFileName.c_str(), old.c_str()) != ERROR_SUCCESS)
         throw ECompactError();
     Saved = false;
+}
+
+bool THive::IsRestoreCopy(const std::string& file) const {
+    const auto names = RestoreCopyNames();
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::string& name) { return SameTextAscii(file, name); });
+}
+
+const win32::PendingReplacement*
+THive::WaitingReplacement(const std::vector<win32::PendingReplacement>& pending) const {
+    const auto found = std::find_if(pending.begin(), pending.end(),
+                                    [&](const auto& r) { return SameTextAscii(r.hive, FileName); });
+    return found == pending.end() ? nullptr : &*found;
 }

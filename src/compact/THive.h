@@ -9,6 +9,11 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+namespace win32 {
+struct PendingReplacement;
+}
 
 // A step of a hive replacement failed; the message is "Compact error".
 class ECompactError : public std::runtime_error {
@@ -63,6 +68,12 @@ public:
     std::array<std::string, 2> RestoreCopyNames() const {
         return {FileName + ".rcrestore", FileName + ".rcrestore2"};
     }
+    // Whether `file` is one of RestoreCopyNames (in any case).
+    bool IsRestoreCopy(const std::string& file) const;
+    // The replacement of `pending` that waits for this hive (there is at most one), or
+    // null.
+    const win32::PendingReplacement*
+    WaitingReplacement(const std::vector<win32::PendingReplacement>& pending) const;
 
     // The part of KeyName below its root, and the root: HKEY_LOCAL_MACHINE for
     // "\REGISTRY\MACHINE\...", HKEY_USERS for "\REGISTRY\USER\...", null for neither.
