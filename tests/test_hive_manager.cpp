@@ -152,8 +152,13 @@ TEST_F(HiveManagerTest, ACompactErrorEndsTheRunAsAFailure) {
     manager_->ScanHives();
     manager_->Compact();
     EXPECT_FALSE(manager_->Success());
-    EXPECT_EQ(manager_->LastError(), "Compact error");
+    EXPECT_EQ(manager_->LastError(), "Compact error: \\REGISTRY\\MACHINE\\SYSTEM "
+                                     "(C:\\WINDOWS\\system32\\config\\SYSTEM) cannot be "
+                                     "replaced");
     EXPECT_TRUE(pending().empty());
+    // Nothing waits for the copy it wrote: it is not left behind.
+    EXPECT_FALSE(
+        QFile::exists(QString::fromStdString(machine_->hostPath(config("SYSTEM.rctemp")))));
 }
 
 TEST_F(HiveManagerTest, AStopBeforeTheNextHiveLeavesTheOthersUntouched) {

@@ -71,33 +71,58 @@ TEST(RestartWindows, PassesTheFlagsOfEachMode) {
     }
 }
 
-TEST(RestartWindows, ARestartMakesThePendingHiveReplacements) {
+// Every end of the session lets the machine go, which is its next start: the replacements
+// are made. A copy that is not a save of the hive itself (a restored profile's) is put in
+// place as it is, and later changes go with the old file.
+TEST(RestartWindows, EveryEndOfTheSessionMakesThePendingHiveReplacements) {
     TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Saved]\n\"v\"=\"in the copy\"\n");
     HKEY software = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS, &software), 0);
     ASSERT_TRUE(EnablePrivileges({"SeBackupPrivilege", "SeRestorePrivilege"}));
     ASSERT_EQ(RegSaveKeyA(software, "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp", nullptr), 0);
     RegCloseKey(software);
+    std::filesystem::copy_file(machine.hostPath("WINDOWS/system32/config/SOFTWARE.rctemp"),
+                               machine.hostPath("WINDOWS/system32/config/SOFTWARE.profile"));
     ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Saved"), 0);
     ASSERT_EQ(RegReplaceKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE",
-                             "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp",
+                             "C:\\WINDOWS\\system32\\config\\SOFTWARE.profile",
                              "C:\\WINDOWS\\system32\\config\\SOFTWARE.rcbak"),
               0);
     InitOSInfo();
     ExitHook hook;
-    // A log-off is no restart: the replacement waits.
-    RestartWindows(2, true);
-    EXPECT_EQ(win32::PendingReplacementsOf(machine.folder()).size(), 1u);
-    machine.boot();
-    EXPECT_FALSE(readString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Saved", "v"));
-    EXPECT_TRUE(RestartWindows(1, true));
+    EXPECT_TRUE(RestartWindows(2, true)); // a log-off
     EXPECT_TRUE(win32::LastExitWindowsProblems().empty());
+    EXPECT_EQ(win32::LastRestartReplacements().outcomes.size(), 1u);
     EXPECT_TRUE(win32::PendingReplacementsOf(machine.folder()).empty());
     EXPECT_TRUE(QFile::exists(
         QString::fromStdString(machine.hostPath("WINDOWS/system32/config/SOFTWARE.rcbak"))));
     machine.boot();
     EXPECT_EQ(readString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Saved", "v"), "in the copy");
-    EXPECT_EQ(hook.calls, (std::vector<UINT>{4, 7}));
+    EXPECT_EQ(hook.calls, (std::vector<UINT>{4}));
+}
+
+// A compaction's copy is a save of the hive itself: a change made after it (a repair) is
+// not undone by the replacement, the copy is made again first.
+TEST(RestartWindows, ACompactCopyIsMadeAgainWhenItsHiveChangedSince) {
+    TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Saved]\n\"v\"=\"in the copy\"\n");
+    HKEY software = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS, &software), 0);
+    ASSERT_TRUE(EnablePrivileges({"SeBackupPrivilege", "SeRestorePrivilege"}));
+    ASSERT_EQ(RegSaveKeyA(software, "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp", nullptr), 0);
+    RegCloseKey(software);
+    ASSERT_EQ(RegReplaceKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE",
+                             "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp",
+                             "C:\\WINDOWS\\system32\\config\\SOFTWARE.rcbak"),
+              0);
+    ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Saved"), 0);
+    InitOSInfo();
+    EXPECT_TRUE(RestartWindows(1, true));
+    EXPECT_TRUE(win32::LastExitWindowsProblems().empty());
+    EXPECT_TRUE(win32::PendingReplacementsOf(machine.folder()).empty());
+    EXPECT_FALSE(QFile::exists(
+        QString::fromStdString(machine.hostPath("WINDOWS/system32/config/SOFTWARE.rctemp"))));
+    machine.boot();
+    EXPECT_FALSE(readString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Saved", "v"));
 }
 
 TEST(RestartWindows, NeedsTheShutdownPrivilege) {

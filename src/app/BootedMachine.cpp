@@ -21,15 +21,18 @@ BootedMachine::~BootedMachine() {
     }
 }
 
-void BootedMachine::finish() {
+bool BootedMachine::finish() {
     if (!booted_)
-        return;
+        return false;
     booted_ = false;
+    if (!win32::IsMachineBooted())
+        return false;
     try {
         win32::ShutdownMachine();
     } catch (const std::exception& e) {
         throw MachineError(std::string("Cannot write the registry: ") + e.what());
     }
+    return true;
 }
 
 } // namespace app

@@ -17,7 +17,9 @@ public:
 };
 
 // Boots the machine for the lifetime of the object; the destructor shuts it down.
-// finish() shuts down early and reports a failure to write the hives.
+// finish() shuts down early and reports a failure to write the hives. Shutting down
+// releases the machine, which makes the hive replacements that wait for it
+// (win32::LastReleaseReplacements says how that went).
 class BootedMachine {
 public:
     // Throws MachineError with the boot's message.
@@ -28,8 +30,10 @@ public:
 
     // What the boot found wrong without stopping (win32::BootWarnings).
     const std::vector<std::string>& warnings() const { return warnings_; }
-    // Throws MachineError when a hive could not be written.
-    void finish();
+    // Throws MachineError when a hive could not be written. True when this call released
+    // the machine; false when it was released already (by ExitWindowsEx, or an earlier
+    // call).
+    bool finish();
 
 private:
     bool booted_ = false;

@@ -51,14 +51,51 @@ void EnableRequiredPrivilege(const char* name) {
                            win32::SystemErrorText(LONG(rc)));
 }
 
-void BootedMachine::finish() {
+bool BootedMachine::finish() {
     if (!machine_)
-        return;
+        return true;
+    bool released = false;
     try {
-        machine_->finish();
+        released = machine_->finish();
     } catch (const app::MachineError& e) {
         throw CommandError(e.what());
     }
+    return !released || ReportReplacements(win32::LastReleaseReplacements());
+}
+
+BootedMachine::~BootedMachine() {
+    try {
+        finish();
+    } catch (const std::exception& e) {
+        QTextStream(stderr) << "hivewarden-cli: " << QString::fromUtf8(e.what()) << "\n";
+    }
+}
+
+bool ReportReplacements(const win32::ReplacementRun& run) {
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    int left = 0;
+    for (const win32::ReplacementOutcome& o : run.outcomes) {
+        const auto& r = o.replacement;
+        if (o.error.empty()) {
+            out << "Replaced " << QString::fromStdString(r.hive) << " with "
+                << QString::fromStdString(r.newFile) << "; the old hive is "
+                << QString::fromStdString(r.oldFile) << "\n";
+        } else {
+            ++left;
+            err << "Failed: " << QString::fromStdString(r.hive) << " from "
+                << QString::fromStdString(r.newFile) << ": " << QString::fromStdString(o.error)
+                << "\n";
+        }
+    }
+    if (!run.refused.empty())
+        err << "Failed: " << QString::fromStdString(run.refused) << "\n";
+    if (!run.listError.empty())
+        err << "Failed: " << QString::fromStdString(run.listError) << "\n";
+    if (left > 0)
+        err << left << (left == 1 ? " replacement waits" : " replacements wait")
+            << " for the next time Hivewarden releases the machine (hivewarden-cli restart).\n";
+    return run.problems().empty();
 }
 
 std::u16string ToU16(const QString& text) {

@@ -18,14 +18,27 @@ std::string MachineFolderFor(const GlobalOptions& global);
 // Boots the machine for the lifetime of the object; the destructor shuts it down.
 // The boot's warnings go to stderr. finish() shuts down early and reports a failure to
 // write the hives.
+//
+// Releasing the machine is its next start: the hive replacements that wait for it (a
+// restore's, a compaction's) are made then, and finish() and the destructor say which
+// on stdout, and which could not be made, and why, on stderr.
 class BootedMachine {
 public:
     BootedMachine(const GlobalOptions& global, bool readOnly);
-    void finish();
+    ~BootedMachine();
+    BootedMachine(const BootedMachine&) = delete;
+    BootedMachine& operator=(const BootedMachine&) = delete;
+    // False when a replacement waited and could not be made (it still waits).
+    bool finish();
 
 private:
     std::optional<app::BootedMachine> machine_;
 };
+
+// Prints what a release of the machine did with the hive replacements that waited:
+// "Replaced ..." on stdout for each made, "Failed: ..." on stderr for each not made.
+// False when one was not made.
+bool ReportReplacements(const win32::ReplacementRun& run);
 
 // Enables a privilege of the booted machine's process token, as a Windows program does
 // before the call that needs it; throws CommandError when the token does not hold it.

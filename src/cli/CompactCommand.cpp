@@ -16,12 +16,13 @@ namespace cli {
 namespace {
 
 // Saves every loaded hive into a dense copy beside its file and asks for the copies to
-// be swapped in at the machine's next start (hivewarden-cli restart).
+// be swapped in at the machine's next start, which is when the command lets the machine
+// go.
 class CompactCommand : public Command {
 public:
     QString name() const override { return "compact"; }
     QString description() const override {
-        return "Compacts every hive at the machine's next restart.";
+        return "Compacts every hive (the compact copies take their places when the command ends).";
     }
     int execute(const GlobalOptions& global, const QStringList& args) override {
         QCommandLineParser parser;
@@ -34,11 +35,11 @@ public:
         ScanMachineHives(manager);
         const std::string store = StoreFilePath(); // the machine's, known while it is booted
         const bool success = RunHiveOperation(manager, ui, hoCompact, "Compacting");
-        machine.finish();
+        // Letting the machine go is its next start: the compact copies take their hives'
+        // places now, and the release says which.
+        const bool replaced = machine.finish();
         if (!success)
-            throw CommandError("The compaction failed: " + manager.LastError() +
-                               ". The hives compacted before the error are replaced at the "
-                               "next restart.");
+            throw CommandError("The compaction failed: " + manager.LastError() + ".");
 
         QTextStream out(stdout);
         QTextStream err(stderr);
@@ -51,15 +52,16 @@ public:
             if (hive->Saved || hive->SavedSize == kNoFileSize) {
                 ++left;
                 err << "Not compacted: " << MachineText(hive->KeyName) << " ("
-                    << MachineText(hive->FileName) << ")\n";
+                    << MachineText(hive->FileName) << ")"
+                    << (hive->SaveError.empty() ? "" : ": " + MachineText(hive->SaveError)) << "\n";
             }
         }
         WriteOptionString(store, kLastCompactValue, DateTimeToText(Now()));
         out << QString("Total keys compacted %1\n").arg(manager.Hives.size());
         out << QString("Total size of all keys %1 KB\n").arg(before / 1024);
         out << QString("Total size after compaction %1 KB\n").arg(after / 1024);
-        out << "Restart the machine (hivewarden-cli restart) to put the compact hives in "
-               "place.\n";
+        if (!replaced)
+            ++left;
         return left == 0 ? 0 : 1;
     }
 };

@@ -16,8 +16,8 @@ namespace {
 
 // Restarts the machine as the program's restart button does (SeShutdownPrivilege,
 // ExitWindowsEx): what the next start of Windows does first is make the hive
-// replacements left by RegReplaceKey (a compaction or a restore). Each replacement is
-// reported as it went; one that was not made stays pending.
+// replacements left by RegReplaceKey (a compaction or a restore), all or none. Each
+// replacement is reported as it went; when one cannot be made, all stay pending.
 class RestartCommand : public Command {
 public:
     QString name() const override { return "restart"; }
@@ -29,7 +29,8 @@ public:
         ParseArguments(parser, name(), args, 0, "restart");
         const std::string folder = MachineFolderFor(global);
         QTextStream out(stdout);
-        if (win32::PendingReplacementsOf(folder).empty()) {
+        if (win32::PendingReplacementsOf(folder).empty() &&
+            !win32::HasUnfinishedReplacements(folder)) {
             out << "No hive replacements are pending.\n";
             return 0;
         }
@@ -50,30 +51,7 @@ public:
                     why += " " + problem;
             throw CommandError("Cannot restart the machine: " + why + " No hive was replaced.");
         }
-        const win32::ReplacementRun run = win32::LastRestartReplacements();
-        QTextStream err(stderr);
-        int left = 0;
-        for (const win32::ReplacementOutcome& o : run.outcomes) {
-            const auto& r = o.replacement;
-            if (o.error.empty()) {
-                out << "Replaced " << QString::fromStdString(r.hive) << " with "
-                    << QString::fromStdString(r.newFile) << "; the old hive is "
-                    << QString::fromStdString(r.oldFile) << "\n";
-            } else {
-                ++left;
-                err << "Failed: " << QString::fromStdString(r.hive) << " from "
-                    << QString::fromStdString(r.newFile) << ": " << QString::fromStdString(o.error)
-                    << "\n";
-            }
-        }
-        if (!run.refused.empty())
-            err << "Failed: " << QString::fromStdString(run.refused) << "\n";
-        if (!run.listError.empty())
-            err << "Failed: " << QString::fromStdString(run.listError) << "\n";
-        if (left > 0)
-            err << left << (left == 1 ? " replacement stays" : " replacements stay")
-                << " pending for the next restart.\n";
-        return run.problems().empty() ? 0 : 1;
+        return ReportReplacements(win32::LastRestartReplacements()) ? 0 : 1;
     }
 };
 

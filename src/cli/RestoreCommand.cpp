@@ -16,12 +16,13 @@ namespace cli {
 namespace {
 
 // Restores an entry of the machine's "Registry Backup": an undo file is imported by the
-// registry editor, a backup profile replaces the hives at the next restart.
+// registry editor, a backup profile replaces the hives at the machine's next start, which
+// is when the command lets the machine go.
 class RestoreCommand : public Command {
 public:
     QString name() const override { return "restore"; }
     QString description() const override {
-        return "Restores a backup profile (at the next restart) or imports an undo file.";
+        return "Restores a backup profile (when the command ends) or imports an undo file.";
     }
     int execute(const GlobalOptions& global, const QStringList& args) override {
         QCommandLineParser parser;
@@ -70,12 +71,18 @@ public:
         ScanMachineHives(manager);
         manager.Folder = path;
         const bool success = RunHiveOperation(manager, ui, hoRestore, "Restoring");
-        machine.finish();
-        if (!success)
+        if (!success) {
+            machine.finish();
             throw CommandError("File corrupt or erroneous type, restore failed. " +
                                manager.LastError() + ". No hive will be replaced.");
+        }
         out << "You need to restart Windows to complete restoration.\n"
-            << "(hivewarden-cli restart puts the profile's hives in place.)\n";
+            << "Hivewarden makes the change when it lets the machine go, at the end of this "
+               "command: the profile's hives replace the machine's, and changes made since "
+               "the backup are undone.\n";
+        out.flush();
+        if (!machine.finish())
+            return 1;
         return 0;
     }
 };

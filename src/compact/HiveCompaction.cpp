@@ -2,13 +2,53 @@
 // swapped in at the next start of the machine.
 
 #include "compact/THiveManager.h"
+#include "registry/AsciiCase.h"
+#include "win32/base/ErrorText.h"
+#include "win32/files/Files.h"
 #include "win32/machine/Machine.h"
 #include "win32/registry/PendingReplacements.h"
+
+#include <algorithm>
+
+namespace {
+
+// Removes the copies of `hive` beside its file (a compaction's or a restore's) that no
+// replacement waits for: what a stopped or failed run left.
+void removeStrayCopies(const THive& hive, const std::vector<win32::PendingReplacement>& pending) {
+    std::vector<std::string> names{hive.FileName + ".rctemp"};
+    for (const std::string& name : hive.RestoreCopyNames())
+        names.push_back(name);
+    for (const std::string& name : names) {
+        const bool awaited = std::any_of(pending.begin(), pending.end(), [&](const auto& r) {
+            return SameTextAscii(r.newFile, name);
+        });
+        if (!awaited && GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES)
+            DeleteFileA(name.c_str());
+    }
+}
+
+} // namespace
 
 void THiveManager::CompactHives() {
     success_ = false;
     SetLastError({});
-    const auto pending = win32::PendingReplacementsOf(win32::MachineFolder());
+    const std::string machine = win32::MachineFolder();
+    const auto pending = win32::PendingReplacementsOf(machine);
+    for (const auto& hive : Hives)
+        removeStrayCopies(*hive, pending);
+    // The replacements are recorded together when the run ends, however it ends: a run
+    // that is killed leaves none of them waiting, never some.
+    win32::ReplacementBatch batch;
+    auto record = [&] {
+        if (const LONG rc = batch.Commit(); rc != ERROR_SUCCESS) {
+            SetLastError("Cannot record the replacements for the machine's next start: " +
+                         win32::SystemErrorText(rc) + " No hive will be replaced");
+            for (const auto& hive : Hives)
+                removeStrayCopies(*hive, pending);
+            return false;
+        }
+        return true;
+    };
     const size_t count = Hives.size();
     for (size_t index = 0; index < count; ++index) {
         if (stopRequested_)
@@ -25,13 +65,18 @@ void THiveManager::CompactHives() {
                 hive.Save({});
                 hive.Replace();
             } catch (const std::exception& e) {
-                // The hives replaced before stay pending; the rest are not touched. The run
+                // The hives handled before stay pending; the rest are not touched. The run
                 // has failed: it must not be reported as a compaction.
-                SetLastError(e.what());
+                const std::string why = std::string(e.what()) + ": " + hive.KeyName + " (" +
+                                        hive.FileName + ") cannot be replaced";
+                if (record()) {
+                    SetLastError(why);
+                    removeStrayCopies(hive, win32::PendingReplacementsOf(machine));
+                }
                 return;
             }
         }
         RaiseProgress(int((index + 1) * 100 / count));
     }
-    success_ = true;
+    success_ = record();
 }

@@ -13,6 +13,7 @@
 #include "hive/HiveFile.h"
 #include "hive/HostFiles.h"
 #include "registry/AsciiCase.h"
+#include "win32/base/ErrorText.h"
 #include "win32/files/Drives.h"
 #include "win32/files/Files.h"
 #include "win32/machine/Machine.h"
@@ -164,11 +165,9 @@ void THiveManager::RestoreHives() {
         RaiseProgress(int((j + 1) * 100 / entries.size()));
     }
 
-    // The replacements. Should one be refused after all, those asked for already are
-    // asked for again as they waited before (an earlier restore's copy, which was left
-    // whole, or a compaction's), or else with a fresh copy of the live hive, so that no
-    // hive of the profile comes back alone.
-    std::vector<THive*> replaced;
+    // The replacements, asked for together: should one be refused, or their list not be
+    // written, none of them waits and what waited before stays exactly as it was.
+    win32::ReplacementBatch batch;
     for (size_t j = 0; j < targets.size(); ++j) {
         THive* hive = targets[j];
         try {
@@ -176,24 +175,15 @@ void THiveManager::RestoreHives() {
             hive->Replace();
         } catch (const std::exception& e) {
             SetLastError(std::string(e.what()) + ": " + hive->KeyName + " cannot be replaced");
-            for (THive* done : replaced) {
-                try {
-                    if (const win32::PendingReplacement* earlier =
-                            done->WaitingReplacement(before)) {
-                        done->TempFileName = earlier->newFile;
-                        done->Saved = true;
-                    } else {
-                        done->Save({});
-                    }
-                    done->Replace();
-                } catch (const std::exception&) {
-                    // Its copy is gone or its own: the replacement fails at the start.
-                }
-            }
             removeCopies();
             return;
         }
-        replaced.push_back(hive);
+    }
+    if (const LONG rc = batch.Commit(); rc != ERROR_SUCCESS) {
+        SetLastError("Cannot record the replacements for the machine's next start: " +
+                     win32::SystemErrorText(rc));
+        removeCopies();
+        return;
     }
     removeCopies();
     success_ = true;

@@ -3,6 +3,7 @@
 #include "registry/AsciiCase.h"
 #include "registry/Privileges.h"
 #include "registry/SIDTranslator.h"
+#include "win32/base/ErrorText.h"
 #include "win32/files/Files.h"
 #include "win32/registry/PendingReplacements.h"
 #include "win32/registry/Registry.h"
@@ -75,6 +76,7 @@ void THive::Save(const std::string& target) {
     bool wasEnabled = false;
     const DWORD enabled = EnablePrivilege("SeBackupPrivilege", true, wasEnabled);
     Saved = false;
+    SaveError = "SeBackupPrivilege cannot be enabled";
     if (enabled != ERROR_SUCCESS)
         return;
     std::string subKey;
@@ -84,6 +86,7 @@ void THive::Save(const std::string& target) {
 
     TempFileName = target.empty() ? FileName + ".rctemp" : target;
     deleteIfExists(TempFileName);
+    SaveError = "its key " + KeyName + " cannot be opened";
     if (!opened)
         return;
     if (KeyHandle)
@@ -93,6 +96,7 @@ void THive::Save(const std::string& target) {
                         ? win32::SaveKeyToHostFile(KeyHandle, TempFileName)
                         : RegSaveKeyA(KeyHandle, TempFileName.c_str(), nullptr);
     Saved = rc == ERROR_SUCCESS;
+    SaveError = Saved ? "" : "Cannot write " + TempFileName + ": " + win32::SystemErrorText(rc);
     SavedSize = HiveFileSize(TempFileName);
 }
 

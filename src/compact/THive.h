@@ -49,6 +49,7 @@ public:
     std::string TempFileName; // what the last save wrote
     uint32_t FileSize = kNoFileSize;
     uint32_t SavedSize = kNoFileSize;
+    std::string SaveError; // why the last save failed ("Cannot write F.rctemp: ..."), or empty
 
     // Writes the live hive to `target` (a Windows path, or a host path beginning with
     // "/"), or to FileName + ".rctemp" when `target` is empty; a file of that name is

@@ -18,13 +18,15 @@ namespace hive {
 namespace {
 
 [[noreturn]] void FailFile(const std::string& path, const char* action, int error) {
-    throw std::runtime_error(path + ": cannot " + action + ": " + std::strerror(error));
+    throw FileError(path + ": cannot " + action + ": " + std::strerror(error), error);
 }
 
 // Writes, flushes and closes the temporary file; returns 0 or the errno of the failure.
 int WriteAndSync(int fd, const Bytes& bytes, const char*& action) {
     size_t done = 0;
     action = "write";
+    if (const int fault = FaultPoint(); fault != 0)
+        return fault;
     while (done < bytes.size()) {
         const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (wrote < 0 && errno == EINTR)
@@ -34,6 +36,8 @@ int WriteAndSync(int fd, const Bytes& bytes, const char*& action) {
         done += size_t(wrote);
     }
     action = "flush";
+    if (const int fault = FaultPoint(); fault != 0 && fault != ENOSPC)
+        return fault;
     if (::fsync(fd) != 0)
         return errno;
     return 0;
@@ -166,8 +170,11 @@ void SyncFolderOrFail(const std::string& hostPath) {
 
 void ReplaceFileAtomically(const std::string& hostPath, const Bytes& bytes) {
     const std::string temporary = WriteTemporary(hostPath, bytes, false);
-    if (::rename(temporary.c_str(), hostPath.c_str()) != 0) {
-        const int error = errno;
+    int fault = FaultPoint();
+    if (fault == ENOSPC)
+        fault = 0; // a rename needs no space
+    if (fault != 0 || ::rename(temporary.c_str(), hostPath.c_str()) != 0) {
+        const int error = fault != 0 ? fault : errno;
         ::unlink(temporary.c_str());
         FailFile(hostPath, "replace the file", error);
     }

@@ -78,6 +78,13 @@ struct HiveWriteOptions {
 // std::runtime_error for a tree the format cannot hold (over 2 GB, a name too long).
 Bytes WriteHive(const HiveKey& root, const HiveWriteOptions& options);
 
+// A file could not be written; `error` is the errno (ENOSPC for a full disk).
+class FileError : public std::runtime_error {
+public:
+    FileError(const std::string& message, int error) : std::runtime_error(message), error(error) {}
+    int error;
+};
+
 // Writes bytes to a new file beside `hostPath`, fsyncs it and renames it over
 // `hostPath`, so that a crash leaves the old file or the new one.
 // Throws std::runtime_error naming the file on failure.

@@ -18,4 +18,15 @@ std::string ParentFolder(const std::string& path);
 // power loss. Returns 0, or errno (EINVAL from a file system that cannot flush folders).
 int SyncFolderOf(const std::string& path);
 
+// Removes `path` (not a folder); 0, or errno (ENOENT when it was not there).
+int RemoveFile(const std::string& path);
+
+// Every step that changes what a later process finds on disk (a write, a flush, a rename,
+// a removal) passes here first, so that tests can stop the program at each of them:
+// HIVEWARDEN_FAULT_AT=N kills the process at the N-th such step, as a power cut or a
+// kill would; HIVEWARDEN_FAULT_AT=N:enospc fails that step (and every write after it)
+// with ENOSPC instead, as a full disk does. Returns 0, or the errno the step must fail
+// with. Without the variable it does nothing.
+int FaultPoint();
+
 } // namespace hive

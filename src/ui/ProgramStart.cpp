@@ -70,8 +70,23 @@ int RunHivewarden(const QStringList& arguments) {
         home.show();
         status = QApplication::exec();
     }
+    // Letting the machine go is its next start: the hive replacements a restore or a
+    // compaction left waiting are made now. One that cannot be made is said, and waits.
     try {
-        machine->finish();
+        if (machine->finish()) {
+            if (const auto problems = win32::LastReleaseReplacements().problems();
+                !problems.empty()) {
+                QStringList lines;
+                for (const std::string& problem : problems)
+                    lines << QString::fromStdString(problem);
+                ShowMessageBox(nullptr, "Hivewarden",
+                               "The hive replacements that wait for the installation could not "
+                               "be made; they wait for the next time Hivewarden closes:\n" +
+                                   lines.join("\n"),
+                               QMessageBox::Warning);
+                return 1;
+            }
+        }
     } catch (const std::exception& e) {
         ShowMessageBox(nullptr, "Hivewarden", QString::fromUtf8(e.what()), QMessageBox::Critical);
         return 1;

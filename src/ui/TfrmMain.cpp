@@ -13,6 +13,7 @@
 #include "ui/TfrmOptions.h"
 #include "ui/TfrmRepair.h"
 #include "win32/machine/Machine.h"
+#include "win32/registry/PendingReplacements.h"
 
 #include <QCoreApplication>
 #include <QGridLayout>
@@ -146,6 +147,11 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     lblMachineNote_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     lblMachineNote_->hide();
     grid->addWidget(lblMachineNote_, 3, 0, 1, 2);
+    lblPendingReplacements_ = new QLabel(machineBox);
+    lblPendingReplacements_->setObjectName("lblPendingReplacements");
+    lblPendingReplacements_->setWordWrap(true);
+    lblPendingReplacements_->hide();
+    grid->addWidget(lblPendingReplacements_, 4, 0, 1, 2);
     grid->setColumnStretch(1, 1);
 
     auto* statusBox = new QGroupBox("Status && Summary", this);
@@ -202,6 +208,17 @@ void TfrmMain::showEvent(QShowEvent* event) {
 }
 
 void TfrmMain::ShowStatus() {
+    // Replacements that a restore or a compaction left waiting (this run's, or an earlier
+    // run's that could not make them) are made when the program lets the machine go.
+    QStringList waiting;
+    for (const win32::PendingReplacement& r : win32::PendingReplacementsOf(win32::MachineFolder()))
+        waiting << QString::fromStdString(r.hive.substr(r.hive.find_last_of("\\:") + 1));
+    lblPendingReplacements_->setText(
+        waiting.isEmpty() ? QString()
+                          : QString("Hive replacements wait for this installation (%1): Hivewarden "
+                                    "makes them when it closes.")
+                                .arg(waiting.join(", ")));
+    lblPendingReplacements_->setVisible(!waiting.isEmpty());
     try {
         const TLastRunValues values = ReadLastRunValues(StoreFilePath());
         const auto show = [](QLabel* label, const std::optional<std::string>& value) {

@@ -44,6 +44,7 @@ private:
     void WizardLinkClick();
 
     QLabel* lblMachineNote_;
+    QLabel* lblPendingReplacements_;
     QLabel* lblLastscan_;
     QLabel* lbllastBackup_;
     QLabel* lbllastCompact_;

@@ -446,7 +446,11 @@ void TfrmRepair::HiveJobFinished(bool success) {
 void TfrmRepair::BackupJobFinished(bool success) {
     if (WizardMode == wmRestore) {
         if (success)
-            ShowMessageBox(this, "Restore", "You need to restart Windows to complete restoration.",
+            ShowMessageBox(this, "Restore",
+                           "You need to restart Windows to complete restoration.\n"
+                           "Hivewarden makes the change when it closes: the profile's hives "
+                           "then replace the installation's, and changes made to the registry "
+                           "since the backup are undone.",
                            QMessageBox::Information);
         else
             ShowMessageBox(this, "Restore",

@@ -16,6 +16,7 @@
 #include "win32/base/LastError.h"
 #include "win32/machine/Machine.h"
 #include "win32/machine/SystemShutdown.h"
+#include "win32/registry/PendingReplacements.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -102,7 +103,8 @@ QWidget* TfrmRepair::CreateReportPage() {
     }
     layout->addSpacing(16);
     layout->addWidget(new QLabel("You need to restart Windows to complete compaction and "
-                                 "defragment. \nPlease click \"Restart\" button to continue...",
+                                 "defragment. \nPlease click \"Restart\" button to continue...\n"
+                                 "(Hivewarden also makes the change when it closes.)",
                                  page));
     btnRestart = new QPushButton("&Restart", page);
     btnRestart->setObjectName("btnRestart");
@@ -166,12 +168,15 @@ void TfrmRepair::CompactJobFinished(bool success) {
         btnCompact->setText("&Start");
         lblCompact->hide();
         pgCompactBar->hide();
+        const size_t waiting = win32::PendingReplacementsOf(win32::MachineFolder()).size();
         ShowMessageBox(
             this, kCompactCaption,
             "The compaction failed: " +
                 QString::fromStdString(HiveManager_ ? HiveManager_->LastError() : std::string()) +
-                ".\nThe hives compacted before the error are replaced at the next "
-                "restart of Windows.",
+                (waiting == 0 ? QString(".\nNo hive will be replaced.")
+                              : QString(".\n%1 hive replacements wait: Hivewarden makes them "
+                                        "when it closes.")
+                                    .arg(waiting)),
             QMessageBox::Warning);
         return;
     }
@@ -202,14 +207,31 @@ void TfrmRepair::btnRestartClick() {
         // Without the machine there is nothing left to work on.
         if (win32::IsMachineBooted())
             return;
-    } else if (const auto problems = win32::LastExitWindowsProblems(); !problems.empty()) {
-        QStringList lines;
-        for (const std::string& problem : problems)
-            lines << QString::fromStdString(problem);
-        ShowMessageBox(this, kCompactCaption,
-                       "Windows was restarted, but not every hive was replaced:\n" +
-                           lines.join("\n"),
-                       QMessageBox::Warning);
+    } else {
+        // What the restart did, before the program ends with it.
+        const win32::ReplacementRun run = win32::LastRestartReplacements();
+        QStringList made, failed;
+        for (const win32::ReplacementOutcome& o : run.outcomes)
+            (o.error.empty() ? made : failed)
+                << QString::fromStdString(o.replacement.hive) +
+                       (o.error.empty() ? "" : ": " + QString::fromStdString(o.error));
+        if (!run.refused.empty())
+            failed << QString::fromStdString(run.refused);
+        if (!run.listError.empty())
+            failed << QString::fromStdString(run.listError);
+        if (!failed.isEmpty())
+            ShowMessageBox(this, kCompactCaption,
+                           "Windows was restarted, but no hive was replaced; the replacements "
+                           "wait for the next time Hivewarden closes:\n" +
+                               failed.join("\n"),
+                           QMessageBox::Warning);
+        else
+            ShowMessageBox(this, kCompactCaption,
+                           made.isEmpty() ? QString("Windows was restarted; no hive replacement "
+                                                    "was waiting.")
+                                          : "Windows was restarted. These hives were replaced:\n" +
+                                                made.join("\n"),
+                           QMessageBox::Information);
     }
     // The program ends with the session it worked on.
     QCoreApplication::postEvent(QCoreApplication::instance(), new QEvent(QEvent::Quit));

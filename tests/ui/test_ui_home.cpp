@@ -9,7 +9,11 @@
 #include "store/fxRegistryFile.h"
 #include "support/MachineFixture.h"
 #include "ui/TfrmMain.h"
+#include "win32/machine/Machine.h"
+#include "win32/registry/PendingReplacements.h"
+#include "win32/registry/Registry.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
@@ -26,6 +30,7 @@ private slots:
     void cleanup();
     void withoutAStoreTheTimesStayEmptyAndNothingIsCreated();
     void showsTheStoredTimesAndResetEmptiesThemForGood();
+    void showsReplacementsThatWaitAndWhenTheyAreMade();
 
 private:
     QStringList shownTimes(ui::TfrmMain& home) {
@@ -81,6 +86,47 @@ void TestHome::showsTheStoredTimesAndResetEmptiesThemForGood() {
     ui::TfrmMain again;
     again.show();
     QCOMPARE(shownTimes(again), QStringList({"", "", ""}));
+}
+
+// A replacement an earlier run could not make (its old-file name was taken when it let the
+// machine go) waits on disk; the home window says so, and when it is made.
+void TestHome::showsReplacementsThatWaitAndWhenTheyAreMade() {
+    {
+        ui::TfrmMain home;
+        home.show();
+        QVERIFY(!Child<QLabel>(home, "lblPendingReplacements")->isVisible());
+    }
+    HKEY software = nullptr;
+    QCOMPARE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS, &software), 0L);
+    QVERIFY(testing_support::EnablePrivileges({"SeBackupPrivilege", "SeRestorePrivilege"}));
+    QCOMPARE(RegSaveKeyA(software, "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp", nullptr), 0L);
+    RegCloseKey(software);
+    QCOMPARE(RegReplaceKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE",
+                            "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp",
+                            "C:\\WINDOWS\\system32\\config\\SOFTWARE.rcbak"),
+             0L);
+    const QString blocker =
+        QString::fromStdString(machine_->hostPath("WINDOWS/system32/config/SOFTWARE.rcbak"));
+    QFile file(blocker);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    machine_->shutdown();
+    QVERIFY(!win32::LastReleaseReplacements().allMade());
+    QVERIFY(QFile::remove(blocker));
+
+    machine_->boot();
+    InitOSInfo();
+    ui::TfrmMain home;
+    home.show();
+    auto* waiting = Child<QLabel>(home, "lblPendingReplacements");
+    QVERIFY(waiting->isVisible());
+    QCOMPARE(waiting->text(), QString("Hive replacements wait for this installation (SOFTWARE): "
+                                      "Hivewarden makes them when it closes."));
+    // Closing lets the machine go: then it is made.
+    machine_->shutdown();
+    QVERIFY(win32::LastReleaseReplacements().allMade());
+    QVERIFY(win32::PendingReplacementsOf(machine_->folder()).empty());
+    machine_->boot();
 }
 
 QTEST_MAIN(TestHome)

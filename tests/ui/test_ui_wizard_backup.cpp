@@ -509,12 +509,35 @@ void TestWizardBackup::restoreOfAProfileSaysWhatHappened() {
         clickTask(*wizard, "taskRestore");
         waitForHiveJob(*wizard);
         QCOMPARE(boxes.asked().last().text,
-                 QString("You need to restart Windows to complete restoration."));
+                 QString("You need to restart Windows to complete restoration.\nHivewarden "
+                         "makes the change when it closes: the profile's hives then replace "
+                         "the installation's, and changes made to the registry since the "
+                         "backup are undone."));
         QCOMPARE(pending().size(), size_t(5));
         QCOMPARE(Child<QProgressBar>(*wizard, "pgBackup")->value(), 100);
     }
     // Neither is a backup to record.
     QCOMPARE(storedNames(), (QStringList{"spoiled", "good"}));
+
+    // The program closes: the machine is let go, its next start, and the profile's hives
+    // take the places of the live ones, a change made since going with them.
+    TRegistry registry(KEY_ALL_ACCESS);
+    registry.SetRootKey(HKEY_LOCAL_MACHINE);
+    QVERIFY(registry.OpenKey("SOFTWARE\\Kept", false));
+    registry.WriteString("v", "changed after the restore");
+    registry.CloseKey();
+    wizard.reset();
+    machine_->shutdown();
+    QVERIFY(win32::LastReleaseReplacements().allMade());
+    QCOMPARE(win32::LastReleaseReplacements().outcomes.size(), size_t(5));
+    QVERIFY(pending().empty());
+    machine_->boot();
+    TRegistry reader(KEY_READ);
+    reader.SetRootKey(HKEY_LOCAL_MACHINE);
+    QVERIFY(reader.OpenKeyReadOnly("SOFTWARE\\Kept"));
+    QCOMPARE(QString::fromStdString(reader.ReadString("v")), QString("before"));
+    QVERIFY(QFile::exists(
+        QString::fromStdString(machine_->hostPath("WINDOWS/system32/config/SOFTWARE.rcbak"))));
 }
 
 void TestWizardBackup::openingAnEntryHappensOnTheHost() {

@@ -566,8 +566,20 @@ void BootMachine(const std::string& folder, const BootOptions& options) {
     try {
         reg->ini = MachineIni::load(reg->folder + "/" + kMachineIniFileName);
         reg->paths = std::make_unique<MachinePaths>(reg->folder, reg->ini, options.drives);
-        if (!options.readOnly)
+        if (!options.readOnly) {
             lock = MachineLock::acquire(reg->folder);
+            // A process stopped while it replaced hives: its change is completed before a
+            // hive is read, so no mount sees a mix of before and after.
+            if (const std::string why = CompleteUnfinishedReplacements(reg->folder, *reg->paths);
+                !why.empty())
+                throw BootError(reg->folder + ": " + why);
+        } else if (HasUnfinishedReplacements(reg->folder)) {
+            throw BootError(reg->folder +
+                            ": a program was stopped while it replaced the machine's hives, "
+                            "so they may be a mix of before and after. A command that changes "
+                            "the machine completes the replacement first (hivewarden-cli "
+                            "restart); then it can be read again.");
+        }
         Booter(*reg, options).boot();
     } catch (const BootError&) {
         throw;
@@ -581,8 +593,18 @@ void BootMachine(const std::string& folder, const BootOptions& options) {
 
 namespace {
 
-// Shuts the machine down; its lock goes to `keep` when given and the hives were written.
-void shutdown(MachineLock* keep) {
+ReplacementRun g_lastRelease; // under g_bootLock
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const std::string& line : lines)
+        out += (out.empty() ? "" : "; ") + line;
+    return out;
+}
+
+} // namespace
+
+void ShutdownMachine() {
     // The registry editor's imports write to the machine: they end before it goes.
     FinishRegistryImports();
     std::lock_guard guard(g_bootLock);
@@ -591,33 +613,45 @@ void shutdown(MachineLock* keep) {
         return;
     reg->stopFlusher();
     std::string failure;
+    std::vector<std::string> stale;
     {
         std::lock_guard registryGuard(reg->lock);
-        try {
-            if (!reg->readOnly)
+        if (!reg->readOnly) {
+            stale = RefreshDenseCopies(*reg);
+            try {
                 reg->flushDirty(true);
-        } catch (const std::exception& e) {
-            failure = e.what();
+            } catch (const std::exception& e) {
+                failure = e.what();
+            }
         }
     }
+    const std::string folder = reg->folder;
+    const std::vector<GrantedDrive> granted = reg->paths->granted();
+    const bool readOnly = reg->readOnly;
     reg.reset();
-    if (keep && failure.empty())
-        *keep = std::move(g_machineLock);
+
+    // The machine's next start: what waits for it is made now, under the lock still held,
+    // so no other process mounts the hives between. A hive that could not be written is
+    // left as it is on disk, with every replacement still waiting: the user sees the
+    // error and can try again.
+    g_lastRelease = {};
+    if (!readOnly &&
+        (!PendingReplacementsOf(folder).empty() || HasUnfinishedReplacements(folder))) {
+        if (!failure.empty())
+            g_lastRelease.refused = "The hives could not be written, so no hive was replaced";
+        else if (!stale.empty())
+            g_lastRelease.refused = joined(stale) + "; no hive was replaced";
+        else
+            g_lastRelease = PerformReplacements(folder, &g_machineLock, granted);
+    }
     g_machineLock.release();
     if (!failure.empty())
         throw std::runtime_error(failure);
 }
 
-} // namespace
-
-void ShutdownMachine() {
-    shutdown(nullptr);
-}
-
-MachineLock ShutdownMachineKeepingLock() {
-    MachineLock lock;
-    shutdown(&lock);
-    return lock;
+ReplacementRun LastReleaseReplacements() {
+    std::lock_guard guard(g_bootLock);
+    return g_lastRelease;
 }
 
 std::vector<std::string> BootWarnings() {

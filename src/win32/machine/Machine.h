@@ -53,7 +53,9 @@ struct BootOptions {
 // repairDamagedHives). HiveConditions() and BootWarnings() say which hives were which.
 //
 // A writable mount removes the files a killed process left while it wrote a hive (the
-// hive's name with ".hwnew" added, beside each hive mounted).
+// hive's name with ".hwnew" added, beside each hive mounted), and first completes the
+// hive replacements a process stopped while it made them (a read-only mount of such a
+// machine is refused with BootError: its hives may be a mix).
 void BootMachine(const std::string& folder, const BootOptions& options = {});
 // What the boot of the booted machine found wrong without stopping: one sentence each.
 std::vector<std::string> BootWarnings();
@@ -62,12 +64,15 @@ std::vector<std::string> BootWarnings();
 std::vector<HiveCondition> HiveConditions();
 // The host paths of the booted machine's hive files, in the order they were mounted.
 std::vector<std::string> MountedHiveFiles();
-// Writes every changed hive and releases the machine. Throws std::runtime_error when a
-// hive could not be written (the machine is released all the same).
+// Writes every changed hive and releases the machine: its next start. A writable mount
+// then makes the hive replacements that wait for it, all or none (PendingReplacements.h),
+// a compaction's copy of a hive changed since made again first; a read-only mount leaves
+// them waiting. Throws std::runtime_error when a hive could not be written (the machine
+// is released all the same, and no replacement is made).
 void ShutdownMachine();
-// The same, but the machine's lock passes to the caller instead of being released (an
-// empty lock for a read-only mount): a restart makes the hive replacements under it.
-MachineLock ShutdownMachineKeepingLock();
+// What the last ShutdownMachine did with the replacements that waited: none tried and
+// none made when nothing waited or the mount was read-only.
+ReplacementRun LastReleaseReplacements();
 bool IsMachineBooted();
 // The host folder of the booted machine (canonical), empty when none is booted.
 std::string MachineFolder();

@@ -52,34 +52,19 @@ BOOL ExitWindowsEx(UINT uFlags, DWORD) {
         SetLastError(ERROR_PRIVILEGE_NOT_HELD);
         return FALSE;
     }
-    const std::string folder = MachineFolder();
-    std::vector<GrantedDrive> granted;
-    bool readOnly = false;
-    if (const MachineRegistry* reg = MachineRegistry::current()) {
-        granted = reg->paths->granted();
-        readOnly = reg->readOnly;
-    }
     std::vector<std::string> problems;
-    ReplacementRun replacements;
     bool written = true;
-    MachineLock lock;
     try {
-        lock = ShutdownMachineKeepingLock();
+        ShutdownMachine();
     } catch (const std::exception& e) {
         problems.push_back(e.what());
         written = false;
     }
-    // A hive that could not be written is left as it is on disk, with its replacement
-    // still pending: the user sees the error and can try again. The lock stays held from
-    // the shutdown to the replacements, so no other process mounts the hives between.
-    if (written && (uFlags & EWX_REBOOT)) {
-        if (readOnly)
-            replacements.refused = folder + " was mounted read-only: no hive was replaced";
-        else
-            replacements = PerformReplacements(folder, &lock, granted);
+    // Every end of the session is the machine's next start: the release made the hive
+    // replacements that waited for it, or says why not.
+    const ReplacementRun replacements = LastReleaseReplacements();
+    if (written)
         problems = replacements.problems();
-    }
-    lock.release();
     ExitWindowsHook hook;
     {
         std::lock_guard guard(g_lock);

@@ -3,8 +3,8 @@
 //
 // Logging off, shutting down and restarting all end the program's session on the
 // machine: the registry editor's imports are waited for, every changed hive is written
-// and the machine is released. A restart then does what the next start of Windows
-// does first: it performs the hive replacements RegReplaceKey left (Machine.h). Last,
+// and the machine is released, which performs the hive replacements RegReplaceKey left,
+// as the next start of Windows does (Machine.h). Last,
 // the program is asked to quit through the hook it registered; without one nothing
 // further happens. Shutting down, powering off and restarting need SeShutdownPrivilege
 // enabled in the process's token.
@@ -39,8 +39,8 @@ ExitWindowsHook SetExitWindowsHook(ExitWindowsHook hook);
 // What the last ExitWindowsEx left to report: the hives that could not be written, or
 // one line for each replacement the restart could not make. Empty when all went well.
 std::vector<std::string> LastExitWindowsProblems();
-// The hive replacements the last restart made and could not make (none for another
-// ExitWindowsEx). A machine mounted read-only makes none: they stay pending.
+// The hive replacements the last ExitWindowsEx made and could not make. A machine
+// mounted read-only makes none: they stay pending.
 ReplacementRun LastRestartReplacements();
 
 } // namespace win32

@@ -93,6 +93,7 @@ void MachineRegistry::keyChanged(HiveKey* key) {
         if (!hive->dirty)
             hive->changedAt = std::chrono::steady_clock::now();
         hive->dirty = true;
+        ++hive->changes;
         flusherWake_.notify_all();
     }
 }

@@ -35,6 +35,7 @@ public:
 
     bool dirty = false;
     std::chrono::steady_clock::time_point changedAt;
+    uint64_t changes = 0; // changes of its keys since it was mounted
 };
 
 namespace win32 {
@@ -102,6 +103,14 @@ public:
     void startFlusher(int delayMilliseconds);
     void stopFlusher();
     std::string lastFlushError;
+    // The dense copies of whole hives RegSaveKey wrote, by host path: of which hive, and
+    // its `changes` then (a compaction's copy waiting for the release is made again when
+    // they differ).
+    struct DenseSave {
+        const Hive* hive;
+        uint64_t changes;
+    };
+    std::unordered_map<std::string, DenseSave> denseSaves;
 
     ~MachineRegistry();
 

@@ -5,6 +5,7 @@
 #include "win32/registry/SaveKeyToHostFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -652,9 +653,13 @@ LONG SaveKeyToHostFile(HKEY hKey, const std::string& hostPath) {
     try {
         if (!CreateFileAtomically(hostPath, WriteHive(*key, options)))
             return ERROR_ALREADY_EXISTS;
+    } catch (const hive::FileError& e) {
+        return e.error == ENOSPC || e.error == EDQUOT ? ERROR_DISK_FULL : ERROR_CANTWRITE;
     } catch (const std::exception&) {
         return ERROR_CANTWRITE;
     }
+    if (key == key->hive->root.get())
+        call.reg->denseSaves[hostPath] = {key->hive, key->hive->changes};
     return ERROR_SUCCESS;
 }
 
