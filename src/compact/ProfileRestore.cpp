@@ -153,8 +153,7 @@ void THiveManager::RestoreHives() {
         ++copied;
         if (!hive->Saved) {
             removeCopies();
-            SetLastError("Cannot save the live hive " + hive->KeyName + " to " +
-                         hive->TempFileName);
+            SetLastError("Cannot save the live hive " + hive->KeyName + ": " + hive->SaveError);
             return;
         }
         if (const std::string why = copyProfileHive(entries[j], staging[j]); !why.empty()) {
