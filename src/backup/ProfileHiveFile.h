@@ -47,7 +47,9 @@ THiveKind HiveKindOfKeyName(const std::string& keyName);
 // Select key and a ControlSet00N, SOFTWARE Microsoft, SAM SAM\Domains, SECURITY Policy,
 // a user hive Software or Control Panel.
 bool HiveHasKindKeys(const hive::HiveKey& root, THiveKind kind);
-// The first kind whose keys the tree holds, Unknown when none.
+// The first kind whose keys the tree holds, in the order SYSTEM, SAM, SECURITY, SOFTWARE,
+// user hive (a SYSTEM hive has a Software key too), Unknown when none. A hive is of the
+// kind this gives, and of no other.
 THiveKind GuessHiveKind(const hive::HiveKey& root);
 // "a SYSTEM hive", "a user hive", "no system hive" for the messages.
 std::string HiveKindPhrase(THiveKind kind);

@@ -52,8 +52,8 @@ public:
             const std::string name = entry.fileName().toStdString();
             if (entry.isSymLink() || name.starts_with('.'))
                 continue;
-            if (IsUndoFileName(name) ? entry.isFile()
-                                     : IsWholeProfile(entry.filePath().toStdString()))
+            if ((IsUndoFileName(name) && entry.isFile()) ||
+                IsWholeProfile(entry.filePath().toStdString()))
                 entries.push_back(entry);
         }
         if (entries.isEmpty()) {

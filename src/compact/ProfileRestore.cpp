@@ -72,9 +72,9 @@ std::string checkProfileHive(const TProfileEntry& entry,
     const THiveKind kind = HiveKindOfKeyName(entry.KeyName);
     try {
         const hive::LoadedHive loaded = LoadProfileHive(entry.HiveFile, header);
-        if (!HiveHasKindKeys(*loaded.root, kind))
+        if (const THiveKind found = GuessHiveKind(*loaded.root); found != kind)
             return "The profile's " + entry.KeyName + " (" + entry.HiveFile + ") holds " +
-                   HiveKindPhrase(GuessHiveKind(*loaded.root)) + ", not " + HiveKindPhrase(kind);
+                   HiveKindPhrase(found) + ", not " + HiveKindPhrase(kind);
     } catch (const std::exception& e) {
         return std::string("The profile's hive file is not sound: ") + e.what();
     }
@@ -110,7 +110,7 @@ std::string copyProfileHive(const TProfileEntry& entry, const TProfileHiveHeader
                        " has changed since the backup";
         }
         const hive::LoadedHive copy = hive::LoadHiveFile(*target);
-        if (!HiveHasKindKeys(*copy.root, HiveKindOfKeyName(entry.KeyName)))
+        if (GuessHiveKind(*copy.root) != HiveKindOfKeyName(entry.KeyName))
             return "The profile's " + entry.KeyName + " changed while it was copied";
     } catch (const std::exception& e) {
         return "Cannot copy " + entry.HiveFile + " to " + staging + ": " + e.what();

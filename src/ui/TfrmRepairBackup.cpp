@@ -71,7 +71,9 @@ bool isListedEntry(const std::string& folder, const std::string& name) {
     const QFileInfo entry(hostPath(folder + name));
     if (entry.isSymLink())
         return false;
-    return IsUndoFileName(name) ? entry.isFile() : IsWholeProfile(folder + name);
+    // A profile folder whose name holds ".reg" is listed too: its restore then says that
+    // no such undo file exists.
+    return (IsUndoFileName(name) && entry.isFile()) || IsWholeProfile(folder + name);
 }
 
 QToolButton* taskEntry(QAction* action, QWidget* parent) {
