@@ -124,8 +124,10 @@ void THiveManager::RestoreHives() {
     success_ = false;
     SetLastError({});
     // A folder reached through a link is not the profile the user chose.
-    for (const auto& [path, what] : {std::pair{hive::ParentFolder(Folder), "The backup folder"},
-                                     std::pair{Folder, "The profile folder"}})
+    for (const auto& [path, what] :
+         {std::pair{hive::ParentFolder(Folder), "The backup folder"},
+          std::pair{Folder, "The profile folder"},
+          std::pair{ProfileFilePath(Folder, kProfileConfigName), "The profile's file"}})
         if (const std::string why = SymbolicLinkProblem(path, what); !why.empty()) {
             SetLastError(why);
             return;
