@@ -84,6 +84,10 @@ TEST_F(CliBackupProfiles, BackupsListsUndoFilesAndWholeProfilesOnly) {
     writeFile(backups_ + "/notes.txt", "not a backup");
     ASSERT_TRUE(QDir().mkpath(backups_ + "/empty"));
     ASSERT_TRUE(QDir().mkpath(backups_ + "/.half.partial"));
+    // Even one that holds all a profile holds, before the backup gives it its name.
+    ASSERT_TRUE(QDir().mkpath(backups_ + "/.done.partial"));
+    for (const QString& file : QDir(backups_ + "/whole").entryList(QDir::Files))
+        ASSERT_TRUE(QFile::copy(backups_ + "/whole/" + file, backups_ + "/.done.partial/" + file));
     writeFile(backups_ + "/08122026210500.reg", "Windows Registry Editor Version 5.00\r\n\r\n");
     // A profile that lost its last hive's entry, and one that lost a hive file.
     for (const char* name : {"four entries", "missing hive"}) {

@@ -43,14 +43,13 @@ public:
             throw CommandError(why + ".");
         QTextStream out(stdout);
         const QDir dir(QString::fromStdString(folder));
-        // Undo files and whole profiles only: hidden names (a backup's unfinished
-        // profile among them), links, stray files and folders that hold no profile are
-        // none of the user's backups.
+        // Undo files and whole profiles only: a backup's unfinished profile, links, stray
+        // files and folders that hold no profile are none of the user's backups.
         QFileInfoList entries;
-        for (const QFileInfo& entry :
-             dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
+        for (const QFileInfo& entry : dir.entryInfoList(
+                 QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name)) {
             const std::string name = entry.fileName().toStdString();
-            if (entry.isSymLink() || name.starts_with('.'))
+            if (entry.isSymLink() || IsPartialProfileName(name))
                 continue;
             if ((IsUndoFileName(name) && entry.isFile()) ||
                 IsWholeProfile(entry.filePath().toStdString()))

@@ -66,7 +66,7 @@ QString hostPath(const std::string& path) {
 // A record the list shows: its undo file is a file, its profile whole; links, half
 // profiles and anything else in the folder are no backups.
 bool isListedEntry(const std::string& folder, const std::string& name) {
-    if (!isEntryName(name) || name.starts_with('.'))
+    if (!isEntryName(name) || IsPartialProfileName(name))
         return false;
     const QFileInfo entry(hostPath(folder + name));
     if (entry.isSymLink())
