@@ -2,9 +2,13 @@
 // restore, on test machines.
 
 #include "backup/ProfileConfig.h"
+#include "backup/ProfileFolder.h"
+#include "backup/ProfileProof.h"
 #include "backup/RestoreChoice.h"
 #include "compact/THiveManager.h"
 #include "hive/HiveFile.h"
+#include "hive/HiveFormat.h"
+#include "hive/HiveLogs.h"
 #include "registry/OSInfo.h"
 #include "support/HiveCompare.h"
 #include "support/MachineFixture.h"
@@ -52,6 +56,27 @@ std::string manyKeys(const char* root, int count) {
         reg += "[" + std::string(root) + "\\Bulk\\Key" + std::to_string(i) + "]\r\n\"text\"=\"" +
                std::string(60, char('a' + i % 26)) + "\"\r\n";
     return reg;
+}
+
+// Changes the base block of the hive file at `path` through `change`, with its checksum
+// made right again.
+void rewriteBaseBlock(const std::string& path, const std::function<void(uint8_t*)>& change) {
+    QByteArray bytes = contentOf(path);
+    ASSERT_GE(bytes.size(), 4096);
+    auto* block = reinterpret_cast<uint8_t*>(bytes.data());
+    change(block);
+    hive::regf::Write32(block + hive::regf::base::kChecksum, hive::regf::BaseBlockChecksum(block));
+    writeFile(path, bytes);
+}
+
+void swapFiles(const std::string& folder, const char* a, const char* b) {
+    const QByteArray first = contentOf(folder + "/" + a);
+    writeFile(folder + "/" + a, contentOf(folder + "/" + b));
+    writeFile(folder + "/" + b, first);
+}
+
+void removeProof(const std::string& folder) {
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(folder + "/" + kProfileProofName)));
 }
 
 // Runs `work` as on a full disk: no file of this process grows past 64 KB.
@@ -252,14 +277,87 @@ TEST_F(HiveManagerTest, BackupWritesTheFiveHivesAndConfigIni) {
     EXPECT_TRUE(manager_->Success()) << manager_->LastError();
 }
 
-TEST_F(HiveManagerTest, AStoppedBackupKeepsWhatItSavedAndIsNoSuccess) {
+// What is left beside a profile folder: its parent's entries.
+QStringList entriesBeside(const std::string& folder) {
+    return QDir(QFileInfo(QString::fromStdString(folder)).path())
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+TEST_F(HiveManagerTest, AStoppedBackupLeavesNothingBehind) {
     makeMachine();
     manager_->Folder = profile();
+    // The wizard makes the profile folder before it starts the backup.
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(profile())));
     manager_->OnProgress = [](THiveManager* sender, int) { sender->Stop(); };
     manager_->Backup();
     EXPECT_FALSE(manager_->Success());
-    EXPECT_EQ(contentOf(profile() + "/config.ini").count("[SYSTEM]"), 1);
-    EXPECT_EQ(contentOf(profile() + "/config.ini").count("REGISTRY"), 1);
+    EXPECT_NE(manager_->LastError().find("stopped"), std::string::npos) << manager_->LastError();
+    EXPECT_TRUE(entriesBeside(profile()).isEmpty())
+        << entriesBeside(profile()).join(", ").toStdString();
+}
+
+TEST_F(HiveManagerTest, ABackupIntoAnExistingProfileReplacesItWholeOrNotAtAll) {
+    makeMachine(manyKeys("HKEY_LOCAL_MACHINE\\SOFTWARE", 3000));
+    manager_->Folder = profile();
+    manager_->Backup();
+    ASSERT_TRUE(manager_->Success()) << manager_->LastError();
+    writeFile(profile() + "/stray.txt", "left by hand");
+    const QByteArray system = contentOf(profile() + "/SYSTEM");
+
+    // A failed backup leaves the old profile as it was.
+    WithFilesOf64KBAtMost([&] { manager_->Backup(); });
+    EXPECT_FALSE(manager_->Success());
+    EXPECT_EQ(contentOf(profile() + "/SYSTEM"), system);
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(profile() + "/stray.txt")));
+    EXPECT_EQ(entriesBeside(profile()), QStringList{"profile"});
+
+    // A whole one takes its place in one step: nothing of the old folder is left.
+    manager_->Backup();
+    ASSERT_TRUE(manager_->Success()) << manager_->LastError();
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(profile() + "/stray.txt")));
+    EXPECT_TRUE(IsWholeProfile(profile()));
+    EXPECT_EQ(entriesBeside(profile()), QStringList{"profile"});
+
+    // A folder that holds other files is left alone.
+    const std::string other = profileDir_.path().toStdString() + "/letters";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(other)));
+    writeFile(other + "/letter.txt", "dear");
+    manager_->Folder = other;
+    manager_->Backup();
+    EXPECT_FALSE(manager_->Success());
+    EXPECT_NE(manager_->LastError().find("no profile's"), std::string::npos)
+        << manager_->LastError();
+    EXPECT_EQ(contentOf(other + "/letter.txt"), "dear");
+    EXPECT_EQ(QDir(QString::fromStdString(other)).entryList(QDir::Files),
+              QStringList{"letter.txt"});
+}
+
+TEST_F(HiveManagerTest, ABackupLeadsNowhereThroughASymbolicLink) {
+    makeMachine();
+    QTemporaryDir outside;
+    const std::string link = profileDir_.path().toStdString() + "/Registry Backup";
+    ASSERT_TRUE(QFile::link(outside.path(), QString::fromStdString(link)));
+    manager_->Folder = link + "/profile";
+    manager_->Backup();
+    EXPECT_FALSE(manager_->Success());
+    EXPECT_NE(manager_->LastError().find(link + " is a symbolic link"), std::string::npos)
+        << manager_->LastError();
+    EXPECT_TRUE(
+        QDir(outside.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+
+    // Nor does a restore read a profile through one.
+    const std::string real = profileDir_.path().toStdString() + "/real";
+    manager_->Folder = real;
+    manager_->Backup();
+    ASSERT_TRUE(manager_->Success()) << manager_->LastError();
+    const std::string linked = profileDir_.path().toStdString() + "/linked";
+    ASSERT_TRUE(QFile::link(QString::fromStdString(real), QString::fromStdString(linked)));
+    manager_->Folder = linked;
+    manager_->Restore();
+    EXPECT_FALSE(manager_->Success());
+    EXPECT_NE(manager_->LastError().find(linked + " is a symbolic link"), std::string::npos)
+        << manager_->LastError();
+    EXPECT_TRUE(pending().empty());
 }
 
 TEST_F(HiveManagerTest, RestoreCopiesEveryHiveOfTheProfileAndAsksForTheirReplacement) {
@@ -310,6 +408,42 @@ TEST_F(HiveManagerTest, ACompactionLeavesAWaitingRestoreAlone) {
     // The user's hives are compacted as ever.
     EXPECT_EQ(QString::fromStdString(replacements.back().newFile).toUpper(),
               QString::fromStdString(manager_->Hives.back()->FileName + ".rctemp").toUpper());
+}
+
+TEST_F(HiveManagerTest, AProfileHiveIsCopiedAsFarAsItsBaseBlockDeclares) {
+    makeMachine();
+    manager_->Folder = profile();
+    manager_->Backup();
+    ASSERT_TRUE(manager_->Success()) << manager_->LastError();
+    const QByteArray software = contentOf(profile() + "/SOFTWARE");
+    // Made by hand, without the proof: only the content speaks for it.
+    removeProof(profile());
+    ASSERT_TRUE(QFile::resize(QString::fromStdString(profile() + "/SOFTWARE"), qint64(3) << 30));
+    manager_->Restore();
+    ASSERT_TRUE(manager_->Success()) << manager_->LastError();
+    EXPECT_EQ(contentOf(machine_->hostPath(config("SOFTWARE") + ".rcrestore")), software);
+}
+
+TEST_F(HiveManagerTest, AnUnfinishedProfileHiveIsTakenOnlyAsItsLogsBringItUpToDate) {
+    makeMachine();
+    manager_->Folder = profile();
+    manager_->Backup();
+    ASSERT_TRUE(manager_->Success()) << manager_->LastError();
+    removeProof(profile());
+    // A real SYSTEM hive that Windows left unfinished, with its two logs.
+    const std::string system = profile() + "/SYSTEM";
+    if (!SharedHiveAs("SYSTEM_B", system) || !SharedHiveAs("SYSTEM_B.LOG1", system + ".LOG1") ||
+        !SharedHiveAs("SYSTEM_B.LOG2", system + ".LOG2"))
+        GTEST_SKIP() << "the shared hives are not available";
+    const auto recovered = hive::LoadHiveFile(system);
+    ASSERT_TRUE(recovered.recovery.applied);
+    manager_->Restore();
+    ASSERT_TRUE(manager_->Success()) << manager_->LastError();
+    const std::string copy = machine_->hostPath(config("SYSTEM") + ".rcrestore");
+    const QByteArray head = contentOf(copy).left(4096);
+    EXPECT_FALSE(hive::HiveNeedsRecovery(reinterpret_cast<const uint8_t*>(head.data()),
+                                         size_t(head.size())));
+    ExpectSameTree(*recovered.root, *hive::LoadHiveFile(copy).root);
 }
 
 // Two profiles of one machine, "first" made while SOFTWARE\Kept\v was "first" and
@@ -483,48 +617,109 @@ TEST_P(RestoreFaults, FailBeforeAnyReplacementAndLeaveEveryLiveHiveAlone) {
 
 INSTANTIATE_TEST_SUITE_P(
     , RestoreFaults,
-    ::testing::Values(RestoreFault{"DeletedHiveFile",
-                                   [](const std::string& p) {
-                                       QFile::remove(QString::fromStdString(p + "/SAM"));
-                                   },
-                                   "is incomplete"},
-                      RestoreFault{"UnsoundHive",
-                                   [](const std::string& p) {
-                                       QByteArray bytes = contentOf(p + "/DEFAULT");
-                                       bytes.truncate(bytes.size() / 2);
-                                       writeFile(p + "/DEFAULT", bytes);
-                                   },
-                                   "not sound"},
-                      RestoreFault{"NotAHive",
-                                   [](const std::string& p) {
-                                       writeFile(p + "/SECURITY", QByteArray(8192, 'x'));
-                                   },
-                                   "not sound"},
-                      RestoreFault{"KeyLineOfTwoPieces",
-                                   [](const std::string& p) {
-                                       QByteArray ini = contentOf(p + "/config.ini");
-                                       ini.replace("\"\\REGISTRY\\MACHINE\\SAM\"",
-                                                   "\"\\REGISTRY\\SAM\"");
-                                       writeFile(p + "/config.ini", ini);
-                                   },
-                                   "is incomplete"},
-                      RestoreFault{"FourEntries",
-                                   [](const std::string& p) {
-                                       QByteArray ini = contentOf(p + "/config.ini");
-                                       ini.truncate(ini.indexOf("[DEFAULT]"));
-                                       writeFile(p + "/config.ini", ini);
-                                   },
-                                   "is incomplete"},
-                      RestoreFault{"NoSuchLiveHive",
-                                   [](const std::string& p) {
-                                       QByteArray ini = contentOf(p + "/config.ini");
-                                       ini.replace("MACHINE\\SECURITY", "MACHINE\\ELSEWHERE");
-                                       writeFile(p + "/config.ini", ini);
-                                   },
-                                   "No loaded hive"},
-                      RestoreFault{"FullDisk", [](const std::string&) {}, "Cannot copy", true},
-                      RestoreFault{"FullDiskAfterACompaction", [](const std::string&) {},
-                                   "Cannot copy", true, true}),
+    ::testing::Values(
+        RestoreFault{
+            "DeletedHiveFile",
+            [](const std::string& p) { QFile::remove(QString::fromStdString(p + "/SAM")); },
+            "is incomplete"},
+        RestoreFault{"UnsoundHive",
+                     [](const std::string& p) {
+                         QByteArray bytes = contentOf(p + "/DEFAULT");
+                         bytes.truncate(bytes.size() / 2);
+                         writeFile(p + "/DEFAULT", bytes);
+                     },
+                     "not sound"},
+        RestoreFault{
+            "NotAHive",
+            [](const std::string& p) { writeFile(p + "/SECURITY", QByteArray(8192, 'x')); },
+            "not sound"},
+        RestoreFault{"KeyLineOfTwoPieces",
+                     [](const std::string& p) {
+                         QByteArray ini = contentOf(p + "/config.ini");
+                         ini.replace("\"\\REGISTRY\\MACHINE\\SAM\"", "\"\\REGISTRY\\SAM\"");
+                         writeFile(p + "/config.ini", ini);
+                     },
+                     "is incomplete"},
+        RestoreFault{"FourEntries",
+                     [](const std::string& p) {
+                         QByteArray ini = contentOf(p + "/config.ini");
+                         ini.truncate(ini.indexOf("[DEFAULT]"));
+                         writeFile(p + "/config.ini", ini);
+                     },
+                     "is incomplete"},
+        RestoreFault{"NoSuchLiveHive",
+                     [](const std::string& p) {
+                         QByteArray ini = contentOf(p + "/config.ini");
+                         ini.replace("MACHINE\\SECURITY", "MACHINE\\ELSEWHERE");
+                         writeFile(p + "/config.ini", ini);
+                     },
+                     "No loaded hive"},
+        RestoreFault{"SwappedSystemAndSam",
+                     [](const std::string& p) { swapFiles(p, "SYSTEM", "SAM"); },
+                     "holds a SAM hive, not a SYSTEM hive"},
+        RestoreFault{"SwappedSystemAndSamWithoutProof",
+                     [](const std::string& p) {
+                         swapFiles(p, "SYSTEM", "SAM");
+                         removeProof(p);
+                     },
+                     "holds a SAM hive, not a SYSTEM hive"},
+        RestoreFault{"HiveOfAnotherKind",
+                     [](const std::string& p) {
+                         writeFile(p + "/SECURITY", contentOf(p + "/DEFAULT"));
+                         removeProof(p);
+                     },
+                     "holds a user hive, not a SECURITY hive"},
+        RestoreFault{"EmptyHiveAsSoftware",
+                     [](const std::string& p) {
+                         const auto empty = std::make_shared<hive::HiveKey>();
+                         empty->name = u"ROOT";
+                         hive::ReplaceFileAtomically(p + "/SOFTWARE", hive::WriteHive(*empty, {}));
+                         removeProof(p);
+                     },
+                     "holds no system hive, not a SOFTWARE hive"},
+        RestoreFault{"UnfinishedHiveWithoutLogs",
+                     [](const std::string& p) {
+                         rewriteBaseBlock(p + "/SYSTEM", [](uint8_t* block) {
+                             namespace base = hive::regf::base;
+                             hive::regf::Write32(
+                                 block + base::kPrimarySequence,
+                                 hive::regf::Read32(block + base::kSecondarySequence) + 1);
+                         });
+                         removeProof(p);
+                     },
+                     "left unfinished by Windows"},
+        RestoreFault{"ChangedAfterTheBackup",
+                     [](const std::string& p) {
+                         // Still a sound SAM hive, only its time differs.
+                         rewriteBaseBlock(p + "/SAM", [](uint8_t* block) {
+                             block[hive::regf::base::kTimestamp] ^= 1;
+                         });
+                     },
+                     "has changed since the backup"},
+        RestoreFault{"ConfigChangedAfterTheBackup",
+                     [](const std::string& p) {
+                         QByteArray ini = contentOf(p + "/config.ini");
+                         ini.replace("[Creation]\r\n2", "[Creation]\r\n1");
+                         writeFile(p + "/config.ini", ini);
+                     },
+                     "config.ini has changed since the backup"},
+        RestoreFault{"SparselyExtendedHive",
+                     [](const std::string& p) {
+                         ASSERT_TRUE(QFile::resize(QString::fromStdString(p + "/SOFTWARE"),
+                                                   qint64(3) << 30));
+                     },
+                     "the backup wrote"},
+        RestoreFault{"DeclaresMoreThanItHolds",
+                     [](const std::string& p) {
+                         rewriteBaseBlock(p + "/SOFTWARE", [](uint8_t* block) {
+                             hive::regf::Write32(block + hive::regf::base::kBinsSize, 1u << 30);
+                         });
+                         removeProof(p);
+                     },
+                     "but holds only"},
+        RestoreFault{"FullDisk", [](const std::string&) {}, "Cannot copy", true},
+        RestoreFault{"FullDiskAfterACompaction", [](const std::string&) {}, "Cannot copy", true,
+                     true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ProfileConfig, KeepsFiveEntriesAndNeedsThreePiecesInAKeyLine) {

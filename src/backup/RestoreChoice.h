@@ -11,3 +11,8 @@ bool IsUndoFileName(const std::string& name);
 // window to import the undo file `file`; true when it started. The import runs on its
 // own and its outcome is not seen here.
 bool ImportRegFile(const std::string& file);
+
+// Whether `path` is a file (no symbolic link) that begins as the registry editor's
+// files do: "REGEDIT4" or "Windows Registry Editor Version 5.00", in single bytes or in
+// UTF-16 after its byte order mark. Reads only the first line's bytes.
+bool HasUndoFileHeader(const std::string& path);

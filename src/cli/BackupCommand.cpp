@@ -1,5 +1,6 @@
 #include "app/QtUiDispatcher.h"
 #include "backup/ProfileConfig.h"
+#include "backup/ProfileFolder.h"
 #include "backup/RestoreChoice.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
@@ -52,11 +53,15 @@ public:
                                "the profile for an undo file.");
         // The machine's own program folder: known only while it is booted.
         const std::string store = StoreFilePath();
-        const QString folder = QString::fromStdString(RegistryBackupFolder() + profile);
-        if (QFileInfo(folder).isDir())
+        const std::string backups = RegistryBackupFolder();
+        if (const std::string why = SymbolicLinkProblem(backups, "The backup folder"); !why.empty())
+            throw CommandError(why + ".");
+        const QString folder = QString::fromStdString(backups + profile);
+        if (QFileInfo(folder).exists() || QFileInfo(folder).isSymLink())
             throw CommandError("This Profile name already exist, please rename profile.");
-        QDir().mkpath(folder);
-        if (!QFileInfo(folder).isDir())
+        // The backup makes the folder itself, when the profile in it is complete.
+        QDir().mkpath(QString::fromStdString(backups));
+        if (!QFileInfo(QString::fromStdString(backups)).isDir())
             throw CommandError("Create profile failed!");
 
         app::QtUiDispatcher ui;
@@ -66,8 +71,9 @@ public:
         const bool success = RunHiveOperation(manager, ui, hoBackup, "Backing up");
         machine.finish();
         if (!success)
-            throw CommandError("The backup into " + manager.Folder +
-                               " is incomplete: " + manager.LastError() + ".");
+            throw CommandError(
+                "The backup into " + manager.Folder +
+                " is incomplete, and nothing of it was kept: " + manager.LastError() + ".");
         WriteOptionString(store, kLastBackupValue, DateTimeToText(Now()));
         AddRestoreRecord(store, kBackupRegistryAction, profile, Now());
         QTextStream(stdout) << "Backup is complete.\n"

@@ -1,4 +1,5 @@
 #include "backup/ProfileConfig.h"
+#include "backup/ProfileFolder.h"
 #include "backup/RestoreChoice.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
@@ -38,18 +39,29 @@ public:
             BootedMachine machine(global, true);
             folder = RegistryBackupFolder();
         }
+        if (const std::string why = SymbolicLinkProblem(folder, "The backup folder"); !why.empty())
+            throw CommandError(why + ".");
         QTextStream out(stdout);
         const QDir dir(QString::fromStdString(folder));
-        const QFileInfoList entries =
-            dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+        // Undo files and whole profiles only: a backup's unfinished profile, links, stray
+        // files and folders that hold no profile are none of the user's backups.
+        QFileInfoList entries;
+        for (const QFileInfo& entry : dir.entryInfoList(
+                 QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name)) {
+            const std::string name = entry.fileName().toStdString();
+            if (entry.isSymLink() || IsPartialProfileName(name))
+                continue;
+            if ((IsUndoFileName(name) && entry.isFile()) ||
+                IsWholeProfile(entry.filePath().toStdString()))
+                entries.push_back(entry);
+        }
         if (entries.isEmpty()) {
             out << "No backups in " << QString::fromStdString(folder) << "\n";
             return 0;
         }
         for (const QFileInfo& entry : entries) {
             const bool undo = IsUndoFileName(entry.fileName().toStdString());
-            QString created =
-                undo || !entry.isDir() ? QString() : profileCreation(entry.filePath());
+            QString created = undo ? QString() : profileCreation(entry.filePath());
             if (created.isEmpty())
                 created = QString::fromStdString(FormatDateTime(
                     "yyyy-mm-dd hh:nn:ss", DateTimeFromQDateTime(entry.lastModified())));

@@ -1,4 +1,5 @@
 #include "app/QtUiDispatcher.h"
+#include "backup/ProfileFolder.h"
 #include "backup/RestoreChoice.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
@@ -33,12 +34,22 @@ public:
                                "backups), not a path");
         BootedMachine machine(global, false);
         InitOSInfo();
-        const std::string path = RegistryBackupFolder() + entry;
+        const std::string backups = RegistryBackupFolder();
+        const std::string path = backups + entry;
+        for (const auto& [link, what] :
+             {std::pair{backups, "The backup folder"}, std::pair{path, "The entry"}})
+            if (const std::string why = SymbolicLinkProblem(link, what); !why.empty())
+                throw CommandError(why + "; restore failed.");
         const QFileInfo info(QString::fromStdString(path));
         QTextStream out(stdout);
         if (IsUndoFileName(entry)) {
             if (!info.isFile())
                 throw CommandError("File \"" + path + "\" does not exist, restore failed.");
+            // Nothing of a file that is no undo file is shown: it may be anything.
+            if (!HasUndoFileHeader(path))
+                throw CommandError("File \"" + path +
+                                   "\" is no undo file: it does not begin as the registry "
+                                   "editor's files do, restore failed.");
             if (!ImportRegFile(path))
                 throw CommandError("File \"" + path + "\" is corrupt, restore failed.");
             int failed = 0;

@@ -1,11 +1,21 @@
-// Backup into a profile: the five system hives saved straight into the profile folder,
-// and its "config.ini".
+// Backup into a profile: the five system hives saved into the profile folder, with its
+// "config.ini" and the proof of what was written.
+//
+// The profile is built in a hidden folder beside its own (PartialProfileFolder) and takes
+// its name only once every file in it is written and synced: a backup that fails, is
+// stopped or is killed never leaves a folder that looks like a profile, and one that
+// re-uses a profile's name replaces the old profile in one step.
 
 #include "backup/ProfileConfig.h"
+#include "backup/ProfileFolder.h"
+#include "backup/ProfileProof.h"
 #include "compact/THiveManager.h"
+#include "hive/HostFiles.h"
 #include "registry/SplitFns.h"
 
+#include <cstring>
 #include <filesystem>
+#include <unistd.h>
 
 namespace {
 
@@ -23,35 +33,101 @@ std::string namePart(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string trimmedFolder(std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder;
+}
+
 } // namespace
 
 void THiveManager::BackupHives() {
     success_ = false;
     SetLastError({});
+    const std::string folder = trimmedFolder(Folder);
+    const std::string parent = hive::ParentFolder(folder);
+    for (const auto& [path, what] :
+         {std::pair{parent, "The backup folder"}, std::pair{folder, "The profile folder"}})
+        if (const std::string why = SymbolicLinkProblem(path, what); !why.empty()) {
+            SetLastError(why);
+            return;
+        }
     std::error_code error;
-    std::filesystem::create_directories(Folder, error);
-    if (!std::filesystem::is_directory(Folder, error)) {
-        SetLastError("Cannot create the profile folder " + Folder);
+    std::filesystem::create_directories(parent, error);
+    RemovePartialProfiles(parent);
+    const std::string partial = PartialProfileFolder(folder);
+    if (!std::filesystem::create_directory(partial, error)) {
+        SetLastError("Cannot create the profile folder " + partial +
+                     (error ? ": " + error.message() : std::string()));
         return;
     }
+    // What this backup wrote goes unless it ends whole; the empty folder the wizard made
+    // for it goes as well.
+    bool published = false;
+    struct Cleanup {
+        const std::string& partial;
+        const std::string& folder;
+        const bool& published;
+        ~Cleanup() {
+            if (published)
+                return;
+            std::error_code ignored;
+            std::filesystem::remove_all(partial, ignored);
+            ::rmdir(folder.c_str());
+        }
+    } cleanup{partial, folder, published};
+
     TProfileConfig config(Now());
+    std::vector<std::string> written;
     int saved = 0;
     for (const auto& hive : Hives) {
-        if (stopRequested_)
-            break;
+        if (stopRequested_) {
+            SetLastError("The backup was stopped; no profile was made");
+            return;
+        }
         if (!isWantedHive(hive->KeyName))
             continue;
         const std::string name = namePart(hive->FileName);
-        hive->SaveTo(ProfileFilePath(Folder, name));
-        if (!hive->Saved)
-            continue;
+        const std::string target = ProfileFilePath(partial, name);
+        hive->SaveTo(target);
+        if (!hive->Saved) {
+            SetLastError("Cannot save the hive " + hive->KeyName + " to " + target);
+            return;
+        }
+        if (const int why = SyncPath(target); why != 0) {
+            SetLastError("Cannot write " + target + ": " + std::strerror(why));
+            return;
+        }
+        written.push_back(name);
         ++saved;
         RaiseProgress(saved * 100 / kProfileHiveCount);
         config.AddHive(name, hive->KeyName, hive->FileName);
     }
-    config.Write(Folder);
-    success_ = saved == kProfileHiveCount;
-    if (!success_)
-        SetLastError(std::to_string(saved) + " of " + std::to_string(kProfileHiveCount) +
-                     " hives were saved");
+    if (saved != kProfileHiveCount) {
+        SetLastError(std::to_string(saved) + " hives of the machine are system hives, not " +
+                     std::to_string(kProfileHiveCount) + "; no profile was made");
+        return;
+    }
+    try {
+        config.Write(partial);
+        written.push_back(kProfileConfigName);
+        WriteProfileProof(partial, written);
+    } catch (const std::exception& e) {
+        SetLastError(std::string("Cannot complete the profile: ") + e.what());
+        return;
+    }
+    if (const int why = SyncPath(partial); why != 0) {
+        SetLastError("Cannot write the folder " + partial + ": " + std::strerror(why));
+        return;
+    }
+    if (stopRequested_) {
+        SetLastError("The backup was stopped; no profile was made");
+        return;
+    }
+    if (const std::string why = PublishProfile(partial, folder); !why.empty()) {
+        SetLastError(why);
+        return;
+    }
+    published = true;
+    success_ = true;
 }

@@ -9,6 +9,9 @@
 // replacement waits for, and a later compaction knows a waiting restore by the name, and
 // leaves it alone.
 #include "backup/ProfileConfig.h"
+#include "backup/ProfileFolder.h"
+#include "backup/ProfileHiveFile.h"
+#include "backup/ProfileProof.h"
 #include "compact/THiveManager.h"
 #include "hive/HiveFile.h"
 #include "hive/HostFiles.h"
@@ -21,9 +24,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 
-#include <QFile>
+#include <QCryptographicHash>
+#include <QFileInfo>
 
 namespace {
 
@@ -55,21 +60,59 @@ std::string stagingName(const std::vector<win32::PendingReplacement>& pending, c
     return waiting && SameTextAscii(waiting->newFile, names[0]) ? names[1] : names[0];
 }
 
-// Copies the profile's hive file (a host path) to `staging` and checks that what is
-// there now is a sound hive. Returns why not, empty on success.
-std::string copyProfileHive(const TProfileEntry& entry, const std::string& staging) {
+// Checks the profile's hive file of `entry` before anything is written: its base block,
+// the proof the backup left for it (when the profile has one), and that its keys are
+// those of the hive the entry names. Returns why it cannot be restored, empty when it can.
+std::string checkProfileHive(const TProfileEntry& entry,
+                             const std::optional<std::vector<TProfileFileProof>>& proof,
+                             TProfileHiveHeader& header) {
+    const std::string name =
+        QFileInfo(QString::fromStdString(entry.HiveFile)).fileName().toStdString();
+    if (const std::string why = ReadProfileHiveHeader(entry.HiveFile, header); !why.empty())
+        return "The profile's hive file is not sound: " + why;
+    const THiveKind kind = HiveKindOfKeyName(entry.KeyName);
+    try {
+        const hive::LoadedHive loaded = LoadProfileHive(entry.HiveFile, header);
+        if (const THiveKind found = GuessHiveKind(*loaded.root); found != kind)
+            return "The profile's " + entry.KeyName + " (" + entry.HiveFile + ") holds " +
+                   HiveKindPhrase(found) + ", not " + HiveKindPhrase(kind);
+    } catch (const std::exception& e) {
+        return std::string("The profile's hive file is not sound: ") + e.what();
+    }
+    if (proof) {
+        const TProfileFileProof* line = FindProof(*proof, name);
+        if (!line)
+            return "The profile's proof file names no " + name;
+        if (const std::string why = CheckProfileFile(entry.HiveFile, *line); !why.empty())
+            return "The profile's " + entry.KeyName + " cannot be restored: " + why;
+    }
+    return {};
+}
+
+// Copies the profile's hive file (a host path) to `staging`: the bytes its base block
+// declares, or the hive its logs bring up to date, and checks that what is there now is
+// the same sound hive. Returns why not, empty on success.
+std::string copyProfileHive(const TProfileEntry& entry, const TProfileHiveHeader& header,
+                            const TProfileFileProof* proof, const std::string& staging) {
     const auto target = win32::HostPathOf(staging);
     if (!target)
         return staging + " is not on the machine's drives";
-    QFile source(QString::fromStdString(entry.HiveFile));
-    if (!source.open(QIODevice::ReadOnly))
-        return "Cannot read " + entry.HiveFile + ": " + source.errorString().toStdString();
-    const QByteArray bytes = source.readAll();
-    if (source.error() != QFileDevice::NoError)
-        return "Cannot read " + entry.HiveFile + ": " + source.errorString().toStdString();
     try {
-        hive::ReplaceFileAtomically(*target, hive::Bytes(bytes.begin(), bytes.end()));
-        hive::LoadHiveFile(*target);
+        if (header.Unfinished) {
+            hive::ReplaceFileAtomically(*target,
+                                        LoadProfileHive(entry.HiveFile, header).recovery.hive);
+        } else {
+            // The backup wrote the file as its base block declares it: the bytes copied,
+            // read once, are checked against the proof again.
+            QCryptographicHash hash(QCryptographicHash::Sha256);
+            CopyFileHead(entry.HiveFile, *target, header.DeclaredSize, &hash);
+            if (proof && proof->Size == header.DeclaredSize && hash.result() != proof->Sha256)
+                return "The profile's " + entry.KeyName + " cannot be restored: " + entry.HiveFile +
+                       " has changed since the backup";
+        }
+        const hive::LoadedHive copy = hive::LoadHiveFile(*target);
+        if (GuessHiveKind(*copy.root) != HiveKindOfKeyName(entry.KeyName))
+            return "The profile's " + entry.KeyName + " changed while it was copied";
     } catch (const std::exception& e) {
         return "Cannot copy " + entry.HiveFile + " to " + staging + ": " + e.what();
     }
@@ -81,6 +124,15 @@ std::string copyProfileHive(const TProfileEntry& entry, const std::string& stagi
 void THiveManager::RestoreHives() {
     success_ = false;
     SetLastError({});
+    // A folder reached through a link is not the profile the user chose.
+    for (const auto& [path, what] :
+         {std::pair{hive::ParentFolder(Folder), "The backup folder"},
+          std::pair{Folder, "The profile folder"},
+          std::pair{ProfileFilePath(Folder, kProfileConfigName), "The profile's file"}})
+        if (const std::string why = SymbolicLinkProblem(path, what); !why.empty()) {
+            SetLastError(why);
+            return;
+        }
     std::vector<TProfileEntry> entries;
     if (!ReadProfileConfig(Folder, entries)) {
         SetLastError("The profile " + Folder +
@@ -90,7 +142,8 @@ void THiveManager::RestoreHives() {
     }
 
     // Every entry names a live hive of its own, at the place the profile says, and every
-    // hive file of the profile is sound, before anything is written.
+    // file of the profile is sound, unchanged since the backup (when the profile carries
+    // its proof) and of its kind, before anything is written.
     std::vector<THive*> targets;
     for (const TProfileEntry& entry : entries) {
         THive* hive = liveHiveOf(Hives, entry);
@@ -107,14 +160,35 @@ void THiveManager::RestoreHives() {
                          ", but the machine loads it from " + hive->FileName);
             return;
         }
-        try {
-            hive::LoadHiveFile(entry.HiveFile);
-        } catch (const std::exception& e) {
-            SetLastError(std::string("The profile's hive file is not sound: ") + e.what());
+        if (HiveKindOfKeyName(entry.KeyName) == THiveKind::Unknown) {
+            SetLastError("The profile's " + entry.KeyName + " is none of the five system hives");
             return;
         }
         targets.push_back(hive);
     }
+    std::optional<std::vector<TProfileFileProof>> proof;
+    try {
+        proof = ReadProfileProof(Folder);
+        if (proof) {
+            const TProfileFileProof* line = FindProof(*proof, kProfileConfigName);
+            const std::string why =
+                line ? CheckProfileFile(ProfileFilePath(Folder, kProfileConfigName), *line)
+                     : "the proof file names no " + std::string(kProfileConfigName);
+            if (!why.empty()) {
+                SetLastError("The profile " + Folder + " cannot be restored: " + why);
+                return;
+            }
+        }
+    } catch (const std::exception& e) {
+        SetLastError(std::string("The profile cannot be restored: ") + e.what());
+        return;
+    }
+    std::vector<TProfileHiveHeader> headers(entries.size());
+    for (size_t j = 0; j < entries.size(); ++j)
+        if (const std::string why = checkProfileHive(entries[j], proof, headers[j]); !why.empty()) {
+            SetLastError(why);
+            return;
+        }
 
     // What waited for the next start before this restore: it is asked for again should
     // the restore fail after its first replacement.
@@ -156,7 +230,13 @@ void THiveManager::RestoreHives() {
             SetLastError("Cannot save the live hive " + hive->KeyName + ": " + hive->SaveError);
             return;
         }
-        if (const std::string why = copyProfileHive(entries[j], staging[j]); !why.empty()) {
+        const TProfileFileProof* line =
+            proof ? FindProof(*proof, QFileInfo(QString::fromStdString(entries[j].HiveFile))
+                                          .fileName()
+                                          .toStdString())
+                  : nullptr;
+        if (const std::string why = copyProfileHive(entries[j], headers[j], line, staging[j]);
+            !why.empty()) {
             removeCopies();
             SetLastError(why);
             return;

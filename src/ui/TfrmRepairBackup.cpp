@@ -4,6 +4,7 @@
 
 #include "app/AnsiText.h"
 #include "backup/ProfileConfig.h"
+#include "backup/ProfileFolder.h"
 #include "backup/RestoreChoice.h"
 #include "compact/THiveManager.h"
 #include "registry/DateTimeText.h"
@@ -60,6 +61,19 @@ QString failureReason(const THiveManager* manager) {
 
 QString hostPath(const std::string& path) {
     return QString::fromStdString(path);
+}
+
+// A record the list shows: its undo file is a file, its profile whole; links, half
+// profiles and anything else in the folder are no backups.
+bool isListedEntry(const std::string& folder, const std::string& name) {
+    if (!isEntryName(name) || IsPartialProfileName(name))
+        return false;
+    const QFileInfo entry(hostPath(folder + name));
+    if (entry.isSymLink())
+        return false;
+    // A profile folder whose name holds ".reg" is listed too: its restore then says that
+    // no such undo file exists.
+    return (IsUndoFileName(name) && entry.isFile()) || IsWholeProfile(folder + name);
 }
 
 QToolButton* taskEntry(QAction* action, QWidget* parent) {
@@ -186,9 +200,13 @@ void TfrmRepair::LoadProfiles() {
         return;
     }
     const std::string folder = RegistryBackupFolder();
+    if (const std::string why = SymbolicLinkProblem(folder, "The backup folder"); !why.empty()) {
+        ShowMessageBox(this, kBackupCaption, QString::fromStdString(why) + ".",
+                       QMessageBox::Warning);
+        return;
+    }
     for (const TRestoreRecord& record : records) {
-        if (!isEntryName(record.backupName) ||
-            !QFileInfo::exists(hostPath(folder + record.backupName)))
+        if (!isListedEntry(folder, record.backupName))
             continue;
         QList<QStandardItem*> row;
         for (const char* label : {"Action:", "Date created:", "Backup Name:"})
@@ -252,6 +270,14 @@ void TfrmRepair::actBackupExecute() {
             return;
         const QString path =
             QString::fromStdString(dialog.ProfileFolder) + dialog.edtProfile->text();
+        // Nothing is made through a link that leads out of the program's folder.
+        for (const auto& [link, what] : {std::pair{BackupFolder, "The backup folder"},
+                                         std::pair{path.toStdString(), "The profile folder"}})
+            if (const std::string why = SymbolicLinkProblem(link, what); !why.empty()) {
+                ShowMessageBox(this, kBackupCaption, QString::fromStdString(why) + ".",
+                               QMessageBox::Warning);
+                return;
+            }
         if (!QFileInfo(path).isDir())
             QDir().mkpath(path);
         if (!QFileInfo(path).isDir()) {

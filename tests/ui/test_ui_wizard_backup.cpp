@@ -3,6 +3,7 @@
 // old records, restore, removal and opening of an entry, and closing during a backup.
 
 #include "UiTestSupport.h"
+#include "backup/ProfileConfig.h"
 #include "compact/THiveManager.h"
 #include "registry/DateTime.h"
 #include "registry/OSInfo.h"
@@ -55,15 +56,26 @@ void addRecord(const std::string& action, const std::string& name, const QDateTi
     AddRestoreRecord(StoreFilePath(), action, name, time, time);
 }
 
-void makeProfileFolder(const QString& name) {
-    QVERIFY(QDir().mkpath(backupFolder() + name));
-}
-
 void writeFile(const QString& path, const QByteArray& bytes) {
     QVERIFY(QDir().mkpath(QFileInfo(path).path()));
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(bytes);
+}
+
+// A profile folder as the list takes it: its "config.ini" names five hive files it holds
+// (whose content the list does not read).
+void makeProfileFolder(const QString& name) {
+    const QString folder = backupFolder() + name;
+    TProfileConfig config(Now());
+    for (const char* hive : {"SYSTEM", "SOFTWARE", "SAM", "SECURITY", "DEFAULT"}) {
+        writeFile(folder + "/" + hive, "regf");
+        const std::string key = std::string(hive) == "DEFAULT"
+                                    ? "\\REGISTRY\\USER\\.DEFAULT"
+                                    : std::string("\\REGISTRY\\MACHINE\\") + hive;
+        config.AddHive(hive, key, std::string("C:\\WINDOWS\\system32\\config\\") + hive);
+    }
+    config.Write(folder.toStdString());
 }
 
 // The backup names of the records in the settings file, oldest first.
@@ -207,6 +219,12 @@ void TestWizardBackup::listsTheRecordsWhoseEntriesExist() {
     addRecord("Backup Registry", "Deleted by hand", day(2021, 3, 1));
     addRecord("Backup Registry", "../outside", day(2021, 4, 1));
     QVERIFY(QDir(backupFolder() + "Deleted by hand").removeRecursively());
+    // Folders that are no whole profile: empty, or a profile that lost a hive file.
+    QVERIFY(QDir().mkpath(backupFolder() + "Empty"));
+    addRecord("Backup Registry", "Empty", day(2021, 5, 1));
+    makeProfileFolder("Half");
+    QVERIFY(QFile::remove(backupFolder() + "Half/SAM"));
+    addRecord("Backup Registry", "Half", day(2021, 6, 1));
 
     auto wizard = OpenWizard(TfrmRepair::wmBackup);
     QCOMPARE(listedNames(*wizard), (QStringList{"Before the update", "01022021100000.reg"}));
@@ -216,8 +234,8 @@ void TestWizardBackup::listsTheRecordsWhoseEntriesExist() {
     QCOMPARE(model->index(1, 2).data().toString(), QString("Backup Name:"));
     QCOMPARE(model->index(1, 3).data().toString(), QString(kUndoAction));
     QCOMPARE(model->index(1, 4).data().toString(), QString("2021-02-01 10:00:00"));
-    // Records whose entry has gone stay in the settings file.
-    QCOMPARE(storedNames().size(), 4);
+    // Records whose entry has gone, or is no whole profile, stay in the settings file.
+    QCOMPARE(storedNames().size(), 6);
     // Nothing selected: nothing to restore or remove.
     wizard->UpdateActions();
     QVERIFY(!Child<QToolButton>(*wizard, "taskRestore")->isEnabled());
@@ -413,7 +431,6 @@ void TestWizardBackup::removeDeletesTheRecordAndTheEntry() {
     writeFile(backupFolder() + "03032023100000.reg", "REGEDIT4\r\n");
     addRecord(kUndoAction, "03032023100000.reg", day(2023, 3, 3));
     makeProfileFolder("Old profile");
-    writeFile(backupFolder() + "Old profile/config.ini", "[Creation]\r\n");
     addRecord("Backup Registry", "Old profile", day(2023, 3, 4));
     auto wizard = OpenWizard(TfrmRepair::wmBackup);
     MessageBoxes boxes({QMessageBox::Yes});
