@@ -193,6 +193,8 @@ void CopyFileHead(const std::string& source, const std::string& target, uint64_t
         }
         if (hash)
             hash->addData(QByteArrayView(buffer.data(), qsizetype(chunk)));
+        if (const int fault = hive::FaultPoint(); fault != 0)
+            failWrite(fault);
         for (size_t written = 0; written < chunk;) {
             const ssize_t put = ::write(out.get(), buffer.data() + written, chunk - written);
             if (put < 0 && errno == EINTR)
@@ -203,10 +205,12 @@ void CopyFileHead(const std::string& source, const std::string& target, uint64_t
         }
         done += chunk;
     }
+    hive::FaultPoint();
     if (::fsync(out.get()) != 0)
         failWrite(errno);
     if (::close(out.release()) != 0)
         failWrite(errno);
+    hive::FaultPoint();
     if (::rename(temporary.c_str(), target.c_str()) != 0)
         failWrite(errno);
     if (const int error = hive::SyncFolderOf(target); error != 0 && error != EINVAL)
