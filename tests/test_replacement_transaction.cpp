@@ -120,14 +120,28 @@ protected:
         return 0;
     }
 
-    // The same with a full disk from each step on, for `steps` steps: the run ends with a
-    // message that says so, or goes through when it writes nothing after that step.
+    // The same with a full disk from each step on: the run ends with a message that says
+    // so, until the step is past its last write and it goes through.
     void fillDiskEverywhere(const std::string& machine, const std::string& program,
                             const std::vector<std::string>& args,
-                            const std::set<std::string>& allowed, std::set<std::string>& seen,
-                            int steps) {
-        for (int step = 1; step <= steps && !::testing::Test::HasFailure(); ++step)
-            stopAt(machine, program, args, allowed, seen, std::to_string(step) + ":enospc", step);
+                            const std::set<std::string>& allowed, std::set<std::string>& seen) {
+        for (int step = 1; step < 1000 && !::testing::Test::HasFailure(); ++step)
+            if (!stopAt(machine, program, args, allowed, seen, std::to_string(step) + ":enospc",
+                        step))
+                return;
+        ADD_FAILURE() << "the run never went through";
+    }
+
+    // A machine whose profile "P" holds the markers "profile", and whose live hives hold
+    // "live" since; gives the program folder.
+    std::string backedUpThenChanged(const TestMachine& machine) {
+        const std::string program = work_ + "/program";
+        QDir().mkpath(QString::fromStdString(program));
+        EXPECT_EQ(cli(machine.folder(), program, {"backup", "P"}).exitCode, 0);
+        const std::string change = work_ + "/live.reg";
+        writeFile(change, "REGEDIT4\r\n\r\n" + markers("live"));
+        EXPECT_EQ(cli(machine.folder(), program, {"reg", "import", change}).exitCode, 0);
+        return program;
     }
 
     // One run on a fresh copy with the fault `fault`; false when it went through.
@@ -169,12 +183,7 @@ protected:
 TEST_F(ReplacementTransaction, ARestoreStoppedAnywhereLeavesWhollyBeforeOrWhollyRestored) {
     TestMachine machine(markers("profile"));
     machine.shutdown();
-    const std::string program = work_ + "/program";
-    QDir().mkpath(QString::fromStdString(program));
-    ASSERT_EQ(cli(machine.folder(), program, {"backup", "P"}).exitCode, 0);
-    const std::string change = work_ + "/live.reg";
-    writeFile(change, "REGEDIT4\r\n\r\n" + markers("live"));
-    ASSERT_EQ(cli(machine.folder(), program, {"reg", "import", change}).exitCode, 0);
+    const std::string program = backedUpThenChanged(machine);
 
     std::set<std::string> seen;
     const int steps =
@@ -200,18 +209,9 @@ TEST_F(ReplacementTransaction, ARestoreStoppedAnywhereLeavesWhollyBeforeOrWholly
 TEST_F(ReplacementTransaction, ARestoreOnAFullDiskFailsWhole) {
     TestMachine machine(markers("profile"));
     machine.shutdown();
-    const std::string program = work_ + "/program";
-    QDir().mkpath(QString::fromStdString(program));
-    ASSERT_EQ(cli(machine.folder(), program, {"backup", "P"}).exitCode, 0);
-    const std::string change = work_ + "/live.reg";
-    writeFile(change, "REGEDIT4\r\n\r\n" + markers("live"));
-    ASSERT_EQ(cli(machine.folder(), program, {"reg", "import", change}).exitCode, 0);
+    const std::string program = backedUpThenChanged(machine);
     std::set<std::string> seen;
-    const int steps =
-        killEverywhere(machine.folder(), program, {"restore", "P"}, {"live", "profile"}, seen);
-    seen.clear();
-    fillDiskEverywhere(machine.folder(), program, {"restore", "P"}, {"live", "profile"}, seen,
-                       steps);
+    fillDiskEverywhere(machine.folder(), program, {"restore", "P"}, {"live", "profile"}, seen);
     EXPECT_TRUE(seen.count("live"));
 }
 
@@ -223,7 +223,7 @@ TEST_F(ReplacementTransaction, ACompactionStoppedAnywhereLeavesEveryHiveWholeAnd
     std::set<std::string> seen;
     const int steps = killEverywhere(machine.folder(), program, {"compact"}, {"live"}, seen);
     seen.clear();
-    fillDiskEverywhere(machine.folder(), program, {"compact"}, {"live"}, seen, steps);
+    fillDiskEverywhere(machine.folder(), program, {"compact"}, {"live"}, seen);
     std::printf("compaction and its release: %d kill points\n", steps);
     EXPECT_GT(steps, 20);
 }

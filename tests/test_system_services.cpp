@@ -71,16 +71,21 @@ TEST(RestartWindows, PassesTheFlagsOfEachMode) {
     }
 }
 
-// Every end of the session lets the machine go, which is its next start: the replacements
-// are made. A copy that is not a save of the hive itself (a restored profile's) is put in
-// place as it is, and later changes go with the old file.
-TEST(RestartWindows, EveryEndOfTheSessionMakesThePendingHiveReplacements) {
-    TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Saved]\n\"v\"=\"in the copy\"\n");
+// SOFTWARE saved densely beside its file, as SOFTWARE.rctemp.
+void saveSoftware() {
     HKEY software = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS, &software), 0);
     ASSERT_TRUE(EnablePrivileges({"SeBackupPrivilege", "SeRestorePrivilege"}));
     ASSERT_EQ(RegSaveKeyA(software, "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp", nullptr), 0);
     RegCloseKey(software);
+}
+
+// Every end of the session lets the machine go, which is its next start: the replacements
+// are made. A copy that is not a save of the hive itself (a restored profile's) is put in
+// place as it is, and later changes go with the old file.
+TEST(RestartWindows, EveryEndOfTheSessionMakesThePendingHiveReplacements) {
+    TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Saved]\n\"v\"=\"in the copy\"\n");
+    saveSoftware();
     std::filesystem::copy_file(machine.hostPath("WINDOWS/system32/config/SOFTWARE.rctemp"),
                                machine.hostPath("WINDOWS/system32/config/SOFTWARE.profile"));
     ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Saved"), 0);
@@ -105,11 +110,7 @@ TEST(RestartWindows, EveryEndOfTheSessionMakesThePendingHiveReplacements) {
 // not undone by the replacement, the copy is made again first.
 TEST(RestartWindows, ACompactCopyIsMadeAgainWhenItsHiveChangedSince) {
     TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Saved]\n\"v\"=\"in the copy\"\n");
-    HKEY software = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS, &software), 0);
-    ASSERT_TRUE(EnablePrivileges({"SeBackupPrivilege", "SeRestorePrivilege"}));
-    ASSERT_EQ(RegSaveKeyA(software, "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp", nullptr), 0);
-    RegCloseKey(software);
+    saveSoftware();
     ASSERT_EQ(RegReplaceKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE",
                              "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp",
                              "C:\\WINDOWS\\system32\\config\\SOFTWARE.rcbak"),

@@ -260,9 +260,9 @@ void TestWizardCompact::backupChangeRestoreThenRestartOnTheReport() {
     QVERIFY(!win32::IsMachineBooted());
     // Before the program ends, the restart says what it replaced.
     QCOMPARE(boxes.asked().last().caption, QString("Compact and Defragment"));
-    QVERIFY2(boxes.asked().last().text.startsWith(
-                 "Windows was restarted. These hives were replaced:\n"),
-             qPrintable(boxes.asked().last().text));
+    QVERIFY2(
+        boxes.asked().last().text.startsWith("Windows was restarted. These hives were replaced:\n"),
+        qPrintable(boxes.asked().last().text));
     QCOMPARE(boxes.asked().last().text.count("\n"), 7);
     wizard.reset();
 
