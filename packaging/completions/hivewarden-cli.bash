@@ -66,8 +66,12 @@ _hivewarden_cli() {
     if [[ "$command" == restore ]]; then
         # The names of the machine's backups, as "backups" lists them.
         local IFS=$'\n'
-        COMPREPLY=($(compgen -W "$(hivewarden-cli "${machine[@]}" backups 2>/dev/null |
-            cut -f3)" -- "$cur"))
+        local name
+        for name in $(hivewarden-cli "${machine[@]}" backups 2>/dev/null |
+            awk -F'\t' 'NF >= 3 {print $3}'); do
+            # Quoted as the shell must see it: profile names hold spaces.
+            [[ "$name" == "$cur"* ]] && COMPREPLY+=("$(printf '%q' "$name")")
+        done
         return
     fi
     compopt -o filenames 2>/dev/null

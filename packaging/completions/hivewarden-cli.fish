@@ -52,7 +52,7 @@ function __hivewarden_cli_backups
     if set -l i (contains -i -- --machine $words)
         set machine --machine $words[(math $i + 1)]
     end
-    hivewarden-cli $machine backups 2>/dev/null | cut -f3
+    hivewarden-cli $machine backups 2>/dev/null | awk -F'\t' 'NF >= 3 {print $3}'
 end
 
 complete -c hivewarden-cli -f

@@ -65,8 +65,11 @@ QString CommandListScdoc() {
         text += "*" + escapeScdoc(command->usage()) + "*\n";
         text += "\t" + escapeScdoc(command->description()) + "\n";
         if (!command->details().isEmpty()) {
-            // Details are laid out in columns: kept as they are, in a literal block.
-            text += "\n```\n" + command->details().trimmed() + "\n```\n";
+            // Details are laid out in columns: kept as they are, in a literal block, where
+            // scdoc passes a backslash on to roff, which wants it as \e.
+            QString details = command->details().trimmed();
+            details.replace('\\', "\\e");
+            text += "\n```\n" + details + "\n```\n";
         }
         text += "\n";
     }

@@ -14,7 +14,8 @@
 namespace {
 
 void printUsage(QTextStream& out) {
-    out << "Usage: hivewarden-cli " << cli::kGlobalSynopsis << " COMMAND [ARGUMENTS]\n"
+    out << "Usage: hivewarden-cli " << cli::kGlobalSynopsis << "\n"
+        << "                      COMMAND [ARGUMENTS]\n"
         << "       hivewarden-cli COMMAND --help\n"
         << "       hivewarden-cli --help | --version\n\n"
         << "The machine is DIR, else the folder named by HIVEWARDEN_MACHINE, else the sandbox\n"
