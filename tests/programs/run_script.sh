@@ -15,8 +15,11 @@ work="$(mktemp -d)"
 server=""
 started=""
 cleanup() {
-    [[ -n "$started" ]] && kill "$started" 2>/dev/null && wait "$started" 2>/dev/null
-    [[ -n "$server" ]] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
+    local pid
+    for pid in $started $server; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
     rm -rf "$work"
 }
 trap cleanup EXIT
