@@ -23,7 +23,14 @@ function __hivewarden_cli_typed
                 break
         end
     end
-    printf '%s\n' $words
+    if set -q words[1]
+        printf '%s\n' $words
+    end
+end
+
+function __hivewarden_cli_command_is
+    set -l typed (__hivewarden_cli_typed)
+    test (count $typed) -ge 1; and test "$typed[1]" = $argv[1]
 end
 
 function __hivewarden_cli_complete_command
@@ -37,6 +44,11 @@ function __hivewarden_cli_complete_command
         case 1
             string replace -r -f "^$typed[1] " '' -- $commands
     end
+end
+
+function __hivewarden_cli_after
+    set -l words (commandline -opc)
+    test "$words[-1]" = $argv[1]
 end
 
 function __hivewarden_cli_options
@@ -64,6 +76,6 @@ complete -c hivewarden-cli -n 'test (count (__hivewarden_cli_typed)) -eq 0' -l h
 complete -c hivewarden-cli -n 'test (count (__hivewarden_cli_typed)) -eq 0' -l version -d 'Print the version'
 complete -c hivewarden-cli -n 'test (count (__hivewarden_cli_typed)) -le 1' -a '(__hivewarden_cli_complete_command)'
 complete -c hivewarden-cli -n 'test (count (__hivewarden_cli_typed)) -ge 1; and string match -q -- "-*" (commandline -ct)' -a '(__hivewarden_cli_options)'
-complete -c hivewarden-cli -n 'test (commandline -opc)[-1] = --section' -x -a '(hivewarden-cli scan --help 2>/dev/null | string replace -r -f "^ *([0-9]+)  (.*)" "\$1\t\$2")'
-complete -c hivewarden-cli -n 'test (__hivewarden_cli_typed)[1] = restore' -x -a '(__hivewarden_cli_backups)'
-complete -c hivewarden-cli -n 'test (count (__hivewarden_cli_typed)) -ge 2' -F
+complete -c hivewarden-cli -n '__hivewarden_cli_after --section' -x -a '(hivewarden-cli scan --help 2>/dev/null | string replace -r -f "^ *([0-9]+)  (.*)" "\$1\t\$2")'
+complete -c hivewarden-cli -n '__hivewarden_cli_command_is restore' -x -a '(__hivewarden_cli_backups)'
+complete -c hivewarden-cli -n 'test (count (__hivewarden_cli_typed)) -ge 2; and not __hivewarden_cli_after --section' -F
