@@ -9,10 +9,6 @@
 
 namespace cli {
 
-// The options that come before the command, as the usage's first line shows them.
-inline constexpr char kGlobalSynopsis[] =
-    "[--machine DIR] [--drive D=DIR]... [--program-folder DIR] [--repair-damaged]";
-
 // "  name   description" for every command, the descriptions lined up and wrapped to
 // `width` columns.
 QString CommandListText(int width = 80);

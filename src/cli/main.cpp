@@ -14,12 +14,12 @@
 namespace {
 
 void printUsage(QTextStream& out) {
-    out << "Usage: hivewarden-cli " << cli::kGlobalSynopsis << "\n"
-        << "                      COMMAND [ARGUMENTS]\n"
+    out << "Usage: hivewarden-cli [--machine DIR] [--drive D=DIR]... [--program-folder DIR]\n"
+        << "                      [--repair-damaged] COMMAND [ARGUMENTS]\n"
         << "       hivewarden-cli COMMAND --help\n"
         << "       hivewarden-cli --help | --version\n\n"
-        << "The machine is DIR, else the folder named by HIVEWARDEN_MACHINE, else the sandbox\n"
-        << "machine, a small Windows XP installation made on first use.\n"
+        << "The machine is DIR, else the folder named by HIVEWARDEN_MACHINE, else the\n"
+        << "sandbox machine, a small Windows XP installation made on first use.\n"
         << "--drive D=DIR makes the host folder DIR the machine's drive D:, writable, in\n"
         << "place of the drive the machine's hivewarden-machine.ini maps (a drive the ini\n"
         << "maps outside the machine folder is read-only).\n"
@@ -27,7 +27,8 @@ void printUsage(QTextStream& out) {
         << "Registry Backup) below DIR instead of beside the program.\n"
         << "--repair-damaged lets a command that changes the registry mount a damaged hive:\n"
         << "the original is kept beside it and a sound hive of what could be read takes its\n"
-        << "place (without it such a mount is refused; read-only commands read what they can).\n"
+        << "place (without it such a mount is refused; read-only commands read what they\n"
+        << "can).\n"
         << "\nCommands:\n"
         << cli::CommandListText();
 }

@@ -79,6 +79,9 @@ TEST(ProgramHelp, TheCommandListLinesUp) {
         EXPECT_EQ(match.capturedStart(1), column);
     }
     EXPECT_NE(usage.out.find("  machine reset-sandbox  "), std::string::npos) << usage.out;
+    // The whole usage fits a terminal of 80 columns.
+    for (const QString& line : QString::fromStdString(usage.out).split('\n'))
+        EXPECT_LE(line.size(), 80) << line.toStdString();
 }
 
 TEST(ProgramHelp, HelpOfACommandSaysMoreThanItsName) {
