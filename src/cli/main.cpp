@@ -114,6 +114,19 @@ int main(int argc, char* argv[]) {
             return 1;
         }
     }
+    // "reg --help": the usage of the group's commands.
+    if (!args.isEmpty() && asksForHelp(args.mid(1))) {
+        QString usages;
+        for (const auto& command : cli::AllCommands()) {
+            if (command->name().startsWith(args.first() + ' '))
+                usages += "       hivewarden-cli [OPTIONS] " + command->usage() + "\n";
+        }
+        if (!usages.isEmpty()) {
+            QTextStream(stdout) << "Usage:" << usages.mid(6)
+                                << "\nhivewarden-cli COMMAND --help tells more of each.\n";
+            return 0;
+        }
+    }
     if (args.isEmpty())
         err << "hivewarden-cli: no command given\n";
     else

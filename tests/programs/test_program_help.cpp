@@ -91,6 +91,12 @@ TEST(ProgramHelp, HelpOfACommandSaysMoreThanItsName) {
               std::string::npos)
         << help.out;
     EXPECT_NE(help.out.find("no longer exist"), std::string::npos) << help.out;
+    // A group of commands lists the usage of each.
+    const auto group = run(HW_CLI_PATH, {"reg", "--help"});
+    EXPECT_EQ(group.exitCode, 0);
+    EXPECT_NE(group.out.find("hivewarden-cli [OPTIONS] reg query KEY [--recursive]\n"),
+              std::string::npos)
+        << group.out;
     // What follows "--" is an argument, never a request for help.
     const auto literal = run(HW_CLI_PATH, {"reg", "import", "--", "--help"});
     EXPECT_NE(literal.exitCode, 0);
