@@ -10,7 +10,7 @@ namespace app {
 // Lower case, as the XDG base-directory convention names a program's folders.
 inline constexpr char kApplicationName[] = "hivewarden";
 
-// The version the build was made from ("0.1").
+// The version the build was made from ("1.0"), as the windows show it.
 QString ProgramVersion();
 
 // Gives the running QCoreApplication the program's name and version.
