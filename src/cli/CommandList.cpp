@@ -66,9 +66,9 @@ QString CommandListScdoc() {
         text += "\t" + escapeScdoc(command->description()) + "\n";
         if (!command->details().isEmpty()) {
             // Details are laid out in columns: kept as they are, in a literal block, where
-            // scdoc passes a backslash on to roff, which wants it as \e.
+            // scdoc still reads a backslash as its escape.
             QString details = command->details().trimmed();
-            details.replace('\\', "\\e");
+            details.replace('\\', "\\\\");
             text += "\n```\n" + details + "\n```\n";
         }
         text += "\n";

@@ -40,6 +40,11 @@ if [[ "$man_pages" == ON ]]; then
     while read -r command; do
         grep -qF "$command" <<<"$page" || fail "the manual page lacks the command $command"
     done < <("$prefix/bin/hivewarden-cli" --help | sed -n '/^Commands:$/,$ s/^  \([a-z][a-z-]*\( [a-z][a-z-]*\)\?\)  .*/\1/p')
+    # Text laid out as the program prints it keeps its backslashes.
+    if command -v man >/dev/null; then
+        MANWIDTH=100 man -l "$prefix/share/man/man1/hivewarden-cli.1.gz" 2>/dev/null |
+            grep -qF '"\Restores\2024"' || fail "the manual page lost the backslashes of store run"
+    fi
 fi
 
 if command -v desktop-file-validate >/dev/null; then
