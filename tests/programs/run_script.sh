@@ -31,7 +31,8 @@ fail() {
     done
     exit 1
 }
-unset HIVEWARDEN_MACHINE
+# The desktop's own platform: an offscreen one set for the window tests would show nothing.
+unset HIVEWARDEN_MACHINE QT_QPA_PLATFORM
 export HIVEWARDEN_PROGRAM_FOLDER="$work/program"
 export HOME="$work/home"
 mkdir -p "$HOME"
