@@ -28,13 +28,13 @@ constexpr char kForbidden[] = "\\/:*?\"<>|";
 class BackupCommand : public Command {
 public:
     QString name() const override { return "backup"; }
+    QString usage() const override { return "backup [NAME]"; }
     QString description() const override {
         return "Backs up the system hives into a new profile (named by the time, or NAME).";
     }
     int execute(const GlobalOptions& global, const QStringList& args) override {
         QCommandLineParser parser;
-        const QString usage = "backup [NAME]";
-        ParseArguments(parser, name(), args, args.isEmpty() ? 0 : 1, usage);
+        ParseArguments(parser, name(), args, args.isEmpty() ? 0 : 1, usage());
 
         BootedMachine machine(global, false);
         InitOSInfo();

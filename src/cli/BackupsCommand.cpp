@@ -28,12 +28,13 @@ QString profileCreation(const QString& folder) {
 class BackupsCommand : public Command {
 public:
     QString name() const override { return "backups"; }
+    QString usage() const override { return "backups"; }
     QString description() const override {
         return "Lists the backup profiles and undo files with their creation times.";
     }
     int execute(const GlobalOptions& global, const QStringList& args) override {
         QCommandLineParser parser;
-        ParseArguments(parser, name(), args, 0, "backups");
+        ParseArguments(parser, name(), args, 0, usage());
         std::string folder;
         {
             BootedMachine machine(global, true);

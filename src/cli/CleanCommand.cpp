@@ -19,6 +19,8 @@ constexpr char kUsage[] = "clean --undo FILE [--section N ...] [--exclude LINE .
 class CleanCommand : public Command {
 public:
     QString name() const override { return "clean"; }
+    QString usage() const override { return kUsage; }
+    QString details() const override { return SectionListText(); }
     QString description() const override {
         return "Scans, then with --yes removes every problem found, saving each to an undo "
                "file first.";

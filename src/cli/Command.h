@@ -29,7 +29,13 @@ public:
     virtual ~Command() = default;
     // The words that select the command ("reg query").
     virtual QString name() const = 0;
+    // The command line after the program's name ("reg query KEY [--recursive]").
+    virtual QString usage() const = 0;
+    // One sentence: what the command does.
     virtual QString description() const = 0;
+    // More for the command's --help and the manual page, after the description; empty
+    // when the usage says it all.
+    virtual QString details() const { return {}; }
     // `args` holds the arguments after the command's words. Returns the exit status.
     virtual int execute(const GlobalOptions& global, const QStringList& args) = 0;
 };

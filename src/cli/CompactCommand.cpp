@@ -21,12 +21,13 @@ namespace {
 class CompactCommand : public Command {
 public:
     QString name() const override { return "compact"; }
+    QString usage() const override { return "compact"; }
     QString description() const override {
         return "Compacts every hive (the compact copies take their places when the command ends).";
     }
     int execute(const GlobalOptions& global, const QStringList& args) override {
         QCommandLineParser parser;
-        ParseArguments(parser, name(), args, 0, "compact");
+        ParseArguments(parser, name(), args, 0, usage());
         BootedMachine machine(global, false);
         InitOSInfo();
         RefuseWindows9x();

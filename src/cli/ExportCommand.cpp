@@ -13,6 +13,7 @@ namespace {
 class ExportCommand : public Command {
 public:
     QString name() const override { return "export"; }
+    QString usage() const override { return "export KEY FILE [--value NAME]"; }
     QString description() const override {
         return "Appends a key with its subtree, or one value of each of its keys, to a .reg file.";
     }
@@ -20,7 +21,7 @@ public:
         QCommandLineParser parser;
         const QCommandLineOption value("value", "Only this value of each key that has it.", "name");
         parser.addOption(value);
-        ParseArguments(parser, name(), args, 2, "export KEY FILE [--value NAME]");
+        ParseArguments(parser, name(), args, 2, usage());
         const KeyArgument key = ParseKeyArgument(parser.positionalArguments().at(0));
         const QString file = QFileInfo(parser.positionalArguments().at(1)).absoluteFilePath();
         BootedMachine machine(global, true);

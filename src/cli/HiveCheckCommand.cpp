@@ -59,6 +59,7 @@ int CheckOne(const std::string& path, QTextStream& out) {
 class HiveCheckCommand : public Command {
 public:
     QString name() const override { return "hive check"; }
+    QString usage() const override { return "hive check FILE... | hive check [--machine DIR]"; }
     QString description() const override {
         return "Says whether hive files are clean, unfinished (logs to apply) or damaged.";
     }
@@ -68,15 +69,14 @@ public:
                                                "Checks every hive of the machine in DIR.", "DIR");
         parser.addOption(machineOption);
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-        const QString usage = "hive check FILE... | hive check [--machine DIR]";
         if (!parser.parse(QStringList{name()} + args))
             throw CommandError(parser.errorText().toStdString() +
-                               "\nUsage: " + usage.toStdString());
+                               "\nUsage: " + usage().toStdString());
         std::vector<std::string> files;
         for (const QString& file : parser.positionalArguments())
             files.push_back(QFileInfo(file).absoluteFilePath().toStdString());
         if (parser.isSet(machineOption) && !files.empty())
-            throw CommandError("Usage: " + usage.toStdString());
+            throw CommandError("Usage: " + usage().toStdString());
         QTextStream out(stdout);
         if (files.empty()) {
             GlobalOptions machine = global;

@@ -13,13 +13,14 @@ namespace {
 class HiveRecoverCommand : public Command {
 public:
     QString name() const override { return "hive recover"; }
+    QString usage() const override { return "hive recover FILE OUT"; }
     QString description() const override {
         return "Writes a hive brought up to date from its logs, or what can be read of a "
                "damaged one, to a new file.";
     }
     int execute(const GlobalOptions&, const QStringList& args) override {
         QCommandLineParser parser;
-        ParseArguments(parser, name(), args, 2, "hive recover FILE OUT");
+        ParseArguments(parser, name(), args, 2, usage());
         const std::string file =
             QFileInfo(parser.positionalArguments().at(0)).absoluteFilePath().toStdString();
         const std::string target =

@@ -15,12 +15,13 @@ namespace {
 class HivesCommand : public Command {
 public:
     QString name() const override { return "hives"; }
+    QString usage() const override { return "hives"; }
     QString description() const override {
         return "Lists the loaded hives: key, file, owner and file size.";
     }
     int execute(const GlobalOptions& global, const QStringList& args) override {
         QCommandLineParser parser;
-        ParseArguments(parser, name(), args, 0, "hives");
+        ParseArguments(parser, name(), args, 0, usage());
         BootedMachine machine(global, true);
         InitOSInfo();
         app::QtUiDispatcher ui;

@@ -14,12 +14,13 @@ namespace {
 class InfoCommand : public Command {
 public:
     QString name() const override { return "info"; }
+    QString usage() const override { return "info"; }
     QString description() const override {
         return "Shows the machine's Windows version, user and drives.";
     }
     int execute(const GlobalOptions& global, const QStringList& args) override {
         QCommandLineParser parser;
-        ParseArguments(parser, name(), args, 0, "info");
+        ParseArguments(parser, name(), args, 0, usage());
         BootedMachine machine(global, true);
         InitOSInfo();
         QTextStream out(stdout);

@@ -11,6 +11,9 @@ namespace {
 class MachineCreateCommand : public Command {
 public:
     QString name() const override { return "machine create"; }
+    QString usage() const override {
+        return "machine create DIR [--version 5.1.2600] [--service-pack TEXT] [--user NAME]";
+    }
     QString description() const override {
         return "Creates a new, empty Windows installation in a folder.";
     }
@@ -22,9 +25,7 @@ public:
                                              "Service Pack 2");
         const QCommandLineOption user("user", "The user's name.", "name", "Administrator");
         parser.addOptions({version, servicePack, user});
-        ParseArguments(parser, name(), args, 1,
-                       "machine create DIR [--version 5.1.2600] [--service-pack TEXT] "
-                       "[--user NAME]");
+        ParseArguments(parser, name(), args, 1, usage());
         win32::NewMachine options;
         options.version = parser.value(version).toStdString();
         options.servicePack = parser.value(servicePack).toStdString();

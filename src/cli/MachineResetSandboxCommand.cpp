@@ -11,12 +11,13 @@ namespace {
 class MachineResetSandboxCommand : public Command {
 public:
     QString name() const override { return "machine reset-sandbox"; }
+    QString usage() const override { return "machine reset-sandbox"; }
     QString description() const override {
         return "Replaces the sandbox machine with a new one, as the program first made it.";
     }
     int execute(const GlobalOptions&, const QStringList& args) override {
         QCommandLineParser parser;
-        ParseArguments(parser, name(), args, 0, "machine reset-sandbox");
+        ParseArguments(parser, name(), args, 0, usage());
         try {
             ResetSandbox();
         } catch (const std::exception& e) {

@@ -11,6 +11,7 @@ namespace {
 class RegDeleteCommand : public Command {
 public:
     QString name() const override { return "reg delete"; }
+    QString usage() const override { return "reg delete KEY [--value NAME]"; }
     QString description() const override {
         return "Deletes a key with its subtree, or one value of it.";
     }
@@ -19,7 +20,7 @@ public:
         const QCommandLineOption value("value", "Delete this value (\"\" for the default).",
                                        "name");
         parser.addOption(value);
-        ParseArguments(parser, name(), args, 1, "reg delete KEY [--value NAME]");
+        ParseArguments(parser, name(), args, 1, usage());
         const KeyArgument key = ParseKeyArgument(parser.positionalArguments().at(0));
         const std::string keyName = FromU16(key.fullName()).toStdString();
         BootedMachine machine(global, false);

@@ -11,10 +11,11 @@ namespace {
 class RegImportCommand : public Command {
 public:
     QString name() const override { return "reg import"; }
+    QString usage() const override { return "reg import FILE"; }
     QString description() const override { return "Imports a .reg file into the machine."; }
     int execute(const GlobalOptions& global, const QStringList& args) override {
         QCommandLineParser parser;
-        ParseArguments(parser, name(), args, 1, "reg import FILE");
+        ParseArguments(parser, name(), args, 1, usage());
         const QString file = parser.positionalArguments().at(0);
         BootedMachine machine(global, false);
         win32::RegImportResult result;

@@ -64,6 +64,7 @@ QString dataText(DWORD type, const std::vector<BYTE>& data) {
 class RegQueryCommand : public Command {
 public:
     QString name() const override { return "reg query"; }
+    QString usage() const override { return "reg query KEY [--recursive]"; }
     QString description() const override {
         return "Lists a key's values and subkeys, as Windows' reg query prints them.";
     }
@@ -71,7 +72,7 @@ public:
         QCommandLineParser parser;
         const QCommandLineOption recursive({"recursive", "s"}, "List every key below too.");
         parser.addOption(recursive);
-        ParseArguments(parser, name(), args, 1, "reg query KEY [--recursive]");
+        ParseArguments(parser, name(), args, 1, usage());
         const KeyArgument key = ParseKeyArgument(parser.positionalArguments().at(0));
         BootedMachine machine(global, true);
         HKEY handle = nullptr;

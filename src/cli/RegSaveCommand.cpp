@@ -13,12 +13,13 @@ namespace {
 class RegSaveCommand : public Command {
 public:
     QString name() const override { return "reg save"; }
+    QString usage() const override { return "reg save KEY FILE"; }
     QString description() const override {
         return "Saves a key and its subtree as a new hive file.";
     }
     int execute(const GlobalOptions& global, const QStringList& args) override {
         QCommandLineParser parser;
-        ParseArguments(parser, name(), args, 2, "reg save KEY FILE");
+        ParseArguments(parser, name(), args, 2, usage());
         const KeyArgument key = ParseKeyArgument(parser.positionalArguments().at(0));
         const QString file = QFileInfo(parser.positionalArguments().at(1)).absoluteFilePath();
         BootedMachine machine(global, true);

@@ -21,12 +21,13 @@ namespace {
 class RestartCommand : public Command {
 public:
     QString name() const override { return "restart"; }
+    QString usage() const override { return "restart"; }
     QString description() const override {
         return "Makes the hive replacements that wait for the machine's next start.";
     }
     int execute(const GlobalOptions& global, const QStringList& args) override {
         QCommandLineParser parser;
-        ParseArguments(parser, name(), args, 0, "restart");
+        ParseArguments(parser, name(), args, 0, usage());
         const std::string folder = MachineFolderFor(global);
         QTextStream out(stdout);
         if (win32::PendingReplacementsOf(folder).empty() &&

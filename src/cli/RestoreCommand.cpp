@@ -22,12 +22,13 @@ namespace {
 class RestoreCommand : public Command {
 public:
     QString name() const override { return "restore"; }
+    QString usage() const override { return "restore NAME"; }
     QString description() const override {
         return "Restores a backup profile (when the command ends) or imports an undo file.";
     }
     int execute(const GlobalOptions& global, const QStringList& args) override {
         QCommandLineParser parser;
-        ParseArguments(parser, name(), args, 1, "restore NAME");
+        ParseArguments(parser, name(), args, 1, usage());
         const std::string entry = parser.positionalArguments().at(0).toStdString();
         if (entry.find('/') != std::string::npos || entry == "." || entry == "..")
             throw CommandError("NAME is an entry of \"Registry Backup\" (see hivewarden-cli "

@@ -14,6 +14,8 @@ constexpr char kUsage[] = "scan [--section N ...] [--exclude LINE ...] [--json]"
 class ScanCommand : public Command {
 public:
     QString name() const override { return "scan"; }
+    QString usage() const override { return kUsage; }
+    QString details() const override { return SectionListText(); }
     QString description() const override {
         return "Scans the registry for entries that point at things that no longer exist.";
     }

@@ -3,6 +3,7 @@
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
 #include "cli/StoreText.h"
+#include "scan/TRepairItem.h"
 #include "win32/system/Nls.h"
 
 #include <QEventLoop>
@@ -46,6 +47,13 @@ std::string ToMachineText(const QString& text) {
     WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), out.data(), length, nullptr,
                         nullptr);
     return out;
+}
+
+QString SectionListText() {
+    QString text = "Sections, for --section N:\n";
+    for (int item = 0; item < kRepairItemCount; ++item)
+        text += QString("  %1  %2\n").arg(item, 2).arg(RepairItemDisplayName(TRepairItem(item)));
+    return text;
 }
 
 ScanOptions::ScanOptions(QCommandLineParser& parser) {

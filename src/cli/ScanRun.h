@@ -22,6 +22,10 @@ struct ScanOptions {
     std::vector<std::string> Exclusions(const QCommandLineParser& parser) const;
 };
 
+// The sections --section names, one line each ("  2  Startup programs"), for the
+// commands' help.
+QString SectionListText();
+
 // Text in the machine's ANSI code page; a character it cannot hold becomes "?" (the text
 // of the machine back to the terminal is FromAnsi of StoreText.h).
 std::string ToMachineText(const QString& text);

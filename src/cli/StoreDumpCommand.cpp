@@ -14,12 +14,13 @@ namespace {
 class StoreDumpCommand : public Command {
 public:
     QString name() const override { return "store dump"; }
+    QString usage() const override { return "store dump FILE"; }
     QString description() const override {
         return "Prints a settings file (system.dat): every key and its values.";
     }
     int execute(const GlobalOptions&, const QStringList& args) override {
         QCommandLineParser parser;
-        ParseArguments(parser, name(), args, 1, "store dump FILE");
+        ParseArguments(parser, name(), args, 1, usage());
         const std::string file = parser.positionalArguments().at(0).toStdString();
         QTextStream out(stdout);
         try {

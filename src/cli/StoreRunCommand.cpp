@@ -11,9 +11,7 @@ namespace cli {
 
 namespace {
 
-const char kHelp[] =
-    "Usage: store run FILE < OPERATIONS\n"
-    "\n"
+const char kOperations[] =
     "Applies operations read from standard input, one a line, to the settings file FILE\n"
     "(created when missing), and prints one result line for each:\n"
     "\n"
@@ -41,16 +39,14 @@ const char kHelp[] =
 class StoreRunCommand : public Command {
 public:
     QString name() const override { return "store run"; }
+    QString usage() const override { return "store run FILE < OPERATIONS"; }
     QString description() const override {
         return "Applies settings-file operations read from standard input (store run --help).";
     }
+    QString details() const override { return kOperations; }
     int execute(const GlobalOptions&, const QStringList& args) override {
-        if (args.contains("--help") || args.contains("-h")) {
-            QTextStream(stdout) << kHelp;
-            return 0;
-        }
         QCommandLineParser parser;
-        ParseArguments(parser, name(), args, 1, "store run FILE < OPERATIONS");
+        ParseArguments(parser, name(), args, 1, usage());
         const std::string file = parser.positionalArguments().at(0).toStdString();
         QTextStream in(stdin);
         QTextStream out(stdout);

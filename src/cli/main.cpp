@@ -1,7 +1,8 @@
 // hivewarden-cli: the command-line companion of Hivewarden.
 
+#include "app/ProgramIdentity.h"
 #include "cli/Command.h"
-#include "cli/Commands.h"
+#include "cli/CommandList.h"
 #include "store/ProgramFolder.h"
 
 #include <QCoreApplication>
@@ -10,42 +11,15 @@
 #include <exception>
 #include <optional>
 
-namespace cli {
-
-std::vector<std::unique_ptr<Command>> AllCommands() {
-    std::vector<std::unique_ptr<Command>> commands;
-    commands.push_back(MakeMachineCreateCommand());
-    commands.push_back(MakeMachineResetSandboxCommand());
-    commands.push_back(MakeRegImportCommand());
-    commands.push_back(MakeRegSaveCommand());
-    commands.push_back(MakeRegDeleteCommand());
-    commands.push_back(MakeRegQueryCommand());
-    commands.push_back(MakeRestartCommand());
-    commands.push_back(MakeInfoCommand());
-    commands.push_back(MakeStoreDumpCommand());
-    commands.push_back(MakeStoreRunCommand());
-    commands.push_back(MakeExportCommand());
-    commands.push_back(MakeScanCommand());
-    commands.push_back(MakeCleanCommand());
-    commands.push_back(MakeHivesCommand());
-    commands.push_back(MakeCompactCommand());
-    commands.push_back(MakeBackupCommand());
-    commands.push_back(MakeBackupsCommand());
-    commands.push_back(MakeRestoreCommand());
-    commands.push_back(MakeHiveCheckCommand());
-    commands.push_back(MakeHiveRecoverCommand());
-    return commands;
-}
-
-} // namespace cli
-
 namespace {
 
 void printUsage(QTextStream& out) {
-    out << "Usage: hivewarden-cli [--machine DIR] [--drive D=DIR]... [--program-folder DIR] "
-           "[--repair-damaged] COMMAND [ARGUMENTS]\n\n"
-        << "The machine is DIR, else the folder named by HIVEWARDEN_MACHINE, else the sandbox\n"
-        << "machine, a small Windows XP installation made on first use.\n"
+    out << "Usage: hivewarden-cli [--machine DIR] [--drive D=DIR]... [--program-folder DIR]\n"
+        << "                      [--repair-damaged] COMMAND [ARGUMENTS]\n"
+        << "       hivewarden-cli COMMAND --help\n"
+        << "       hivewarden-cli --help | --version\n\n"
+        << "The machine is DIR, else the folder named by HIVEWARDEN_MACHINE, else the\n"
+        << "sandbox machine, a small Windows XP installation made on first use.\n"
         << "--drive D=DIR makes the host folder DIR the machine's drive D:, writable, in\n"
         << "place of the drive the machine's hivewarden-machine.ini maps (a drive the ini\n"
         << "maps outside the machine folder is read-only).\n"
@@ -53,10 +27,21 @@ void printUsage(QTextStream& out) {
         << "Registry Backup) below DIR instead of beside the program.\n"
         << "--repair-damaged lets a command that changes the registry mount a damaged hive:\n"
         << "the original is kept beside it and a sound hive of what could be read takes its\n"
-        << "place (without it such a mount is refused; read-only commands read what they can).\n"
-        << "\nCommands:\n";
-    for (const auto& command : cli::AllCommands())
-        out << "  " << command->name().leftJustified(16) << command->description() << "\n";
+        << "place (without it such a mount is refused; read-only commands read what they\n"
+        << "can).\n"
+        << "\nCommands:\n"
+        << cli::CommandListText();
+}
+
+// A command's arguments ask for its usage: --help or -h before any "--".
+bool asksForHelp(const QStringList& args) {
+    for (const QString& arg : args) {
+        if (arg == "--")
+            return false;
+        if (arg == "--help" || arg == "-h")
+            return true;
+    }
+    return false;
 }
 
 // "D=DIR" or "D:=DIR", the folder made absolute from the current one.
@@ -74,8 +59,9 @@ std::optional<std::pair<char, std::string>> parseDrive(const QString& mapping) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
+    QCoreApplication application(argc, argv);
+    app::NameProgram();
+    QStringList args = application.arguments().mid(1);
     QTextStream err(stderr);
     cli::GlobalOptions global;
     while (!args.isEmpty() && args.first().startsWith("--")) {
@@ -104,6 +90,9 @@ int main(int argc, char* argv[]) {
             QTextStream out(stdout);
             printUsage(out);
             return 0;
+        } else if (option == "--version") {
+            QTextStream(stdout) << "hivewarden-cli " << app::ProgramVersion() << "\n";
+            return 0;
         } else {
             err << "hivewarden-cli: unknown option " << option << "\n";
             printUsage(err);
@@ -114,11 +103,28 @@ int main(int argc, char* argv[]) {
         const QStringList words = command->name().split(' ');
         if (args.mid(0, words.size()) != words)
             continue;
+        if (asksForHelp(args.mid(words.size()))) {
+            QTextStream(stdout) << cli::CommandHelpText(*command);
+            return 0;
+        }
         try {
             return command->execute(global, args.mid(words.size()));
         } catch (const std::exception& e) {
             err << "hivewarden-cli: " << QString::fromUtf8(e.what()) << "\n";
             return 1;
+        }
+    }
+    // "reg --help": the usage of the group's commands.
+    if (!args.isEmpty() && asksForHelp(args.mid(1))) {
+        QString usages;
+        for (const auto& command : cli::AllCommands()) {
+            if (command->name().startsWith(args.first() + ' '))
+                usages += "       hivewarden-cli [OPTIONS] " + command->usage() + "\n";
+        }
+        if (!usages.isEmpty()) {
+            QTextStream(stdout) << "Usage:" << usages.mid(6)
+                                << "\nhivewarden-cli COMMAND --help tells more of each.\n";
+            return 0;
         }
     }
     if (args.isEmpty())

@@ -39,8 +39,11 @@ std::string BaseProgramFolder() {
             return overrideFolder;
     }
     if (const char* env = std::getenv("HIVEWARDEN_PROGRAM_FOLDER"); env && *env) {
-        QDir().mkpath(QString::fromLocal8Bit(env));
-        return withTrailingSeparator(env);
+        // A relative folder is taken from the current one, as --program-folder is: the
+        // hive files are later opened by paths built on it, which must not be relative.
+        const QString folder = QFileInfo(QString::fromLocal8Bit(env)).absoluteFilePath();
+        QDir().mkpath(folder);
+        return withTrailingSeparator(folder.toStdString());
     }
     const QString folder = executableFolder();
     if (QFileInfo(folder).isWritable())

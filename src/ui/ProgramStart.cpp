@@ -1,6 +1,7 @@
 #include "ui/ProgramStart.h"
 
 #include "app/BootedMachine.h"
+#include "app/ProgramIdentity.h"
 #include "registry/OSInfo.h"
 #include "registry/Privileges.h"
 #include "sandbox/MachineChoice.h"
@@ -15,16 +16,32 @@
 
 namespace ui {
 
+void DescribeOptions(QCommandLineParser& parser) {
+    parser.setApplicationDescription(
+        "Registry maintenance of a Windows installation. The machine is DIR, else the folder "
+        "named by HIVEWARDEN_MACHINE, else the sandbox.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption({"machine", "The folder of the Windows installation (its drive C:).", "DIR"});
+}
+
+bool AsksForHelpOrVersion(const QStringList& arguments) {
+    for (const QString& argument : arguments.mid(1)) {
+        if (argument == "--")
+            return false;
+        if (argument == "--help" || argument == "-h" || argument == "-?" ||
+            argument == "--help-all" || argument == "--version" || argument == "-v")
+            return true;
+    }
+    return false;
+}
+
 int RunHivewarden(const QStringList& arguments) {
-    QApplication::setApplicationName("Hivewarden");
+    app::NameProgram();
     QApplication::setApplicationDisplayName("Hivewarden");
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        "Registry maintenance of a Windows installation. The machine is DIR, else the folder "
-        "named by HIVEWARDEN_MACHINE.");
-    parser.addHelpOption();
-    parser.addOption({"machine", "The folder of the Windows installation (its drive C:).", "DIR"});
+    DescribeOptions(parser);
     parser.process(arguments);
 
     std::optional<app::BootedMachine> machine;
