@@ -15,8 +15,9 @@ bool DeleteProblem(const TInvalidRegData& problem, const std::string& undoFile) 
         return DeleteKeyAtDepth(problem.KeyLocation, 2, undoFile);
     case riAppPaths: // the application's key below "App Paths"
         return DeleteKeyAtDepth(problem.KeyLocation, 6, undoFile);
-    case riClasses:
     case riFileAssociations:
+        return DeleteAssociation(problem.KeyLocation, undoFile);
+    case riClasses:
     case riSoftware:
     case riServices:
     case riUninstallers:
