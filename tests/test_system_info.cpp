@@ -2,6 +2,7 @@
 
 #include "registry/OSInfo.h"
 #include "support/MachineFixture.h"
+#include "support/Wow64Machine.h"
 #include "win32/system/SystemInfo.h"
 
 #include <gtest/gtest.h>
@@ -48,6 +49,7 @@ TEST_P(Architectures, FromTheEnvironmentKeyOrTheSysWow64Folder) {
     if (c.sysWow64)
         files.push_back({"C:\\WINDOWS\\SysWOW64\\kernel32.dll", MzImage()});
     TestMachine machine(reg, files, {.version = "6.1.7601"});
+    Reboot(machine);
     SYSTEM_INFO info{};
     GetNativeSystemInfo(&info);
     EXPECT_EQ(info.wProcessorArchitecture, c.architecture);
