@@ -87,18 +87,16 @@ TEST(Wow64Files, A32BitInstallationHasOneView) {
 }
 
 TEST(Wow64Files, TheUsersFoldersOfVistaAndLater) {
-    TestMachine machine(R"reg(
-[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion]
-"CurrentVersion"="6.1"
-[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList]
-"Public"="C:\\Users\\Public"
-)reg",
-                        {}, {.version = "6.1.7601"});
-    Reboot(machine);
-    EXPECT_EQ(win32::ExpandEnvironment("%PUBLIC%"), "C:\\Users\\Public");
-    const auto profile = win32::EnvironmentVariable("USERPROFILE");
-    ASSERT_TRUE(profile);
-    EXPECT_EQ(win32::ExpandEnvironment("%LOCALAPPDATA%"), *profile + "\\AppData\\Local");
+    // Windows 10 says "10.0" where the machine was made so, "6.3" where it kept Vista's.
+    for (const char* version : {"6.1.7601", "10.0.19045"}) {
+        SCOPED_TRACE(version);
+        TestMachine machine("", {}, {.version = version, .usersFolder = true});
+        EXPECT_EQ(win32::ExpandEnvironment("%PUBLIC%|%ProgramData%|%ALLUSERSPROFILE%"),
+                  "C:\\Users\\Public|C:\\ProgramData|C:\\ProgramData");
+        EXPECT_EQ(win32::ExpandEnvironment("%USERPROFILE%|%LOCALAPPDATA%|%APPDATA%"),
+                  "C:\\Users\\Administrator|C:\\Users\\Administrator\\AppData\\Local|"
+                  "C:\\Users\\Administrator\\AppData\\Roaming");
+    }
 }
 
 } // namespace

@@ -16,9 +16,17 @@ public:
     }
     int execute(const GlobalOptions&, const QStringList& args) override {
         QCommandLineParser parser;
-        ParseArguments(parser, name(), args, 0, "machine reset-sandbox");
+        parser.addOption({"windows",
+                          "The sandbox's Windows: xp (the default), or 10 (on 64 bits, with "
+                          "32-bit programs).",
+                          "VERSION", "xp"});
+        ParseArguments(parser, name(), args, 0, "machine reset-sandbox [--windows xp|10]");
+        const QString windows = parser.value("windows").toLower();
+        if (windows != "xp" && windows != "10")
+            throw CommandError("Unknown sandbox Windows \"" + windows.toStdString() +
+                               "\": expected xp or 10.");
         try {
-            ResetSandbox();
+            ResetSandbox(windows == "10" ? TSandboxWindows::Windows10 : TSandboxWindows::XP);
         } catch (const std::exception& e) {
             throw CommandError(std::string("Cannot reset the sandbox: ") + e.what());
         }

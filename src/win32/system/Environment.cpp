@@ -8,6 +8,7 @@
 #include "win32/system/SystemInfo.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -264,8 +265,8 @@ Variables build(const MachineRegistry& reg, bool wide) {
         if (!appData)
             appData = readString(HKEY_CURRENT_USER, explorer + "Shell Folders", "AppData");
         const auto version = readString(HKEY_LOCAL_MACHINE, kCurrentVersionNt, "CurrentVersion");
-        const bool vistaLayout =
-            version && !version->text.empty() && version->text[0] >= '6' && version->text[0] <= '9';
+        // "6.0" and later (Windows 10 keeps "6.3" here, a machine made as 10 may say "10.0").
+        const bool vistaLayout = version && std::atoi(version->text.c_str()) >= 6;
         vars.set("APPDATA",
                  appData ? expandedValue(vars, *appData)
                          : profile + (vistaLayout ? "\\AppData\\Roaming" : "\\Application Data"));
