@@ -189,10 +189,10 @@ TEST(RealWindows10Hives, NoAssociationOrSoftwareKeyWindowsMadeIsReported) {
     }
     // The user's classes were walked: the extension keys Windows 10 left, most of them
     // with an empty default beside their handlers.
-    const auto extensions = std::count_if(outcome.keys.begin(), outcome.keys.end(),
-                                          [](const std::string& key) {
-                                              return key.rfind("HKEY_CLASSES_ROOT\\.", 0) == 0;
-                                          });
+    const auto extensions =
+        std::count_if(outcome.keys.begin(), outcome.keys.end(), [](const std::string& key) {
+            return key.rfind("HKEY_CLASSES_ROOT\\.", 0) == 0;
+        });
     EXPECT_GT(extensions, 100);
     std::cout << "extension keys judged: " << extensions
               << ", file association reports: " << associations
