@@ -36,6 +36,19 @@ TEST(CliInfo, ShowsVersionUserRightsAndDrives) {
     EXPECT_NE(wrong.exitCode, 0);
 }
 
+TEST(CliInfo, SaysWhenTheInstallationIs64Bit) {
+    TestMachine machine(R"reg(
+[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Session Manager\Environment]
+"PROCESSOR_ARCHITECTURE"="AMD64"
+)reg",
+                        {}, {.version = "10.0.19045", .servicePack = ""});
+    machine.shutdown();
+    const auto info = runCli(machine.folder(), {"info"});
+    ASSERT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_EQ(info.out.substr(0, info.out.find('\n') + 1),
+              "Windows:       Windows 10 64-bit 10.0.19045\n");
+}
+
 // A machine with SOFTWARE saved and its replacement recorded, shut down with the
 // replacement still waiting: its old-file name was taken when the machine was released,
 // and is free again now.

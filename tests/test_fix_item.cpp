@@ -229,3 +229,35 @@ TEST_F(FixItemTest, RepairsReachTheHiveFilesWhenFlushed) {
     EXPECT_EQ(query.out.find("second"), std::string::npos) << query.out << query.err;
     EXPECT_NE(query.out.find("first"), std::string::npos) << query.out << query.err;
 }
+
+TEST(FixAssociation, AKeyHoldingMoreLosesItsDefaultValueOnly) {
+    TestMachine machine(R"reg(
+[HKEY_LOCAL_MACHINE\SOFTWARE\Classes\.typed]
+@="removedclass"
+"Content Type"="application/x-removed"
+[HKEY_LOCAL_MACHINE\SOFTWARE\Classes\.typed\OpenWithProgids]
+"other.file"=""
+[HKEY_LOCAL_MACHINE\SOFTWARE\Classes\.alone]
+@="removedclass"
+)reg");
+    ImmediateUi ui;
+    TFixRegistry engine{ui};
+    QTemporaryDir dir;
+    const std::string undo = dir.path().toStdString() + "/undo.reg";
+    for (const char* key : {"HKEY_CLASSES_ROOT\\.typed", "HKEY_CLASSES_ROOT\\.alone"})
+        engine.AddInvalidData(riFileAssociations, key, "diagnosis", "removedclass", "Default");
+
+    EXPECT_TRUE(engine.FixItem(riFileAssociations, undo, "HKEY_CLASSES_ROOT\\.typed", "Default"));
+    EXPECT_FALSE(ValueExists(HKEY_CLASSES_ROOT, ".typed", ""));
+    EXPECT_TRUE(ValueExists(HKEY_CLASSES_ROOT, ".typed", "Content Type"));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, ".typed\\OpenWithProgids"));
+    // A key that is an association and nothing more goes as a whole.
+    EXPECT_TRUE(engine.FixItem(riFileAssociations, undo, "HKEY_CLASSES_ROOT\\.alone", "Default"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ".alone"));
+
+    // The undo file brings both back as they were.
+    EXPECT_EQ(win32::RegImportFile(undo).skipped, 0u);
+    EXPECT_TRUE(ValueExists(HKEY_CLASSES_ROOT, ".typed", ""));
+    EXPECT_TRUE(ValueExists(HKEY_CLASSES_ROOT, ".typed", "Content Type"));
+    EXPECT_TRUE(ValueExists(HKEY_CLASSES_ROOT, ".alone", ""));
+}

@@ -34,7 +34,8 @@ const VersionCase kVersions[] = {
     {"2000", "5.0.2195", "Service Pack 4", "", "", 2, "Windows 2000", "Service Pack 4"},
     {"2003", "5.2.3790", "", "", "", 9, "Windows 2003", ""},
     {"Vista", "6.0.6000", "", "", "", 11, "Windows Vista", ""},
-    {"Windows 7 has no name", "6.1.7601", "Service Pack 1", "", "", 0, "", "Service Pack 1"},
+    {"Windows 7 by name, with no product code", "6.1.7601", "Service Pack 1", "", "", 0,
+     "Windows 7", "Service Pack 1"},
     {"NT 4.0 SP6 without the hotfix", "4.0.1381", "Service Pack 6", "", "", 1, "Windows NT",
      "Service Pack 6"},
     {"NT 4.0 SP6a", "4.0.1381", "Service Pack 6", "",
@@ -239,11 +240,11 @@ const DisplayNameCase kDisplayNames[] = {
     {"another 9x", "5.1.2600", "[Version]\nPlatform=9x\nVersion=4.3.1\n", ""},
 };
 
-class OSDisplayNames : public ::testing::TestWithParam<DisplayNameCase> {};
+class OSProductNames : public ::testing::TestWithParam<DisplayNameCase> {};
 
 } // namespace
 
-TEST_P(OSDisplayNames, NameTheVersionsTheProductCodesDoNot) {
+TEST_P(OSProductNames, NameTheVersionsTheProductCodesDoNot) {
     const DisplayNameCase& c = GetParam();
     win32::NewMachine options;
     options.version = c.version;
@@ -252,7 +253,7 @@ TEST_P(OSDisplayNames, NameTheVersionsTheProductCodesDoNot) {
     if (*c.ini)
         machine.rebootWithIni(c.ini);
     InitOSInfo();
-    EXPECT_EQ(OSDisplayName(), c.name);
+    EXPECT_EQ(OSProductName(), c.name);
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, OSDisplayNames, ::testing::ValuesIn(kDisplayNames));
+INSTANTIATE_TEST_SUITE_P(Versions, OSProductNames, ::testing::ValuesIn(kDisplayNames));

@@ -4,12 +4,15 @@
 #include "support/HiveCompare.h"
 #include "support/MachineFixture.h"
 #include "support/ScanHarness.h"
+#include "win32/machine/MachineCreator.h"
 #include "win32/registry/HiveValues.h"
 #include "win32/registry/Registry.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <iostream>
 
 using namespace testing_support;
 
@@ -138,4 +141,60 @@ TEST_F(RealHives, AWholeScanOfEverySectionEnds) {
     for (const TInvalidRegData& record : outcome.records)
         services += record.Category == riServices;
     EXPECT_GT(services, 100u);
+}
+
+// A Windows 10 user's hives as Windows left them (the user hive dirty, with its logs):
+// an extension key holding handlers or a content type beside an empty default is sound,
+// and so is the store of low integrity programs.
+TEST(RealWindows10Hives, NoAssociationOrSoftwareKeyWindowsMadeIsReported) {
+    win32::NewMachine options;
+    options.version = "10.0.19045";
+    options.servicePack = "";
+    TestMachine machine({}, {}, options);
+    machine.shutdown();
+    const std::string profile = "Documents and Settings/Administrator/";
+    if (!SharedHiveAs("transactions_NTUSER.DAT", machine.hostPath(profile + "NTUSER.DAT")) ||
+        !SharedHiveAs("transactions_ntuser.dat.log1",
+                      machine.hostPath(profile + "ntuser.dat.LOG1")) ||
+        !SharedHiveAs("transactions_ntuser.dat.log2",
+                      machine.hostPath(profile + "ntuser.dat.LOG2")) ||
+        !SharedHive(
+            "UsrClass.dat",
+            machine.hostPath(profile + "Local Settings/Application Data/Microsoft/Windows")))
+        GTEST_SKIP() << "the shared test hives are absent";
+    machine.boot({.readOnly = true});
+
+    const ScanOutcome outcome = ScanMachine({riFileAssociations, riSoftware});
+    ASSERT_TRUE(outcome.ended);
+    EXPECT_EQ(outcome.error, "");
+    size_t associations = 0;
+    for (const TInvalidRegData& record : outcome.records) {
+        EXPECT_NE(record.ValueName, "AppDataLow");
+        if (record.Category != riFileAssociations)
+            continue;
+        ++associations;
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, record.KeyLocation.substr(18).c_str(), 0,
+                                KEY_READ, &key),
+                  ERROR_SUCCESS);
+        DWORD subkeys = 0, values = 0;
+        ASSERT_EQ(RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                   &values, nullptr, nullptr, nullptr, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+        // Only a default naming a missing class is reported in a key holding more.
+        if (record.ValueData.empty()) {
+            EXPECT_TRUE(subkeys == 0 && values <= 1) << record.KeyLocation;
+        }
+    }
+    // The user's classes were walked: the extension keys Windows 10 left, most of them
+    // with an empty default beside their handlers.
+    const auto extensions =
+        std::count_if(outcome.keys.begin(), outcome.keys.end(), [](const std::string& key) {
+            return key.rfind("HKEY_CLASSES_ROOT\\.", 0) == 0;
+        });
+    EXPECT_GT(extensions, 100);
+    std::cout << "extension keys judged: " << extensions
+              << ", file association reports: " << associations
+              << ", records in all: " << outcome.records.size() << "\n";
 }

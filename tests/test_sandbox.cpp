@@ -261,6 +261,94 @@ TEST_F(Sandbox, ItsHivesAndShortcutsLoadInOtherTools) {
     EXPECT_GT(shortcuts, 0);
 }
 
+// The Windows 10 sandbox: the leftovers of the 64-bit and the 32-bit program, each in the
+// view it was registered in, and nothing of the valid 32-bit registrations.
+const std::vector<PlantedEntry> kPlanted10 = {
+    {0, R"(HKEY_CLASSES_ROOT\TypeLib\{9A3F1C22-5B6D-4E7F-8A9B-0C1D2E3F4A5B}\3.0\0\win32)",
+     R"(win32)", R"(Missing or Invalid Path "C:\Program Files\Lumina\PhotoViewer\pvlib.tlb")"},
+    {0,
+     R"(HKEY_CLASSES_ROOT\Wow6432Node\Interface\{3C5E7A90-2B4D-4F6A-8C0E-1A3B5C7D9E0F}\ProxyStubClsid32)",
+     R"(ProxyStubClsid32)",
+     R"(Missing CLSID "{3C5E7A9F-2B4D-4F6A-8C0E-1A3B5C7D9E0F}" Invalid Reference)"},
+    {1, R"(HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\photoview.exe)",
+     R"(Path)", R"(Application directory "C:\Program Files\Lumina\PhotoViewer"  does not exist)"},
+    {1,
+     R"(HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\Microsoft\Windows\CurrentVersion\App Paths\oldsync.exe)",
+     R"(Path)", R"(Application directory "C:\Program Files (x86)\OldSync"  does not exist)"},
+    {2, R"(HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Run)", R"(PhotoViewerTray)",
+     R"(File "C:\Program Files\Lumina\PhotoViewer\pvtray.exe /startup" does not execute)"},
+    {2, R"(HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\Microsoft\Windows\CurrentVersion\Run)",
+     R"(OldSync)",
+     R"(File ""C:\Program Files (x86)\OldSync\oldsync.exe" /background" does not execute)"},
+    {3, R"(HKEY_CLASSES_ROOT\Lumina.PhotoViewer.Image\shell\open\command)", R"(Default)",
+     R"(File does not exist)"},
+    {3, R"(HKEY_CLASSES_ROOT\TypeLib\{9A3F1C22-5B6D-4E7F-8A9B-0C1D2E3F4A5B}\3.0\0\win32)",
+     R"(Default)", R"(File does not exist)"},
+    {3,
+     R"(HKEY_CLASSES_ROOT\Wow6432Node\CLSID\{7D2B4E60-1C3A-4B5D-9E8F-0A1B2C3D4E5F}\InprocServer32)",
+     R"(Default)", R"(File does not exist)"},
+    {4, R"(HKEY_CLASSES_ROOT\.osy)", R"(Default)", R"(The associations Application is not valid)"},
+    {4, R"(HKEY_CLASSES_ROOT\.pvx)", R"(Default)", R"(The associations Application is not valid)"},
+    {5, R"(HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Fonts)",
+     R"(Lumina Sans (TrueType))", R"(File "C:\WINDOWS\Fonts\LuminaSans.ttf" does not exist)"},
+    {6, R"(HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\Help)", R"(photoview.chm)",
+     R"(File "C:\Program Files\Lumina\PhotoViewer\Help\photoview.chm" does not exist)"},
+    {6, R"(HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\Microsoft\Windows\Html Help)", R"(oldsync.chm)",
+     R"(File "C:\Program Files (x86)\OldSync\oldsync.chm" does not exist)"},
+    {7, R"(HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\SharedDlls)",
+     R"(C:\Program Files\Common Files\Lumina\pvcodec.dll)",
+     R"(File "C:\Program Files\Common Files\Lumina\pvcodec.dll" does not exist)"},
+    {7, R"(HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\Microsoft\Windows\CurrentVersion\SharedDlls)",
+     R"(C:\WINDOWS\system32\syncore.dll)",
+     R"(File "C:\WINDOWS\system32\syncore.dll" does not exist)"},
+    {8, R"(HKEY_CURRENT_USER\Software\OldSync)", R"(OldSync)", R"(Unused Software Entries)"},
+    {8, R"(HKEY_LOCAL_MACHINE\Software\Lumina Software)", R"(Lumina Software)",
+     R"(Unused Software Entries)"},
+    {8, R"(HKEY_LOCAL_MACHINE\Software\Wow6432Node\OldSync)", R"(OldSync)",
+     R"(Unused Software Entries)"},
+    {9, R"(HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\LuminaUpdate)", R"(ImagePath)",
+     R"(File ""C:\Program Files\Lumina\Update\luminaupd.exe"" does not exist)"},
+    {10,
+     R"(HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Lumina PhotoViewer Pro)",
+     R"(UninstallString)",
+     R"(Uninstall File Path "C:\Program Files\Lumina\PhotoViewer\uninstall.exe" does not exist)"},
+    {10,
+     R"(HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\OldSync)",
+     R"(UninstallString)",
+     R"(Uninstall File Path ""C:\Program Files (x86)\OldSync\unins000.exe"" does not exist)"},
+};
+
+TEST_F(Sandbox, TheWindows10SandboxReportsItsLeftoversInBothViewsAndTheUndoBringsThemBack) {
+    const ProcessResult made = run({"machine", "reset-sandbox", "--windows", "10"});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    const ProcessResult info = run({"info"});
+    EXPECT_NE(info.out.find("Windows 10 64-bit 10.0.19045"), std::string::npos) << info.out;
+    EXPECT_TRUE(fs::is_regular_file(sandbox + "/Users/Administrator/NTUSER.DAT"));
+
+    std::multiset<Entry> expected;
+    for (const PlantedEntry& e : kPlanted10)
+        expected.insert({e.category, e.key, e.value, e.diagnosis});
+    EXPECT_EQ(scan(), expected);
+
+    const std::string undo = dir.path().toStdString() + "/undo10.reg";
+    const ProcessResult clean = run({"clean", "--undo", undo, "--yes"});
+    ASSERT_EQ(clean.exitCode, 0) << clean.err;
+    EXPECT_TRUE(scan().empty());
+    // The extension that holds more than its stale default keeps its content type.
+    const ProcessResult query = run({"reg", "query", "HKEY_CLASSES_ROOT\\.pvx"});
+    EXPECT_NE(query.out.find("image/x-lumina"), std::string::npos) << query.out << query.err;
+    EXPECT_EQ(query.out.find("(Default)"), std::string::npos) << query.out;
+
+    const ProcessResult import = run({"reg", "import", undo});
+    ASSERT_EQ(import.exitCode, 0) << import.err;
+    EXPECT_EQ(scan(), expected);
+
+    // The XP sandbox again, on request.
+    ASSERT_EQ(run({"machine", "reset-sandbox", "--windows", "xp"}).exitCode, 0);
+    EXPECT_EQ(scan(), planted());
+    EXPECT_NE(run({"machine", "reset-sandbox", "--windows", "95"}).exitCode, 0);
+}
+
 TEST(SandboxFileList, RefusesLinesItCannotMake) {
     const std::vector<std::string> bad = {
         "image",                                  // no path

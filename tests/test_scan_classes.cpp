@@ -101,4 +101,43 @@ TEST(ScanFileAssociations, EachExtensionMustNameAClassKey) {
     EXPECT_EQ(outcome.percents.back(), 100);
 }
 
+// Extension keys as Windows 7 to 11 (and Wine) leave them: an empty default value beside a
+// content type, a perceived type or the per-user handlers.
+const char kModernExtensions[] = R"reg(
+[HKEY_LOCAL_MACHINE\SOFTWARE\Classes\.mp3]
+@=""
+"Content Type"="audio/mpeg"
+[HKEY_LOCAL_MACHINE\SOFTWARE\Classes\.zip]
+"PerceivedType"="compressed"
+@=""
+[HKEY_CURRENT_USER\Software\Classes\.jpg\OpenWithProgids]
+"AppX43hnxtbyyps62jhe9sqpdzxn1790zetc"=hex(0):
+[HKEY_LOCAL_MACHINE\SOFTWARE\Classes\.new\ShellNew]
+"NullFile"=""
+[HKEY_LOCAL_MACHINE\SOFTWARE\Classes\.bare]
+@=""
+[HKEY_LOCAL_MACHINE\SOFTWARE\Classes\.typed]
+@="removedclass"
+"Content Type"="application/x-removed"
+[HKEY_LOCAL_MACHINE\SOFTWARE\Classes\.alone]
+@="removedclass"
+)reg";
+
+TEST(ScanFileAssociations, AnEmptyDefaultIsReportedOnlyInAKeyHoldingNothingElse) {
+    TestMachine machine(kModernExtensions);
+    const ScanOutcome outcome = ScanMachine({riFileAssociations});
+    ASSERT_TRUE(outcome.ended);
+    EXPECT_EQ(outcome.error, "");
+    // A default naming a missing class is stale whatever else the key holds.
+    const std::vector<TInvalidRegData> expected = {
+        {riFileAssociations, "HKEY_CLASSES_ROOT\\.alone", "Default", "removedclass",
+         "The associations Application is not valid"},
+        {riFileAssociations, "HKEY_CLASSES_ROOT\\.bare", "Default", "",
+         "The associations Application is not valid"},
+        {riFileAssociations, "HKEY_CLASSES_ROOT\\.typed", "Default", "removedclass",
+         "The associations Application is not valid"},
+    };
+    EXPECT_EQ(outcome.records, expected);
+}
+
 } // namespace

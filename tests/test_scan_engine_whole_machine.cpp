@@ -5,6 +5,9 @@
 #include "support/MachineFixture.h"
 #include "support/ScanHarness.h"
 #include "support/ShortcutBytes.h"
+#include "support/Wow64Machine.h"
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -136,4 +139,19 @@ TEST(ScanWholeMachine, EveryReferenceWindowsWouldFindIsValid) {
                       << " / " << record.ValueData << " / " << record.Diagnosis;
     EXPECT_EQ(outcome.statuses.size(), size_t(kRepairItemCount));
     EXPECT_FALSE(outcome.keys.empty());
+}
+
+TEST(ScanWholeMachine, A64BitMachineWithEveryReferenceValidInItsViewGivesNoReport) {
+    TestMachine machine(kWow64Registry, Wow64Files(), kWindows10);
+    Reboot(machine);
+    const ScanOutcome outcome = ScanMachine(TRepairItems::All());
+    ASSERT_TRUE(outcome.ended);
+    EXPECT_EQ(outcome.error, "");
+    for (const TInvalidRegData& record : outcome.records)
+        ADD_FAILURE() << "false report: " << record.KeyLocation << " / " << record.ValueName
+                      << " / " << record.ValueData << " / " << record.Diagnosis;
+    // The 32-bit view was walked.
+    EXPECT_NE(std::find(outcome.keys.begin(), outcome.keys.end(),
+                        "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run"),
+              outcome.keys.end());
 }

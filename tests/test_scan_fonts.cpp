@@ -74,8 +74,12 @@ TEST(ScanFonts, TheFontKeyOfEachWindows) {
         {"Platform=9x\nVersion=4.10.2222", 6, k9xFonts.c_str()},
         {"Platform=9x\nVersion=4.90.3000", 7, k9xFonts.c_str()},
         {"Platform=9x\nVersion=4.20.1", 4, k9xFonts.c_str()},
-        {"Version=6.0.6000", 11, nullptr},
-        {"Version=6.1.7600", 0, nullptr},
+        // Vista and later by version, whatever their code; an older NT without a code
+        // has no font key.
+        {"Version=6.0.6000", 11, kNtFonts.c_str()},
+        {"Version=6.1.7600", 0, kNtFonts.c_str()},
+        {"Version=10.0.22631", 0, kNtFonts.c_str()},
+        {"Version=3.51.1057", 0, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.version);

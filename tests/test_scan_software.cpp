@@ -56,8 +56,39 @@ TEST(ScanSoftware, ATreeWithAKeyTheUserMayNotReadIsNotJudgedEmpty) {
     EXPECT_EQ(outcome.records.size(), 1u);
 }
 
+// The keys Windows 7 to 11 make below Software and may leave empty, and the 32-bit
+// programs' vendor keys of a 64-bit Windows.
+const char kModernSoftware[] = R"reg(
+[HKEY_CURRENT_USER\Software\AppDataLow\Software\Microsoft]
+[HKEY_CURRENT_USER\Software\RegisteredApplications]
+[HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Explorer]
+"ShellState"=hex:24,00
+[HKEY_LOCAL_MACHINE\SOFTWARE\Clients\Mail]
+[HKEY_LOCAL_MACHINE\SOFTWARE\RegisteredApplications]
+[HKEY_LOCAL_MACHINE\SOFTWARE\Partner]
+[HKEY_LOCAL_MACHINE\SOFTWARE\WOW6432Node\Clients\Media]
+[HKEY_LOCAL_MACHINE\SOFTWARE\WOW6432Node\Policies]
+[HKEY_LOCAL_MACHINE\SOFTWARE\WOW6432Node\Vendor32\Product]
+"Version"="1.0"
+[HKEY_LOCAL_MACHINE\SOFTWARE\WOW6432Node\Abandoned32\Product\1.0]
+)reg";
+
+TEST(ScanSoftware, TheKeysWindowsMakesAreNeverJudgedAndThe32BitVendorsAre) {
+    TestMachine machine(kModernSoftware);
+    const ScanOutcome outcome = ScanMachine({riSoftware});
+    ASSERT_TRUE(outcome.ended);
+    EXPECT_EQ(outcome.error, "");
+    const std::vector<TInvalidRegData> expected = {
+        {riSoftware, "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Abandoned32", "Abandoned32", "",
+         "Unused Software Entries"},
+    };
+    EXPECT_EQ(outcome.records, expected);
+}
+
 TEST(ScanSoftware, SkipListIgnoresCase) {
-    for (const char* name : {"Policies", "policies", "SECURE", "windows 3.1 migration status"})
+    for (const char* name :
+         {"Policies", "policies", "SECURE", "windows 3.1 migration status", "appdatalow",
+          "WOW6432NODE", "Classes", "Clients", "RegisteredApplications"})
         EXPECT_TRUE(IsSkippedSoftware(name)) << name;
     for (const char* name : {"Policy", "Secure ", "Classes2"})
         EXPECT_FALSE(IsSkippedSoftware(name)) << name;

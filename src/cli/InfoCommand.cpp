@@ -25,7 +25,9 @@ public:
         InitOSInfo();
         QTextStream out(stdout);
         const TOSInfo& info = OSInfo();
-        const std::string product = OSProductName();
+        std::string product = OSProductName();
+        if (!product.empty() && IsWin64())
+            product += " 64-bit";
         out << "Windows:       "
             << (product.empty() ? QString("(a version without a name here)") : FromAnsi(product))
             << " " << info.MajorVersion << "." << info.MinorVersion << "." << info.BuildNumber

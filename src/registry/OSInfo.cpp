@@ -2,6 +2,7 @@
 
 #include "win32/base/LastError.h"
 #include "win32/registry/Registry.h"
+#include "win32/system/SystemInfo.h"
 #include "win32/system/Version.h"
 
 #include <cctype>
@@ -115,16 +116,14 @@ std::string OSProductName(int product) {
 }
 
 std::string OSProductName() {
-    return OSProductName(OSProduct());
-}
-
-std::string OSDisplayName() {
-    if (std::string name = OSProductName(); !name.empty())
+    if (std::string name = OSProductName(OSProduct()); !name.empty())
         return name;
     const TOSInfo& info = OSInfo();
     if (info.Platform != 0)
         return {};
-    // Without the extended block the product type is unknown; most systems are workstations.
+    // The later NT versions, which the product codes leave without a name, by the name
+    // Windows has. Without the extended block the product type is unknown; most systems
+    // are workstations.
     const bool server = info.Extended && info.ProductType != VER_NT_WORKSTATION;
     const DWORD major = info.MajorVersion, minor = info.MinorVersion, build = info.BuildNumber;
     if (major == 6 && minor == 1)
@@ -143,6 +142,15 @@ std::string OSDisplayName() {
         return build >= 17763 ? "Windows Server 2019" : "Windows Server 2016";
     }
     return {};
+}
+
+bool IsWin64() {
+    return win32::MachineIs64Bit();
+}
+
+bool IsWinVistaOrLater() {
+    const TOSInfo& info = OSInfo();
+    return info.Platform == 0 && info.MajorVersion >= 6;
 }
 
 bool IsNT4SP6a() {

@@ -42,11 +42,16 @@ int OSProduct();
 // "Windows NT", ..., empty for codes 0, 4 and 8. Throws ESysInfo with "Unrecognised
 // operating system product" for 10 and for codes outside 0 to 11.
 std::string OSProductName(int product);
+// The machine's product name: OSProductName (OSProduct ()), or for a later NT version
+// that the product codes have no name for (6.1 and up), the name Windows has ("Windows 7",
+// "Windows 10", "Windows Server 2019", ...); empty where neither knows one.
 std::string OSProductName();
-// The name to show a user: OSProductName, or for a later NT version that the product
-// codes have no name for (6.1 and up), the name Windows has ("Windows 7", "Windows 10",
-// "Windows Server 2019", ...); empty where neither knows one.
-std::string OSDisplayName();
+// NT 6.0 (Vista) or later, whatever its product code: these take the NT family's rules
+// where the codes give none.
+bool IsWinVistaOrLater();
+// A 64-bit installation (x64, ARM64 or Itanium), which keeps a 32-bit view of its
+// registry and system files beside the native one.
+bool IsWin64();
 // NT: "Service Pack 6a" for NT 4.0 SP6a, else the system's text. 95: "OSR2" for a text
 // starting with B or C; 98: "SE" for one starting with A (leading blanks skipped);
 // else empty.

@@ -45,9 +45,9 @@ std::string executableImage() {
     return image;
 }
 
-void writeFiles(const fs::path& machine) {
+void writeFiles(const fs::path& machine, TSandboxWindows windows) {
     const win32::CodePage ansi(1252);
-    for (const TSandboxFile& file : SandboxFiles()) {
+    for (const TSandboxFile& file : SandboxFiles(windows)) {
         const fs::path path = hostPathOf(machine, file.path);
         switch (file.kind) {
         case TSandboxFile::Kind::Image:
@@ -69,10 +69,10 @@ void writeFiles(const fs::path& machine) {
     }
 }
 
-void importRegistry(const std::string& machine) {
+void importRegistry(const std::string& machine, TSandboxWindows windows) {
     win32::BootMachine(machine, {});
     try {
-        const win32::RegImportResult result = win32::RegImportData(SandboxRegText());
+        const win32::RegImportResult result = win32::RegImportData(SandboxRegText(windows));
         if (result.skipped > 0)
             throw std::runtime_error("the sandbox's registry template has " +
                                      std::to_string(result.skipped) + " lines that do not import" +
@@ -103,16 +103,19 @@ std::string SandboxFolder() {
     return BaseProgramFolder() + "Sandbox";
 }
 
-void CreateSandbox(const std::string& folder) {
+void CreateSandbox(const std::string& folder, TSandboxWindows windows) {
     std::error_code error;
     if (fs::exists(folder, error))
         throw std::runtime_error(folder + " exists already");
     const std::string building = besideFolder(folder, "new");
     fs::remove_all(building, error);
     try {
-        win32::CreateMachine(building, {});
-        writeFiles(building);
-        importRegistry(building);
+        win32::NewMachine options;
+        if (windows == TSandboxWindows::Windows10)
+            options = {.version = "10.0.19045", .servicePack = "", .usersFolder = true};
+        win32::CreateMachine(building, options);
+        writeFiles(building, windows);
+        importRegistry(building, windows);
         hive::SyncFolderOf(building + "/WINDOWS");
     } catch (...) {
         fs::remove_all(building, error);
@@ -144,18 +147,18 @@ bool EnsureSandbox() {
     return true;
 }
 
-void ResetSandbox() {
+void ResetSandbox(TSandboxWindows windows) {
     const std::string folder = SandboxFolder();
     std::error_code error;
     if (!fs::exists(folder, error)) {
-        CreateSandbox(folder);
+        CreateSandbox(folder, windows);
         return;
     }
     // Held while the old one is moved aside: no other process mounts it meanwhile.
     win32::MachineLock lock = win32::MachineLock::acquire(folder);
     const std::string fresh = besideFolder(folder, "fresh");
     fs::remove_all(fresh, error);
-    CreateSandbox(fresh);
+    CreateSandbox(fresh, windows);
     const std::string old = besideFolder(folder, "old");
     fs::remove_all(old, error);
     fs::rename(folder, old);

@@ -13,11 +13,16 @@ bool isDrivePath(const std::string& path) {
 
 } // namespace
 
-std::vector<uint8_t> SandboxRegText() {
+std::vector<uint8_t> SandboxRegText(TSandboxWindows windows) {
+    if (windows == TSandboxWindows::Windows10)
+        return std::vector<uint8_t>(kSandbox10RegText, kSandbox10RegText + kSandbox10RegTextSize);
     return std::vector<uint8_t>(kSandboxRegText, kSandboxRegText + kSandboxRegTextSize);
 }
 
-std::vector<TSandboxFile> SandboxFiles() {
+std::vector<TSandboxFile> SandboxFiles(TSandboxWindows windows) {
+    if (windows == TSandboxWindows::Windows10)
+        return ParseSandboxFileList(
+            std::string(reinterpret_cast<const char*>(kSandbox10FileList), kSandbox10FileListSize));
     return ParseSandboxFileList(
         std::string(reinterpret_cast<const char*>(kSandboxFileList), kSandboxFileListSize));
 }

@@ -5,6 +5,7 @@
 #include "registry/RootKeys.h"
 #include "registry/SplitFns.h"
 #include "registry/TRegistry.h"
+#include "scan/ScanFileAssociations.h"
 
 #include <vector>
 
@@ -58,4 +59,18 @@ bool DeleteProblemValue(const std::string& keyLocation, const std::string& value
         return true;
     GrantKeyAccess(root, keyPath);
     return registry.DeleteValue(valueName);
+}
+
+bool DeleteAssociation(const std::string& keyLocation, const std::string& undoFile) {
+    const size_t slash = keyLocation.find('\\');
+    const HKEY root =
+        slash == std::string::npos ? nullptr : RootKeyFromName(keyLocation.substr(0, slash));
+    if (!root)
+        return false;
+    TRegistry registry(KEY_READ);
+    registry.SetRootKey(root);
+    if (registry.OpenKey("\\" + keyLocation.substr(slash + 1), false) &&
+        ExtensionKeyHoldsMore(registry))
+        return DeleteProblemValue(keyLocation, "", undoFile);
+    return DeleteKeyAtDepth(keyLocation, kFullDepth, undoFile);
 }

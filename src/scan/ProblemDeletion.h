@@ -17,3 +17,9 @@ inline constexpr int kFullDepth = -1;
 // after the user was granted access to the key. Export errors reach the caller.
 bool DeleteProblemValue(const std::string& keyLocation, const std::string& valueName,
                         const std::string& undoFile);
+
+// Repairs a stale file association: the extension key with its tree when it holds nothing
+// but its default value, else the default value alone, so that the key's content type,
+// perceived type and handlers stay. The undo file then receives the whole key, which
+// brings the value back beside them. False as for the two functions above.
+bool DeleteAssociation(const std::string& keyLocation, const std::string& undoFile);

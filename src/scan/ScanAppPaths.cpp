@@ -5,6 +5,7 @@
 #include "registry/TRegistry.h"
 #include "scan/FileRefChecks.h"
 #include "scan/RefText.h"
+#include "scan/ScanViews.h"
 #include "scan/ValueWalk.h"
 
 #include <algorithm>
@@ -41,17 +42,20 @@ bool foldersValid(const std::string& raw) {
 
 } // namespace
 
-void ScanAppPaths(TFixRegistry& engine) {
+namespace {
+
+// False when the scan was stopped.
+bool scanKey(TFixRegistry& engine, const std::string& appPaths, TRefView view) {
     TFixRegistry::TNameSet upperNames, names;
-    TFixRegistry::CollectKeyNames(HKEY_LOCAL_MACHINE, kAppPaths, upperNames, names);
+    TFixRegistry::CollectKeyNames(HKEY_LOCAL_MACHINE, appPaths, upperNames, names);
     size_t index = 0;
     for (const std::string& name : names) {
         engine.RaiseProgress(index++, names.size());
         if (engine.IsStopped())
-            return;
+            return false;
         if (skipped(name))
             continue;
-        const std::string path = kAppPaths + "\\" + name;
+        const std::string path = appPaths + "\\" + name;
         const std::string location = "HKEY_LOCAL_MACHINE\\" + path;
         if (engine.IsExcluded(location))
             continue;
@@ -64,10 +68,20 @@ void ScanAppPaths(TFixRegistry& engine) {
             ReportProblem(engine, riAppPaths, location, "Default", "", "Default value is Empty");
         if (reg.ValueExists("Path")) {
             const std::string raw = reg.ReadString("Path");
-            if (!foldersValid(raw))
+            if (!ValidInView(view, [&] { return foldersValid(raw); }))
                 ReportProblem(engine, riAppPaths, location, "Path", raw,
                               "Application directory \"" + raw + "\"  does not exist");
         }
         reg.CloseKey();
     }
+    return true;
+}
+
+} // namespace
+
+void ScanAppPaths(TFixRegistry& engine) {
+    // Windows 7 and later share the key between 32-bit and 64-bit programs; Vista's
+    // 32-bit installers wrote below Wow6432Node.
+    if (scanKey(engine, kAppPaths, TRefView::Shared) && HasWow64View())
+        scanKey(engine, Wow64SoftwarePath(kAppPaths), TRefView::Wow64);
 }

@@ -2,6 +2,7 @@
 
 #include "registry/TRegistry.h"
 #include "scan/FileRefChecks.h"
+#include "scan/ScanViews.h"
 #include "scan/ValueWalk.h"
 
 #include <vector>
@@ -28,7 +29,10 @@ void scanKey(TFixRegistry& engine, HKEY parent, const std::string& relative,
     for (const TRegTextValue& value : values) {
         if (engine.IsStopped())
             break;
-        if (value.IsText && !PathListValid(value.Text))
+        // The classes are shared by 32-bit and 64-bit programs (their own classes too,
+        // below Wow6432Node, name files either may see).
+        if (value.IsText &&
+            !ValidInView(TRefView::Shared, [&] { return PathListValid(value.Text); }))
             ReportProblem(engine, riClasses, "HKEY_CLASSES_ROOT\\" + path,
                           value.Name.empty() ? "Default" : value.Name, value.Text,
                           "File does not exist");

@@ -4,6 +4,7 @@
 #include "registry/FindSubKeyPath.h"
 #include "registry/TRegistry.h"
 #include "scan/FileRefChecks.h"
+#include "scan/ScanViews.h"
 
 #include <vector>
 
@@ -27,10 +28,11 @@ std::vector<std::string> subKeyNames(const std::string& keyPath) {
     return names;
 }
 
-void scanTypeLibrary(TFixRegistry& engine, const std::string& name) {
+void scanTypeLibrary(TFixRegistry& engine, const std::string& libraries, const std::string& name,
+                     TRefView view) {
     // The last "win32" key of the walk is the one judged.
     std::string found;
-    FindSubKeyPath(HKEY_CLASSES_ROOT, "TypeLib\\" + name, "win32", found);
+    FindSubKeyPath(HKEY_CLASSES_ROOT, libraries + "\\" + name, "win32", found);
     if (found.empty())
         return;
     TRegistry reg(KEY_READ);
@@ -40,7 +42,7 @@ void scanTypeLibrary(TFixRegistry& engine, const std::string& name) {
     engine.RaiseKeyChange(found);
     const std::string data = reg.ReadString("");
     reg.CloseKey();
-    if (!FileRefValid(data))
+    if (!ValidInView(view, [&] { return FileRefValid(data); }))
         report(engine, kRootName + found, "win32", data,
                "Missing or Invalid Path \"" + data + "\"");
 }
@@ -48,13 +50,14 @@ void scanTypeLibrary(TFixRegistry& engine, const std::string& name) {
 } // namespace
 
 void CheckProxyStub(TFixRegistry& engine, const TFixRegistry::TNameSet& classes, HKEY interfaces,
-                    const std::string& interfaceName, const std::string& subKeyName) {
+                    const std::string& interfaceName, const std::string& subKeyName,
+                    const std::string& interfacesPath) {
     const std::string relative = interfaceName + "\\" + subKeyName;
     TRegistry reg(KEY_READ);
     reg.SetRootKey(interfaces);
     if (!reg.OpenKey(relative, false))
         return;
-    const std::string path = "Interface\\" + relative;
+    const std::string path = interfacesPath + "\\" + relative;
     engine.RaiseKeyChange(path);
     const std::string value = reg.ReadString("");
     reg.CloseKey();
@@ -68,35 +71,63 @@ void CheckProxyStub(TFixRegistry& engine, const TFixRegistry::TNameSet& classes,
     report(engine, kRootName + path, subKeyName, value, diagnosis);
 }
 
-void ScanComObjects(TFixRegistry& engine) {
-    TFixRegistry::TNameSet classes, classNames;
-    TFixRegistry::CollectKeyNames(HKEY_CLASSES_ROOT, "CLSID", classes, classNames);
+namespace {
 
+// False when the scan was stopped.
+bool scanInterfaces(TFixRegistry& engine, const TFixRegistry::TNameSet& classes,
+                    const std::string& interfacesPath) {
     std::vector<std::string> interfaces;
     TRegistry interfaceKey(KEY_READ);
     interfaceKey.SetRootKey(HKEY_CLASSES_ROOT);
     // Kept open: each interface's keys open from it.
-    if (interfaceKey.OpenKey("Interface", false))
+    if (interfaceKey.OpenKey(interfacesPath, false))
         interfaceKey.GetKeyNames(interfaces);
     for (size_t i = 0; i < interfaces.size(); ++i) {
         engine.RaiseProgress(i, interfaces.size());
         if (engine.IsStopped())
-            break;
-        if (engine.IsExcluded(kRootName + "Interface\\" + interfaces[i]))
+            return false;
+        if (engine.IsExcluded(kRootName + interfacesPath + "\\" + interfaces[i]))
             continue;
         const HKEY key = interfaceKey.CurrentKey();
-        CheckProxyStub(engine, classes, key, interfaces[i], "ProxyStubClsid");
-        CheckProxyStub(engine, classes, key, interfaces[i], "ProxyStubClsid32");
+        CheckProxyStub(engine, classes, key, interfaces[i], "ProxyStubClsid", interfacesPath);
+        CheckProxyStub(engine, classes, key, interfaces[i], "ProxyStubClsid32", interfacesPath);
     }
-    interfaceKey.CloseKey();
+    return true;
+}
 
-    const std::vector<std::string> libraries = subKeyNames("TypeLib");
-    for (size_t i = 0; i < libraries.size(); ++i) {
-        engine.RaiseProgress(i, libraries.size());
+bool scanTypeLibraries(TFixRegistry& engine, const std::string& libraries, TRefView view) {
+    const std::vector<std::string> names = subKeyNames(libraries);
+    for (size_t i = 0; i < names.size(); ++i) {
+        engine.RaiseProgress(i, names.size());
         if (engine.IsStopped())
-            break;
-        if (engine.IsExcluded(kRootName + "TypeLib\\" + libraries[i]))
+            return false;
+        if (engine.IsExcluded(kRootName + libraries + "\\" + names[i]))
             continue;
-        scanTypeLibrary(engine, libraries[i]);
+        scanTypeLibrary(engine, libraries, names[i], view);
     }
+    return true;
+}
+
+} // namespace
+
+void ScanComObjects(TFixRegistry& engine) {
+    TFixRegistry::TNameSet classes, classNames;
+    TFixRegistry::CollectKeyNames(HKEY_CLASSES_ROOT, "CLSID", classes, classNames);
+    const bool wow64 = HasWow64View();
+    if (wow64) {
+        // A proxy/stub class registered for either kind of program serves the interface:
+        // which one a client loads is not told by the interface's key alone.
+        TFixRegistry::TNameSet classes32, names32;
+        TFixRegistry::CollectKeyNames(HKEY_CLASSES_ROOT, "Wow6432Node\\CLSID", classes32, names32);
+        classes.insert(classes32.begin(), classes32.end());
+    }
+    if (!scanInterfaces(engine, classes, "Interface"))
+        return;
+    if (wow64 && !scanInterfaces(engine, classes, "Wow6432Node\\Interface"))
+        return;
+    // The type libraries are shared from Windows 7 on, and "win32" names a 32-bit file.
+    if (!scanTypeLibraries(engine, "TypeLib", TRefView::Shared))
+        return;
+    if (wow64)
+        scanTypeLibraries(engine, "Wow6432Node\\TypeLib", TRefView::Wow64);
 }

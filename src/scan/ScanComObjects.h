@@ -6,11 +6,15 @@
 
 #include <string>
 
-// Over the interfaces, then the type libraries, below HKEY_CLASSES_ROOT.
+// Over the interfaces, then the type libraries, below HKEY_CLASSES_ROOT; on a 64-bit
+// installation then over those of its 32-bit programs (below Wow6432Node). A type
+// library's "win32" file is looked for as a 32-bit program sees the files too.
 void ScanComObjects(TFixRegistry& engine);
 
-// Judges "Interface\<interfaceName>\<subKeyName>" below HKEY_CLASSES_ROOT, opened from
-// `interfaces`, the open "Interface" key: its default value must name a class of
-// `classes` (ASCII upper-case names). A missing key is fine.
+// Judges "<interfacesPath>\<interfaceName>\<subKeyName>" below HKEY_CLASSES_ROOT, opened
+// from `interfaces`, the open interfaces key ("Interface", or "Wow6432Node\Interface"):
+// its default value must name a class of `classes` (ASCII upper-case names). A missing
+// key is fine.
 void CheckProxyStub(TFixRegistry& engine, const TFixRegistry::TNameSet& classes, HKEY interfaces,
-                    const std::string& interfaceName, const std::string& subKeyName);
+                    const std::string& interfaceName, const std::string& subKeyName,
+                    const std::string& interfacesPath = "Interface");

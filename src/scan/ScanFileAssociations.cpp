@@ -4,7 +4,9 @@
 #include "registry/TRegistry.h"
 #include "scan/ValueWalk.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -19,6 +21,16 @@ std::string trimmed(const std::string& text) {
 }
 
 } // namespace
+
+bool ExtensionKeyHoldsMore(TRegistry& reg) {
+    std::vector<std::string> names;
+    reg.GetKeyNames(names);
+    if (!names.empty())
+        return true;
+    reg.GetValueNames(names);
+    return std::any_of(names.begin(), names.end(),
+                       [](const std::string& name) { return !name.empty(); });
+}
 
 void ScanFileAssociations(TFixRegistry& engine) {
     TFixRegistry::TNameSet classes, names;
@@ -42,11 +54,16 @@ void ScanFileAssociations(TFixRegistry& engine) {
             continue;
         engine.RaiseKeyChange(location);
         const std::string value = reg.ReadString("");
+        const bool holdsMore = ExtensionKeyHoldsMore(reg);
         reg.CloseKey();
         const std::string upper = AsciiUpper(value);
         if (upper.find("CLSID") != std::string::npos)
             continue;
         if (!value.empty() && classes.count(upper))
+            continue;
+        // An empty default is how Windows leaves an extension it knows only a content
+        // type, a perceived type or its handlers for (OpenWithProgids): valid.
+        if (value.empty() && holdsMore)
             continue;
         ReportProblem(engine, riFileAssociations, location, "Default", value,
                       "The associations Application is not valid");

@@ -31,6 +31,10 @@ void ScanFonts(TFixRegistry& engine) {
                     "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts");
         break;
     default:
+        // Vista and later keep their fonts where the NT family always has.
+        if (IsWinVistaOrLater())
+            ScanFontKey(engine, HKEY_LOCAL_MACHINE,
+                        "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts");
         break;
     }
 }

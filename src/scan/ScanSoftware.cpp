@@ -8,8 +8,14 @@
 #include <algorithm>
 #include <vector>
 
-const std::array<std::string_view, 3> SoftwareSkipList = {"Policies", "Secure",
-                                                          "Windows 3.1 Migration Status"};
+const std::array<std::string_view, 12> SoftwareSkipList = {
+    "Policies", "Secure", "Windows 3.1 Migration Status",
+    // Keys Windows itself makes below Software, which may stay empty: the store of low
+    // integrity programs, the 32-bit and ARM 32-bit views, the class store the user's
+    // classes hive is mounted at, the client and registered application lists, and the
+    // manufacturer's and setup's keys.
+    "AppDataLow", "Wow6432Node", "WowAA32Node", "Classes", "Clients", "RegisteredApplications",
+    "DefaultUserEnvironment", "OEM", "Partner"};
 
 namespace {
 
@@ -49,28 +55,35 @@ bool KeyTreeHasNoValues(TFixRegistry& engine, HKEY root, const std::string& keyP
     return treeEmpty(engine, reg, keyPath, 1);
 }
 
+namespace {
+
+// Judges the vendor keys below root\software (a key path without its root).
+void scanSoftwareKey(TFixRegistry& engine, HKEY root, const std::string& software) {
+    std::vector<std::string> names;
+    {
+        TRegistry reg(KEY_READ);
+        reg.SetRootKey(root);
+        if (reg.OpenKey(software, false))
+            reg.GetKeyNames(names);
+    }
+    const std::string prefix = RootKeyToName(root) + "\\" + software + "\\";
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string location = prefix + names[i];
+        if (engine.IsExcluded(location) || IsSkippedSoftware(names[i]))
+            continue;
+        engine.RaiseProgress(i, names.size());
+        if (KeyTreeHasNoValues(engine, root, software + "\\" + names[i]))
+            ReportProblem(engine, riSoftware, location, names[i], "", "Unused Software Entries");
+    }
+}
+
+} // namespace
+
 void ScanSoftware(TFixRegistry& engine) {
     for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        std::vector<std::string> names;
-        {
-            TRegistry reg(KEY_READ);
-            reg.SetRootKey(root);
-            if (reg.OpenKey("Software", false))
-                reg.GetKeyNames(names);
-        }
-        const std::string software = RootKeyToName(root) + "\\Software\\";
-        for (size_t i = 0; i < names.size(); ++i) {
-            const std::string location = software + names[i];
-            if (engine.IsExcluded(location) || IsSkippedSoftware(names[i]))
-                continue;
-            // The class store, which the user's classes hive is mounted at: the system's
-            // own, and needed when it holds nothing yet.
-            if (SameTextAscii(names[i], "Classes"))
-                continue;
-            engine.RaiseProgress(i, names.size());
-            if (KeyTreeHasNoValues(engine, root, "Software\\" + names[i]))
-                ReportProblem(engine, riSoftware, location, names[i], "",
-                              "Unused Software Entries");
-        }
+        scanSoftwareKey(engine, root, "Software");
+        // A 64-bit Windows keeps its 32-bit programs' vendor keys below Wow6432Node: they
+        // are judged as those programs see them, each with its own location.
+        scanSoftwareKey(engine, root, "Software\\Wow6432Node");
     }
 }

@@ -9,7 +9,7 @@
 #include <string_view>
 
 // Software key names never judged, compared ignoring ASCII case.
-extern const std::array<std::string_view, 3> SoftwareSkipList;
+extern const std::array<std::string_view, 12> SoftwareSkipList;
 
 bool IsSkippedSoftware(const std::string& name);
 
@@ -18,5 +18,6 @@ bool IsSkippedSoftware(const std::string& name);
 // unknown. Raises OnKeyChange for each key it reads.
 bool KeyTreeHasNoValues(TFixRegistry& engine, HKEY root, const std::string& keyPath);
 
-// Over HKEY_CURRENT_USER\Software, then HKEY_LOCAL_MACHINE\Software.
+// Over HKEY_CURRENT_USER\Software, then HKEY_LOCAL_MACHINE\Software; below each, the
+// vendor keys of its Wow6432Node too, where it has one.
 void ScanSoftware(TFixRegistry& engine);

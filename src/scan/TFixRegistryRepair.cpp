@@ -2,6 +2,7 @@
 // user-interface thread, after a scan.
 
 #include "scan/ProblemDeletion.h"
+#include "scan/ScanViews.h"
 #include "scan/TFixRegistry.h"
 #include "win32/registry/Registry.h"
 
@@ -10,13 +11,16 @@
 namespace {
 
 bool DeleteProblem(const TInvalidRegData& problem, const std::string& undoFile) {
+    // A key of the 32-bit view lies one level deeper, below its Wow6432Node.
+    const int deeper = IsWow64Location(problem.KeyLocation) ? 1 : 0;
     switch (problem.Category) {
     case riActiveX: // the whole interface or type library registration
-        return DeleteKeyAtDepth(problem.KeyLocation, 2, undoFile);
+        return DeleteKeyAtDepth(problem.KeyLocation, 2 + deeper, undoFile);
     case riAppPaths: // the application's key below "App Paths"
-        return DeleteKeyAtDepth(problem.KeyLocation, 6, undoFile);
-    case riClasses:
+        return DeleteKeyAtDepth(problem.KeyLocation, 6 + deeper, undoFile);
     case riFileAssociations:
+        return DeleteAssociation(problem.KeyLocation, undoFile);
+    case riClasses:
     case riSoftware:
     case riServices:
     case riUninstallers:

@@ -69,8 +69,9 @@ QString TfrmAbout::MemoryLine(uint64_t totalPhysicalBytes) {
         .arg(QString::number(megabytes, 'f', 0));
 }
 
-QString TfrmAbout::SystemLine(const QString& productName, const QString& servicePack) {
-    return servicePack.isEmpty() ? productName : productName + " (" + servicePack + ")";
+QString TfrmAbout::SystemLine(const QString& productName, const QString& servicePack, bool win64) {
+    const QString name = win64 && !productName.isEmpty() ? productName + " 64-bit" : productName;
+    return servicePack.isEmpty() ? name : name + " (" + servicePack + ")";
 }
 
 void TfrmAbout::FillSystemInfo() {
@@ -78,7 +79,8 @@ void TfrmAbout::FillSystemInfo() {
     memory.dwLength = sizeof memory;
     GlobalMemoryStatus(&memory);
     lblMemory_->setText(MemoryLine(memory.dwTotalPhys));
-    lblSys_->setText(SystemLine(app::FromAnsi(OSDisplayName()), app::FromAnsi(OSServicePack())));
+    lblSys_->setText(
+        SystemLine(app::FromAnsi(OSProductName()), app::FromAnsi(OSServicePack()), IsWin64()));
     setWindowTitle("About");
 }
 

@@ -21,8 +21,10 @@ public:
     // "Physical memory available to Windows: 2048 MB": the bytes in whole megabytes,
     // halves rounded to the even number.
     static QString MemoryLine(uint64_t totalPhysicalBytes);
-    // "Windows XP (Service Pack 2)", or the name alone without a service pack.
-    static QString SystemLine(const QString& productName, const QString& servicePack);
+    // "Windows XP (Service Pack 2)", or the name alone without a service pack; "Windows 10
+    // 64-bit" for a 64-bit installation.
+    static QString SystemLine(const QString& productName, const QString& servicePack,
+                              bool win64 = false);
 
 private:
     QLabel* lblSys_;

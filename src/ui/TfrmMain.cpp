@@ -122,7 +122,9 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     folder->setObjectName("lblMachineFolder");
     folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
     const QString pack = app::FromAnsi(OSServicePack());
-    QString windows = app::FromAnsi(OSDisplayName());
+    QString windows = app::FromAnsi(OSProductName());
+    if (!windows.isEmpty() && IsWin64())
+        windows += " 64-bit";
     const TOSInfo& info = OSInfo();
     const QString number =
         QString("%1.%2.%3").arg(info.MajorVersion).arg(info.MinorVersion).arg(info.BuildNumber);

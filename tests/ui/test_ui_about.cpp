@@ -49,32 +49,37 @@ void TestAbout::windowsLineOfTheMachine_data() {
     QTest::addColumn<QString>("servicePack");
     QTest::addColumn<QString>("ini");
     QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("win64");
     QTest::newRow("XP SP2") << "5.1.2600"
                             << "Service Pack 2"
                             << ""
-                            << "Windows XP (Service Pack 2)";
+                            << "Windows XP (Service Pack 2)" << false;
     QTest::newRow("2003 without a service pack") << "5.2.3790"
                                                  << ""
                                                  << ""
-                                                 << "Windows 2003";
+                                                 << "Windows 2003" << false;
     QTest::newRow("7 SP1, named though the product codes have no name")
         << "6.1.7601"
         << "Service Pack 1"
         << ""
-        << "Windows 7 (Service Pack 1)";
+        << "Windows 7 (Service Pack 1)" << false;
     QTest::newRow("11") << "10.0.22631"
                         << ""
                         << ""
-                        << "Windows 11";
+                        << "Windows 11" << false;
+    QTest::newRow("11 on 64 bits") << "10.0.22631"
+                                   << ""
+                                   << ""
+                                   << "Windows 11 64-bit" << true;
     QTest::newRow("98 SE") << "5.1.2600"
                            << ""
                            << "[Version]\nPlatform=9x\nVersion=4.10.2222\nCSDVersion=A\n"
-                           << "Windows 98 (SE)";
+                           << "Windows 98 (SE)" << false;
     QTest::newRow("no name and no service pack: an empty line")
         << "5.1.2600"
         << ""
         << "[Version]\nPlatform=Win32s\nVersion=1.30.172\n"
-        << "";
+        << "" << false;
 }
 
 void TestAbout::windowsLineOfTheMachine() {
@@ -82,10 +87,15 @@ void TestAbout::windowsLineOfTheMachine() {
     QFETCH(QString, servicePack);
     QFETCH(QString, ini);
     QFETCH(QString, line);
+    QFETCH(bool, win64);
     win32::NewMachine options;
     options.version = version.toStdString();
     options.servicePack = servicePack.toStdString();
-    testing_support::TestMachine machine({}, {}, options);
+    // A 64-bit installation keeps its 32-bit system files in SysWOW64.
+    std::vector<testing_support::FixtureFile> files;
+    if (win64)
+        files.push_back({"C:\\WINDOWS\\SysWOW64\\kernel32.dll", testing_support::MzImage()});
+    testing_support::TestMachine machine({}, files, options);
     if (!ini.isEmpty())
         machine.rebootWithIni(ini.toStdString());
     InitOSInfo();

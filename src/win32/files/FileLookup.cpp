@@ -1,6 +1,7 @@
 #include "win32/files/FileLookup.h"
 
 #include "win32/base/CodePage.h"
+#include "win32/files/FileSystemRedirection.h"
 #include "win32/files/Files.h"
 #include "win32/registry/MachineRegistry.h"
 #include "win32/system/Environment.h"
@@ -141,7 +142,7 @@ Located Locate(LPCSTR path) {
         out.error = ERROR_PATH_NOT_FOUND;
         return out;
     }
-    out.full = *full;
+    out.full = RedirectForThreadView(*full);
     out.where = out.reg->paths->resolve(out.full);
     switch (out.where.status) {
     case MachinePaths::Status::Found:

@@ -2,6 +2,7 @@
 
 #include "hive/HostFiles.h"
 #include "win32/base/CodePage.h"
+#include "win32/base/FileSystemView.h"
 #include "win32/base/LastError.h"
 #include "win32/files/FileLookup.h"
 #include "win32/host/FileLookupSession.h"
@@ -121,7 +122,8 @@ struct AttributeMemo {
     uint64_t session = 0, changes = 0;
     std::unordered_map<std::string, std::pair<DWORD, DWORD>> results; // attributes, error
 };
-thread_local AttributeMemo t_attributes;
+// One memo per file system view: the same path may name another file in each.
+thread_local AttributeMemo t_attributes[2];
 constexpr size_t kMaxMemoEntries = 1 << 20;
 
 DWORD readAttributes(LPCSTR lpFileName) {
@@ -154,7 +156,8 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
     if (!session || !isFullDrivePath(lpFileName))
         return readAttributes(lpFileName);
     const uint64_t changes = win32::FileLookupSession::ChangeCount();
-    AttributeMemo& memo = t_attributes;
+    AttributeMemo& memo =
+        t_attributes[win32::ThreadFileSystemView() == win32::FileSystemView::Wow64 ? 1 : 0];
     if (memo.session != session || memo.changes != changes ||
         memo.results.size() >= kMaxMemoEntries) {
         memo.results.clear();

@@ -7,6 +7,7 @@
 #include "win32/registry/RegistryViews.h"
 #include "win32/security/Token.h"
 #include "win32/shell/RegistryEditor.h"
+#include "win32/system/SystemInfo.h"
 #include "win32/system/Version.h"
 
 #include "hive/HiveSetAside.h"
@@ -588,7 +589,19 @@ void BootMachine(const std::string& folder, const BootOptions& options) {
     }
     reg->startFlusher(options.lazyFlushMilliseconds);
     g_machineLock = std::move(lock);
+    MachineRegistry* mounted = reg.get();
     setCurrentRegistry(std::move(reg));
+    // The registry's views follow the architecture and version, which the mounted
+    // registry and files tell.
+    if (MachineIs64Bit()) {
+        OSVERSIONINFOA version{};
+        version.dwOSVersionInfoSize = sizeof version;
+        const bool known = GetVersionExA(&version);
+        std::lock_guard registryGuard(mounted->lock);
+        mounted->wow64 = true;
+        mounted->wow64SharedClasses = !known || version.dwMajorVersion > 6 ||
+                                      (version.dwMajorVersion == 6 && version.dwMinorVersion >= 1);
+    }
 }
 
 namespace {

@@ -128,9 +128,14 @@ std::string CreateMachine(const std::string& folder, const NewMachine& options) 
         (version.major > 5 || (version.major == 5 && version.minor >= 1)) ? 5 : 3;
 
     const fs::path config = root / "WINDOWS" / "system32" / "config";
-    const fs::path profile = root / "Documents and Settings" / options.user;
+    const std::u16string profiles = options.usersFolder ? u"Users" : u"Documents and Settings";
+    const fs::path profile = root / Utf16ToUtf8(profiles) / options.user;
+    const std::u16string temp = options.usersFolder ? u"%USERPROFILE%\\AppData\\Local\\Temp"
+                                                    : u"%USERPROFILE%\\Local Settings\\Temp";
     const fs::path classesFolder =
-        profile / "Local Settings" / "Application Data" / "Microsoft" / "Windows";
+        options.usersFolder
+            ? profile / "AppData" / "Local" / "Microsoft" / "Windows"
+            : profile / "Local Settings" / "Application Data" / "Microsoft" / "Windows";
     makeFolder(config);
     makeFolder(classesFolder);
     makeFolder(root / "Program Files");
@@ -162,12 +167,19 @@ std::string CreateMachine(const std::string& folder, const NewMachine& options) 
         .text(currentVersion, u"SystemRoot", u"C:\\WINDOWS")
         .text(currentVersion, u"RegisteredOwner", user)
         .expand(currentVersion + u"\\ProfileList", u"ProfilesDirectory",
-                u"%SystemDrive%\\Documents and Settings")
+                u"%SystemDrive%\\" + profiles)
         .expand(currentVersion + u"\\ProfileList\\" + sid, u"ProfileImagePath",
-                u"%SystemDrive%\\Documents and Settings\\" + user)
+                u"%SystemDrive%\\" + profiles + u"\\" + user)
         .text(u"Microsoft\\Windows\\CurrentVersion", u"ProgramFilesDir", u"C:\\Program Files")
         .text(u"Microsoft\\Windows\\CurrentVersion", u"CommonFilesDir",
               u"C:\\Program Files\\Common Files");
+    if (options.usersFolder)
+        software
+            .expand(currentVersion + u"\\ProfileList", u"ProgramData",
+                    u"%SystemDrive%\\ProgramData")
+            .expand(currentVersion + u"\\ProfileList", u"Public", u"%SystemDrive%\\Users\\Public")
+            .expand(currentVersion + u"\\ProfileList", u"Default",
+                    u"%SystemDrive%\\Users\\Default");
     software.key(u"Classes");
     software.key(u"Microsoft\\Windows\\CurrentVersion\\Run");
     software.key(u"Microsoft\\Windows\\CurrentVersion\\Uninstall");
@@ -180,8 +192,7 @@ std::string CreateMachine(const std::string& folder, const NewMachine& options) 
     defaultUser.key(u"Software\\Microsoft");
     TreeBuilder ntuser(u"$$$PROTO.HIV");
     ntuser.key(u"Software\\Microsoft\\Windows\\CurrentVersion\\Run");
-    ntuser.expand(u"Environment", u"TEMP", u"%USERPROFILE%\\Local Settings\\Temp")
-        .expand(u"Environment", u"TMP", u"%USERPROFILE%\\Local Settings\\Temp");
+    ntuser.expand(u"Environment", u"TEMP", temp).expand(u"Environment", u"TMP", temp);
     TreeBuilder classes(sid + u"_Classes");
 
     system.write(config / "SYSTEM", minor);

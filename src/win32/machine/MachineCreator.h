@@ -10,6 +10,9 @@ struct NewMachine {
     std::string version = "5.1.2600"; // major.minor.build
     std::string servicePack = "Service Pack 2";
     std::string user = "Administrator";
+    // Vista's layout: the profiles in C:\Users (the user's classes in AppData\Local),
+    // the common profile in C:\ProgramData; else that of XP, in C:\Documents and Settings.
+    bool usersFolder = false;
 };
 
 // Creates the installation in `folder` (created when missing; it must be empty).

@@ -78,6 +78,10 @@ public:
     std::shared_ptr<HiveKey> currentConfig;  // HKCC, may be null
     std::u16string userSid;                  // empty when no user is known
     std::shared_ptr<ProcessToken> token;     // the process's access token on this machine
+    // A 64-bit installation keeps a 32-bit view of parts of its registry
+    // (Wow64Redirection.h); from Windows 7 on, most classes are shared by both views.
+    bool wow64 = false;
+    bool wow64SharedClasses = true;
     std::vector<std::string> bootWarnings;
     std::vector<HiveCondition> hiveConditions;
 

@@ -3,6 +3,7 @@
 #include "win32/base/HiveTree.h"
 #include "win32/registry/RegistryViews.h"
 #include "win32/registry/SaveKeyToHostFile.h"
+#include "win32/registry/Wow64Redirection.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -181,25 +182,65 @@ const HiveValue* valueAt(MachineRegistry& reg, MachineRegistry::Handle& handle, 
     return index < handle.mergedValues.size() ? handle.mergedValues[index] : nullptr;
 }
 
+constexpr REGSAM kViewFlags = KEY_WOW64_32KEY | KEY_WOW64_64KEY;
+
+// Where a key named in a registry view is stored: `from` and `path` become the root's
+// view and the stored path below it. A call that names a view on a 64-bit installation
+// starts from the name of the parent key in the parent's own view, then redirects the
+// whole path when the 32-bit view is asked for. Without a view flag the path is taken
+// below the parent as it is stored, as a 64-bit program's call is.
+void applyRegistryView(MachineRegistry& reg, const MachineRegistry::Handle& parent, REGSAM sam,
+                       KeyView& from, std::u16string& path) {
+    if (!reg.wow64 || !(sam & kViewFlags))
+        return;
+    RegRoot root;
+    KeyPathParts parts;
+    if (!LocateView(reg, from, root, parts))
+        return;
+    if (parent.access & KEY_WOW64_32KEY)
+        NameIn32BitView(root, parts);
+    std::vector<std::u16string_view> below;
+    if (!SplitKeyPath(path, below))
+        return; // a malformed path fails as it is
+    parts.insert(parts.end(), below.begin(), below.end());
+    if (sam & KEY_WOW64_32KEY)
+        RedirectTo32BitView(root, parts, reg.wow64SharedClasses);
+    const HKEY predefined = root == RegRoot::LocalMachine ? HKEY_LOCAL_MACHINE
+                            : root == RegRoot::Users      ? HKEY_USERS
+                                                          : HKEY_CLASSES_ROOT;
+    const MachineRegistry::Handle* top = reg.handle(predefined);
+    if (!top)
+        return;
+    from = top->view;
+    path.clear();
+    for (const auto& part : parts)
+        path += (path.empty() ? u"" : u"\\") + part;
+}
+
 // RegOpenKeyEx and RegCreateKeyEx: opens `subKey`, creating it (and its missing parents)
 // when `create` is set.
 LONG openKey(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey, REGSAM sam, bool create,
              DWORD options, PHKEY result, LPDWORD disposition = nullptr) {
     if (!result)
         return ERROR_INVALID_PARAMETER;
+    if ((sam & kViewFlags) == kViewFlags)
+        return ERROR_INVALID_PARAMETER; // one view or the other
     KeyView from;
     MachineRegistry::Handle* parent = nullptr;
     if (const LONG rc = viewOf(reg, hKey, 0, from, &parent); rc != ERROR_SUCCESS)
         return rc;
     if (reg->readOnly && (sam & kWriteAccess))
         return ERROR_ACCESS_DENIED;
+    const REGSAM parentAccess = parent->access;
+    std::u16string path = subKey;
+    applyRegistryView(*reg, *parent, sam, from, path);
     KeyView view;
     bool created = false;
-    LONG rc = OpenView(from, subKey, view);
+    LONG rc = OpenView(from, path, view);
     if (rc == ERROR_FILE_NOT_FOUND && create) {
-        if (!(parent->access & KEY_CREATE_SUB_KEY))
+        if (!(parentAccess & KEY_CREATE_SUB_KEY))
             return ERROR_ACCESS_DENIED;
-        rc = CreateView(*reg, from, subKey, options & REG_OPTION_VOLATILE, view, created);
+        rc = CreateView(*reg, from, path, options & REG_OPTION_VOLATILE, view, created);
     }
     if (rc != ERROR_SUCCESS)
         return rc;

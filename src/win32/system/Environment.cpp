@@ -1,11 +1,14 @@
 #include "win32/system/Environment.h"
 
+#include "win32/base/FileSystemView.h"
 #include "win32/base/LastError.h"
 #include "win32/registry/MachineRegistry.h"
 #include "win32/registry/Registry.h"
 #include "win32/system/Nls.h"
+#include "win32/system/SystemInfo.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -190,7 +193,7 @@ std::string mountedSystemRoot(const MachineRegistry& reg) {
     return {};
 }
 
-Variables build(const MachineRegistry& reg) {
+Variables build(const MachineRegistry& reg, bool wide) {
     Variables vars;
     // Where the machine really is wins over what its registry says; the registry's
     // spelling is kept when both name the same folder.
@@ -211,6 +214,20 @@ Variables build(const MachineRegistry& reg) {
     const auto common = readString(HKEY_LOCAL_MACHINE, kCurrentVersion, "CommonFilesDir");
     vars.set("CommonProgramFiles",
              common ? expandedValue(vars, *common) : programs + "\\Common Files");
+    if (wide) {
+        // A 64-bit Windows names both program folders for every process.
+        const auto value = [&](const char* name, const std::string& fallback) {
+            const auto stored = readString(HKEY_LOCAL_MACHINE, kCurrentVersion, name);
+            return stored ? expandedValue(vars, *stored) : fallback;
+        };
+        const std::string programs32 =
+            value("ProgramFilesDir (x86)", systemRoot.substr(0, 2) + "\\Program Files (x86)");
+        vars.set("ProgramFiles(x86)", programs32);
+        vars.set("CommonProgramFiles(x86)",
+                 value("CommonFilesDir (x86)", programs32 + "\\Common Files"));
+        vars.set("ProgramW6432", value("ProgramW6432Dir", programs));
+        vars.set("CommonProgramW6432", value("CommonW6432Dir", *vars.get("CommonProgramFiles")));
+    }
 
     if (const auto name = readString(HKEY_LOCAL_MACHINE,
                                      "SYSTEM\\CurrentControlSet\\Control\\ComputerName\\"
@@ -248,40 +265,69 @@ Variables build(const MachineRegistry& reg) {
         if (!appData)
             appData = readString(HKEY_CURRENT_USER, explorer + "Shell Folders", "AppData");
         const auto version = readString(HKEY_LOCAL_MACHINE, kCurrentVersionNt, "CurrentVersion");
-        const bool vistaLayout =
-            version && !version->text.empty() && version->text[0] >= '6' && version->text[0] <= '9';
+        // "6.0" and later (Windows 10 keeps "6.3" here, a machine made as 10 may say "10.0").
+        const bool vistaLayout = version && std::atoi(version->text.c_str()) >= 6;
         vars.set("APPDATA",
                  appData ? expandedValue(vars, *appData)
                          : profile + (vistaLayout ? "\\AppData\\Roaming" : "\\Application Data"));
+        if (vistaLayout) {
+            auto local =
+                readString(HKEY_CURRENT_USER, explorer + "User Shell Folders", "Local AppData");
+            if (!local)
+                local = readString(HKEY_CURRENT_USER, explorer + "Shell Folders", "Local AppData");
+            vars.set("LOCALAPPDATA",
+                     local ? expandedValue(vars, *local) : profile + "\\AppData\\Local");
+        }
     }
+    if (const auto pub = readString(HKEY_LOCAL_MACHINE, kProfileList, "Public"))
+        vars.set("PUBLIC", expandedValue(vars, *pub));
 
     applyEnvironmentKey(vars, HKEY_CURRENT_USER, "Environment", true);
+    return vars;
+}
+
+// What a 32-bit process of a 64-bit Windows is given instead: its program folders are
+// the (x86) ones, and its processor is the one it runs as.
+Variables wow64Variables(Variables vars) {
+    for (const auto& [name, from] : {std::pair{"ProgramFiles", "ProgramFiles(x86)"},
+                                     std::pair{"CommonProgramFiles", "CommonProgramFiles(x86)"}})
+        if (const auto value = vars.get(from))
+            vars.set(name, *value);
+    if (const auto native = vars.get("PROCESSOR_ARCHITECTURE")) {
+        vars.set("PROCESSOR_ARCHITEW6432", *native);
+        vars.set("PROCESSOR_ARCHITECTURE", "x86");
+    }
     return vars;
 }
 
 struct Snapshot {
     uint64_t machine = 0;
     std::shared_ptr<const Variables> vars;
+    std::shared_ptr<const Variables> wow64; // null on a 32-bit installation
 };
 std::mutex g_snapshotLock;
 Snapshot g_snapshot;
 
-// The environment of the booted machine, read at the first use after its boot.
+// The environment of the booted machine, read at the first use after its boot: the
+// 32-bit process's on a thread that holds the 32-bit view of a 64-bit installation.
 std::shared_ptr<const Variables> current() {
     const MachineRegistry* reg = MachineRegistry::current();
     if (!reg)
         return std::make_shared<Variables>();
     const uint64_t machine = reg->paths->serial();
+    const bool wow64View = ThreadFileSystemView() == FileSystemView::Wow64;
     {
         std::lock_guard guard(g_snapshotLock);
         if (g_snapshot.machine == machine && g_snapshot.vars)
-            return g_snapshot.vars;
+            return wow64View && g_snapshot.wow64 ? g_snapshot.wow64 : g_snapshot.vars;
     }
-    auto vars = std::make_shared<const Variables>(build(*reg));
+    const bool wide = MachineIs64Bit();
+    auto vars = std::make_shared<const Variables>(build(*reg, wide));
+    auto wow64 = wide ? std::make_shared<const Variables>(wow64Variables(*vars)) : nullptr;
     std::lock_guard guard(g_snapshotLock);
     if (g_snapshot.machine != machine || !g_snapshot.vars)
-        g_snapshot = {machine, vars};
-    return g_snapshot.vars;
+        g_snapshot = {machine, vars, wow64};
+    return wow64View && g_snapshot.wow64 ? g_snapshot.wow64 : g_snapshot.vars;
 }
 
 } // namespace

@@ -1,15 +1,20 @@
 #pragma once
 // The environment of the program's process on the booted machine, as Windows builds it
 // at logon: the machine's own variables (SystemRoot, windir, SystemDrive, ProgramFiles,
-// CommonProgramFiles, ALLUSERSPROFILE, USERPROFILE, APPDATA, COMPUTERNAME, USERNAME,
-// HOMEDRIVE, HOMEPATH), then the values of the key
+// CommonProgramFiles, ProgramData, ALLUSERSPROFILE, PUBLIC, USERPROFILE, APPDATA,
+// LOCALAPPDATA from Vista on, COMPUTERNAME, USERNAME, HOMEDRIVE, HOMEPATH, and on a 64-bit
+// installation ProgramFiles(x86), CommonProgramFiles(x86), ProgramW6432 and
+// CommonProgramW6432), then the values of the key
 // HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment, then those of the
 // user's HKCU\Environment. REG_EXPAND_SZ values are expanded; a user variable replaces
 // the system's of the same name, except Path, which is appended to the system's.
 //
 // The environment is taken once per boot, as a process's environment is taken once at
-// its start: later changes to those keys do not show in it. Names are matched without
-// regard to case. Without a booted machine the environment is empty.
+// its start: later changes to those keys do not show in it. A thread that holds the 32-bit
+// view of a 64-bit installation (base/FileSystemView.h) sees a 32-bit process's
+// environment: ProgramFiles and CommonProgramFiles are the (x86) folders, and
+// PROCESSOR_ARCHITECTURE is x86 with the native one in PROCESSOR_ARCHITEW6432. Names are matched
+// without regard to case. Without a booted machine the environment is empty.
 
 #include "win32/base/WinTypes.h"
 
