@@ -4,6 +4,7 @@
 #include "backup/ProfileConfig.h"
 #include "compact/THiveManager.h"
 #include "registry/SplitFns.h"
+#include "win32/host/PlainFileName.h"
 
 #include <filesystem>
 
@@ -42,6 +43,11 @@ void THiveManager::BackupHives() {
         if (!isWantedHive(hive->KeyName))
             continue;
         const std::string name = namePart(hive->FileName);
+        if (const std::string fault = win32::PlainFileNameFault(name); !fault.empty()) {
+            SetLastError("the hive " + hive->KeyName + " lies in the file " + hive->FileName +
+                         ", whose name \"" + name + "\" " + fault);
+            return;
+        }
         hive->SaveTo(ProfileFilePath(Folder, name));
         if (!hive->Saved)
             continue;

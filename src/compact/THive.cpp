@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -23,11 +24,36 @@ bool isHostPath(const std::string& path) {
     return !path.empty() && path.front() == '/';
 }
 
-void deleteIfExists(const std::string& path) {
+bool fileExists(const std::string& path) {
+    if (isHostPath(path)) {
+        struct stat info;
+        return ::lstat(path.c_str(), &info) == 0;
+    }
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void deleteFile(const std::string& path) {
     if (isHostPath(path))
-        std::remove(path.c_str());
-    else if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        ::unlink(path.c_str());
+    else
         DeleteFileA(path.c_str());
+}
+
+// Puts the complete file `from` in the place of `to`, which a reader sees whole before
+// and after; `from` is gone on success.
+bool replaceWith(const std::string& from, const std::string& to) {
+    if (isHostPath(to))
+        return ::rename(from.c_str(), to.c_str()) == 0;
+    if (!CopyFileA(from.c_str(), to.c_str(), FALSE))
+        return false;
+    DeleteFileA(from.c_str());
+    return true;
+}
+
+// The name a save writes before its file takes the target's place. Beside a hive it ends
+// as the files a killed writer leaves do, which the next writable mount removes.
+std::string unfinishedName(const std::string& target) {
+    return target + ".hwsave.hwnew";
 }
 
 } // namespace
@@ -83,16 +109,25 @@ void THive::Save(const std::string& target) {
     const bool opened = root && RegOpenKeyA(root, subKey.c_str(), &key) == ERROR_SUCCESS;
 
     TempFileName = target.empty() ? FileName + ".rctemp" : target;
-    deleteIfExists(TempFileName);
     if (!opened)
         return;
     if (KeyHandle)
         RegCloseKey(KeyHandle);
     KeyHandle = key;
-    const LONG rc = isHostPath(TempFileName)
-                        ? win32::SaveKeyToHostFile(KeyHandle, TempFileName)
-                        : RegSaveKeyA(KeyHandle, TempFileName.c_str(), nullptr);
-    Saved = rc == ERROR_SUCCESS;
+    // The copy is written whole under a name of its own and only then takes the target's
+    // place: a file there stays as it was until a sound copy is ready to replace it.
+    const std::string unfinished = unfinishedName(TempFileName);
+    if (fileExists(unfinished))
+        deleteFile(unfinished); // left by a save that was killed
+    const LONG rc = isHostPath(unfinished) ? win32::SaveKeyToHostFile(KeyHandle, unfinished)
+                                           : RegSaveKeyA(KeyHandle, unfinished.c_str(), nullptr);
+    if (rc != ERROR_SUCCESS || !replaceWith(unfinished, TempFileName)) {
+        if (fileExists(unfinished))
+            deleteFile(unfinished);
+        SavedSize = kNoFileSize;
+        return;
+    }
+    Saved = true;
     SavedSize = HiveFileSize(TempFileName);
 }
 

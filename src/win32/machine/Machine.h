@@ -22,7 +22,9 @@ public:
 };
 
 struct BootOptions {
-    // Mount without the machine's lock; every change then fails with ERROR_ACCESS_DENIED.
+    // Mount sharing the machine's lock with other read-only mounts (refused while a
+    // process that changes the machine holds it); every change fails with
+    // ERROR_ACCESS_DENIED.
     bool readOnly = false;
     // How long a changed hive waits before it is written out by the background flush.
     int lazyFlushMilliseconds = 5000;
@@ -65,8 +67,8 @@ std::vector<std::string> MountedHiveFiles();
 // Writes every changed hive and releases the machine. Throws std::runtime_error when a
 // hive could not be written (the machine is released all the same).
 void ShutdownMachine();
-// The same, but the machine's lock passes to the caller instead of being released (an
-// empty lock for a read-only mount): a restart makes the hive replacements under it.
+// The same, but the machine's lock passes to the caller instead of being released (a
+// shared one for a read-only mount): a restart makes the hive replacements under it.
 MachineLock ShutdownMachineKeepingLock();
 bool IsMachineBooted();
 // The host folder of the booted machine (canonical), empty when none is booted.
