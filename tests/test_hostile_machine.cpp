@@ -261,6 +261,35 @@ TEST_F(HostileMachine, AStracedBackupChangesNoFileOutsideTheMachineAndProgramFol
     EXPECT_EQ(contentOf(decoy_), QByteArray(kDecoyText));
 }
 
+TEST_F(HostileMachine, ASaveReplacesItsTargetOnlyWithAWholeCopy) {
+    TestMachine machine;
+    ASSERT_TRUE(EnablePrivileges({"SeBackupPrivilege"}));
+    TestUiLoop ui;
+    THiveManager manager(ui);
+    const QString target = programDir_.filePath("SOFTWARE");
+    const auto write = [&](const QByteArray& bytes) {
+        QFile file(target);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    };
+    write("an earlier copy\n");
+    // A hive whose key cannot be opened saves nothing, and the file stays.
+    THive stray("\\REGISTRY\\OTHER\\SOFTWARE", manager.Mapper(),
+                "\\Device\\HarddiskVolume1\\WINDOWS\\system32\\config\\SOFTWARE");
+    stray.Save(target.toStdString());
+    EXPECT_FALSE(stray.Saved);
+    EXPECT_EQ(contentOf(target), QByteArray("an earlier copy\n"));
+
+    // A save that succeeds puts a whole hive in its place, and nothing beside it.
+    THive software("\\REGISTRY\\MACHINE\\SOFTWARE", manager.Mapper(),
+                   "\\Device\\HarddiskVolume1\\WINDOWS\\system32\\config\\SOFTWARE");
+    software.Save(target.toStdString());
+    EXPECT_TRUE(software.Saved);
+    EXPECT_NO_THROW(hive::LoadHiveFile(target.toStdString()));
+    EXPECT_EQ(software.SavedSize, uint32_t(QFileInfo(target).size()));
+    EXPECT_EQ(QDir(programDir_.path()).entryList(QDir::Files), QStringList{"SOFTWARE"});
+}
+
 TEST(PlainFileName, RefusesEveryNameThatLeavesItsFolder) {
     for (const char* name : {"SYSTEM", "NTUSER.DAT", "a b", ".hidden", "x..y", "\xE9t\xE9"})
         EXPECT_TRUE(win32::IsPlainFileName(name)) << name;
