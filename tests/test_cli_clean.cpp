@@ -147,3 +147,25 @@ TEST_F(CliClean, AFullDiskStopsTheCleanWhichSaysHowManyItRemoved) {
     EXPECT_EQ(left, 31 - removed) << after;
     EXPECT_EQ(std::filesystem::file_size(undo) > filler.size(), removed > 0);
 }
+
+TEST_F(CliClean, AKeyAnExclusionKeepsIsNotDeletedWithItsParent) {
+    const std::string app =
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\gone.exe";
+    const std::string reg = dir.path().toStdString() + "/sub.reg";
+    QFile in(QString::fromStdString(reg));
+    ASSERT_TRUE(in.open(QIODevice::WriteOnly));
+    in.write(QByteArray::fromStdString("REGEDIT4\r\n\r\n[" + app + "\\Kept]\r\n\"v\"=\"1\"\r\n"));
+    in.close();
+    ASSERT_EQ(run({"--machine", machine, "reg", "import", reg}).exitCode, 0);
+
+    const ProcessResult refused = run({"--machine", machine, "clean", "--undo", undo, "--section",
+                                       "1", "--exclude", app + "\\Kept", "--yes"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("was not removed: its repair would delete the key " + app +
+                               " with all its subkeys, and the exclusion list keeps \"" + app +
+                               "\\Kept\""),
+              std::string::npos)
+        << refused.err;
+    EXPECT_NE(refused.out.find("Removed 0 problems"), std::string::npos) << refused.out;
+    EXPECT_NE(query(kAppPaths).out.find("Kept"), std::string::npos);
+}
