@@ -3,7 +3,9 @@
 
 #include "backup/ExportRegKey.h"
 #include "registry/OSInfo.h"
+#include "scan/ProblemDeletion.h"
 #include "support/MachineFixture.h"
+#include "win32/base/CodePage.h"
 #include "win32/registry/RegImport.h"
 #include "win32/registry/Registry.h"
 
@@ -256,4 +258,149 @@ TEST_F(Export, FileErrorsRaise) {
                  EExportError);
     EXPECT_THROW(ExportRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\T", dir.path().toStdString(), ""),
                  EExportError);
+}
+
+namespace {
+
+// The values of every type, and the names, that an undo file carries exactly.
+struct TypedValue {
+    std::string name;
+    DWORD type;
+    std::string bytes;
+};
+
+std::vector<TypedValue> EveryType() {
+    const std::string multi =
+        Utf16("one") + std::string(2, '\0') + Utf16("two") + std::string(4, '\0');
+    return {
+        {"", REG_SZ, Utf16("default") + std::string(2, '\0')},
+        {"plain", REG_SZ, Utf16("C:\\Program Files\\a.exe") + std::string(2, '\0')},
+        {"quote \"and\" \\slash\\", REG_SZ, Utf16("say \"hi\" \\") + std::string(2, '\0')},
+        {" blanks around ", REG_SZ, Utf16(" x ") + std::string(2, '\0')},
+        {"caf\xe9", REG_SZ, std::string("caf\xe9\0\0\0", 8)},
+        {"not in the code page", REG_SZ, std::string("\x16\x04\0\0", 4)},
+        {"line break", REG_SZ, Utf16("a\r\nb") + std::string(2, '\0')},
+        {"no terminator", REG_SZ, Utf16("abc")},
+        {"odd length", REG_SZ, std::string("ab\0", 3)},
+        {"empty string", REG_SZ, std::string(2, '\0')},
+        {"nothing", REG_SZ, ""},
+        {"expand", REG_EXPAND_SZ, Utf16("%SystemRoot%\\x") + std::string(2, '\0')},
+        {"expand line break", REG_EXPAND_SZ, Utf16("%a%\nb") + std::string(2, '\0')},
+        {"multi", REG_MULTI_SZ, multi},
+        {"binary", REG_BINARY, std::string(300, '\x7f')},
+        {"empty binary", REG_BINARY, ""},
+        {"dword", REG_DWORD, std::string("\x78\x56\x34\x12", 4)},
+        {"short dword", REG_DWORD, std::string("\x01\x02", 2)},
+        {"long dword", REG_DWORD, std::string("\x01\x02\x03\x04\x05", 5)},
+        {"big endian", REG_DWORD_BIG_ENDIAN, std::string("\x12\x34\x56\x78", 4)},
+        {"qword", REG_QWORD, std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8)},
+        {"none", REG_NONE, std::string("\x00\xff", 2)},
+        {"empty none", REG_NONE, ""},
+        {"link", REG_LINK, Utf16("\\Registry\\Machine\\SOFTWARE\\Target")},
+        {"resources", REG_RESOURCE_LIST, std::string(60, '\x5a')},
+        {"odd type", 0x12345, "xyz"},
+        {"type ffffffff", 0xFFFFFFFF, std::string("\x00\x01", 2)},
+    };
+}
+
+} // namespace
+
+TEST_F(Export, TheValueFilteredExportBringsBackEveryTypeByteForByte) {
+    // The export every value repair makes: one value of each key of the tree.
+    TestMachine machine;
+    const std::string key = "SOFTWARE\\Filtered";
+    int index = 0;
+    for (const TypedValue& v : EveryType()) {
+        const std::string at = key + "\\" + std::to_string(index++);
+        ASSERT_EQ(SetValue(HKEY_LOCAL_MACHINE, at, v.name, v.type, v.bytes), ERROR_SUCCESS)
+            << v.name;
+        ASSERT_EQ(
+            SetValue(HKEY_LOCAL_MACHINE, at, "other", REG_SZ, Utf16("o") + std::string(2, '\0')),
+            ERROR_SUCCESS);
+        ASSERT_EQ(SetValue(HKEY_LOCAL_MACHINE, at + "\\Below", v.name, v.type, v.bytes),
+                  ERROR_SUCCESS);
+        const Tree before = TreeOf(HKEY_LOCAL_MACHINE, win32::Utf8ToUtf16(at));
+        const std::string undo = file("undo" + std::to_string(index) + ".reg");
+        ExportRegKey(HKEY_LOCAL_MACHINE, at, undo, v.name.empty() ? "" : v.name);
+        for (const std::string& place : {at, at + "\\Below"}) {
+            HKEY open = nullptr;
+            ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, place.c_str(), 0, KEY_ALL_ACCESS, &open),
+                      0);
+            ASSERT_EQ(RegDeleteValueA(open, v.name.c_str()), ERROR_SUCCESS) << v.name;
+            RegCloseKey(open);
+        }
+        const win32::RegImportResult result = win32::RegImportFile(undo);
+        EXPECT_TRUE(result.problems.empty())
+            << v.name << ": " << (result.problems.empty() ? "" : result.problems.front().message);
+        EXPECT_EQ(TreeOf(HKEY_LOCAL_MACHINE, win32::Utf8ToUtf16(at)), before)
+            << "value \"" << v.name << "\"\n"
+            << ReadText(undo);
+    }
+}
+
+TEST_F(Export, KeyNamesWithBlanksAndBracketsComeBackExactly) {
+    TestMachine machine;
+    const std::string key = "SOFTWARE\\Names";
+    for (const char* name : {" leading", "in side", "a]b", "[a", "semi;colon", "-dash", "@at"})
+        ASSERT_EQ(SetValue(HKEY_LOCAL_MACHINE, key + "\\" + name + "\\" + name + "2", name, REG_SZ,
+                           Utf16("x") + std::string(2, '\0')),
+                  ERROR_SUCCESS)
+            << name;
+    const Tree before = TreeOf(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Names");
+    ASSERT_EQ(before.size(), 15u);
+    const std::string undo = file("undo.reg");
+    ExportRegKey(HKEY_LOCAL_MACHINE, key, undo, "");
+    ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str()), ERROR_SUCCESS);
+    const win32::RegImportResult result = win32::RegImportFile(undo);
+    EXPECT_TRUE(result.problems.empty()) << result.problems.front().message;
+    EXPECT_EQ(TreeOf(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Names"), before) << ReadText(undo);
+}
+
+TEST_F(Export, ANameAnUndoFileCannotCarryRaisesAndNothingIsDeleted) {
+    struct Case {
+        std::u16string key;   // below SOFTWARE\T
+        std::u16string value; // a value of it; empty: its default value
+        std::string filter;   // the value filter of the export
+        const char* said;     // what the error names
+    };
+    const Case cases[] = {
+        {u"", u"line\nbreak", "", "line\\nbreak"},
+        {u"", u"carriage\rreturn", "", "carriage\\rreturn"},
+        {u"", u"line\nbreak", "line\nbreak", "line\\nbreak"},
+        {u"Inner\\sub\nkey", u"", "", "sub\\nkey"},
+        {u"Inner\\sub\rkey", u"", "", "sub\\rkey"},
+        {u"Inner\\trailing ", u"", "", "trailing \" cannot"},
+        {u"Inner\\tab\t", u"", "", "tab\\x09"},
+        {u"Inner\\trailing ", u"v", "v", "ends in a blank"},
+    };
+    for (const Case& c : cases) {
+        TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\n\"s\"=\"x\"\n");
+        const std::u16string path = c.key.empty() ? u"SOFTWARE\\T" : u"SOFTWARE\\T\\" + c.key;
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &key, nullptr),
+                  0);
+        ASSERT_EQ(
+            RegSetValueExW(key, c.value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(u"1"), 4),
+            0);
+        RegCloseKey(key);
+        const std::string undo = file("undo.reg");
+        try {
+            ExportRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\T", undo, c.filter);
+            ADD_FAILURE() << c.said << ": no error";
+        } catch (const EExportError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos) << e.what();
+        }
+        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(undo))) << c.said;
+        // The repair that would delete it stops before anything is deleted.
+        if (!c.filter.empty()) {
+            const std::string location = "HKEY_LOCAL_MACHINE\\" + win32::Utf16ToUtf8(path);
+            EXPECT_THROW(DeleteProblemValue(location, c.filter, undo), EExportError);
+        } else {
+            EXPECT_THROW(DeleteKeyAtDepth("HKEY_LOCAL_MACHINE\\SOFTWARE\\T", kFullDepth, undo),
+                         EExportError);
+        }
+        EXPECT_FALSE(TreeOf(HKEY_LOCAL_MACHINE, path).empty()) << c.said;
+        EXPECT_EQ(TreeOf(HKEY_LOCAL_MACHINE, path).begin()->second.count(c.value), 1u) << c.said;
+    }
 }

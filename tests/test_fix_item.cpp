@@ -2,8 +2,12 @@
 // is deleted whose undo copy could not be written.
 
 #include "backup/ExportRegKey.h"
+#include "hive/HiveFile.h"
+#include "registry/OSInfo.h"
 #include "scan/TFixRegistry.h"
 #include "support/MachineFixture.h"
+#include "support/ScanHarness.h"
+#include "win32/registry/HiveValues.h"
 #include "win32/registry/RegImport.h"
 #include "win32/registry/Registry.h"
 
@@ -223,11 +227,98 @@ TEST_F(FixItemTest, RepairsReachTheHiveFilesWhenFlushed) {
     add(riAutoRun, kRun, "second");
     ASSERT_TRUE(engine.FixItem(riAutoRun, undo, kRun, "second"));
     ASSERT_TRUE(engine.FlushRepairs());
-    // Another process reading the machine now sees the value gone.
-    const ProcessResult query =
-        RunProcess(HW_CLI_PATH, {"--machine", machine.folder(), "reg", "query", std::string(kRun)});
-    EXPECT_EQ(query.out.find("second"), std::string::npos) << query.out << query.err;
-    EXPECT_NE(query.out.find("first"), std::string::npos) << query.out << query.err;
+    // The hive file holds the change now. (Another process cannot mount the machine to
+    // look while this one has it mounted for writing.)
+    const hive::LoadedHive software =
+        hive::LoadHiveFile(machine.hostPath("WINDOWS/system32/config/SOFTWARE"));
+    const hive::HiveKey* run =
+        win32::FindKey(software.root.get(), u"Microsoft\\Windows\\CurrentVersion\\Run");
+    ASSERT_TRUE(run);
+    EXPECT_LT(run->findValue(u"second"), 0);
+    EXPECT_GE(run->findValue(u"first"), 0);
+}
+
+namespace {
+
+// Scans the booted machine with the engine's own scanners, then repairs every record
+// found, as the clean command does. The engine is left with the records not repaired.
+struct ScanAndFix {
+    TestUiLoop ui;
+    TFixRegistry engine{ui};
+    std::vector<std::string> refusals;
+
+    void run(TRepairItems items, const std::vector<std::string>& exclusions) {
+        InitOSInfo();
+        bool finished = false;
+        engine.ScanItems = items;
+        engine.ExcludeKEYList = exclusions;
+        engine.OnFinished = [&](TFixRegistry*) { finished = true; };
+        engine.Start();
+        ASSERT_TRUE(ui.RunUntil([&] { return finished; }));
+        const std::vector<TInvalidRegData> found = engine.InvalidDataList();
+        ASSERT_FALSE(found.empty());
+        for (const TInvalidRegData& record : found)
+            if (!engine.FixItem(record.Category, "", record.KeyLocation, record.ValueName))
+                refusals.push_back(engine.LastFixRefusal());
+    }
+};
+
+} // namespace
+
+TEST(FixItemExclusions, ARepairNeverDeletesAKeyAnExclusionKeepsBelowIt) {
+    const std::string command = "HKEY_CLASSES_ROOT\\badclass\\shell\\open\\command";
+    const std::string service = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Gone";
+    struct Case {
+        TRepairItem item;
+        std::string reported; // the key the record deletes
+        std::string kept;     // excluded, below it
+        std::string entry;    // the exclusion list's line
+    };
+    const Case cases[] = {
+        {riClasses, command, command + "\\Keep", command + "\\Keep"},
+        {riClasses, command, command + "\\Keep",
+         "hkey_classes_root\\BADCLASS\\shell\\open\\command\\keep"},
+        {riClasses, command, command + "\\Keep", command + "\\Keep (include subkey)"},
+        {riServices, service, service + "\\Enum", service + "\\Enum"},
+        {riServices, service, service + "\\Enum\\Root", service + "\\Enum(include subkey)"},
+    };
+    for (const Case& c : cases) {
+        TestMachine machine(
+            "[HKEY_CLASSES_ROOT\\badclass\\shell\\open\\command]\n"
+            "@=\"\\\"C:\\\\Gone App\\\\gone.exe\\\" \\\"%1\\\"\"\n"
+            "[HKEY_CLASSES_ROOT\\badclass\\shell\\open\\command\\Keep]\n\"v\"=dword:00000001\n"
+            "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\Gone]\n"
+            "\"ImagePath\"=\"C:\\\\gone.sys\"\n"
+            "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\Gone\\Enum\\Root]\n"
+            "\"0\"=\"x\"\n");
+        ScanAndFix run;
+        run.run({c.item}, {c.entry});
+        const std::string where = c.entry;
+        // The record stays, and the user is told which exclusion kept it.
+        ASSERT_EQ(run.engine.InvalidDataList().size(), 1u) << where;
+        EXPECT_EQ(run.engine.InvalidDataList()[0].KeyLocation, c.reported) << where;
+        ASSERT_EQ(run.refusals.size(), 1u) << where;
+        EXPECT_NE(run.refusals[0].find(c.entry), std::string::npos) << run.refusals[0];
+        EXPECT_NE(run.refusals[0].find(c.reported), std::string::npos) << run.refusals[0];
+        const size_t slash = c.reported.find('\\');
+        const HKEY root = c.item == riClasses ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
+        EXPECT_TRUE(KeyExists(root, c.reported.substr(slash + 1))) << where;
+        EXPECT_TRUE(KeyExists(root, c.kept.substr(slash + 1))) << where;
+    }
+}
+
+TEST(FixItemExclusions, AnExclusionBesideTheDeletedKeyDoesNotStopTheRepair) {
+    TestMachine machine("[HKEY_CLASSES_ROOT\\badclass\\shell\\open\\command]\n"
+                        "@=\"\\\"C:\\\\Gone App\\\\gone.exe\\\" \\\"%1\\\"\"\n"
+                        "[HKEY_CLASSES_ROOT\\badclass\\shell\\open\\commandline]\n"
+                        "[HKEY_CLASSES_ROOT\\badclass\\shell\\edit]\n");
+    ScanAndFix run;
+    run.run({riClasses}, {"HKEY_CLASSES_ROOT\\badclass\\shell\\open\\commandline",
+                          "HKEY_CLASSES_ROOT\\badclass\\shell\\edit (include subkey)"});
+    EXPECT_TRUE(run.refusals.empty());
+    EXPECT_TRUE(run.engine.InvalidDataList().empty());
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "badclass\\shell\\open\\command"));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "badclass\\shell\\open\\commandline"));
 }
 
 TEST(FixAssociation, AKeyHoldingMoreLosesItsDefaultValueOnly) {

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <unistd.h>
 
 using namespace testing_support;
 
@@ -158,11 +159,18 @@ TEST(MachineBoot, OneProcessAtATimeMountsAMachineForWriting) {
               std::string::npos)
         << second.err;
     EXPECT_EQ(second.err.find("Traceback"), std::string::npos);
-    // A reader needs no lock.
+    // A reader shares the lock with other readers only: the machine is changing under it.
     const auto reader = RunProcess(
         HW_CLI_PATH, {"--machine", machine.folder(), "reg", "query", "HKLM\\SOFTWARE\\Microsoft"});
-    EXPECT_EQ(reader.exitCode, 0) << reader.err;
+    EXPECT_NE(reader.exitCode, 0);
+    EXPECT_NE(reader.err.find("is in use by another process (process " +
+                              std::to_string(::getpid()) + ")"),
+              std::string::npos)
+        << reader.err;
     machine.shutdown();
+    const auto alone = RunProcess(
+        HW_CLI_PATH, {"--machine", machine.folder(), "reg", "query", "HKLM\\SOFTWARE\\Microsoft"});
+    EXPECT_EQ(alone.exitCode, 0) << alone.err;
     EXPECT_FALSE(std::filesystem::exists(machine.hostPath(win32::kMachineLockFileName)));
     const auto after = RunProcess(
         HW_CLI_PATH, {"--machine", machine.folder(), "reg", "delete", "HKLM\\SOFTWARE\\Classes"});

@@ -3,7 +3,9 @@
 #include "sandbox/SandboxTemplate.h"
 #include "support/MachineFixture.h"
 #include "win32/base/CodePage.h"
+#include "win32/host/MachineFolder.h"
 #include "win32/host/MachineLock.h"
+#include "win32/machine/Machine.h"
 #include "win32/shell/ShellLink.h"
 
 #include <QByteArray>
@@ -217,6 +219,69 @@ TEST_F(Sandbox, ResetMakesANewSandboxAndIsRefusedWhileTheSandboxIsMounted) {
 
     const ProcessResult reset = run({"machine", "reset-sandbox"});
     ASSERT_EQ(reset.exitCode, 0) << reset.err;
+    EXPECT_EQ(scan(), planted());
+}
+
+TEST_F(Sandbox, AReadOnlyMountMakesTheResetRefuseWithASentence) {
+    ASSERT_EQ(run({"info"}).exitCode, 0);
+    win32::BootOptions readOnly;
+    readOnly.readOnly = true;
+    win32::BootMachine(sandbox, readOnly);
+    const ProcessResult refused = run({"machine", "reset-sandbox"});
+    // The lock of a read-only mount writes nothing into the machine.
+    EXPECT_FALSE(fs::exists(sandbox + "/" + win32::kMachineLockFileName));
+    win32::ShutdownMachine();
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_NE(refused.err.find("Cannot reset the sandbox: The machine "), std::string::npos)
+        << refused.err;
+    EXPECT_NE(refused.err.find("Sandbox is in use by another process, which has it open for "
+                               "reading."),
+              std::string::npos)
+        << refused.err;
+    for (const auto& entry : fs::directory_iterator(programFolder))
+        EXPECT_EQ(entry.path().filename().string().find("Sandbox."), std::string::npos)
+            << entry.path();
+    // A writer is refused by the read-only mount as well, and a second reader is not.
+    win32::BootMachine(sandbox, readOnly);
+    const ProcessResult writer = run({"reg", "delete", "HKLM\\SOFTWARE\\Classes\\.txt"});
+    const ProcessResult reader = run({"reg", "query", "HKLM\\SOFTWARE\\Classes\\.txt"});
+    win32::ShutdownMachine();
+    EXPECT_NE(writer.exitCode, 0);
+    EXPECT_NE(writer.err.find("is in use by another process"), std::string::npos) << writer.err;
+    EXPECT_EQ(reader.exitCode, 0) << reader.err;
+}
+
+TEST_F(Sandbox, ResetsBesideScansLeaveOneWholeSandboxAndNothingElse) {
+    ASSERT_EQ(run({"info"}).exitCode, 0);
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HIVEWARDEN_MACHINE", "");
+    environment.insert("HIVEWARDEN_PROGRAM_FOLDER", QString::fromStdString(programFolder));
+    for (int round = 0; round < 3; ++round) {
+        std::vector<std::unique_ptr<QProcess>> runs;
+        const QList<QStringList> commands = {{"machine", "reset-sandbox"},
+                                             {"scan", "--section", "2"},
+                                             {"scan", "--section", "5"},
+                                             {"machine", "reset-sandbox"},
+                                             {"info"}};
+        for (const QStringList& command : commands) {
+            auto process = std::make_unique<QProcess>();
+            process->setProcessEnvironment(environment);
+            process->start(HW_CLI_PATH, command);
+            runs.push_back(std::move(process));
+        }
+        for (size_t i = 0; i < runs.size(); ++i) {
+            ASSERT_TRUE(runs[i]->waitForFinished(300000));
+            const std::string err = runs[i]->readAllStandardError().toStdString();
+            // Each either did its work or was refused with a sentence saying why.
+            if (runs[i]->exitCode() != 0)
+                EXPECT_NE(err.find("is in use by another process"), std::string::npos)
+                    << commands[int(i)].join(' ').toStdString() << ": " << err;
+            EXPECT_EQ(err.find("filesystem error"), std::string::npos) << err;
+        }
+        for (const auto& entry : fs::directory_iterator(programFolder))
+            EXPECT_EQ(entry.path().filename().string().find("Sandbox."), std::string::npos)
+                << entry.path();
+    }
     EXPECT_EQ(scan(), planted());
 }
 

@@ -116,6 +116,34 @@ private:
     std::string buffer_;
 };
 
+// What in `name` would break its line of a .reg file, or null.
+const char* LineBreakOrNul(std::string_view name) {
+    if (name.find_first_of("\r\n") != name.npos)
+        return "a line break";
+    if (name.find('\0') != name.npos)
+        return "a NUL character";
+    return nullptr;
+}
+
+// The name for a message: line breaks, NUL and other control characters spelled out.
+std::string Printable(std::string_view name) {
+    std::string out;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else if (byte < 0x20 || byte == 0x7F) {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\x%02X", byte);
+            out += code;
+        } else
+            out += c;
+    }
+    return out;
+}
+
 // Backslashes doubled and double quotes escaped, as the registry editor reads them back.
 void AppendQuoted(std::string& out, std::string_view text) {
     out += '"';
@@ -258,6 +286,7 @@ public:
 
     // A key that is gone: its key line alone.
     void writeKeyLine(const std::string& name) {
+        requireKeyNameCarried(name);
         file_.write(std::string(kLineEnd) + "[" + name + "]" + kLineEnd);
     }
 
@@ -276,6 +305,28 @@ private:
     static void requireGone(LONG rc, const std::string& name) {
         if (rc != ERROR_FILE_NOT_FOUND && rc != ERROR_KEY_DELETED)
             throw EExportError("Cannot read key \"" + name + "\"");
+    }
+
+    // A key line ends at a line break, and the registry editor drops the blanks at the
+    // end of its name and refuses a NUL in it: such a key would not come back as it was.
+    static void requireKeyNameCarried(const std::string& name) {
+        if (const char* why = LineBreakOrNul(name))
+            throw EExportError("The key \"" + Printable(name) +
+                               "\" cannot be saved to an undo file: its name holds " + why +
+                               ", which the registry editor cannot read back");
+        if (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+            throw EExportError("The key \"" + Printable(name) +
+                               "\" cannot be saved to an undo file: its name ends in a blank, "
+                               "which the registry editor drops when it reads the file back");
+    }
+
+    // A value line ends at a line break, and the registry editor refuses a NUL in a name.
+    static void requireValueNameCarried(const std::string& name, const std::string& keyName) {
+        if (const char* why = LineBreakOrNul(name))
+            throw EExportError("The value \"" + Printable(name) + "\" of the key \"" +
+                               Printable(keyName) +
+                               "\" cannot be saved to an undo file: its name holds " + why +
+                               ", which the registry editor cannot read back");
     }
 
     // The name in the code page; a name the code page cannot hold would come back as
@@ -300,6 +351,7 @@ private:
                                                     nullptr, nullptr) == ERROR_SUCCESS) {
             if (!QueryValue(key, Widen(valueName_), valueName_, nt_, value_))
                 throw EExportError("Failed to get data for '" + valueName_ + "'");
+            requireValueNameCarried(valueName_, name);
             writeValue(valueName_, value_.type, value_.bytes);
         } else {
             for (DWORD i = 0; writeValueAt(key, i, name); ++i) {
@@ -344,6 +396,7 @@ private:
             if (rc == ERROR_SUCCESS) {
                 const std::string name =
                     AnsiName(std::u16string_view(nameBuffer_.data(), nameLength), "The value name");
+                requireValueNameCarried(name, keyName);
                 std::span<const uint8_t> data(dataBuffer_.data(), dataLength);
                 if (!nt_ && IsStringType(value_.type)) {
                     value_.bytes = AnsiBytes(data);

@@ -12,6 +12,7 @@
 #include "store/ProgramFolder.h"
 #include "store/RestoreRecords.h"
 #include "store/SettingsNames.h"
+#include "win32/host/PlainFileName.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -48,6 +49,8 @@ public:
             throw CommandError(
                 std::string("Profile name cannot contain any of the characters: \"") + kForbidden +
                 "\".");
+        if (const std::string fault = win32::PlainFileNameFault(profile); !fault.empty())
+            throw CommandError("The profile name \"" + profile + "\" " + fault + ".");
         if (IsUndoFileName(profile))
             throw CommandError("A profile name cannot contain \".reg\": a restore would take "
                                "the profile for an undo file.");

@@ -67,6 +67,8 @@ public:
                               std::string(RepairItemDisplayName(problem.Category)) + "\" at " +
                               FromAnsi(problem.KeyLocation).toStdString() + " (value \"" +
                               FromAnsi(problem.ValueName).toStdString() + "\")";
+                    if (!engine.LastFixRefusal().empty())
+                        failure = FromAnsi(engine.LastFixRefusal()).toStdString();
                     break;
                 }
             } catch (const EExportError& e) {
@@ -78,17 +80,31 @@ public:
             ++removed;
         }
         run.ClearProgress();
-        const bool flushed = engine.FlushRepairs();
-        machine.finish();
+        // On a full disk the hives may not be written either: the count is told all the same.
+        bool flushed = engine.FlushRepairs();
+        std::string unwritten;
+        try {
+            machine.finish();
+        } catch (const std::exception& e) {
+            flushed = false;
+            unwritten = e.what();
+        }
         QTextStream(stdout) << "Removed " << removed << (removed == 1 ? " problem" : " problems")
                             << (undoFile.empty()
                                     ? QString()
                                     : " (undo file " + QString::fromStdString(undoFile) + ")")
                             << ".\n";
+        const std::string count = std::to_string(removed) + " of " +
+                                  std::to_string(problems.size()) +
+                                  (problems.size() == 1 ? " problem" : " problems");
         if (!flushed)
-            throw CommandError("The changes could not be written to the hive files");
+            throw CommandError("The removal of " + count +
+                               " could not be written to the hive files" +
+                               (unwritten.empty() ? std::string() : " (" + unwritten + ")") +
+                               "; a hive that was not written keeps its entries.");
         if (!failure.empty())
-            throw CommandError(failure);
+            throw CommandError(failure + ". " + count + (removed == 1 ? " was" : " were") +
+                               " removed before it stopped.");
         return 0;
     }
 };

@@ -7,6 +7,7 @@
 #include "compact/THiveManager.h"
 #include "registry/OSInfo.h"
 #include "store/ProgramFolder.h"
+#include "win32/host/PlainFileName.h"
 #include "win32/shell/RegistryEditor.h"
 
 #include <QFileInfo>
@@ -30,9 +31,10 @@ public:
         QCommandLineParser parser;
         ParseArguments(parser, name(), args, 1, usage());
         const std::string entry = parser.positionalArguments().at(0).toStdString();
-        if (entry.find('/') != std::string::npos || entry == "." || entry == "..")
+        if (const std::string fault = win32::PlainFileNameFault(entry); !fault.empty())
             throw CommandError("NAME is an entry of \"Registry Backup\" (see hivewarden-cli "
-                               "backups), not a path");
+                               "backups), not a path: \"" +
+                               entry + "\" " + fault + ".");
         BootedMachine machine(global, false);
         InitOSInfo();
         const std::string backups = RegistryBackupFolder();

@@ -12,6 +12,7 @@
 #include "compact/THiveManager.h"
 #include "hive/HostFiles.h"
 #include "registry/SplitFns.h"
+#include "win32/host/PlainFileName.h"
 
 #include <cstring>
 #include <filesystem>
@@ -88,10 +89,15 @@ void THiveManager::BackupHives() {
         if (!isWantedHive(hive->KeyName))
             continue;
         const std::string name = namePart(hive->FileName);
+        if (const std::string fault = win32::PlainFileNameFault(name); !fault.empty()) {
+            SetLastError("the hive " + hive->KeyName + " lies in the file " + hive->FileName +
+                         ", whose name \"" + name + "\" " + fault);
+            return;
+        }
         const std::string target = ProfileFilePath(partial, name);
         hive->SaveTo(target);
         if (!hive->Saved) {
-            SetLastError("Cannot save the hive " + hive->KeyName + " to " + target);
+            SetLastError("Cannot save the hive " + hive->KeyName + ": " + hive->SaveError);
             return;
         }
         if (const int why = SyncPath(target); why != 0) {

@@ -4,6 +4,7 @@
 #include "registry/Privileges.h"
 #include "registry/SIDTranslator.h"
 #include "win32/base/ErrorText.h"
+#include "win32/files/Drives.h"
 #include "win32/files/Files.h"
 #include "win32/registry/PendingReplacements.h"
 #include "win32/registry/Registry.h"
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -24,11 +26,35 @@ bool isHostPath(const std::string& path) {
     return !path.empty() && path.front() == '/';
 }
 
-void deleteIfExists(const std::string& path) {
+bool fileExists(const std::string& path) {
+    if (isHostPath(path)) {
+        struct stat info;
+        return ::lstat(path.c_str(), &info) == 0;
+    }
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void deleteFile(const std::string& path) {
     if (isHostPath(path))
-        std::remove(path.c_str());
-    else if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        ::unlink(path.c_str());
+    else
         DeleteFileA(path.c_str());
+}
+
+// Puts the complete file `from` in the place of `to`, which a reader sees whole before
+// and after; `from` is gone on success.
+bool replaceWith(const std::string& from, const std::string& to) {
+    // A rename keeps the file the registry wrote: the registry knows it as a dense save
+    // of its hive, which a replacement with it relies on.
+    const auto source = isHostPath(from) ? std::optional(from) : win32::HostPathOf(from);
+    const auto target = isHostPath(to) ? std::optional(to) : win32::HostPathOf(to);
+    return source && target && ::rename(source->c_str(), target->c_str()) == 0;
+}
+
+// The name a save writes before its file takes the target's place. Beside a hive it ends
+// as the files a killed writer leaves do, which the next writable mount removes.
+std::string unfinishedName(const std::string& target) {
+    return target + ".hwsave.hwnew";
 }
 
 } // namespace
@@ -85,18 +111,30 @@ void THive::Save(const std::string& target) {
     const bool opened = root && RegOpenKeyA(root, subKey.c_str(), &key) == ERROR_SUCCESS;
 
     TempFileName = target.empty() ? FileName + ".rctemp" : target;
-    deleteIfExists(TempFileName);
     SaveError = "its key " + KeyName + " cannot be opened";
     if (!opened)
         return;
     if (KeyHandle)
         RegCloseKey(KeyHandle);
     KeyHandle = key;
-    const LONG rc = isHostPath(TempFileName)
-                        ? win32::SaveKeyToHostFile(KeyHandle, TempFileName)
-                        : RegSaveKeyA(KeyHandle, TempFileName.c_str(), nullptr);
-    Saved = rc == ERROR_SUCCESS;
-    SaveError = Saved ? "" : "Cannot write " + TempFileName + ": " + win32::SystemErrorText(rc);
+    // The copy is written whole under a name of its own and only then takes the target's
+    // place: a file there stays as it was until a sound copy is ready to replace it.
+    const std::string unfinished = unfinishedName(TempFileName);
+    if (fileExists(unfinished))
+        deleteFile(unfinished); // left by a save that was killed
+    const LONG rc = isHostPath(unfinished) ? win32::SaveKeyToHostFile(KeyHandle, unfinished)
+                                           : RegSaveKeyA(KeyHandle, unfinished.c_str(), nullptr);
+    const bool placed = rc == ERROR_SUCCESS && replaceWith(unfinished, TempFileName);
+    if (!placed) {
+        if (fileExists(unfinished))
+            deleteFile(unfinished);
+        SavedSize = kNoFileSize;
+        SaveError = "Cannot write " + TempFileName + ": " +
+                    win32::SystemErrorText(rc != ERROR_SUCCESS ? rc : ERROR_CANTWRITE);
+        return;
+    }
+    Saved = true;
+    SaveError.clear();
     SavedSize = HiveFileSize(TempFileName);
 }
 

@@ -52,8 +52,10 @@ public:
     std::string SaveError; // why the last save failed ("Cannot write F.rctemp: ..."), or empty
 
     // Writes the live hive to `target` (a Windows path, or a host path beginning with
-    // "/"), or to FileName + ".rctemp" when `target` is empty; a file of that name is
-    // deleted first. Sets Saved on success. Needs SeBackupPrivilege, which it enables.
+    // "/"), or to FileName + ".rctemp" when `target` is empty. The copy is written whole
+    // beside the target first and then takes its place: a file of that name is replaced
+    // only by a complete copy, and left as it is when the key cannot be opened or the
+    // save fails. Sets Saved on success. Needs SeBackupPrivilege, which it enables.
     void Save(const std::string& target);
     // Clears Saved, then saves.
     void SaveTo(const std::string& target);

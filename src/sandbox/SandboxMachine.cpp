@@ -10,8 +10,13 @@
 #include "win32/registry/RegImport.h"
 #include "win32/shell/ShellLink.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <signal.h>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -97,6 +102,51 @@ std::string besideFolder(const std::string& folder, const char* what) {
     return folder + "." + what + "-" + std::to_string(::getpid());
 }
 
+// Swaps the folders `a` and `b`; 0, or the errno of the failure with both as they were.
+int exchange(const std::string& a, const std::string& b) {
+    if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // A file system that cannot swap: one rename after the other, undone on failure.
+    const std::string aside = besideFolder(b, "old");
+    if (::rename(b.c_str(), aside.c_str()) != 0)
+        return errno;
+    if (const int failure = hive::RenameNoReplace(a, b); failure != 0) {
+        ::rename(aside.c_str(), b.c_str());
+        return failure;
+    }
+    std::error_code error;
+    if (::rename(aside.c_str(), a.c_str()) != 0)
+        fs::remove_all(aside, error); // the old machine, gone all the same
+    return 0;
+}
+
+// Removes what a process killed while it made or replaced the sandbox left beside it: the
+// folders of besideFolder whose process is gone.
+void removeLeftovers(const std::string& folder) {
+    const fs::path path(folder);
+    const std::string prefix = path.filename().string() + ".";
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(path.parent_path(), error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(prefix, 0) != 0)
+            continue;
+        const size_t dash = name.rfind('-');
+        const std::string what = name.substr(prefix.size(), dash - prefix.size());
+        const std::string pid = dash == std::string::npos ? "" : name.substr(dash + 1);
+        if ((what != "new" && what != "fresh" && what != "old") || pid.empty() ||
+            pid.find_first_not_of("0123456789") != std::string::npos || pid.size() > 9)
+            continue;
+        const pid_t process = pid_t(std::stol(pid));
+        if (process == ::getpid() || (::kill(process, 0) != 0 && errno == ESRCH)) {
+            std::error_code ignored;
+            if (entry.is_directory(ignored) && !entry.is_symlink(ignored))
+                fs::remove_all(entry.path(), ignored);
+        }
+    }
+}
+
 } // namespace
 
 std::string SandboxFolder() {
@@ -117,6 +167,10 @@ void CreateSandbox(const std::string& folder, TSandboxWindows windows) {
         writeFiles(building, windows);
         importRegistry(building, windows);
         hive::SyncFolderOf(building + "/WINDOWS");
+    } catch (const fs::filesystem_error& e) {
+        fs::remove_all(building, error);
+        throw std::runtime_error("cannot make the new sandbox in " + building + " (" +
+                                 e.code().message() + ")");
     } catch (...) {
         fs::remove_all(building, error);
         throw;
@@ -154,16 +208,27 @@ void ResetSandbox(TSandboxWindows windows) {
         CreateSandbox(folder, windows);
         return;
     }
-    // Held while the old one is moved aside: no other process mounts it meanwhile.
-    win32::MachineLock lock = win32::MachineLock::acquire(folder);
+    removeLeftovers(folder);
+    // The new machine is made first, then swapped with the old one in one step while no
+    // other process has the old one mounted: a process starting meanwhile finds a whole
+    // sandbox under the name, the old one or the new one, and never makes one of its own.
     const std::string fresh = besideFolder(folder, "fresh");
     fs::remove_all(fresh, error);
     CreateSandbox(fresh, windows);
-    const std::string old = besideFolder(folder, "old");
-    fs::remove_all(old, error);
-    fs::rename(folder, old);
-    // Let go once the old one has left the name, so the lock file removed is its own.
+    win32::MachineLock lock;
+    try {
+        lock = win32::MachineLock::acquire(folder);
+    } catch (const std::exception&) {
+        fs::remove_all(fresh, error);
+        throw;
+    }
+    if (const int failure = exchange(fresh, folder); failure != 0) {
+        fs::remove_all(fresh, error);
+        throw std::runtime_error("the new sandbox could not take the place of " + folder + " (" +
+                                 std::strerror(failure) + ")");
+    }
+    hive::SyncFolderOf(folder);
+    // The old machine is at the other name now; its lock file goes with the lock.
     lock.release();
-    fs::rename(fresh, folder);
-    fs::remove_all(old, error);
+    fs::remove_all(fresh, error);
 }

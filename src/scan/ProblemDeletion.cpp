@@ -9,23 +9,44 @@
 
 #include <vector>
 
-bool DeleteKeyAtDepth(const std::string& keyLocation, int depth, const std::string& undoFile) {
+namespace {
+
+// The root and the path below it of the key DeleteKeyAtDepth deletes; false when there is
+// none.
+bool keyAtDepth(const std::string& keyLocation, int depth, std::string& rootName, HKEY& root,
+                std::string& keyPath) {
     std::vector<std::string> pieces;
     SplitByChar(keyLocation, '\\', pieces);
     if (pieces.empty())
         return false;
-    const HKEY root = RootKeyFromName(pieces[0]);
+    root = RootKeyFromName(pieces[0]);
     if (!root)
         return false;
+    rootName = pieces[0];
     const size_t components = pieces.size() - 1;
     // A shorter location would name a parent of the key meant, with everything below it.
     if (depth >= 0 && components < size_t(depth))
         return false;
     const size_t count = depth < 0 ? components : size_t(depth);
-    std::string keyPath;
+    keyPath.clear();
     for (size_t i = 1; i <= count; ++i)
         keyPath += (i > 1 ? "\\" : "") + pieces[i];
-    if (keyPath.empty())
+    return !keyPath.empty();
+}
+
+} // namespace
+
+std::string KeyLocationAtDepth(const std::string& keyLocation, int depth) {
+    std::string rootName, keyPath;
+    HKEY root = nullptr;
+    return keyAtDepth(keyLocation, depth, rootName, root, keyPath) ? rootName + "\\" + keyPath
+                                                                   : std::string();
+}
+
+bool DeleteKeyAtDepth(const std::string& keyLocation, int depth, const std::string& undoFile) {
+    std::string rootName, keyPath;
+    HKEY root = nullptr;
+    if (!keyAtDepth(keyLocation, depth, rootName, root, keyPath))
         return false;
 
     if (!undoFile.empty())

@@ -11,6 +11,9 @@
 // Export errors (EExportError) reach the caller, and nothing is deleted then.
 bool DeleteKeyAtDepth(const std::string& keyLocation, int depth, const std::string& undoFile);
 inline constexpr int kFullDepth = -1;
+// The location (root name, "\\", path) of the key DeleteKeyAtDepth deletes for these
+// arguments; empty when it deletes none.
+std::string KeyLocationAtDepth(const std::string& keyLocation, int depth);
 
 // Deletes one value of the key `keyLocation`, after appending it to the undo file when one
 // is named. False when the key or the value does not exist, or the deletion failed even

@@ -82,12 +82,17 @@ public:
     // equal these exactly: saves what it deletes to `undoFile` (none when empty), deletes
     // the key or value its category names, and on success removes the record. False when
     // no record matches, a scan is running, or the deletion failed (the record stays).
+    // A record whose repair would delete a key with an exclusion entry at or below it
+    // (ExclusionWithin) is refused: nothing is deleted, and LastFixRefusal says why.
     // An export error (EExportError) reaches the caller, and nothing is deleted then.
     bool FixItem(TRepairItem category, const std::string& undoFile, const std::string& keyLocation,
                  const std::string& valueName);
     // Writes the registry changes of the repairs to the hive files now. False when a
     // hive could not be written.
     bool FlushRepairs();
+    // Why the last FixItem refused its record, as a sentence; empty when it did not refuse
+    // one (it succeeded, or the deletion itself failed).
+    const std::string& LastFixRefusal() const { return lastFixRefusal_; }
 
     // --- for the scanners, on the worker thread ---
     // The worker has been told to terminate, the application is shutting down, or Stop
@@ -103,6 +108,10 @@ public:
     // the candidate, compared through the code page's upper case; any other entry
     // matches when it equals the candidate, ignoring ASCII case.
     bool IsExcluded(const std::string& candidate) const;
+    // The entry of ExcludeKEYList that lies at or below the key `keyLocation` (one that
+    // excludes the key itself, or one naming a key below it, "(include subkey)" or not);
+    // empty when none does. A repair that deletes the key would delete what it keeps.
+    std::string ExclusionWithin(const std::string& keyLocation) const;
     // Opens root\keyPath (the root itself for an empty path) with a registry object of
     // its own and adds each subkey name to `names` and its ASCII upper case to
     // `upperNames`. False, with the sets untouched, when the key cannot be opened.
@@ -127,6 +136,7 @@ private:
     std::array<TScanner, kRepairItemCount> scanners_;
     std::unique_ptr<TFixThread> FixThread;
     std::string lastScanError_;
+    std::string lastFixRefusal_;
     const std::thread::id uiThread_; // the thread that made the engine
     // End handlers still queued when the engine is destroyed find this gone.
     std::shared_ptr<char> alive_ = std::make_shared<char>();

@@ -4,6 +4,7 @@
 #include "ui/BoldLabel.h"
 #include "ui/MessageBox.h"
 #include "ui/ProgramFont.h"
+#include "win32/host/PlainFileName.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -80,6 +81,11 @@ void TfrmBackProfile::accept() {
     if (!ValidProfileName(name)) {
         refuse(QString("Profile name cannot contain any of the characters: \"%1\".")
                    .arg(kForbiddenCharacters));
+        return;
+    }
+    // The name is a folder of the backup folder, never a path out of it.
+    if (const std::string fault = win32::PlainFileNameFault(name.toStdString()); !fault.empty()) {
+        refuse("The profile name \"" + name + "\" " + QString::fromStdString(fault) + ".");
         return;
     }
     // A restore tells undo files from profiles by their names: a profile named so could

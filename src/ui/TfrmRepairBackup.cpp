@@ -21,6 +21,7 @@
 #include "ui/MessageBox.h"
 #include "ui/TfrmBackProfile.h"
 #include "ui/TfrmRepair.h"
+#include "win32/host/PlainFileName.h"
 #include "win32/shell/RegistryEditor.h"
 
 #include <QAction>
@@ -50,7 +51,7 @@ constexpr char kNot9x[] = "This function does not support Windows 9x system.";
 // A record's name is the name of an entry of "Registry Backup"; anything that would lead
 // out of it (a settings file edited by hand) is no entry.
 bool isEntryName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+    return win32::IsPlainFileName(name);
 }
 
 // The hive manager's own words on why its job failed, as a line to add to a message.

@@ -246,6 +246,8 @@ void TfrmRepair::RepairChecked() {
             try {
                 fixed = category && FixRegistry_->FixItem(*category, withUndo ? UndoFileName : "",
                                                           item.keyLocation, item.valueName);
+                if (!fixed && !FixRegistry_->LastFixRefusal().empty())
+                    failure = app::FromAnsi(FixRegistry_->LastFixRefusal());
             } catch (const EExportError& e) {
                 // Nothing was deleted: what cannot be saved for undo is not removed.
                 failure = QString::fromUtf8(e.what());

@@ -336,6 +336,16 @@ void TestWizardBackup::profileNamesTheDialogRefuses_data() {
            "file.";
     QTest::newRow("empty") << ""
                            << "";
+    // Names of the backup folder itself and of its parent, and a line break.
+    QTest::newRow("two dots") << ".."
+                              << "The profile name \"..\" is made of dots alone, which name a "
+                                 "folder, not a file in it.";
+    QTest::newRow("three dots") << "..."
+                                << "The profile name \"...\" is made of dots alone, which name a "
+                                   "folder, not a file in it.";
+    QTest::newRow("a line break") << "one\ntwo"
+                                  << "The profile name \"one\ntwo\" holds the control character "
+                                     "0x0A.";
 }
 
 void TestWizardBackup::profileNamesTheDialogRefuses() {

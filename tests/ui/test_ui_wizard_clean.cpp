@@ -96,6 +96,7 @@ private slots:
     void openItemLocationShowsTheKeyInTheViewer();
     void repairWithNothingFailing();
     void repairStopsAtTheFirstFailure();
+    void aKeyAnExclusionKeepsStaysAndTheUserIsToldWhy();
     void withoutUndoNothingIsSaved();
     void twoRepairsOnOnePageShareTheUndoFile();
     void backFromTheResultPageStartsANewUndoFile();
@@ -412,6 +413,34 @@ void TestWizardClean::repairStopsAtTheFirstFailure() {
     QCOMPARE(boxes.asked().size(), 1);
     QCOMPARE(boxes.asked()[0].text, QString("Repair completed,but has 1 items can't fix"));
     QCOMPARE(runValues(), QStringList{"Gamma"});
+}
+
+void TestWizardClean::aKeyAnExclusionKeepsStaysAndTheUserIsToldWhy() {
+    const std::string app = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\gone.exe";
+    {
+        // The application's key, with no program named: its default value is empty.
+        TRegistry registry;
+        registry.SetRootKey(HKEY_LOCAL_MACHINE);
+        QVERIFY(registry.OpenKey(app + "\\Kept", true));
+        registry.CloseKey();
+    }
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
+    check(*wizard, {1});
+    scan(*wizard);
+    // The list in force when the repair runs keeps a key below the one reported.
+    wizard->Engine().ExcludeKEYList = {"HKEY_LOCAL_MACHINE\\" + app + "\\Kept"};
+    MessageBoxes boxes;
+    repair(*wizard);
+    QCOMPARE(boxes.asked().size(), 1);
+    const QString text = boxes.asked()[0].text;
+    QVERIFY2(text.startsWith("Repair completed,but has 1 items can't fix\r\n"), qPrintable(text));
+    QVERIFY2(text.contains("the exclusion list keeps \"HKEY_LOCAL_MACHINE\\" +
+                           QString::fromStdString(app) + "\\Kept\""),
+             qPrintable(text));
+    QCOMPARE(Child<QListView>(*wizard, "gdResult")->model()->rowCount(), 1);
+    TRegistry registry(KEY_READ);
+    registry.SetRootKey(HKEY_LOCAL_MACHINE);
+    QVERIFY(registry.OpenKeyReadOnly(app + "\\Kept"));
 }
 
 void TestWizardClean::withoutUndoNothingIsSaved() {

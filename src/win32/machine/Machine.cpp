@@ -483,9 +483,13 @@ private:
         list->values.push_back({u"\\REGISTRY\\MACHINE\\HARDWARE", REG_SZ, StringData(u"")});
         for (const auto& hive : reg_.hives)
             list->values.push_back({hive->registryPath, REG_SZ, StringData(hive->deviceFilePath)});
-        // A stored key of that name (a damaged or hostile hive) is left as it is: replacing
-        // it would drop it from the file at the next flush.
-        if (!control->findSubkey(u"hivelist"))
+        // A stored key of that name (a damaged or hostile hive) keeps its place in the file,
+        // since replacing it would drop it at the next flush, but it lists what this boot
+        // mounted, as Windows writes the list into it at each start: values of the file
+        // would name any file at all, and the program saves and replaces the files listed.
+        if (HiveKey* stored = control->findSubkey(u"hivelist"))
+            stored->values = std::move(list->values);
+        else
             control->insertSubkey(list);
     }
 
@@ -567,8 +571,10 @@ void BootMachine(const std::string& folder, const BootOptions& options) {
     try {
         reg->ini = MachineIni::load(reg->folder + "/" + kMachineIniFileName);
         reg->paths = std::make_unique<MachinePaths>(reg->folder, reg->ini, options.drives);
+        // Shared by read-only mounts; a mount that changes the machine has it alone.
+        lock = options.readOnly ? MachineLock::acquireShared(reg->folder)
+                                : MachineLock::acquire(reg->folder);
         if (!options.readOnly) {
-            lock = MachineLock::acquire(reg->folder);
             // A process stopped while it replaced hives: its change is completed before a
             // hive is read, so no mount sees a mix of before and after.
             if (const std::string why = CompleteUnfinishedReplacements(reg->folder, *reg->paths);

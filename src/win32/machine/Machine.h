@@ -22,7 +22,9 @@ public:
 };
 
 struct BootOptions {
-    // Mount without the machine's lock; every change then fails with ERROR_ACCESS_DENIED.
+    // Mount sharing the machine's lock with other read-only mounts (refused while a
+    // process that changes the machine holds it); every change fails with
+    // ERROR_ACCESS_DENIED.
     bool readOnly = false;
     // How long a changed hive waits before it is written out by the background flush.
     int lazyFlushMilliseconds = 5000;

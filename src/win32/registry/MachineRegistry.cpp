@@ -3,6 +3,7 @@
 #include "win32/base/HiveTree.h"
 
 #include <atomic>
+#include <sys/stat.h>
 
 namespace win32 {
 
@@ -82,6 +83,14 @@ bool MachineRegistry::closeHandle(HKEY h) {
     handles_[slot].reset();
     freeSlots_.push_back(slot);
     return true;
+}
+
+std::optional<std::pair<uint64_t, uint64_t>>
+MachineRegistry::fileIdentity(const std::string& host) {
+    struct stat info;
+    if (::stat(host.c_str(), &info) != 0)
+        return std::nullopt;
+    return std::pair<uint64_t, uint64_t>(info.st_dev, info.st_ino);
 }
 
 void MachineRegistry::keyChanged(HiveKey* key) {

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -107,14 +108,16 @@ public:
     void startFlusher(int delayMilliseconds);
     void stopFlusher();
     std::string lastFlushError;
-    // The dense copies of whole hives RegSaveKey wrote, by host path: of which hive, and
-    // its `changes` then (a compaction's copy waiting for the release is made again when
-    // they differ).
+    // The dense copies of whole hives RegSaveKey wrote, by the file's identity (device and
+    // inode: the file may be renamed since): of which hive, and its `changes` then (a
+    // compaction's copy waiting for the release is made again when they differ).
     struct DenseSave {
         const Hive* hive;
         uint64_t changes;
     };
-    std::unordered_map<std::string, DenseSave> denseSaves;
+    std::map<std::pair<uint64_t, uint64_t>, DenseSave> denseSaves;
+    // The identity denseSaves knows a host file by; nullopt when it cannot be read.
+    static std::optional<std::pair<uint64_t, uint64_t>> fileIdentity(const std::string& host);
 
     ~MachineRegistry();
 

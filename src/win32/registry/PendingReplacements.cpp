@@ -284,7 +284,8 @@ LONG RegReplaceKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpNewFile, LPCSTR lpOldFi
                 return ERROR_SHARING_VIOLATION;
         }
     }
-    const auto saved = reg->denseSaves.find(fresh.host);
+    const auto identity = MachineRegistry::fileIdentity(fresh.host);
+    const auto saved = identity ? reg->denseSaves.find(*identity) : reg->denseSaves.end();
     const bool dense = saved != reg->denseSaves.end() && saved->second.hive == key->hive;
     pending.push_back({hiveWin, *paths.toWindows(fresh.host), *paths.toWindows(old.host), dense});
     if (g_batch) {
@@ -453,7 +454,8 @@ std::vector<std::string> RefreshDenseCopies(MachineRegistry& reg) {
                 mounted = h.get();
         if (!mounted || !freshHost)
             continue; // not this machine's mounted hive: it is put in place as it is
-        const auto saved = reg.denseSaves.find(*freshHost);
+        const auto identity = MachineRegistry::fileIdentity(*freshHost);
+        const auto saved = identity ? reg.denseSaves.find(*identity) : reg.denseSaves.end();
         const bool current =
             saved != reg.denseSaves.end()
                 ? saved->second.hive == mounted && saved->second.changes == mounted->changes
@@ -466,7 +468,8 @@ std::vector<std::string> RefreshDenseCopies(MachineRegistry& reg) {
         options.rootName = mounted->storedRootName;
         try {
             ReplaceFileAtomically(*freshHost, WriteHive(*mounted->root, options));
-            reg.denseSaves[*freshHost] = {mounted, mounted->changes};
+            if (const auto written = MachineRegistry::fileIdentity(*freshHost))
+                reg.denseSaves[*written] = {mounted, mounted->changes};
         } catch (const std::exception& e) {
             problems.push_back(Utf16ToUtf8(r.hive) + ": its compact copy " +
                                Utf16ToUtf8(r.newFile) +

@@ -699,8 +699,9 @@ LONG SaveKeyToHostFile(HKEY hKey, const std::string& hostPath) {
     } catch (const std::exception&) {
         return ERROR_CANTWRITE;
     }
-    if (key == key->hive->root.get())
-        call.reg->denseSaves[hostPath] = {key->hive, key->hive->changes};
+    if (const auto identity = MachineRegistry::fileIdentity(hostPath);
+        identity && key == key->hive->root.get())
+        call.reg->denseSaves[*identity] = {key->hive, key->hive->changes};
     return ERROR_SUCCESS;
 }
 
