@@ -115,7 +115,8 @@ TEST_F(HostileMachine, AStoredHiveListNamesNoFileTheBackupWrites) {
     ASSERT_EQ(profiles.size(), 1);
     const QDir profile(programDir_.path() + "/" + profiles[0] + "/Registry Backup/Crafted");
     EXPECT_EQ(profile.entryList(QDir::Files, QDir::Name),
-              (QStringList{"DEFAULT", "SAM", "SECURITY", "SOFTWARE", "SYSTEM", "config.ini"}));
+              (QStringList{"DEFAULT", "SAM", "SECURITY", "SOFTWARE", "SYSTEM", "config.ini",
+                           "hivewarden-profile.sha256"}));
 
     // The stored key stays in the file as the machine brought it.
     hive::LoadedHive system =
