@@ -7,6 +7,7 @@
 // The input: a first byte choosing the values' type and the control set the key goes
 // in, then lines "name" TAB "data" (data "@DECOY@" is replaced by the decoy's host path).
 
+#include "MachineFiles.h"
 #include "compact/THiveManager.h"
 #include "hive/HiveFile.h"
 #include "registry/OSInfo.h"
@@ -37,23 +38,9 @@ struct Scene {
     std::map<std::string, hive::Bytes> hives;
 };
 
-hive::Bytes ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return hive::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteWhole(const std::string& path, const hive::Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    if (!out)
-        std::abort(); // a broken harness must not pass for a clean run
-}
-
-bool IsHiveFile(const fs::path& path) {
-    const std::string name = path.filename().string();
-    return name == "SYSTEM" || name == "SOFTWARE" || name == "SAM" || name == "SECURITY" ||
-           name == "DEFAULT" || name == "NTUSER.DAT" || name == "UsrClass.dat";
-}
+using fuzz_support::IsHiveFile;
+using fuzz_support::ReadWhole;
+using fuzz_support::WriteWhole;
 
 // Every entry below `folder` with its content (links and folders by name only).
 std::map<std::string, std::string> Snapshot(const std::string& folder) {

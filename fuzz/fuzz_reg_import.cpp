@@ -6,6 +6,7 @@
 // Each input starts from the same new machine: its hive files are put back before the
 // machine is booted.
 
+#include "MachineFiles.h"
 #include "hive/HiveFile.h"
 #include "win32/machine/Machine.h"
 #include "win32/machine/MachineCreator.h"
@@ -30,23 +31,9 @@ struct PristineMachine {
     std::map<std::string, hive::Bytes> hives; // host path -> bytes of the new machine
 };
 
-hive::Bytes ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return hive::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteWhole(const std::string& path, const hive::Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    if (!out)
-        std::abort(); // a broken harness must not pass for a clean run
-}
-
-bool IsHiveFile(const fs::path& path) {
-    const std::string name = path.filename().string();
-    return name == "SYSTEM" || name == "SOFTWARE" || name == "SAM" || name == "SECURITY" ||
-           name == "DEFAULT" || name == "NTUSER.DAT" || name == "UsrClass.dat";
-}
+using fuzz_support::IsHiveFile;
+using fuzz_support::ReadWhole;
+using fuzz_support::WriteWhole;
 
 const PristineMachine& Pristine() {
     static const PristineMachine machine = [] {
