@@ -155,9 +155,10 @@ protected:
         const auto run = cli(copy, copyProgram, args, fault);
         const bool diskFull = fault.find(':') != std::string::npos;
         const bool stopped = diskFull ? run.exitCode != 0 : run.exitCode == -1;
-        if (diskFull && stopped)
+        if (diskFull && stopped) {
             EXPECT_NE(run.err.find("space"), std::string::npos)
                 << "step " << step << ": a full disk is said: " << run.err;
+        }
         if (stopped && win32::HasUnfinishedReplacements(copy)) {
             // Stopped between the journal and its end: a read-only command would see a mix,
             // so it is refused until a writable mount completes the change.

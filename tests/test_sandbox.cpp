@@ -273,9 +273,10 @@ TEST_F(Sandbox, ResetsBesideScansLeaveOneWholeSandboxAndNothingElse) {
             ASSERT_TRUE(runs[i]->waitForFinished(300000));
             const std::string err = runs[i]->readAllStandardError().toStdString();
             // Each either did its work or was refused with a sentence saying why.
-            if (runs[i]->exitCode() != 0)
+            if (runs[i]->exitCode() != 0) {
                 EXPECT_NE(err.find("is in use by another process"), std::string::npos)
                     << commands[int(i)].join(' ').toStdString() << ": " << err;
+            }
             EXPECT_EQ(err.find("filesystem error"), std::string::npos) << err;
         }
         for (const auto& entry : fs::directory_iterator(programFolder))
