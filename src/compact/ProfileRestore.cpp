@@ -2,8 +2,9 @@
 // at the next start of the machine, through the same replacement as compaction.
 //
 // A machine must never start into a half-restored registry: every entry is checked and
-// every copy made and verified before the first replacement is asked for, and a failure
-// on the way leaves what waited for the next start as it was and removes the copies.
+// every copy made and verified before the replacements are asked for, all five in one
+// step (win32::ReplacementBatch), and a failure on the way leaves what waited for the
+// next start as it was and removes the copies.
 // The copies wait under names of their own (THive::RestoreCopyNames), and the
 // replacements are asked for with them: F + ".rctemp" may be what an earlier compaction's
 // replacement waits for, and a later compaction knows a waiting restore by the name, and
@@ -190,8 +191,8 @@ void THiveManager::RestoreHives() {
             return;
         }
 
-    // What waited for the next start before this restore: it is asked for again should
-    // the restore fail after its first replacement.
+    // What waited for the next start before this restore (an earlier restore's copies):
+    // this one's copies go under the other name, so a failure leaves those whole.
     const auto before = win32::PendingReplacementsOf(win32::MachineFolder());
     std::vector<std::string> staging;
     for (const THive* hive : targets)
