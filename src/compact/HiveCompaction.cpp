@@ -2,32 +2,9 @@
 // swapped in at the next start of the machine.
 
 #include "compact/THiveManager.h"
-#include "registry/AsciiCase.h"
 #include "win32/base/ErrorText.h"
-#include "win32/files/Files.h"
 #include "win32/machine/Machine.h"
 #include "win32/registry/PendingReplacements.h"
-
-#include <algorithm>
-
-namespace {
-
-// Removes the copies of `hive` beside its file (a compaction's or a restore's) that no
-// replacement waits for: what a stopped or failed run left.
-void removeStrayCopies(const THive& hive, const std::vector<win32::PendingReplacement>& pending) {
-    std::vector<std::string> names{hive.FileName + ".rctemp"};
-    for (const std::string& name : hive.RestoreCopyNames())
-        names.push_back(name);
-    for (const std::string& name : names) {
-        const bool awaited = std::any_of(pending.begin(), pending.end(), [&](const auto& r) {
-            return SameTextAscii(r.newFile, name);
-        });
-        if (!awaited && GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES)
-            DeleteFileA(name.c_str());
-    }
-}
-
-} // namespace
 
 void THiveManager::CompactHives() {
     success_ = false;
@@ -35,7 +12,7 @@ void THiveManager::CompactHives() {
     const std::string machine = win32::MachineFolder();
     const auto pending = win32::PendingReplacementsOf(machine);
     for (const auto& hive : Hives)
-        removeStrayCopies(*hive, pending);
+        hive->RemoveUnawaitedCopies(pending);
     // The replacements are recorded together when the run ends, however it ends: a run
     // that is killed leaves none of them waiting, never some.
     win32::ReplacementBatch batch;
@@ -44,7 +21,7 @@ void THiveManager::CompactHives() {
             SetLastError("Cannot record the replacements for the machine's next start: " +
                          win32::SystemErrorText(rc) + " No hive will be replaced");
             for (const auto& hive : Hives)
-                removeStrayCopies(*hive, pending);
+                hive->RemoveUnawaitedCopies(pending);
             return false;
         }
         return true;
@@ -71,7 +48,7 @@ void THiveManager::CompactHives() {
                                         hive.FileName + ") cannot be replaced";
                 if (record()) {
                     SetLastError(why);
-                    removeStrayCopies(hive, win32::PendingReplacementsOf(machine));
+                    hive.RemoveUnawaitedCopies(win32::PendingReplacementsOf(machine));
                 }
                 return;
             }

@@ -19,12 +19,10 @@
 #include "registry/AsciiCase.h"
 #include "win32/base/ErrorText.h"
 #include "win32/files/Drives.h"
-#include "win32/files/Files.h"
 #include "win32/machine/Machine.h"
 #include "win32/registry/PendingReplacements.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 #include <stdexcept>
 
@@ -205,17 +203,8 @@ void THiveManager::RestoreHives() {
     size_t copied = 0;
     auto removeCopies = [&] {
         const auto pending = win32::PendingReplacementsOf(win32::MachineFolder());
-        const auto awaited = [&](const std::string& file) {
-            return std::any_of(pending.begin(), pending.end(),
-                               [&](const auto& r) { return SameTextAscii(r.newFile, file); });
-        };
-        for (size_t j = 0; j < copied; ++j) {
-            for (const std::string& copy : targets[j]->RestoreCopyNames())
-                if (const auto host = win32::HostPathOf(copy); host && !awaited(copy))
-                    std::remove(host->c_str());
-            if (const std::string save = targets[j]->FileName + ".rctemp"; !awaited(save))
-                DeleteFileA(save.c_str());
-        }
+        for (size_t j = 0; j < copied; ++j)
+            targets[j]->RemoveUnawaitedCopies(pending);
     };
     for (size_t j = 0; j < entries.size(); ++j) {
         THive* hive = targets[j];

@@ -164,6 +164,17 @@ bool THive::IsRestoreCopy(const std::string& file) const {
                        [&](const std::string& name) { return SameTextAscii(file, name); });
 }
 
+void THive::RemoveUnawaitedCopies(const std::vector<win32::PendingReplacement>& pending) const {
+    const auto restoreCopies = RestoreCopyNames();
+    for (const std::string& copy : {FileName + ".rctemp", restoreCopies[0], restoreCopies[1]}) {
+        const bool awaited = std::any_of(pending.begin(), pending.end(), [&](const auto& r) {
+            return SameTextAscii(r.newFile, copy);
+        });
+        if (!awaited && fileExists(copy))
+            deleteFile(copy);
+    }
+}
+
 const win32::PendingReplacement*
 THive::WaitingReplacement(const std::vector<win32::PendingReplacement>& pending) const {
     const auto found = std::find_if(pending.begin(), pending.end(),

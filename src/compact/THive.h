@@ -73,6 +73,10 @@ public:
     }
     // Whether `file` is one of RestoreCopyNames (in any case).
     bool IsRestoreCopy(const std::string& file) const;
+    // Removes the copies of the hive beside its file, a compaction's (FileName +
+    // ".rctemp") and a restore's (RestoreCopyNames), that no replacement of `pending`
+    // waits for: what a stopped, failed or finished run leaves.
+    void RemoveUnawaitedCopies(const std::vector<win32::PendingReplacement>& pending) const;
     // The replacement of `pending` that waits for this hive (there is at most one), or
     // null.
     const win32::PendingReplacement*

@@ -108,10 +108,7 @@ void MachineRegistry::keyChanged(HiveKey* key) {
 }
 
 void MachineRegistry::flushHive(Hive& hive) {
-    HiveWriteOptions options;
-    options.minorVersion = hive.minorVersion;
-    options.fileNameField = hive.fileNameField;
-    options.rootName = hive.storedRootName;
+    HiveWriteOptions options = hive.writeOptions();
     // Counting on, as Windows does, keeps entries of an old transaction log from looking
     // newer than what is written now.
     options.sequence = hive.sequence + 1;

@@ -37,6 +37,16 @@ public:
     bool dirty = false;
     std::chrono::steady_clock::time_point changedAt;
     uint64_t changes = 0; // changes of its keys since it was mounted
+
+    // How the whole hive is written as a file of its own: its format, the name its root
+    // has in the file, and the file name field it came with.
+    HiveWriteOptions writeOptions() const {
+        HiveWriteOptions options;
+        options.minorVersion = minorVersion;
+        options.fileNameField = fileNameField;
+        options.rootName = storedRootName;
+        return options;
+    }
 };
 
 namespace win32 {

@@ -99,9 +99,8 @@ std::u16string comparable(const MachinePaths& paths, const std::string& host) {
 }
 
 bool sameFile(const std::string& a, const std::string& b) {
-    struct stat first, second;
-    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
-           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    const auto first = MachineRegistry::fileIdentity(a);
+    return first && first == MachineRegistry::fileIdentity(b);
 }
 
 bool exists(const std::string& host) {
@@ -462,12 +461,8 @@ std::vector<std::string> RefreshDenseCopies(MachineRegistry& reg) {
                 : mounted->changes == 0;
         if (current)
             continue;
-        HiveWriteOptions options;
-        options.minorVersion = mounted->minorVersion;
-        options.fileNameField = mounted->fileNameField;
-        options.rootName = mounted->storedRootName;
         try {
-            ReplaceFileAtomically(*freshHost, WriteHive(*mounted->root, options));
+            ReplaceFileAtomically(*freshHost, WriteHive(*mounted->root, mounted->writeOptions()));
             if (const auto written = MachineRegistry::fileIdentity(*freshHost))
                 reg.denseSaves[*written] = {mounted, mounted->changes};
         } catch (const std::exception& e) {

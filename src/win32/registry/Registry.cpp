@@ -686,11 +686,10 @@ LONG SaveKeyToHostFile(HKEY hKey, const std::string& hostPath) {
     if (!parentFolderExists(hostPath))
         return ERROR_PATH_NOT_FOUND;
     HiveWriteOptions options;
-    options.minorVersion = key->hive->minorVersion;
-    if (key == key->hive->root.get()) {
-        options.rootName = key->hive->storedRootName;
-        options.fileNameField = key->hive->fileNameField;
-    }
+    if (key == key->hive->root.get())
+        options = key->hive->writeOptions();
+    else
+        options.minorVersion = key->hive->minorVersion;
     try {
         if (!CreateFileAtomically(hostPath, WriteHive(*key, options)))
             return ERROR_ALREADY_EXISTS;
