@@ -126,6 +126,37 @@ TEST(RestartWindows, ACompactCopyIsMadeAgainWhenItsHiveChangedSince) {
     EXPECT_FALSE(readString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Saved", "v"));
 }
 
+// A machine mounted read-only cannot have its hives replaced: its restart says so, and
+// the replacement keeps waiting.
+TEST(RestartWindows, AReadOnlyMountSaysItReplacedNothing) {
+    TestMachine machine;
+    saveSoftware();
+    ASSERT_EQ(RegReplaceKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE",
+                             "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp",
+                             "C:\\WINDOWS\\system32\\config\\SOFTWARE.rcbak"),
+              0);
+    // Its old-file name is taken when the machine is let go: the replacement waits.
+    const std::string blocker = machine.hostPath("WINDOWS/system32/config/SOFTWARE.rcbak");
+    std::filesystem::copy_file(machine.hostPath("WINDOWS/system32/config/SOFTWARE.rctemp"),
+                               blocker);
+    machine.shutdown();
+    std::filesystem::remove(blocker);
+    ASSERT_EQ(win32::PendingReplacementsOf(machine.folder()).size(), 1u);
+
+    win32::BootOptions readOnly;
+    readOnly.readOnly = true;
+    machine.boot(readOnly);
+    InitOSInfo();
+    ExitHook hook;
+    EXPECT_TRUE(RestartWindows(1, true));
+    const auto problems = win32::LastExitWindowsProblems();
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("was mounted read-only: no hive was replaced"), std::string::npos)
+        << problems[0];
+    EXPECT_EQ(win32::PendingReplacementsOf(machine.folder()).size(), 1u);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(blocker)));
+}
+
 TEST(RestartWindows, NeedsTheShutdownPrivilege) {
     TestMachine machine;
     machine.shutdown();

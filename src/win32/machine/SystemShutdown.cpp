@@ -52,6 +52,9 @@ BOOL ExitWindowsEx(UINT uFlags, DWORD) {
         SetLastError(ERROR_PRIVILEGE_NOT_HELD);
         return FALSE;
     }
+    const std::string folder = MachineFolder();
+    const MachineRegistry* reg = MachineRegistry::current();
+    const bool readOnly = reg && reg->readOnly;
     std::vector<std::string> problems;
     bool written = true;
     try {
@@ -62,7 +65,10 @@ BOOL ExitWindowsEx(UINT uFlags, DWORD) {
     }
     // Every end of the session is the machine's next start: the release made the hive
     // replacements that waited for it, or says why not.
-    const ReplacementRun replacements = LastReleaseReplacements();
+    ReplacementRun replacements = LastReleaseReplacements();
+    // A read-only mount makes none: a restart must not look as if it had.
+    if (readOnly && !PendingReplacementsOf(folder).empty())
+        replacements.refused = folder + " was mounted read-only: no hive was replaced";
     if (written)
         problems = replacements.problems();
     ExitWindowsHook hook;
