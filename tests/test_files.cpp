@@ -7,6 +7,7 @@
 #include "win32/host/FileLookupSession.h"
 #include "win32/registry/Registry.h"
 
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -414,7 +415,10 @@ TEST(ShortPaths, GivesEightDotThreeNames) {
     TestMachine machine("", {{"C:\\Program Files\\My App\\app.exe", MzImage()},
                              {"C:\\Program Files\\My Application.data", ""},
                              {"C:\\WINDOWS\\system32\\shell32.dll", MzImage()}});
-    // Made after "Program Files": the later name takes the next number.
+    // Made after "Program Files": the later name takes the next number. The host stamps
+    // birth times from a coarse clock, and ext4 spreads top-level folders over inode
+    // groups, so two folders made within one tick could come out in either order.
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
     writeHost(machine.hostPath("Programs Extra/file.txt"), "");
     for (int i = 0; i < 5; ++i)
         writeHost(machine.hostPath("Program Files/Setup Part " + std::to_string(i) + ".cab"), "");
