@@ -13,6 +13,7 @@
 #include "ui/TfrmAbout.h"
 #include "ui/TfrmOptions.h"
 #include "ui/TfrmRepair.h"
+#include "ui/WordWrapLabel.h"
 #include "ui/WaitingReplacements.h"
 #include "win32/machine/Machine.h"
 
@@ -23,7 +24,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -52,20 +52,12 @@ QGroupBox* headedBox(const QString& title, const char* name, QWidget* parent) {
     return box;
 }
 
-// Children of a headed box take the window's font, not the heading's.
+// Children of a headed box are in the window's font, not bold as the heading.
 void plainFont(QGroupBox* box) {
-    const QFont plain = box->parentWidget()->font();
+    QFont plain = box->font();
+    plain.setBold(false);
     for (QWidget* child : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         child->setFont(plain);
-}
-
-// A note as rich text whose command-line options ("--machine DIR") are never broken
-// across lines: a line may break after a hyphen, and half an option reads as another word.
-QString noteHtml(const QString& note) {
-    static const QRegularExpression option(R"((^|\s)(--?[A-Za-z][A-Za-z0-9-]*( [A-Z]+\b)?))");
-    QString html = note.toHtmlEscaped();
-    html.replace(option, R"(\1<span style="white-space: nowrap">\2</span>)");
-    return html;
 }
 
 } // namespace
@@ -175,10 +167,9 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     grid->addWidget(version, 1, 1);
     grid->addWidget(new QLabel("User:", machineBox), 2, 0);
     grid->addWidget(user, 2, 1);
-    lblMachineNote_ = new QLabel(machineBox);
+    // The note names command-line options: it wraps at spaces only, never after a hyphen.
+    lblMachineNote_ = new WordWrapLabel(machineBox);
     lblMachineNote_->setObjectName("lblMachineNote");
-    lblMachineNote_->setWordWrap(true);
-    lblMachineNote_->setTextFormat(Qt::RichText);
     lblMachineNote_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     lblMachineNote_->hide();
     grid->addWidget(lblMachineNote_, 3, 0, 1, 2);
@@ -231,7 +222,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
 }
 
 void TfrmMain::SetMachineNote(const QString& note) {
-    lblMachineNote_->setText(noteHtml(note));
+    lblMachineNote_->SetWholeText(note);
     lblMachineNote_->setVisible(!note.isEmpty());
 }
 

@@ -10,6 +10,8 @@ class QLabel;
 
 namespace ui {
 
+class WordWrapLabel;
+
 class TfrmMain : public QWidget {
     Q_OBJECT
 public:
@@ -49,7 +51,7 @@ private:
     // The three job links share this: the link's tag less one is the wizard's mode.
     void WizardLinkClick();
 
-    QLabel* lblMachineNote_;
+    WordWrapLabel* lblMachineNote_;
     QLabel* lblPendingReplacements_;
     QLabel* lblLastscan_;
     QLabel* lbllastBackup_;
