@@ -9,6 +9,7 @@
 #include "ui/ProgramStart.h"
 #include "ui/RegistryViewer.h"
 #include "ui/TfrmMain.h"
+#include "ui/TfrmRepair.h"
 #include "win32/host/MachineLock.h"
 #include "win32/machine/Machine.h"
 #include "win32/registry/PendingReplacements.h"
@@ -387,11 +388,16 @@ void TestProgram::closingTheHomeWindowEndsTheProgram() {
             if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
                 auto* label = Child<QLabel>(*home, "lblPendingReplacements");
                 waiting = label->isVisible() ? label->text() : QString();
-                // The result page's "Open item location" opens the viewer at a key.
-                if (OpenRegeditAt("HKEY_LOCAL_MACHINE\\SOFTWARE", ""))
-                    for (QWidget* other : QApplication::topLevelWidgets())
-                        if (auto* open = qobject_cast<ui::RegistryViewer*>(other))
-                            viewer = open;
+                // The wizard's "Open item location" opens the viewer at a key; the viewer
+                // stays open when the wizard closes.
+                WhenModal<ui::TfrmRepair>([&](ui::TfrmRepair& wizard) {
+                    if (OpenRegeditAt("HKEY_LOCAL_MACHINE\\SOFTWARE", ""))
+                        for (QWidget* other : QApplication::topLevelWidgets())
+                            if (auto* open = qobject_cast<ui::RegistryViewer*>(other))
+                                viewer = open;
+                    wizard.reject();
+                });
+                QTest::mouseClick(Child<QPushButton>(*home, "lvRepair"), Qt::LeftButton);
                 viewerShown = viewer && viewer->isVisible();
                 home->close();
             }
