@@ -2,10 +2,10 @@
 
 #include "ui/SlideBackground.h"
 
-#include <QMouseEvent>
-#include <QPainter>
 #include <QAbstractItemView>
 #include <QHelpEvent>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QToolTip>
 
 namespace ui {
@@ -31,8 +31,9 @@ QFont valueFont(const QStyleOptionViewItem& option, int line) {
 
 QString BackupSlideDelegate::ShownValue(const QModelIndex& index, int line, const QRect& slide,
                                         const QFont& font) {
-    return QFontMetrics(font).elidedText(index.sibling(index.row(), bcAction + line).data().toString(),
-                                         Qt::ElideRight, lineRect(slide, line, true).width());
+    return QFontMetrics(font).elidedText(
+        index.sibling(index.row(), bcAction + line).data().toString(), Qt::ElideRight,
+        lineRect(slide, line, true).width());
 }
 
 void BackupSlideDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,

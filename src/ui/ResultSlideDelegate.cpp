@@ -3,13 +3,13 @@
 #include "ui/ResultModel.h"
 #include "ui/SlideBackground.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
-#include <QAbstractItemView>
-#include <QHelpEvent>
 #include <QToolTip>
 
 namespace ui {

@@ -13,8 +13,8 @@
 #include "ui/TfrmAbout.h"
 #include "ui/TfrmOptions.h"
 #include "ui/TfrmRepair.h"
-#include "ui/WordWrapLabel.h"
 #include "ui/WaitingReplacements.h"
+#include "ui/WordWrapLabel.h"
 #include "win32/machine/Machine.h"
 
 #include <QCloseEvent>
@@ -157,8 +157,8 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     auto* version = new ElidedLabel(windows, machineBox, Qt::ElideRight);
     version->setObjectName("lblMachineVersion");
     const QString userName = app::FromAnsi(CurrentUserName());
-    auto* user =
-        new ElidedLabel(userName + (IsAdmin() ? " (administrator)" : ""), machineBox, Qt::ElideRight);
+    auto* user = new ElidedLabel(userName + (IsAdmin() ? " (administrator)" : ""), machineBox,
+                                 Qt::ElideRight);
     user->setObjectName("lblMachineUser");
     auto* grid = new QGridLayout(machineBox);
     grid->addWidget(new QLabel("Folder:", machineBox), 0, 0);

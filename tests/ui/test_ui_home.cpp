@@ -168,10 +168,11 @@ void TestHome::bothBoxesShareOneHeadingStyle() {
 
 void TestHome::theNoteNeverBreaksAnOptionAcrossLines_data() {
     QTest::addColumn<QString>("note");
-    QTest::newRow("the sandbox's") << "Working on the sandbox machine at /home/someone/.local/share/"
-                                      "hivewarden/Sandbox. To work on a real Windows installation, "
-                                      "name its folder (the one that holds WINDOWS) with --machine "
-                                      "DIR or HIVEWARDEN_MACHINE=DIR.";
+    QTest::newRow("the sandbox's")
+        << "Working on the sandbox machine at /home/someone/.local/share/"
+           "hivewarden/Sandbox. To work on a real Windows installation, "
+           "name its folder (the one that holds WINDOWS) with --machine "
+           "DIR or HIVEWARDEN_MACHINE=DIR.";
     QTest::newRow("with text to escape") << "A <b>note</b> & an option: -x or --machine DIR.";
 }
 

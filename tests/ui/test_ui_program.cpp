@@ -364,8 +364,7 @@ void TestProgram::closingTheHomeWindowEndsTheProgram() {
     HKEY software = nullptr;
     QCOMPARE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS, &software), 0L);
     QVERIFY(testing_support::EnablePrivileges({"SeBackupPrivilege", "SeRestorePrivilege"}));
-    QCOMPARE(RegSaveKeyA(software, "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp", nullptr),
-             0L);
+    QCOMPARE(RegSaveKeyA(software, "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp", nullptr), 0L);
     RegCloseKey(software);
     QCOMPARE(RegReplaceKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE",
                             "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp",

@@ -25,12 +25,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStackedWidget>
-#include <QPlainTextEdit>
-#include <QPointer>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QToolTip>
@@ -587,8 +587,9 @@ void TestWizardBackup::restoreOfAProfileSaysWhatHappened() {
 // desktop (whose handler of .reg files may be a registry importer).
 void TestWizardBackup::anUndoFileOpensInAViewerOfTheProgram_data() {
     QTest::addColumn<QByteArray>("content");
-    const QString text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\"
-                         "Caf\u00e9]\r\n\"v\"=\"x\"\r\n";
+    const QString text =
+        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\"
+        "Caf\u00e9]\r\n\"v\"=\"x\"\r\n";
     QTest::newRow("as the program writes it (ANSI)") << text.toLatin1();
     QByteArray utf16("\xFF\xFE", 2);
     for (const QChar c : text)

@@ -307,9 +307,9 @@ void TestWizardClean::aCutValueShowsItsWholeTextAsTooltip_data() {
 void TestWizardClean::aCutValueShowsItsWholeTextAsTooltip() {
     QFETCH(int, line);
     QFETCH(bool, longRow);
-    const std::string longKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\" +
-                                QString("Nested Subkey Of Some Length\\").repeated(6).toStdString() +
-                                "TheKeysOwnName";
+    const std::string longKey =
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\" +
+        QString("Nested Subkey Of Some Length\\").repeated(6).toStdString() + "TheKeysOwnName";
     const std::string longName = "A value name " + std::string(120, 'n');
     const std::string longData = "C:\\Program Files\\" +
                                  QString("A Long Folder Name\\").repeated(10).toStdString() +
@@ -330,7 +330,8 @@ void TestWizardClean::aCutValueShowsItsWholeTextAsTooltip() {
         list->model()->index(0, ui::ResultModel::colKeyLocation + line).data().toString();
 
     const QRect slide = list->visualRect(row);
-    const QPoint at(slide.left() + 160, slide.top() + ui::ResultSlideDelegate::kLineOffsets[line] + 8);
+    const QPoint at(slide.left() + 160,
+                    slide.top() + ui::ResultSlideDelegate::kLineOffsets[line] + 8);
     QCOMPARE(ui::ResultSlideDelegate::ValueLineAt(slide, at), line);
     const QString shown =
         ui::ResultSlideDelegate::ShownValue(row, line, slide, list->fontMetrics());
