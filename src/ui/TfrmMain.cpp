@@ -179,6 +179,9 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     lblPendingReplacements_->hide();
     grid->addWidget(lblPendingReplacements_, 4, 0, 1, 2);
     grid->setColumnStretch(1, 1);
+    // The window has a fixed size: the box's lines sit close, so that a note and the
+    // replacements that wait still leave room for the status.
+    grid->setVerticalSpacing(2);
     plainFont(machineBox);
 
     auto* statusBox = headedBox("Status && Summary", "grpStatus", this);
@@ -202,6 +205,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
                            " text-align: left; padding: 0; }");
     status->addWidget(lvreset, 3, 0, 1, 2, Qt::AlignLeft);
     status->setColumnStretch(1, 1);
+    status->setVerticalSpacing(2);
     plainFont(statusBox);
     connect(lvreset, &QPushButton::clicked, this, &TfrmMain::ResetStatistics);
 
