@@ -10,6 +10,7 @@
 #include "store/fxRegistryFile.h"
 #include "support/MachineFixture.h"
 #include "ui/TfrmMain.h"
+#include "ui/WordWrapLabel.h"
 #include "win32/machine/Machine.h"
 #include "win32/registry/PendingReplacements.h"
 #include "win32/registry/Registry.h"
@@ -38,6 +39,8 @@ private slots:
     void bothBoxesShareOneHeadingStyle();
     void theNoteNeverBreaksAnOptionAcrossLines_data();
     void theNoteNeverBreaksAnOptionAcrossLines();
+    void aWordWiderThanTheNoteIsBrokenAfterAFolder_data();
+    void aWordWiderThanTheNoteIsBrokenAfterAFolder();
 
 private:
     QStringList shownTimes(ui::TfrmMain& home) {
@@ -198,6 +201,31 @@ void TestHome::theNoteNeverBreaksAnOptionAcrossLines() {
                      qPrintable(shown));
         QCOMPARE(label->height(), int(lines.size()) * label->fontMetrics().lineSpacing());
     }
+}
+
+// A folder wider than the note takes lines of its own, each broken after a separator where
+// one fits, else where the line is full; nothing of it is lost.
+void TestHome::aWordWiderThanTheNoteIsBrokenAfterAFolder_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("widthOf");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("a path") << "at /aaaa/bbbb/cccc/dddd."
+                            << "/aaaa/bbbb/" << QStringList{"at", "/aaaa/bbbb/", "cccc/dddd."};
+    QTest::newRow("a Windows path") << "C:\\aaaa\\bbbb\\cccc"
+                                    << "C:\\aaaa\\bbbb" << QStringList{"C:\\aaaa\\", "bbbb\\cccc"};
+    QTest::newRow("no separator") << "xxxxxxxxxx"
+                                  << "xxxx" << QStringList{"xxxx", "xxxx", "xx"};
+    QTest::newRow("paragraphs") << "one two\nthree"
+                                << "one two" << QStringList{"one two", "three"};
+}
+
+void TestHome::aWordWiderThanTheNoteIsBrokenAfterAFolder() {
+    QFETCH(QString, text);
+    QFETCH(QString, widthOf);
+    QFETCH(QStringList, lines);
+    const QFontMetrics metrics(QApplication::font());
+    QCOMPARE(ui::WordWrapLabel::WrapAtSpaces(text, metrics, metrics.horizontalAdvance(widthOf)),
+             lines);
 }
 
 QTEST_MAIN(TestHome)
