@@ -85,9 +85,9 @@ int RunHivewarden(const QStringList& arguments) {
         // The machine's registry editor, until the machine shuts down.
         RegistryViewer registryViewer;
         RegistryEditorViewer registryEditor(registryViewer);
-        // Closing the home window ends the program: a registry viewer still open closes
-        // with it (at the end of this block), and the machine is let go.
-        registryViewer.setAttribute(Qt::WA_QuitOnClose, false);
+        // Closing the home window ends the program, whatever other window is open: a
+        // registry viewer closes with it (at the end of this block), and the machine is
+        // let go.
         QObject::connect(&home, &TfrmMain::Closed, qApp, &QCoreApplication::quit,
                          Qt::QueuedConnection);
         if (choice.sandbox)

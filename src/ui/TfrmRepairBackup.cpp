@@ -467,6 +467,14 @@ void TfrmRepair::gdRestoreCellClick(int column, int row) {
         restoreModel_->item(row, bcName)->data(Qt::UserRole).toByteArray().toStdString();
     const QFileInfo entry(hostPath(EntryPath(row)));
     const QString path = entry.absoluteFilePath();
+    // The list holds no links; one put in an entry's place since is not followed out of
+    // the folder.
+    if (entry.isSymLink()) {
+        ShowMessageBox(this, kBackupCaption,
+                       "\"" + path + "\" is a link now, which Hivewarden does not follow.",
+                       QMessageBox::Warning);
+        return;
+    }
     if (IsUndoFileName(name) && entry.isFile()) {
         // An undo file is shown here, never handed to the desktop, whose handler of its
         // type may import it into another registry.

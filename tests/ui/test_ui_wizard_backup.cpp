@@ -656,6 +656,10 @@ void TestWizardBackup::anEntryThatCannotBeOpenedIsSaid_data() {
     QTest::newRow("a profile gone since listing") << "A profile"
                                                   << "gone"
                                                   << "\"%1\" no longer exists.";
+    QTest::newRow("an undo file that is a link now") << "07062024100000.reg"
+                                                     << "link"
+                                                     << "\"%1\" is a link now, which Hivewarden "
+                                                        "does not follow.";
     QTest::newRow("an undo file too large to show")
         << "07062024100000.reg"
         << "large"
@@ -679,6 +683,12 @@ void TestWizardBackup::anEntryThatCannotBeOpenedIsSaid() {
     QCOMPARE(listedNames(*wizard), QStringList{entry});
     if (fault == "gone")
         QVERIFY(undoFile ? QFile::remove(path) : QDir(path).removeRecursively());
+    if (fault == "link") {
+        QVERIFY(QFile::remove(path));
+        const QString outside = programFolder_->path() + "/outside.txt";
+        writeFile(outside, "not an entry of the backup folder");
+        QVERIFY(QFile::link(outside, path));
+    }
     if (fault == "desktop refuses")
         ui::SetHostOpener([](const QUrl&) { return false; });
     qint64 megabytes = 0;
