@@ -1,5 +1,8 @@
 #include "ui/ElidedLabel.h"
 
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHelpEvent>
 #include <QPainter>
 #include <QStyle>
@@ -12,6 +15,13 @@ ElidedLabel::ElidedLabel(const QString& text, QWidget* parent, Qt::TextElideMode
     setTextFormat(Qt::PlainText);
     setWordWrap(false);
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // The text cannot be selected where it is cut: its menu copies the whole of it.
+    auto* copy = new QAction("&Copy", this);
+    copy->setObjectName("actCopy");
+    connect(copy, &QAction::triggered, this,
+            [this] { QGuiApplication::clipboard()->setText(this->text()); });
+    addAction(copy);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 QString ElidedLabel::ShownText() const {

@@ -1,7 +1,8 @@
 #pragma once
 // A one-line label for a text that may not fit: it is cut to the label's width (in the
 // middle by default, so that both ends of a path stay visible) and, when cut, the whole
-// text is the label's tooltip. text() is always the whole text.
+// text is the label's tooltip. text() is always the whole text, which the label's context
+// menu copies.
 
 #include <QLabel>
 

@@ -15,6 +15,8 @@
 #include "win32/registry/PendingReplacements.h"
 #include "win32/registry/Registry.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -325,7 +327,7 @@ void TestProgram::aLongInstallationFolderIsCutInTheMiddle() {
     const QString original = QString::fromStdString(machine.folder());
     QVERIFY(QDir().rename(original, folder));
 
-    QString whole, shown, tip;
+    QString whole, shown, tip, copied;
     int height = 0, lineHeight = 0;
     QTimer::singleShot(0, [&] {
         for (QWidget* window : QApplication::topLevelWidgets())
@@ -340,6 +342,8 @@ void TestProgram::aLongInstallationFolderIsCutInTheMiddle() {
                 QApplication::sendEvent(label, &hover);
                 tip = QToolTip::isVisible() ? QToolTip::text() : QString();
                 QToolTip::hideText();
+                label->findChild<QAction*>("actCopy")->trigger();
+                copied = QGuiApplication::clipboard()->text();
                 home->close();
             }
     });
@@ -353,6 +357,7 @@ void TestProgram::aLongInstallationFolderIsCutInTheMiddle() {
     QVERIFY2(shown.startsWith(whole.left(4)), qPrintable(shown));
     QVERIFY2(height < 2 * lineHeight, qPrintable(QString::number(height)));
     QCOMPARE(tip, whole);
+    QCOMPARE(copied, whole);
 }
 
 // Closing the home window ends the program: a registry viewer still open closes with it,
