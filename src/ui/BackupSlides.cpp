@@ -2,8 +2,11 @@
 
 #include "ui/SlideBackground.h"
 
+#include <QAbstractItemView>
+#include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QToolTip>
 
 namespace ui {
 
@@ -18,7 +21,20 @@ QRect lineRect(const QRect& slide, int line, bool value) {
     return QRect(left, top, std::max(0, slide.right() - left), BackupSlideDelegate::kLineHeight);
 }
 
+QFont valueFont(const QStyleOptionViewItem& option, int line) {
+    QFont font = option.font;
+    font.setUnderline(bcAction + line == bcName);
+    return font;
+}
+
 } // namespace
+
+QString BackupSlideDelegate::ShownValue(const QModelIndex& index, int line, const QRect& slide,
+                                        const QFont& font) {
+    return QFontMetrics(font).elidedText(
+        index.sibling(index.row(), bcAction + line).data().toString(), Qt::ElideRight,
+        lineRect(slide, line, true).width());
+}
 
 void BackupSlideDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                 const QModelIndex& index) const {
@@ -28,28 +44,43 @@ void BackupSlideDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     const QColor text = PaintSlideBackground(painter, option);
     QFont bold = option.font;
     bold.setBold(true);
-    QFont link = option.font;
-    link.setUnderline(true);
     for (int line = 0; line < 3; ++line) {
         painter->setFont(bold);
         painter->setPen(text);
         painter->drawText(lineRect(slide, line, false), Qt::AlignLeft | Qt::AlignVCenter,
                           index.sibling(index.row(), bcActionLabel + line).data().toString());
         const bool isLink = bcAction + line == bcName;
-        painter->setFont(isLink ? link : option.font);
+        const QFont font = valueFont(option, line);
+        painter->setFont(font);
         painter->setPen(isLink && !selected ? QColor(Qt::blue) : text);
-        const QRect value = lineRect(slide, line, true);
-        const QFontMetrics metrics(isLink ? link : option.font);
-        painter->drawText(
-            value, Qt::AlignLeft | Qt::AlignVCenter,
-            metrics.elidedText(index.sibling(index.row(), bcAction + line).data().toString(),
-                               Qt::ElideRight, value.width()));
+        painter->drawText(lineRect(slide, line, true), Qt::AlignLeft | Qt::AlignVCenter,
+                          ShownValue(index, line, slide, font));
     }
     painter->restore();
 }
 
 QSize BackupSlideDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
     return QSize(option.rect.width() > 0 ? option.rect.width() : 400, kSlideHeight);
+}
+
+bool BackupSlideDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
+                                    const QStyleOptionViewItem& option, const QModelIndex& index) {
+    if (event->type() == QEvent::ToolTip && index.isValid()) {
+        // A value cut short (a long action, a long profile name) shows its whole text.
+        const int column = ColumnAt(option.rect, event->pos());
+        if (column >= bcAction) {
+            const int line = column - bcAction;
+            const QString value = index.sibling(index.row(), column).data().toString();
+            if (ShownValue(index, line, option.rect, valueFont(option, line)) != value) {
+                QToolTip::showText(event->globalPos(), value, view,
+                                   lineRect(option.rect, line, true));
+                return true;
+            }
+        }
+        QToolTip::hideText();
+        return true;
+    }
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
 }
 
 int BackupSlideDelegate::ColumnAt(const QRect& slide, const QPoint& pos) {

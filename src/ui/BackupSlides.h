@@ -1,6 +1,7 @@
 #pragma once
 // The backup list of the wizard: one slide of 68 pixels per restore record, three lines
-// of a bold label and its value, the backup name drawn as a link.
+// of a bold label and its value, the backup name drawn as a link. A value too long for the
+// slide is cut, and shows its whole text as a tooltip.
 
 #include <QListView>
 #include <QStyledItemDelegate>
@@ -31,6 +32,14 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    // Over a value that is cut short, its whole text as the tooltip.
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
+
+    // A line's value (0 action, 1 date, 2 name) as drawn in `slide` in `font`: cut at the
+    // end when too long.
+    static QString ShownValue(const QModelIndex& index, int line, const QRect& slide,
+                              const QFont& font);
 
     // The column of the model under `pos` in a slide drawn in `slide`: a label's or a
     // value's, -1 for none.

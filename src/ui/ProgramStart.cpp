@@ -38,7 +38,10 @@ bool AsksForHelpOrVersion(const QStringList& arguments) {
 
 int RunHivewarden(const QStringList& arguments) {
     app::NameProgram();
-    QApplication::setApplicationDisplayName("Hivewarden");
+    // No display name: the platform would append it to every window title, and the
+    // windows' titles ("Hivewarden 1.0", "About", the empty caption of the rights message)
+    // stand alone. The desktop knows the program by its desktop entry.
+    QGuiApplication::setDesktopFileName(app::kApplicationName);
 
     QCommandLineParser parser;
     DescribeOptions(parser);
@@ -82,6 +85,11 @@ int RunHivewarden(const QStringList& arguments) {
         // The machine's registry editor, until the machine shuts down.
         RegistryViewer registryViewer;
         RegistryEditorViewer registryEditor(registryViewer);
+        // Closing the home window ends the program, whatever other window is open: a
+        // registry viewer closes with it (at the end of this block), and the machine is
+        // let go.
+        QObject::connect(&home, &TfrmMain::Closed, qApp, &QCoreApplication::quit,
+                         Qt::QueuedConnection);
         if (choice.sandbox)
             home.SetMachineNote(QString::fromStdString(SandboxNotice(choice)));
         home.show();

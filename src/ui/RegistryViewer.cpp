@@ -2,6 +2,7 @@
 
 #include "app/AnsiText.h"
 #include "registry/SplitFns.h"
+#include "ui/CutTextToolTips.h"
 #include "ui/RegistryTreeModel.h"
 #include "ui/RegistryValueModel.h"
 
@@ -51,6 +52,7 @@ RegistryViewer::RegistryViewer(QWidget* parent) : QMainWindow(parent) {
     tvRegistry_->setModel(keys_);
     tvRegistry_->setHeaderHidden(true);
     makeReadOnly(*tvRegistry_);
+    ShowCutTextsAsToolTips(*tvRegistry_);
     tvRegistry_->expand(keys_->TopIndex());
 
     lvValues_ = new QTreeView(split);
@@ -60,6 +62,7 @@ RegistryViewer::RegistryViewer(QWidget* parent) : QMainWindow(parent) {
     lvValues_->setItemsExpandable(false);
     lvValues_->setAllColumnsShowFocus(true);
     makeReadOnly(*lvValues_);
+    ShowCutTextsAsToolTips(*lvValues_);
     lvValues_->header()->setStretchLastSection(true);
     lvValues_->header()->setSectionsMovable(false);
     lvValues_->setColumnWidth(RegistryValueModel::NameColumn, 170);

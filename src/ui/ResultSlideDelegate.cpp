@@ -3,11 +3,14 @@
 #include "ui/ResultModel.h"
 #include "ui/SlideBackground.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
+#include <QToolTip>
 
 namespace ui {
 
@@ -24,6 +27,11 @@ QModelIndex cellOf(const QModelIndex& index, int column) {
     return index.sibling(index.row(), column);
 }
 
+QRect valueRect(const QRect& slide, int line) {
+    return QRect(slide.left() + kValueLeft, slide.top() + ResultSlideDelegate::kLineOffsets[line],
+                 std::max(0, slide.right() - kValueLeft - slide.left()), kLineHeight);
+}
+
 } // namespace
 
 ResultSlideDelegate::ResultSlideDelegate(std::function<QIcon(int)> image, QObject* parent)
@@ -31,6 +39,21 @@ ResultSlideDelegate::ResultSlideDelegate(std::function<QIcon(int)> image, QObjec
 
 QRect ResultSlideDelegate::CheckBoxRect(const QRect& slide) {
     return QRect(slide.left(), slide.top() + 2, kCheckWidth, kCheckWidth);
+}
+
+int ResultSlideDelegate::ValueLineAt(const QRect& slide, const QPoint& pos) {
+    for (int line = 0; line < 5; ++line)
+        if (valueRect(slide, line).contains(pos))
+            return line;
+    return -1;
+}
+
+QString ResultSlideDelegate::ShownValue(const QModelIndex& index, int line, const QRect& slide,
+                                        const QFontMetrics& metrics) {
+    const QString value = cellOf(index, ResultModel::colKeyLocation + line).data().toString();
+    // A key location is cut in the middle: its root and the key's own name stay in sight.
+    const Qt::TextElideMode mode = line == 0 ? Qt::ElideMiddle : Qt::ElideRight;
+    return metrics.elidedText(value, mode, valueRect(slide, line).width());
 }
 
 void ResultSlideDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -57,15 +80,12 @@ void ResultSlideDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     for (int line = 0; line < 5; ++line) {
         const int top = slide.top() + kLineOffsets[line];
         const QRect labelRect(slide.left() + kLabelLeft, top, kLabelWidth, kLineHeight);
-        const QRect valueRect(slide.left() + kValueLeft, top,
-                              std::max(0, slide.right() - kValueLeft - slide.left()), kLineHeight);
         painter->setFont(bold);
         painter->drawText(labelRect, Qt::AlignLeft | Qt::AlignVCenter,
                           cellOf(index, ResultModel::colFirstLabel + line).data().toString());
         painter->setFont(option.font);
-        const QString value = cellOf(index, ResultModel::colKeyLocation + line).data().toString();
-        painter->drawText(valueRect, Qt::AlignLeft | Qt::AlignVCenter,
-                          option.fontMetrics.elidedText(value, Qt::ElideRight, valueRect.width()));
+        painter->drawText(valueRect(slide, line), Qt::AlignLeft | Qt::AlignVCenter,
+                          ShownValue(index, line, slide, option.fontMetrics));
     }
     painter->restore();
 }
@@ -73,6 +93,25 @@ void ResultSlideDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
 QSize ResultSlideDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const {
     // The list stretches the slide to its width.
     return QSize(1, kSlideHeight);
+}
+
+bool ResultSlideDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
+                                    const QStyleOptionViewItem& option, const QModelIndex& index) {
+    if (event->type() == QEvent::ToolTip && index.isValid()) {
+        // A value cut short shows its whole text: what a repair deletes must be readable.
+        const int line = ValueLineAt(option.rect, event->pos());
+        if (line >= 0) {
+            const QString value =
+                cellOf(index, ResultModel::colKeyLocation + line).data().toString();
+            if (ShownValue(index, line, option.rect, option.fontMetrics) != value) {
+                QToolTip::showText(event->globalPos(), value, view, valueRect(option.rect, line));
+                return true;
+            }
+        }
+        QToolTip::hideText();
+        return true;
+    }
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
 }
 
 bool ResultSlideDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,

@@ -65,7 +65,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
 QString TfrmAbout::MemoryLine(uint64_t totalPhysicalBytes) {
     // nearbyint rounds halves to the even number in the default rounding mode.
     const double megabytes = std::nearbyint(double(totalPhysicalBytes) / 1024.0 / 1024.0);
-    return QString("Physical memory available to Windows: %1 MB")
+    return QString("Physical memory of the computer Hivewarden runs on: %1 MB")
         .arg(QString::number(megabytes, 'f', 0));
 }
 
@@ -77,6 +77,8 @@ QString TfrmAbout::SystemLine(const QString& productName, const QString& service
 void TfrmAbout::FillSystemInfo() {
     MEMORYSTATUS memory{};
     memory.dwLength = sizeof memory;
+    // The installation is not running: the memory that means something here is that of
+    // the host computer.
     GlobalMemoryStatus(&memory);
     lblMemory_->setText(MemoryLine(memory.dwTotalPhys));
     lblSys_->setText(

@@ -1,6 +1,6 @@
 #pragma once
-// The About window: the program, its version, and the Windows version and memory of the
-// machine it works on.
+// The About window: the program, its version, the Windows version of the installation it
+// works on, and the memory of the computer it runs on.
 
 #include <QDialog>
 #include <QString>
@@ -18,8 +18,8 @@ public:
     // Fills the Windows and memory lines; the caller does so before showing the window.
     void FillSystemInfo();
 
-    // "Physical memory available to Windows: 2048 MB": the bytes in whole megabytes,
-    // halves rounded to the even number.
+    // "Physical memory of the computer Hivewarden runs on: 2048 MB": the bytes in whole
+    // megabytes, halves rounded to the even number.
     static QString MemoryLine(uint64_t totalPhysicalBytes);
     // "Windows XP (Service Pack 2)", or the name alone without a service pack; "Windows 10
     // 64-bit" for a 64-bit installation.

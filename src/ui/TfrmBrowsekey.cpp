@@ -2,6 +2,7 @@
 
 #include "app/AnsiText.h"
 #include "registry/SplitFns.h"
+#include "ui/CutTextToolTips.h"
 #include "ui/RegistryTreeModel.h"
 
 #include <QCheckBox>
@@ -29,6 +30,7 @@ TfrmBrowsekey::TfrmBrowsekey(QWidget* parent) : QDialog(parent) {
     // Every row is one line with a 16-pixel image: the view need not measure a long
     // level row by row.
     tvRegistry_->setUniformRowHeights(true);
+    ShowCutTextsAsToolTips(*tvRegistry_);
     tvRegistry_->expand(model_->TopIndex());
 
     lblKeyPath_ = new QLabel(this);

@@ -7,20 +7,24 @@
 #include "store/ProgramFolder.h"
 #include "store/StoreError.h"
 #include "store/fxRegistryFile.h"
+#include "ui/ElidedLabel.h"
 #include "ui/HostPages.h"
 #include "ui/MessageBox.h"
 #include "ui/TfrmAbout.h"
 #include "ui/TfrmOptions.h"
 #include "ui/TfrmRepair.h"
+#include "ui/WaitingReplacements.h"
+#include "ui/WordWrapLabel.h"
 #include "win32/machine/Machine.h"
-#include "win32/registry/PendingReplacements.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace ui {
@@ -35,6 +39,25 @@ QPushButton* topBarLink(const QString& name, const QString& text, QWidget* paren
     link->setStyleSheet("QPushButton { color: white; border: none; padding: 2px 6px; }"
                         "QPushButton:hover { text-decoration: underline; }");
     return link;
+}
+
+// The two boxes of the window share one heading style: a bold title over text in the
+// window's own font.
+QGroupBox* headedBox(const QString& title, const char* name, QWidget* parent) {
+    auto* box = new QGroupBox(title, parent);
+    box->setObjectName(name);
+    QFont heading = box->font();
+    heading.setBold(true);
+    box->setFont(heading);
+    return box;
+}
+
+// Children of a headed box are in the window's font, not bold as the heading.
+void plainFont(QGroupBox* box) {
+    QFont plain = box->font();
+    plain.setBold(false);
+    for (QWidget* child : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        child->setFont(plain);
 }
 
 } // namespace
@@ -116,11 +139,11 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     }
 
     // Several installations may be mounted on the host: say which one this is.
-    auto* machineBox = new QGroupBox("Windows installation", this);
-    machineBox->setObjectName("grpMachine");
-    auto* folder = new QLabel(QString::fromStdString(win32::MachineFolder()), machineBox);
+    auto* machineBox = headedBox("Windows installation", "grpMachine", this);
+    // A long folder is cut in the middle, so that the installation's own folder name stays
+    // in sight; the whole path is its tooltip.
+    auto* folder = new ElidedLabel(QString::fromStdString(win32::MachineFolder()), machineBox);
     folder->setObjectName("lblMachineFolder");
-    folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
     const QString pack = app::FromAnsi(OSServicePack());
     QString windows = app::FromAnsi(OSProductName());
     if (!windows.isEmpty() && IsWin64())
@@ -131,10 +154,11 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     windows = windows.isEmpty() ? "Windows " + number : windows + " (" + number + ")";
     if (!pack.isEmpty())
         windows += ", " + pack;
-    auto* version = new QLabel(windows, machineBox);
+    auto* version = new ElidedLabel(windows, machineBox, Qt::ElideRight);
     version->setObjectName("lblMachineVersion");
     const QString userName = app::FromAnsi(CurrentUserName());
-    auto* user = new QLabel(userName + (IsAdmin() ? " (administrator)" : ""), machineBox);
+    auto* user = new ElidedLabel(userName + (IsAdmin() ? " (administrator)" : ""), machineBox,
+                                 Qt::ElideRight);
     user->setObjectName("lblMachineUser");
     auto* grid = new QGridLayout(machineBox);
     grid->addWidget(new QLabel("Folder:", machineBox), 0, 0);
@@ -143,9 +167,9 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     grid->addWidget(version, 1, 1);
     grid->addWidget(new QLabel("User:", machineBox), 2, 0);
     grid->addWidget(user, 2, 1);
-    lblMachineNote_ = new QLabel(machineBox);
+    // The note names command-line options: it wraps at spaces only, never after a hyphen.
+    lblMachineNote_ = new WordWrapLabel(machineBox);
     lblMachineNote_->setObjectName("lblMachineNote");
-    lblMachineNote_->setWordWrap(true);
     lblMachineNote_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     lblMachineNote_->hide();
     grid->addWidget(lblMachineNote_, 3, 0, 1, 2);
@@ -155,17 +179,17 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     lblPendingReplacements_->hide();
     grid->addWidget(lblPendingReplacements_, 4, 0, 1, 2);
     grid->setColumnStretch(1, 1);
+    // The window has a fixed size: the box's lines sit close, so that a note and the
+    // replacements that wait still leave room for the status.
+    grid->setVerticalSpacing(2);
+    plainFont(machineBox);
 
-    auto* statusBox = new QGroupBox("Status && Summary", this);
-    statusBox->setObjectName("grpStatus");
-    statusBox->setStyleSheet("QGroupBox { font-weight: bold; }");
+    auto* statusBox = headedBox("Status && Summary", "grpStatus", this);
     auto* status = new QGridLayout(statusBox);
     const auto statusLine = [&](int row, const QString& caption, const QString& name) {
         auto* label = new QLabel(caption, statusBox);
         auto* value = new QLabel(statusBox);
         value->setObjectName(name);
-        for (QLabel* l : {label, value})
-            l->setStyleSheet("font-weight: normal;");
         status->addWidget(label, row, 0);
         status->addWidget(value, row, 1);
         return value;
@@ -178,9 +202,11 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     lvreset->setFlat(true);
     lvreset->setCursor(Qt::PointingHandCursor);
     lvreset->setStyleSheet("QPushButton { color: blue; text-decoration: underline; border: none;"
-                           " font-weight: normal; text-align: left; padding: 0; }");
+                           " text-align: left; padding: 0; }");
     status->addWidget(lvreset, 3, 0, 1, 2, Qt::AlignLeft);
     status->setColumnStretch(1, 1);
+    status->setVerticalSpacing(2);
+    plainFont(statusBox);
     connect(lvreset, &QPushButton::clicked, this, &TfrmMain::ResetStatistics);
 
     auto* page = new QVBoxLayout(this);
@@ -200,26 +226,35 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
 }
 
 void TfrmMain::SetMachineNote(const QString& note) {
-    lblMachineNote_->setText(note);
+    lblMachineNote_->SetWholeText(note);
     lblMachineNote_->setVisible(!note.isEmpty());
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    if (!centred_) {
+        // Centred on the desktop when it first shows.
+        centred_ = true;
+        if (const QScreen* desktop = screen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(desktop->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
     ShowStatus();
 }
 
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    if (event->isAccepted())
+        emit Closed();
+}
+
 void TfrmMain::ShowStatus() {
-    // Replacements that a restore or a compaction left waiting (this run's, or an earlier
-    // run's that could not make them) are made when the program lets the machine go.
-    QStringList waiting;
-    for (const win32::PendingReplacement& r : win32::PendingReplacementsOf(win32::MachineFolder()))
-        waiting << QString::fromStdString(r.hive.substr(r.hive.find_last_of("\\:") + 1));
-    lblPendingReplacements_->setText(
-        waiting.isEmpty() ? QString()
-                          : QString("Hive replacements wait for this installation (%1): Hivewarden "
-                                    "makes them when it closes.")
-                                .arg(waiting.join(", ")));
+    // Replacements that a restore or a compaction left waiting are made when the program
+    // lets the machine go.
+    const QString waiting = WaitingReplacementsText();
+    lblPendingReplacements_->setText(waiting);
     lblPendingReplacements_->setVisible(!waiting.isEmpty());
     try {
         const TLastRunValues values = ReadLastRunValues(StoreFilePath());

@@ -10,12 +10,15 @@ class QLabel;
 
 namespace ui {
 
+class WordWrapLabel;
+
 class TfrmMain : public QWidget {
     Q_OBJECT
 public:
     explicit TfrmMain(QWidget* parent = nullptr);
 
-    // A sentence about the installation under its name (the sandbox says what it is).
+    // A sentence about the installation under its name (the sandbox says what it is),
+    // plain text.
     void SetMachineNote(const QString& note);
 
     // Runs the wizard modally in `mode` (0 clean, 1 backup and restore, 2 compact), then
@@ -36,18 +39,24 @@ public:
     // Runs the About window modally.
     void ShowAbout();
 
+signals:
+    // The user closed the window: the program ends.
+    void Closed();
+
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // The three job links share this: the link's tag less one is the wizard's mode.
     void WizardLinkClick();
 
-    QLabel* lblMachineNote_;
+    WordWrapLabel* lblMachineNote_;
     QLabel* lblPendingReplacements_;
     QLabel* lblLastscan_;
     QLabel* lbllastBackup_;
     QLabel* lbllastCompact_;
+    bool centred_ = false;
 };
 
 } // namespace ui

@@ -138,6 +138,8 @@ private:
     QWidget* CreateReportPage();
     // Showing in Backup mode: the list of profiles and undo files.
     void ShowBackupList();
+    // The hive replacements that wait for the installation, under the list.
+    void ShowWaitingReplacements();
     void LoadProfiles();
     // Showing in Compact mode.
     void PrepareCompactPage();
@@ -154,7 +156,8 @@ private:
     void ReplaceOldBackups();
     void StartBackup(const std::string& path);
     void RestoreUndoFile(const std::string& path);
-    // A click on a cell of the backup list: column 5, the backup name, opens the entry.
+    // A click on a cell of the backup list: column 5, the backup name, opens the entry (an
+    // undo file in the program's own viewer, a profile folder in the file manager).
     void gdRestoreCellClick(int column, int row);
     int SelectedBackupRow() const;
     // The file or folder of the backup list's row.
@@ -215,6 +218,7 @@ private:
     QLabel* lblProgress;
     QProgressBar* pgBackup;
     QPushButton* btnStopBackup;
+    QLabel* lblWaitingReplacements;
     // Compact and Report
     QLabel* lblCompact;
     // The control "pgCompact" (the name of the page is taken by the page index).

@@ -21,6 +21,8 @@
 #include "ui/MessageBox.h"
 #include "ui/TfrmBackProfile.h"
 #include "ui/TfrmRepair.h"
+#include "ui/UndoFileViewer.h"
+#include "ui/WaitingReplacements.h"
 #include "win32/host/PlainFileName.h"
 #include "win32/shell/RegistryEditor.h"
 
@@ -168,15 +170,31 @@ QWidget* TfrmRepair::CreateBackupPage() {
     NoteBackup->addWidget(listPage);
     NoteBackup->addWidget(progressPage);
 
+    // A restore's hives wait for the installation until the program lets it go.
+    lblWaitingReplacements = new QLabel(page);
+    lblWaitingReplacements->setObjectName("lblPendingReplacements");
+    lblWaitingReplacements->setWordWrap(true);
+    lblWaitingReplacements->hide();
+    auto* column = new QVBoxLayout;
+    column->addWidget(NoteBackup, 1);
+    column->addWidget(lblWaitingReplacements);
+
     auto* layout = new QHBoxLayout(page);
     layout->setContentsMargins(8, 4, 8, 0);
     layout->addWidget(tasks);
-    layout->addWidget(NoteBackup, 1);
+    layout->addLayout(column, 1);
     return page;
 }
 
 void TfrmRepair::ShowBackupList() {
     NoteBackup->setCurrentIndex(0);
+    ShowWaitingReplacements();
+}
+
+void TfrmRepair::ShowWaitingReplacements() {
+    const QString waiting = WaitingReplacementsText();
+    lblWaitingReplacements->setText(waiting);
+    lblWaitingReplacements->setVisible(!waiting.isEmpty());
 }
 
 int TfrmRepair::SelectedBackupRow() const {
@@ -445,11 +463,47 @@ void TfrmRepair::actRemoveExecute() {
 void TfrmRepair::gdRestoreCellClick(int column, int row) {
     if (column != bcName || row < 0 || row >= restoreModel_->rowCount())
         return;
-    // Opening a file to read or a folder to look into happens on the host: the desktop's
-    // text editor or file manager.
+    const std::string name =
+        restoreModel_->item(row, bcName)->data(Qt::UserRole).toByteArray().toStdString();
     const QFileInfo entry(hostPath(EntryPath(row)));
-    if (entry.isFile() || entry.isDir())
-        OpenOnHost(QUrl::fromLocalFile(entry.absoluteFilePath()));
+    const QString path = entry.absoluteFilePath();
+    // The list holds no links; one put in an entry's place since is not followed out of
+    // the folder.
+    if (entry.isSymLink()) {
+        ShowMessageBox(this, kBackupCaption,
+                       "\"" + path + "\" is a link now, which Hivewarden does not follow.",
+                       QMessageBox::Warning);
+        return;
+    }
+    if (IsUndoFileName(name) && entry.isFile()) {
+        // An undo file is shown here, never handed to the desktop, whose handler of its
+        // type may import it into another registry.
+        for (auto* open : findChildren<UndoFileViewer*>())
+            if (open->Path() == path) {
+                open->raise();
+                open->activateWindow();
+                return;
+            }
+        auto* viewer = new UndoFileViewer(this);
+        QString why;
+        if (!viewer->Load(path, &why)) {
+            delete viewer;
+            ShowMessageBox(this, kBackupCaption, why, QMessageBox::Warning);
+            return;
+        }
+        viewer->show();
+        return;
+    }
+    if (entry.isDir()) {
+        // A profile folder is looked into with the desktop's file manager.
+        if (!OpenOnHost(QUrl::fromLocalFile(path)))
+            ShowMessageBox(this, kBackupCaption,
+                           "No program of this desktop opens the folder \"" + path + "\".",
+                           QMessageBox::Warning);
+        return;
+    }
+    ShowMessageBox(this, kBackupCaption, "\"" + path + "\" no longer exists.",
+                   QMessageBox::Warning);
 }
 
 void TfrmRepair::HiveJobProgress(int percent) {
@@ -463,6 +517,7 @@ void TfrmRepair::HiveJobFinished(bool success) {
     else
         BackupJobFinished(success);
     NoteBackup->setCurrentIndex(0);
+    ShowWaitingReplacements();
     UpdateActions();
     if (closeAfterHiveJob_) {
         closeAfterHiveJob_ = false;

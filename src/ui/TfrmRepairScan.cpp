@@ -11,6 +11,7 @@
 #include "store/fxRegistryFile.h"
 #include "ui/ActionButton.h"
 #include "ui/BoldLabel.h"
+#include "ui/CutTextToolTips.h"
 #include "ui/Images.h"
 #include "ui/MessageBox.h"
 #include "ui/TfrmRepair.h"
@@ -49,6 +50,7 @@ QTableWidget* grid(const char* name, const QStringList& headers, const QList<int
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setShowGrid(false);
     table->setIconSize(QSize(16, 16));
+    ShowCutTextsAsToolTips(*table);
     return table;
 }
 

@@ -41,7 +41,7 @@ void TestAbout::memoryLineRoundsToWholeMegabytes() {
     QFETCH(quint64, bytes);
     QFETCH(QString, megabytes);
     QCOMPARE(ui::TfrmAbout::MemoryLine(bytes),
-             "Physical memory available to Windows: " + megabytes + " MB");
+             "Physical memory of the computer Hivewarden runs on: " + megabytes + " MB");
 }
 
 void TestAbout::windowsLineOfTheMachine_data() {

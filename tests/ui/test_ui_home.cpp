@@ -1,5 +1,6 @@
-// The home window's status box: the times of the last scan, backup and compaction as the
-// store holds them, and the link that resets them.
+// The home window: its status box (the times of the last scan, backup and compaction as
+// the store holds them, and the link that resets them), the replacements that wait, its
+// headings, its note on the installation, and where it opens.
 
 #include "UiTestSupport.h"
 #include "registry/OSInfo.h"
@@ -9,14 +10,17 @@
 #include "store/fxRegistryFile.h"
 #include "support/MachineFixture.h"
 #include "ui/TfrmMain.h"
+#include "ui/WordWrapLabel.h"
 #include "win32/machine/Machine.h"
 #include "win32/registry/PendingReplacements.h"
 #include "win32/registry/Registry.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -31,6 +35,12 @@ private slots:
     void withoutAStoreTheTimesStayEmptyAndNothingIsCreated();
     void showsTheStoredTimesAndResetEmptiesThemForGood();
     void showsReplacementsThatWaitAndWhenTheyAreMade();
+    void centredOnTheDesktopAtStart();
+    void bothBoxesShareOneHeadingStyle();
+    void theNoteNeverBreaksAnOptionAcrossLines_data();
+    void theNoteNeverBreaksAnOptionAcrossLines();
+    void aWordWiderThanTheNoteIsBrokenAfterAFolder_data();
+    void aWordWiderThanTheNoteIsBrokenAfterAFolder();
 
 private:
     QStringList shownTimes(ui::TfrmMain& home) {
@@ -127,6 +137,95 @@ void TestHome::showsReplacementsThatWaitAndWhenTheyAreMade() {
     QVERIFY(win32::LastReleaseReplacements().allMade());
     QVERIFY(win32::PendingReplacementsOf(machine_->folder()).empty());
     machine_->boot();
+}
+
+void TestHome::centredOnTheDesktopAtStart() {
+    ui::TfrmMain home;
+    home.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&home));
+    const QPoint offset =
+        home.frameGeometry().center() - home.screen()->availableGeometry().center();
+    QVERIFY2(offset.manhattanLength() <= 2,
+             qPrintable(QString("%1, %2").arg(offset.x()).arg(offset.y())));
+}
+
+// "Windows installation" and "Status & Summary" are headings of one kind: bold, over text
+// in the window's own font.
+void TestHome::bothBoxesShareOneHeadingStyle() {
+    ui::TfrmMain home;
+    home.show();
+    auto* machine = Child<QGroupBox>(home, "grpMachine");
+    auto* status = Child<QGroupBox>(home, "grpStatus");
+    QCOMPARE(machine->title(), QString("Windows installation"));
+    QCOMPARE(status->title(), QString("Status && Summary"));
+    for (QGroupBox* box : {machine, status}) {
+        QVERIFY2(box->font().bold(), qPrintable(box->title()));
+        QCOMPARE(box->styleSheet(), QString());
+    }
+    QCOMPARE(machine->font(), status->font());
+    for (const char* name : {"lblMachineFolder", "lblMachineVersion", "lblLastscan"})
+        QVERIFY2(!Child<QLabel>(home, name)->font().bold(), name);
+    QCOMPARE(Child<QLabel>(home, "lblMachineFolder")->font(),
+             Child<QLabel>(home, "lblLastscan")->font());
+}
+
+void TestHome::theNoteNeverBreaksAnOptionAcrossLines_data() {
+    QTest::addColumn<QString>("note");
+    QTest::newRow("the sandbox's")
+        << "Working on the sandbox machine at /home/someone/.local/share/"
+           "hivewarden/Sandbox. To work on a real Windows installation, "
+           "name its folder (the one that holds WINDOWS) with --machine "
+           "DIR or HIVEWARDEN_MACHINE=DIR.";
+    QTest::newRow("with text to escape") << "A <b>note</b> & an option: -x or --machine DIR.";
+}
+
+void TestHome::theNoteNeverBreaksAnOptionAcrossLines() {
+    QFETCH(QString, note);
+    ui::TfrmMain home;
+    home.SetMachineNote(note);
+    home.show();
+    auto* label = Child<QLabel>(home, "lblMachineNote");
+    QVERIFY(label->isVisible());
+    // Whatever the width, the lines fit it and break only between words, so that an option
+    // ("--machine") is never cut after its hyphens.
+    int least = 0;
+    for (const QString& word : note.split(' '))
+        least = std::max(least, label->fontMetrics().horizontalAdvance(word));
+    for (int width = least + 1; width <= 700; width += 7) {
+        label->resize(width + 2 * label->margin(), label->heightForWidth(width));
+        const QStringList lines = label->text().split('\n');
+        const QString shown = QString("at %1: %2").arg(width).arg(lines.join(" | "));
+        QCOMPARE(lines.join(' '), note.simplified());
+        for (const QString& line : lines)
+            QVERIFY2(label->fontMetrics().horizontalAdvance(line) <= label->contentsRect().width(),
+                     qPrintable(shown));
+        QCOMPARE(label->height(), int(lines.size()) * label->fontMetrics().lineSpacing());
+    }
+}
+
+// A folder wider than the note takes lines of its own, each broken after a separator where
+// one fits, else where the line is full; nothing of it is lost.
+void TestHome::aWordWiderThanTheNoteIsBrokenAfterAFolder_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("widthOf");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("a path") << "at /aaaa/bbbb/cccc/dddd."
+                            << "/aaaa/bbbb/" << QStringList{"at", "/aaaa/bbbb/", "cccc/dddd."};
+    QTest::newRow("a Windows path") << "C:\\aaaa\\bbbb\\cccc"
+                                    << "C:\\aaaa\\bbbb" << QStringList{"C:\\aaaa\\", "bbbb\\cccc"};
+    QTest::newRow("no separator") << "xxxxxxxxxx"
+                                  << "xxxx" << QStringList{"xxxx", "xxxx", "xx"};
+    QTest::newRow("paragraphs") << "one two\nthree"
+                                << "one two" << QStringList{"one two", "three"};
+}
+
+void TestHome::aWordWiderThanTheNoteIsBrokenAfterAFolder() {
+    QFETCH(QString, text);
+    QFETCH(QString, widthOf);
+    QFETCH(QStringList, lines);
+    const QFontMetrics metrics(QApplication::font());
+    QCOMPARE(ui::WordWrapLabel::WrapAtSpaces(text, metrics, metrics.horizontalAdvance(widthOf)),
+             lines);
 }
 
 QTEST_MAIN(TestHome)

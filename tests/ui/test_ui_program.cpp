@@ -2,17 +2,28 @@
 // and a clear message instead of a window when the machine cannot be mounted.
 
 #include "UiTestSupport.h"
+#include "registry/RegeditDriver.h"
 #include "support/MachineFixture.h"
+#include "ui/ElidedLabel.h"
 #include "ui/HostPages.h"
 #include "ui/ProgramStart.h"
+#include "ui/RegistryViewer.h"
 #include "ui/TfrmMain.h"
+#include "ui/TfrmRepair.h"
 #include "win32/host/MachineLock.h"
 #include "win32/machine/Machine.h"
+#include "win32/registry/PendingReplacements.h"
+#include "win32/registry/Registry.h"
 
+#include <QAction>
+#include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QtTest>
 #include <optional>
 
@@ -31,6 +42,9 @@ private slots:
     void helpAndHomeOpenTheManualOnTheHost();
     void onlyAnAdministratorOfAnNtSystemGetsTheWindow_data();
     void onlyAnAdministratorOfAnNtSystemGetsTheWindow();
+    void windowTitlesStandAlone();
+    void aLongInstallationFolderIsCutInTheMiddle();
+    void closingTheHomeWindowEndsTheProgram();
 };
 
 void TestProgram::withoutAMachineWorksOnTheSandbox() {
@@ -42,7 +56,8 @@ void TestProgram::withoutAMachineWorksOnTheSandbox() {
         for (QWidget* window : QApplication::topLevelWidgets()) {
             if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
                 shownFolder = Child<QLabel>(*home, "lblMachineFolder")->text();
-                note = Child<QLabel>(*home, "lblMachineNote")->text();
+                // Wrapped to the window's width: lines break between words.
+                note = Child<QLabel>(*home, "lblMachineNote")->text().replace('\n', ' ');
                 noteShown = Child<QLabel>(*home, "lblMachineNote")->isVisible();
                 home->close();
             }
@@ -271,6 +286,150 @@ void TestProgram::onlyAnAdministratorOfAnNtSystemGetsTheWindow() {
                          "your network or PC administrator."));
     }
     QVERIFY(!win32::IsMachineBooted());
+}
+
+// The platform appends the application's display name to every window title when one is
+// set: none is, so "Hivewarden 1.0" and "About" stand alone. The desktop knows the program
+// by its desktop entry.
+void TestProgram::windowTitlesStandAlone() {
+    testing_support::TestMachine machine;
+    machine.shutdown();
+    QString caption, displayName;
+    QTimer::singleShot(0, [&] {
+        displayName = QGuiApplication::applicationDisplayName();
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
+                caption = home->windowTitle();
+                home->close();
+            }
+    });
+    MessageBoxes boxes;
+    QCOMPARE(
+        ui::RunHivewarden({"hivewarden", "--machine", QString::fromStdString(machine.folder())}),
+        0);
+    QCOMPARE(caption, QString("Hivewarden 1.0"));
+    // Unset, the display name is the application's name, and nothing is appended.
+    QCOMPARE(displayName, QCoreApplication::applicationName());
+    QCOMPARE(QGuiApplication::desktopFileName(), QString("hivewarden"));
+}
+
+// A long folder is cut in the middle, so that the installation's own folder stays in sight,
+// and takes one line; its whole path is its tooltip.
+void TestProgram::aLongInstallationFolderIsCutInTheMiddle() {
+    testing_support::TestMachine machine;
+    machine.shutdown();
+    QTemporaryDir deep;
+    QString folder = deep.path();
+    for (int i = 0; i < 6; ++i)
+        folder += QString("/a folder with a rather long name %1").arg(i);
+    folder += "/TheInstallation";
+    QVERIFY(QDir().mkpath(QFileInfo(folder).path()));
+    const QString original = QString::fromStdString(machine.folder());
+    QVERIFY(QDir().rename(original, folder));
+
+    QString whole, shown, tip, copied;
+    int height = 0, lineHeight = 0;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
+                auto* label = Child<ui::ElidedLabel>(*home, "lblMachineFolder");
+                whole = label->text();
+                shown = label->ShownText();
+                height = label->height();
+                lineHeight = label->fontMetrics().height();
+                const QPoint at(4, label->height() / 2);
+                QHelpEvent hover(QEvent::ToolTip, at, label->mapToGlobal(at));
+                QApplication::sendEvent(label, &hover);
+                tip = QToolTip::isVisible() ? QToolTip::text() : QString();
+                QToolTip::hideText();
+                label->findChild<QAction*>("actCopy")->trigger();
+                copied = QGuiApplication::clipboard()->text();
+                home->close();
+            }
+    });
+    MessageBoxes boxes;
+    const int status = ui::RunHivewarden({"hivewarden", "--machine", folder});
+    QVERIFY(QDir().rename(folder, original));
+    QCOMPARE(status, 0);
+    QCOMPARE(whole, folder);
+    QVERIFY2(shown.contains(QChar(0x2026)) && shown.endsWith("/TheInstallation"),
+             qPrintable(shown));
+    QVERIFY2(shown.startsWith(whole.left(4)), qPrintable(shown));
+    QVERIFY2(height < 2 * lineHeight, qPrintable(QString::number(height)));
+    QCOMPARE(tip, whole);
+    QCOMPARE(copied, whole);
+}
+
+// Closing the home window ends the program: a registry viewer still open closes with it,
+// and the machine is let go, which makes the hive replacements that wait for it.
+void TestProgram::closingTheHomeWindowEndsTheProgram() {
+    testing_support::TestMachine machine;
+    // A replacement that waits on disk: an earlier run could not make it (its old-file
+    // name was taken when it let the machine go).
+    HKEY software = nullptr;
+    QCOMPARE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS, &software), 0L);
+    QVERIFY(testing_support::EnablePrivileges({"SeBackupPrivilege", "SeRestorePrivilege"}));
+    QCOMPARE(RegSaveKeyA(software, "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp", nullptr), 0L);
+    RegCloseKey(software);
+    QCOMPARE(RegReplaceKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE",
+                            "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp",
+                            "C:\\WINDOWS\\system32\\config\\SOFTWARE.rcbak"),
+             0L);
+    const QString blocker =
+        QString::fromStdString(machine.hostPath("WINDOWS/system32/config/SOFTWARE.rcbak"));
+    QFile file(blocker);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    machine.shutdown();
+    QVERIFY(QFile::remove(blocker));
+    QCOMPARE(win32::PendingReplacementsOf(machine.folder()).size(), size_t(1));
+
+    QString waiting;
+    bool viewerShown = false;
+    QPointer<ui::RegistryViewer> viewer;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
+                auto* label = Child<QLabel>(*home, "lblPendingReplacements");
+                waiting = label->isVisible() ? label->text() : QString();
+                // The wizard's "Open item location" opens the viewer at a key; the viewer
+                // stays open when the wizard closes.
+                WhenModal<ui::TfrmRepair>([&](ui::TfrmRepair& wizard) {
+                    if (OpenRegeditAt("HKEY_LOCAL_MACHINE\\SOFTWARE", ""))
+                        for (QWidget* other : QApplication::topLevelWidgets())
+                            if (auto* open = qobject_cast<ui::RegistryViewer*>(other))
+                                viewer = open;
+                    wizard.reject();
+                });
+                QTest::mouseClick(Child<QPushButton>(*home, "lvRepair"), Qt::LeftButton);
+                viewerShown = viewer && viewer->isVisible();
+                home->close();
+            }
+    });
+    // Should the program go on after the window closed, the test ends it, and fails.
+    bool endedByTheTest = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        endedByTheTest = true;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            window->close();
+    });
+    guard.start(5000);
+    MessageBoxes boxes;
+    const int status =
+        ui::RunHivewarden({"hivewarden", "--machine", QString::fromStdString(machine.folder())});
+    guard.stop();
+    QCOMPARE(status, 0);
+    QVERIFY(boxes.asked().isEmpty());
+    QCOMPARE(waiting, QString("Hive replacements wait for this installation (SOFTWARE): "
+                              "Hivewarden makes them when it closes."));
+    QVERIFY(viewerShown);
+    QVERIFY(!endedByTheTest);
+    QVERIFY(viewer.isNull() || !viewer->isVisible());
+    QVERIFY(!win32::IsMachineBooted());
+    QVERIFY(win32::LastReleaseReplacements().allMade());
+    QVERIFY(win32::PendingReplacementsOf(machine.folder()).empty());
 }
 
 QTEST_MAIN(TestProgram)

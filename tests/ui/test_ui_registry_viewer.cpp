@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeView>
 #include <QtTest>
 #include <atomic>
@@ -120,6 +121,7 @@ private slots:
     void valueText_data();
     void valueText();
     void longValuesAreCut();
+    void aCutValueShowsItsWholeTextAsTooltip();
     void staysReadOnly();
     void closedViewerStartsAnewAndRefreshRereads();
     void leavesTheProgramFreeToQuit();
@@ -325,6 +327,28 @@ void TestRegistryViewer::longValuesAreCut() {
     QVERIFY(bytes.size() > 2000);
     QVERIFY(bytes.startsWith("00 01 02 03"));
     QVERIFY(bytes.endsWith("..."));
+}
+
+// Hovering a value whose data does not fit its column shows the whole text; one that fits
+// shows none.
+void TestRegistryViewer::aCutValueShowsItsWholeTextAsTooltip() {
+    ui::RegistryViewer& viewer = *viewer_;
+    QVERIFY(OpenRegeditAt("HKEY_LOCAL_MACHINE\\SOFTWARE\\Viewer\\Huge", "Text"));
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    QTreeView& list = *viewer.ValueList();
+    const auto hover = [&](const QModelIndex& cell) {
+        QToolTip::hideText();
+        QTRY_VERIFY(!QToolTip::isVisible());
+        const QPoint at = list.visualRect(cell).center();
+        QHelpEvent event(QEvent::ToolTip, at, list.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list.viewport(), &event);
+    };
+    const QModelIndex text = viewer.ValueModel()->index(2, 2);
+    hover(text);
+    QVERIFY(QToolTip::isVisible());
+    QCOMPARE(QToolTip::text(), text.data().toString());
+    hover(viewer.ValueModel()->index(2, 0)); // "Text" fits
+    QVERIFY(!QToolTip::isVisible());
 }
 
 void TestRegistryViewer::staysReadOnly() {

@@ -16,6 +16,7 @@
 #include "ui/HostPages.h"
 #include "ui/TfrmBackProfile.h"
 #include "ui/TfrmRepair.h"
+#include "ui/UndoFileViewer.h"
 #include "win32/machine/Machine.h"
 #include "win32/registry/PendingReplacements.h"
 
@@ -24,12 +25,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QToolTip>
 #include <QtTest>
 #include <memory>
 
@@ -171,7 +175,12 @@ private slots:
     void restoreOfAnUndoFile_data();
     void restoreOfAnUndoFile();
     void restoreOfAProfileSaysWhatHappened();
-    void openingAnEntryHappensOnTheHost();
+    void anUndoFileOpensInAViewerOfTheProgram_data();
+    void anUndoFileOpensInAViewerOfTheProgram();
+    void aProfileFolderOpensInTheFileManager();
+    void anEntryThatCannotBeOpenedIsSaid_data();
+    void anEntryThatCannotBeOpenedIsSaid();
+    void aCutActionShowsItsWholeTextAsTooltip();
     void closingDuringABackup_data();
     void closingDuringABackup();
     void backupOnWindows98();
@@ -529,6 +538,8 @@ void TestWizardBackup::restoreOfAProfileSaysWhatHappened() {
                                                "list five hives."));
     QVERIFY(pending().empty());
     QCOMPARE(Child<QStackedWidget>(*wizard, "NoteBackup")->currentIndex(), 0);
+    auto* waiting = Child<QLabel>(*wizard, "lblPendingReplacements");
+    QVERIFY(!waiting->isVisible());
 
     // The second time, before the restart, it takes the place of the first.
     for (int time = 1; time <= 2; ++time) {
@@ -542,6 +553,11 @@ void TestWizardBackup::restoreOfAProfileSaysWhatHappened() {
                          "backup are undone."));
         QCOMPARE(pending().size(), size_t(5));
         QCOMPARE(Child<QProgressBar>(*wizard, "pgBackup")->value(), 100);
+        // The page says what waits, and when it is made.
+        QVERIFY(waiting->isVisible());
+        QCOMPARE(waiting->text(),
+                 QString("Hive replacements wait for this installation (SYSTEM, SOFTWARE, SAM, "
+                         "SECURITY, DEFAULT): Hivewarden makes them when it closes."));
     }
     // Neither is a backup to record.
     QCOMPARE(storedNames(), (QStringList{"spoiled", "good"}));
@@ -567,19 +583,158 @@ void TestWizardBackup::restoreOfAProfileSaysWhatHappened() {
         QString::fromStdString(machine_->hostPath("WINDOWS/system32/config/SOFTWARE.rcbak"))));
 }
 
-void TestWizardBackup::openingAnEntryHappensOnTheHost() {
-    writeFile(backupFolder() + "06062024100000.reg", "REGEDIT4\r\n");
+// An undo file is shown as text in a window of the program's own, never handed to the
+// desktop (whose handler of .reg files may be a registry importer).
+void TestWizardBackup::anUndoFileOpensInAViewerOfTheProgram_data() {
+    QTest::addColumn<QByteArray>("content");
+    const QString text =
+        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\"
+        "Caf\u00e9]\r\n\"v\"=\"x\"\r\n";
+    QTest::newRow("as the program writes it (ANSI)") << text.toLatin1();
+    QByteArray utf16("\xFF\xFE", 2);
+    for (const QChar c : text)
+        utf16.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+    QTest::newRow("as Windows' registry editor writes it (UTF-16)") << utf16;
+    QTest::newRow("UTF-8 with its mark") << "\xEF\xBB\xBF" + text.toUtf8();
+}
+
+void TestWizardBackup::anUndoFileOpensInAViewerOfTheProgram() {
+    QFETCH(QByteArray, content);
+    const QString file = backupFolder() + "06062024100000.reg";
+    writeFile(file, content);
     addRecord(kUndoAction, "06062024100000.reg", day(2024, 6, 6));
+    auto wizard = OpenWizard(TfrmRepair::wmBackup);
+    MessageBoxes boxes;
+    // A click beside the link opens nothing.
+    clickSlide(*wizard, 0);
+    QVERIFY(wizard->findChildren<ui::UndoFileViewer*>().isEmpty());
+    clickSlide(*wizard, 0, true);
+    QVERIFY(opened_.isEmpty());
+    QVERIFY(boxes.asked().isEmpty());
+    const auto viewers = wizard->findChildren<ui::UndoFileViewer*>();
+    QCOMPARE(viewers.size(), 1);
+    ui::UndoFileViewer* viewer = viewers[0];
+    QVERIFY(viewer->isVisible());
+    QVERIFY(viewer->windowTitle().contains("06062024100000.reg"));
+    QCOMPARE(Child<QLabel>(*viewer, "lblUndoFilePath")->text(), file);
+    auto* text = Child<QPlainTextEdit>(*viewer, "edtUndoFile");
+    QVERIFY(text->isReadOnly());
+    QCOMPARE(text->toPlainText(),
+             QString("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\"
+                     "Caf\u00e9]\n\"v\"=\"x\"\n"));
+    // A second click brings the same window forward.
+    clickSlide(*wizard, 0, true);
+    QCOMPARE(wizard->findChildren<ui::UndoFileViewer*>().size(), 1);
+    // It closes with the wizard.
+    QPointer<ui::UndoFileViewer> alive(viewer);
+    wizard.reset();
+    QVERIFY(alive.isNull());
+}
+
+void TestWizardBackup::aProfileFolderOpensInTheFileManager() {
     makeProfileFolder("A profile");
     addRecord("Backup Registry", "A profile", day(2024, 6, 7));
     auto wizard = OpenWizard(TfrmRepair::wmBackup);
-    // A click beside the link opens nothing.
-    clickSlide(*wizard, 0);
-    QVERIFY(opened_.isEmpty());
+    MessageBoxes boxes;
     clickSlide(*wizard, 0, true);
-    clickSlide(*wizard, 1, true);
-    QCOMPARE(opened_, (QList<QUrl>{QUrl::fromLocalFile(backupFolder() + "06062024100000.reg"),
-                                   QUrl::fromLocalFile(backupFolder() + "A profile")}));
+    QCOMPARE(opened_, QList<QUrl>{QUrl::fromLocalFile(backupFolder() + "A profile")});
+    QVERIFY(boxes.asked().isEmpty());
+    QVERIFY(wizard->findChildren<ui::UndoFileViewer*>().isEmpty());
+}
+
+void TestWizardBackup::anEntryThatCannotBeOpenedIsSaid_data() {
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("a folder no program of the desktop opens")
+        << "A profile"
+        << "desktop refuses"
+        << "No program of this desktop opens the folder \"%1\".";
+    QTest::newRow("an undo file gone since listing") << "07062024100000.reg"
+                                                     << "gone"
+                                                     << "\"%1\" no longer exists.";
+    QTest::newRow("a profile gone since listing") << "A profile"
+                                                  << "gone"
+                                                  << "\"%1\" no longer exists.";
+    QTest::newRow("an undo file that is a link now") << "07062024100000.reg"
+                                                     << "link"
+                                                     << "\"%1\" is a link now, which Hivewarden "
+                                                        "does not follow.";
+    QTest::newRow("an undo file too large to show")
+        << "07062024100000.reg"
+        << "large"
+        << "The undo file \"%1\" is too large to show (%2 MB).";
+}
+
+void TestWizardBackup::anEntryThatCannotBeOpenedIsSaid() {
+    QFETCH(QString, entry);
+    QFETCH(QString, fault);
+    QFETCH(QString, said);
+    const QString path = backupFolder() + entry;
+    const bool undoFile = entry.endsWith(".reg");
+    if (undoFile) {
+        writeFile(path, "REGEDIT4\r\n");
+        addRecord(kUndoAction, entry.toStdString(), day(2024, 6, 7));
+    } else {
+        makeProfileFolder(entry);
+        addRecord("Backup Registry", entry.toStdString(), day(2024, 6, 7));
+    }
+    auto wizard = OpenWizard(TfrmRepair::wmBackup);
+    QCOMPARE(listedNames(*wizard), QStringList{entry});
+    if (fault == "gone")
+        QVERIFY(undoFile ? QFile::remove(path) : QDir(path).removeRecursively());
+    if (fault == "link") {
+        QVERIFY(QFile::remove(path));
+        const QString outside = programFolder_->path() + "/outside.txt";
+        writeFile(outside, "not an entry of the backup folder");
+        QVERIFY(QFile::link(outside, path));
+    }
+    if (fault == "desktop refuses")
+        ui::SetHostOpener([](const QUrl&) { return false; });
+    qint64 megabytes = 0;
+    if (fault == "large") {
+        QFile file(path);
+        QVERIFY(file.resize(ui::UndoFileViewer::kLargestShown + 1));
+        megabytes = file.size() / (1024 * 1024);
+    }
+    MessageBoxes boxes;
+    clickSlide(*wizard, 0, true);
+    QCOMPARE(boxes.asked().size(), 1);
+    QCOMPARE(boxes.asked()[0].caption, QString("Backup Registry"));
+    QCOMPARE(boxes.asked()[0].icon, QMessageBox::Warning);
+    QCOMPARE(boxes.asked()[0].text,
+             said.contains("%2") ? said.arg(path).arg(megabytes) : said.arg(path));
+    QVERIFY(wizard->findChildren<ui::UndoFileViewer*>().isEmpty());
+    // Nothing of the machine's backups is handed to the desktop in its place.
+    QVERIFY(opened_.isEmpty());
+}
+
+// The Action line of a repair names every section it scanned: cut on the slide, whole as
+// its tooltip.
+void TestWizardBackup::aCutActionShowsItsWholeTextAsTooltip() {
+    QStringList sections;
+    for (int i = 0; i < 12; ++i)
+        sections << QString("Section number %1 of the scan").arg(i);
+    const QString action = "Scan \"" + sections.join(";") + "\"";
+    writeFile(backupFolder() + "08062024100000.reg", "REGEDIT4\r\n");
+    addRecord(action.toStdString(), "08062024100000.reg", day(2024, 6, 8));
+    auto wizard = OpenWizard(TfrmRepair::wmBackup);
+    QVERIFY(QTest::qWaitForWindowExposed(wizard.get()));
+    QListView* view = backupList(*wizard);
+    const QRect slide = view->visualRect(view->model()->index(0, 0));
+    const auto hover = [&](int lineTop) {
+        QToolTip::hideText();
+        QTRY_VERIFY(!QToolTip::isVisible());
+        const QPoint at(slide.left() + 120, slide.top() + lineTop + 9);
+        QHelpEvent event(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view->viewport(), &event);
+    };
+    hover(0);
+    QVERIFY(QToolTip::isVisible());
+    QCOMPARE(QToolTip::text(), action);
+    // The date fits: no tooltip.
+    hover(26);
+    QVERIFY(!QToolTip::isVisible());
 }
 
 void TestWizardBackup::closingDuringABackup_data() {

@@ -14,6 +14,7 @@
 #include "ui/RegistryEditorViewer.h"
 #include "ui/RegistryViewer.h"
 #include "ui/ResultModel.h"
+#include "ui/ResultSlideDelegate.h"
 #include "ui/TfrmRepair.h"
 
 #include <QAction>
@@ -25,6 +26,7 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QtTest>
 #include <memory>
 #include <thread>
@@ -91,6 +93,8 @@ private slots:
     void aCategoryWithoutProblemsEndsOnTheScanPage();
     void severalCategoriesOnlyTheFirstWithProblems();
     void resultRowsShowTheRecordAndNullData();
+    void aCutValueShowsItsWholeTextAsTooltip_data();
+    void aCutValueShowsItsWholeTextAsTooltip();
     void theSortMenuFiltersAndRebuilds();
     void toolsActOnTheListedRows();
     void openItemLocationShowsTheKeyInTheViewer();
@@ -284,6 +288,70 @@ void TestWizardClean::resultRowsShowTheRecordAndNullData() {
              QString("Delete erroneous value entry (recommended)"));
     QCOMPARE(cell(1, ui::ResultModel::colFirstLabel + 2), QString("Value Data:"));
     QCOMPARE(model->index(1, 0).data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Checked);
+}
+
+// A long key location, value name, data or diagnosis is cut on its slide; hovering it shows
+// the whole text, so that the user can read what a repair deletes. A key location is cut in
+// the middle: its root and the key's own name stay in sight.
+void TestWizardClean::aCutValueShowsItsWholeTextAsTooltip_data() {
+    QTest::addColumn<int>("line");
+    QTest::addColumn<bool>("longRow");
+    QTest::newRow("key location") << 0 << true;
+    QTest::newRow("value name") << 1 << true;
+    QTest::newRow("value data") << 2 << true;
+    QTest::newRow("diagnosis") << 3 << true;
+    QTest::newRow("a key location that fits") << 0 << false;
+    QTest::newRow("data that fits") << 2 << false;
+}
+
+void TestWizardClean::aCutValueShowsItsWholeTextAsTooltip() {
+    QFETCH(int, line);
+    QFETCH(bool, longRow);
+    const std::string longKey =
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\" +
+        QString("Nested Subkey Of Some Length\\").repeated(6).toStdString() + "TheKeysOwnName";
+    const std::string longName = "A value name " + std::string(120, 'n');
+    const std::string longData = "C:\\Program Files\\" +
+                                 QString("A Long Folder Name\\").repeated(10).toStdString() +
+                                 "tool.exe";
+    const std::string longDiagnosis = "The file " + longData + " does not exist";
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
+    TFixRegistry& engine = wizard->Engine();
+    if (longRow)
+        engine.AddInvalidData(riAutoRun, longKey, longDiagnosis, longData, longName);
+    else
+        engine.AddInvalidData(riAutoRun, "HKEY_LOCAL_MACHINE\\SOFTWARE\\R", "Gone", "a.exe", "A");
+    wizard->FillResultGrid();
+    wizard->SetPageIndex(TfrmRepair::pgResult);
+    QVERIFY(QTest::qWaitForWindowExposed(wizard.get()));
+    auto* list = Child<QListView>(*wizard, "gdResult");
+    const QModelIndex row = list->model()->index(0, 0);
+    const QString whole =
+        list->model()->index(0, ui::ResultModel::colKeyLocation + line).data().toString();
+
+    const QRect slide = list->visualRect(row);
+    const QPoint at(slide.left() + 160,
+                    slide.top() + ui::ResultSlideDelegate::kLineOffsets[line] + 8);
+    QCOMPARE(ui::ResultSlideDelegate::ValueLineAt(slide, at), line);
+    const QString shown =
+        ui::ResultSlideDelegate::ShownValue(row, line, slide, list->fontMetrics());
+    QToolTip::hideText();
+    QTRY_VERIFY(!QToolTip::isVisible());
+    QHelpEvent hover(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list->viewport(), &hover);
+    if (!longRow) {
+        QCOMPARE(shown, whole);
+        QVERIFY(!QToolTip::isVisible());
+        return;
+    }
+    QVERIFY2(shown != whole && shown.contains(QChar(0x2026)), qPrintable(shown));
+    QVERIFY(QToolTip::isVisible());
+    QCOMPARE(QToolTip::text(), whole);
+    if (line == 0) {
+        QVERIFY2(shown.startsWith("HKEY_LOCAL_MACHINE\\SOFTWARE") &&
+                     shown.endsWith("TheKeysOwnName"),
+                 qPrintable(shown));
+    }
 }
 
 void TestWizardClean::theSortMenuFiltersAndRebuilds() {
