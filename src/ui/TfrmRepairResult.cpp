@@ -15,6 +15,7 @@
 #include "ui/ResultSlideDelegate.h"
 #include "ui/TfrmRepair.h"
 #include "ui/WizardCategories.h"
+#include "ui/WorkOffThread.h"
 
 #include <QAction>
 #include <QApplication>
@@ -268,7 +269,11 @@ void TfrmRepair::RepairChecked() {
     }
     // The repairs are made in the mounted registry; they reach the hive files now, so
     // that closing the program or a crash later cannot lose them.
-    const bool written = FixRegistry_->FlushRepairs();
+    // Writing a large hive takes a while: the window goes on meanwhile.
+    bool written = false;
+    RunOffWindowThread(this, kRepairCaption,
+                       "Writing the repairs to the registry's hive files, please wait...",
+                       [&] { written = FixRegistry_->FlushRepairs(); });
     if (withUndo) {
         QString action = "Scan \"";
         for (int line = 0; line < gdProblem->rowCount(); ++line)

@@ -38,7 +38,7 @@ void TestProgram::withoutAMachineWorksOnTheSandbox() {
     qputenv("HIVEWARDEN_PROGRAM_FOLDER", programFolder.path().toLocal8Bit());
     QString shownFolder, note;
     bool noteShown = false;
-    QTimer::singleShot(0, [&] {
+    const WhenHomeShown atHome([&] {
         for (QWidget* window : QApplication::topLevelWidgets()) {
             if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
                 shownFolder = Child<QLabel>(*home, "lblMachineFolder")->text();
@@ -121,7 +121,7 @@ void TestProgram::showsTheMachineItWorksOn() {
 
     QString shownFolder, shownVersion, shownUser, caption;
     bool noteShown = true;
-    QTimer::singleShot(0, [&] {
+    const WhenHomeShown atHome([&] {
         for (QWidget* window : QApplication::topLevelWidgets()) {
             if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
                 caption = home->windowTitle();
@@ -158,7 +158,7 @@ void TestProgram::namesAHiveWindowsDidNotFinishAtStartUp() {
     const QByteArray before = hive.readAll();
     hive.close();
 
-    QTimer::singleShot(0, [] {
+    const WhenHomeShown atHome([] {
         for (QWidget* window : QApplication::topLevelWidgets())
             if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible())
                 home->close();
@@ -193,7 +193,7 @@ void TestProgram::helpAndHomeOpenTheManualOnTheHost() {
         return desktopTakesIt;
     });
     MessageBoxes boxes;
-    QTimer::singleShot(0, [&] {
+    const WhenHomeShown atHome([&] {
         for (QWidget* window : QApplication::topLevelWidgets()) {
             if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
                 QTest::mouseClick(Child<QPushButton>(*home, "lvHelp"), Qt::LeftButton);
@@ -246,7 +246,7 @@ void TestProgram::onlyAnAdministratorOfAnNtSystemGetsTheWindow() {
         file.write(ini.toUtf8());
     }
     bool shown = false;
-    QTimer::singleShot(0, [&] {
+    const WhenHomeShown atHome([&] {
         for (QWidget* window : QApplication::topLevelWidgets())
             if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
                 shown = true;
