@@ -28,6 +28,7 @@ private slots:
     void showsTheMachineItWorksOn_data();
     void showsTheMachineItWorksOn();
     void namesAHiveWindowsDidNotFinishAtStartUp();
+    void theEventLoopRunsWhileTheMachineMounts();
     void helpAndHomeOpenTheManualOnTheHost();
     void onlyAnAdministratorOfAnNtSystemGetsTheWindow_data();
     void onlyAnAdministratorOfAnNtSystemGetsTheWindow();
@@ -181,6 +182,37 @@ void TestProgram::namesAHiveWindowsDidNotFinishAtStartUp() {
     QCOMPARE(kept.readAll(), before);
     QVERIFY(hive.open(QIODevice::ReadOnly));
     QVERIFY(hive.readAll() != before);
+}
+
+void TestProgram::theEventLoopRunsWhileTheMachineMounts() {
+    testing_support::TestMachine machine;
+    machine.shutdown();
+    int turnsBeforeHome = 0;
+    bool homeShown = false;
+    QTimer turn;
+    QObject::connect(&turn, &QTimer::timeout, [&] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (qobject_cast<ui::TfrmMain*>(window) && window->isVisible())
+                return;
+        if (!homeShown)
+            ++turnsBeforeHome;
+    });
+    turn.start(0);
+    const WhenHomeShown atHome([&] {
+        homeShown = true;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible())
+                home->close();
+    });
+    MessageBoxes boxes;
+    QCOMPARE(
+        ui::RunHivewarden({"hivewarden", "--machine", QString::fromStdString(machine.folder())}),
+        0);
+    turn.stop();
+    QVERIFY(homeShown);
+    QVERIFY(boxes.asked().isEmpty());
+    QVERIFY2(turnsBeforeHome > 0, "the window's loop stood still while the machine mounted");
+    QVERIFY(!win32::IsMachineBooted());
 }
 
 void TestProgram::helpAndHomeOpenTheManualOnTheHost() {

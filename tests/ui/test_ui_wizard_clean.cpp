@@ -73,6 +73,17 @@ QStringList restoreRecords() {
     return records;
 }
 
+// Keys enough in SOFTWARE that writing the hive takes the time a large installation's does.
+void fillSoftwareHive(int keys) {
+    TRegistry registry(KEY_ALL_ACCESS);
+    registry.SetRootKey(HKEY_LOCAL_MACHINE);
+    for (int n = 0; n < keys; ++n) {
+        QVERIFY(registry.OpenKey("SOFTWARE\\Bulk\\Vendor " + std::to_string(n), true));
+        registry.WriteString("Path", "C:\\Program Files\\Vendor " + std::to_string(n));
+        registry.CloseKey();
+    }
+}
+
 QStringList undoFiles() {
     return QDir(QString::fromStdString(RegistryBackupFolder())).entryList({"*.reg"}, QDir::Files);
 }
@@ -96,6 +107,7 @@ private slots:
     void openItemLocationShowsTheKeyInTheViewer();
     void repairWithNothingFailing();
     void repairStopsAtTheFirstFailure();
+    void theWindowGoesOnWhileTheRepairsAreWritten();
     void aKeyAnExclusionKeepsStaysAndTheUserIsToldWhy();
     void withoutUndoNothingIsSaved();
     void twoRepairsOnOnePageShareTheUndoFile();
@@ -386,6 +398,34 @@ void TestWizardClean::repairWithNothingFailing() {
         QVERIFY2(text.contains(entry), entry);
     QCOMPARE(restoreRecords(), QStringList{files[0] + " Scan \"Invalid Auto Run Section\""});
     // The repair reached the hive files: a restarted machine no longer has the entries.
+    wizard.reset();
+    machine_->shutdown();
+    machine_->boot();
+    QCOMPARE(runValues(), QStringList());
+}
+
+void TestWizardClean::theWindowGoesOnWhileTheRepairsAreWritten() {
+    fillSoftwareHive(4000);
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
+    check(*wizard, {2});
+    scan(*wizard);
+    // Once every checked problem is removed, what is left of the pass is the writing of
+    // the hives: a timer of the window's thread counts the loop's turns meanwhile.
+    int turnsWhileWriting = 0;
+    QTimer turn;
+    QObject::connect(&turn, &QTimer::timeout, [&] {
+        if (wizard->IsRepairing() && wizard->CheckedCount == 0)
+            ++turnsWhileWriting;
+    });
+    turn.start(0);
+    MessageBoxes boxes;
+    repair(*wizard);
+    turn.stop();
+    QCOMPARE(boxes.asked().size(), 1);
+    QVERIFY2(boxes.asked()[0].text.startsWith("Repair completed\r\n"),
+             qPrintable(boxes.asked()[0].text));
+    // One turn follows the last removal in any case; the writing gives many more.
+    QVERIFY2(turnsWhileWriting > 1, qPrintable(QString::number(turnsWhileWriting)));
     wizard.reset();
     machine_->shutdown();
     machine_->boot();
