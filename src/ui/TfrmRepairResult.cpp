@@ -236,44 +236,68 @@ void TfrmRepair::RepairChecked() {
             RegistryBackupFolder() + FormatDateTime("ddmmyyyyhhnnss", undoFileCreated_) + ".reg";
     }
     const bool withUndo = chkUndo->isChecked();
-    int removed = 0, failed = 0, row = 0;
-    QString failure;
-    while (resultModel_->Count() > 0 && row != resultModel_->Count() && failed == 0) {
+    const std::string undoFile = withUndo ? UndoFileName : "";
+    // The checked problems, in the list's order; the list does not change during the pass.
+    struct Pending {
+        int row;
+        std::optional<TRepairItem> category;
+        std::string keyLocation, valueName;
+    };
+    std::vector<Pending> pending;
+    for (int row = 0; row < resultModel_->Count(); ++row)
         if (resultModel_->IsChecked(row)) {
-            pgRepair->setValue(std::min(100, (row + 1) * 100 / std::max(CheckedCount, 1)));
             const ResultModel::Row& item = resultModel_->At(row);
-            const std::optional<TRepairItem> category = CategoryFromImageIndex(item.imageIndex);
-            bool fixed = false;
-            try {
-                fixed = category && FixRegistry_->FixItem(*category, withUndo ? UndoFileName : "",
-                                                          item.keyLocation, item.valueName);
-                if (!fixed && !FixRegistry_->LastFixRefusal().empty())
-                    failure = app::FromAnsi(FixRegistry_->LastFixRefusal());
-            } catch (const EExportError& e) {
-                // Nothing was deleted: what cannot be saved for undo is not removed.
-                failure = QString::fromUtf8(e.what());
-            }
-            if (fixed) {
-                ++removed;
-                pelItemRemoved->setText(QString::number(removed) + " items removed");
-                resultModel_->RemoveRow(row);
-                UpdateCheckedCount();
-            } else {
-                ++row;
-                ++failed;
-            }
-        } else {
-            ++row;
+            pending.push_back(
+                {row, CategoryFromImageIndex(item.imageIndex), item.keyLocation, item.valueName});
         }
-        QApplication::processEvents();
-    }
-    // The repairs are made in the mounted registry; they reach the hive files now, so
-    // that closing the program or a crash later cannot lose them.
-    // Writing a large hive takes a while: the window goes on meanwhile.
+    int removed = 0, failed = 0;
+    QString failure;
     bool written = false;
-    RunOffWindowThread(this, kRepairCaption,
-                       "Writing the repairs to the registry's hive files, please wait...",
-                       [&] { written = FixRegistry_->FlushRepairs(); });
+    // Each repair, and writing the hives at the end, waits for the registry (which the
+    // background flush of a large hive may hold for a while): the pass runs on a worker,
+    // and the page follows it. It stops at the first problem that is not removed.
+    RunOffWindowThread(
+        this, kRepairCaption, "Repairing the registry, please wait...",
+        [&](UiDispatcher& ui) {
+            for (size_t n = 0; n < pending.size(); ++n) {
+                const Pending& item = pending[n];
+                bool fixed = false;
+                std::string refusal, exportError;
+                try {
+                    fixed =
+                        item.category && FixRegistry_->FixItem(*item.category, undoFile,
+                                                               item.keyLocation, item.valueName);
+                    if (!fixed)
+                        refusal = FixRegistry_->LastFixRefusal();
+                } catch (const EExportError& e) {
+                    // Nothing was deleted: what cannot be saved for undo is not removed.
+                    exportError = e.what();
+                }
+                const int percent = int((n + 1) * 100 / pending.size());
+                ui.Post([&, fixed, refusal, exportError, percent, row = item.row] {
+                    pgRepair->setValue(percent);
+                    if (fixed) {
+                        // The rows removed before this one have moved it up.
+                        resultModel_->RemoveRow(row - removed);
+                        ++removed;
+                        pelItemRemoved->setText(QString::number(removed) + " items removed");
+                        UpdateCheckedCount();
+                    } else {
+                        ++failed;
+                        if (!exportError.empty())
+                            failure = QString::fromStdString(exportError);
+                        else if (!refusal.empty())
+                            failure = app::FromAnsi(refusal);
+                    }
+                });
+                if (!fixed)
+                    break;
+            }
+            // The repairs are made in the mounted registry; they reach the hive files now,
+            // so that closing the program or a crash later cannot lose them.
+            written = FixRegistry_->FlushRepairs();
+        },
+        kNeverShow);
     if (withUndo) {
         QString action = "Scan \"";
         for (int line = 0; line < gdProblem->rowCount(); ++line)

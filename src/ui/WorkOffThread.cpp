@@ -86,13 +86,19 @@ public:
 
 void RunOffWindowThread(QWidget* owner, const QString& caption, const QString& text,
                         const std::function<void()>& work, int showAfterMs) {
+    RunOffWindowThread(
+        owner, caption, text, [&work](UiDispatcher&) { work(); }, showAfterMs);
+}
+
+void RunOffWindowThread(QWidget* owner, const QString& caption, const QString& text,
+                        const std::function<void(UiDispatcher& ui)>& work, int showAfterMs) {
     app::QtUiDispatcher dispatcher;
     QEventLoop loop;
     bool ended = false;
     std::exception_ptr failure;
     std::thread worker([&] {
         try {
-            work();
+            work(dispatcher);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -109,7 +115,8 @@ void RunOffWindowThread(QWidget* owner, const QString& caption, const QString& t
         if (!ended)
             window.show();
     });
-    showLater.start(showAfterMs);
+    if (showAfterMs >= 0)
+        showLater.start(showAfterMs);
     InputBlocker blocker;
     QCoreApplication::instance()->installEventFilter(&blocker);
     while (!ended)

@@ -43,6 +43,7 @@ private slots:
     void aQuickJobShowsNoWindow();
     void clicksMeanwhileAreDropped();
     void whatTheWorkThrowsComesBack();
+    void whatTheWorkPostsRunsInOrderBeforeTheEnd();
 };
 
 void TestWorkOffThread::theLoopRunsWhileTheWorkRuns() {
@@ -132,6 +133,23 @@ void TestWorkOffThread::whatTheWorkThrowsComesBack() {
         message = e.what();
     }
     QCOMPARE(message, QString("The hive SOFTWARE is torn."));
+}
+
+void TestWorkOffThread::whatTheWorkPostsRunsInOrderBeforeTheEnd() {
+    QList<int> seen;
+    bool onWindowThread = true;
+    QThread* windowThread = QThread::currentThread();
+    ui::RunOffWindowThread(nullptr, "Caption", "Working", [&](UiDispatcher& ui) {
+        for (int n = 0; n < 500; ++n)
+            ui.Post([&, n] {
+                seen << n;
+                onWindowThread &= QThread::currentThread() == windowThread;
+            });
+    });
+    QCOMPARE(seen.size(), 500);
+    for (int n = 0; n < 500; ++n)
+        QCOMPARE(seen[n], n);
+    QVERIFY(onWindowThread);
 }
 
 QTEST_MAIN(TestWorkOffThread)
