@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QListView>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
@@ -107,6 +108,8 @@ private slots:
     void openItemLocationShowsTheKeyInTheViewer();
     void repairWithNothingFailing();
     void repairStopsAtTheFirstFailure();
+    void theUncheckedRowsStayWhereverTheyAre_data();
+    void theUncheckedRowsStayWhereverTheyAre();
     void theWindowGoesOnWhileTheRepairsAreWritten();
     void aKeyAnExclusionKeepsStaysAndTheUserIsToldWhy();
     void withoutUndoNothingIsSaved();
@@ -430,6 +433,36 @@ void TestWizardClean::theWindowGoesOnWhileTheRepairsAreWritten() {
     machine_->shutdown();
     machine_->boot();
     QCOMPARE(runValues(), QStringList());
+}
+
+void TestWizardClean::theUncheckedRowsStayWhereverTheyAre_data() {
+    QTest::addColumn<QList<int>>("unchecked"); // rows of Alpha, Beta, Gamma
+    QTest::addColumn<QStringList>("left");
+    QTest::newRow("the first") << QList<int>{0} << QStringList{"Alpha"};
+    QTest::newRow("the middle") << QList<int>{1} << QStringList{"Beta"};
+    QTest::newRow("the last") << QList<int>{2} << QStringList{"Gamma"};
+    QTest::newRow("both ends") << QList<int>{0, 2} << QStringList{"Alpha", "Gamma"};
+}
+
+void TestWizardClean::theUncheckedRowsStayWhereverTheyAre() {
+    QFETCH(QList<int>, unchecked);
+    QFETCH(QStringList, left);
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
+    check(*wizard, {2});
+    scan(*wizard);
+    auto* model = qobject_cast<ui::ResultModel*>(Child<QListView>(*wizard, "gdResult")->model());
+    for (int row : unchecked)
+        model->SetChecked(row, false);
+    MessageBoxes boxes;
+    repair(*wizard);
+    QStringList listed;
+    for (int row = 0; row < model->Count(); ++row)
+        listed << QString::fromStdString(model->At(row).valueName);
+    QCOMPARE(listed, left);
+    QCOMPARE(runValues(), left);
+    QCOMPARE(Child<QLabel>(*wizard, "pelItemRemoved")->text(),
+             QString("%1 items removed").arg(3 - left.size()));
+    QCOMPARE(Child<QProgressBar>(*wizard, "pgRepair")->value(), 100);
 }
 
 void TestWizardClean::repairStopsAtTheFirstFailure() {
