@@ -9,6 +9,7 @@
 #include "ui/RegistryEditorViewer.h"
 #include "ui/RegistryViewer.h"
 #include "ui/TfrmMain.h"
+#include "ui/WorkOffThread.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -50,11 +51,14 @@ int RunHivewarden(const QStringList& arguments) {
     std::optional<app::BootedMachine> machine;
     TMachineChoice choice;
     try {
-        choice = ChooseMachine(parser.value("machine").toStdString());
-        // The wizard repairs, backs up and compacts: the machine is mounted for writing,
-        // which holds its lock until the program ends.
-        machine.emplace(choice.folder, win32::BootOptions{});
-        InitOSInfo();
+        // A large installation takes a while to mount: the program says so meanwhile.
+        RunOffWindowThread(nullptr, "Hivewarden", "Opening the Windows installation...", [&] {
+            choice = ChooseMachine(parser.value("machine").toStdString());
+            // The wizard repairs, backs up and compacts: the machine is mounted for
+            // writing, which holds its lock until the program ends.
+            machine.emplace(choice.folder, win32::BootOptions{});
+            InitOSInfo();
+        });
     } catch (const std::exception& e) {
         ShowMessageBox(nullptr, "Hivewarden",
                        "The Windows installation cannot be opened.\n\n" +

@@ -32,6 +32,14 @@ void ResultModel::RemoveRow(int row) {
     endRemoveRows();
 }
 
+void ResultModel::RemoveRows(int row, int count) {
+    if (row < 0 || count <= 0 || row + count > Count())
+        return;
+    beginRemoveRows({}, row, row + count - 1);
+    rows_.erase(rows_.begin() + row, rows_.begin() + row + count);
+    endRemoveRows();
+}
+
 void ResultModel::SetChecked(int row, bool checked) {
     if (row < 0 || row >= Count() || rows_[size_t(row)].checked == checked)
         return;

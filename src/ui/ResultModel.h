@@ -42,6 +42,8 @@ public:
     void Clear();
     void Append(std::vector<Row> rows);
     void RemoveRow(int row);
+    // `count` rows from `row` on, in one change for the views.
+    void RemoveRows(int row, int count);
     const Row& At(int row) const { return rows_[size_t(row)]; }
     int Count() const { return int(rows_.size()); }
     bool IsChecked(int row) const { return rows_[size_t(row)].checked; }

@@ -23,6 +23,7 @@
 #include "ui/TfrmRepair.h"
 #include "ui/UndoFileViewer.h"
 #include "ui/WaitingReplacements.h"
+#include "ui/WorkOffThread.h"
 #include "win32/host/PlainFileName.h"
 #include "win32/shell/RegistryEditor.h"
 
@@ -411,14 +412,19 @@ void TfrmRepair::RestoreUndoFile(const std::string& path) {
                        QMessageBox::Information);
         return;
     }
-    bool restored = ImportRegFile(path);
-    if (restored) {
-        // The registry editor imports on its own; its outcome says whether the entries
-        // are back, which is what the user is told.
-        for (const win32::RegistryImportOutcome& outcome : win32::WaitForRegistryImports())
-            if (QFileInfo(hostPath(outcome.file)) == QFileInfo(hostPath(path)))
-                restored = outcome.imported && outcome.problems.empty();
-    }
+    bool restored = false;
+    // A large undo file takes a while to import: the window goes on meanwhile.
+    RunOffWindowThread(
+        this, "Restore", "Restoring the registry from the undo file, please wait...", [&] {
+            restored = ImportRegFile(path);
+            if (!restored)
+                return;
+            // The registry editor imports on its own; its outcome says
+            // whether the entries are back, which is what the user is told.
+            for (const win32::RegistryImportOutcome& outcome : win32::WaitForRegistryImports())
+                if (QFileInfo(hostPath(outcome.file)) == QFileInfo(hostPath(path)))
+                    restored = outcome.imported && outcome.problems.empty();
+        });
     if (restored)
         ShowMessageBox(this, "Restore", "Restore successfully", QMessageBox::Information);
     else

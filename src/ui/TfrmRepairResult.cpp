@@ -15,6 +15,7 @@
 #include "ui/ResultSlideDelegate.h"
 #include "ui/TfrmRepair.h"
 #include "ui/WizardCategories.h"
+#include "ui/WorkOffThread.h"
 
 #include <QAction>
 #include <QApplication>
@@ -30,6 +31,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <mutex>
 
 namespace ui {
 
@@ -235,54 +237,123 @@ void TfrmRepair::RepairChecked() {
             RegistryBackupFolder() + FormatDateTime("ddmmyyyyhhnnss", undoFileCreated_) + ".reg";
     }
     const bool withUndo = chkUndo->isChecked();
-    int removed = 0, failed = 0, row = 0;
-    QString failure;
-    while (resultModel_->Count() > 0 && row != resultModel_->Count() && failed == 0) {
+    const std::string undoFile = withUndo ? UndoFileName : "";
+    // The checked problems, in the list's order; the list does not change during the pass.
+    struct Pending {
+        int row;
+        std::optional<TRepairItem> category;
+        std::string keyLocation, valueName;
+    };
+    std::vector<Pending> pending;
+    for (int row = 0; row < resultModel_->Count(); ++row)
         if (resultModel_->IsChecked(row)) {
-            pgRepair->setValue(std::min(100, (row + 1) * 100 / std::max(CheckedCount, 1)));
             const ResultModel::Row& item = resultModel_->At(row);
-            const std::optional<TRepairItem> category = CategoryFromImageIndex(item.imageIndex);
-            bool fixed = false;
-            try {
-                fixed = category && FixRegistry_->FixItem(*category, withUndo ? UndoFileName : "",
-                                                          item.keyLocation, item.valueName);
-                if (!fixed && !FixRegistry_->LastFixRefusal().empty())
-                    failure = app::FromAnsi(FixRegistry_->LastFixRefusal());
-            } catch (const EExportError& e) {
-                // Nothing was deleted: what cannot be saved for undo is not removed.
-                failure = QString::fromUtf8(e.what());
-            }
-            if (fixed) {
-                ++removed;
-                pelItemRemoved->setText(QString::number(removed) + " items removed");
-                resultModel_->RemoveRow(row);
-                UpdateCheckedCount();
-            } else {
-                ++row;
+            pending.push_back(
+                {row, CategoryFromImageIndex(item.imageIndex), item.keyLocation, item.valueName});
+        }
+    // The undo file's record for the backup list, by the sections scanned.
+    QString action = "Scan \"";
+    for (int line = 0; line < gdProblem->rowCount(); ++line)
+        action += (line ? ";" : "") + gdProblem->item(line, 1)->text();
+    action += "\"";
+    const std::string recordAction = action.toStdString();
+    const std::string undoName =
+        QFileInfo(QString::fromStdString(UndoFileName)).fileName().toStdString();
+    const TDateTime undoCreated = undoFileCreated_;
+    int removed = 0, failed = 0;
+    QString failure;
+    bool written = false;
+    std::string recordError;
+    // What the worker has done and the page does not show yet. The page takes it in one
+    // go whenever its thread comes to it, however far the worker has got meanwhile.
+    struct Done {
+        int row;
+        bool fixed;
+        std::string refusal, exportError;
+    };
+    std::mutex doneLock;
+    std::vector<Done> done;
+    bool showQueued = false;
+    size_t shown = 0;
+    const auto show = [&] {
+        std::vector<Done> batch;
+        {
+            std::lock_guard guard(doneLock);
+            batch.swap(done);
+            showQueued = false;
+        }
+        // Rows removed one after another lie together: each run goes in one change.
+        size_t n = 0;
+        while (n < batch.size()) {
+            if (!batch[n].fixed) {
                 ++failed;
+                if (!batch[n].exportError.empty())
+                    failure = QString::fromStdString(batch[n].exportError);
+                else if (!batch[n].refusal.empty())
+                    failure = app::FromAnsi(batch[n].refusal);
+                ++n;
+                continue;
             }
-        } else {
-            ++row;
+            // The rows removed before this one have moved it up.
+            const int first = batch[n].row - removed;
+            int count = 0;
+            while (n < batch.size() && batch[n].fixed && batch[n].row - removed == first) {
+                ++removed;
+                ++count;
+                ++n;
+            }
+            resultModel_->RemoveRows(first, count);
         }
-        QApplication::processEvents();
-    }
-    // The repairs are made in the mounted registry; they reach the hive files now, so
-    // that closing the program or a crash later cannot lose them.
-    const bool written = FixRegistry_->FlushRepairs();
-    if (withUndo) {
-        QString action = "Scan \"";
-        for (int line = 0; line < gdProblem->rowCount(); ++line)
-            action += (line ? ";" : "") + gdProblem->item(line, 1)->text();
-        action += "\"";
-        try {
-            AddRestoreRecord(
-                StoreFilePath(), action.toStdString(),
-                QFileInfo(QString::fromStdString(UndoFileName)).fileName().toStdString(),
-                undoFileCreated_);
-        } catch (const StoreError& e) {
-            ShowMessageBox(this, kRepairCaption, QString::fromUtf8(e.what()), QMessageBox::Warning);
-        }
-    }
+        shown += batch.size();
+        pgRepair->setValue(int(shown * 100 / std::max<size_t>(pending.size(), 1)));
+        if (removed > 0)
+            pelItemRemoved->setText(QString::number(removed) + " items removed");
+        UpdateCheckedCount();
+    };
+    // Each repair, and writing the hives at the end, waits for the registry (which the
+    // background flush of a large hive may hold for a while): the pass runs on a worker,
+    // and the page follows it. It stops at the first problem that is not removed.
+    RunOffWindowThread(
+        this, kRepairCaption, "Repairing the registry, please wait...",
+        [&](UiDispatcher& ui) {
+            for (const Pending& item : pending) {
+                Done result{item.row, false, {}, {}};
+                try {
+                    result.fixed =
+                        item.category && FixRegistry_->FixItem(*item.category, undoFile,
+                                                               item.keyLocation, item.valueName);
+                    if (!result.fixed)
+                        result.refusal = FixRegistry_->LastFixRefusal();
+                } catch (const EExportError& e) {
+                    // Nothing was deleted: what cannot be saved for undo is not removed.
+                    result.exportError = e.what();
+                }
+                const bool fixed = result.fixed;
+                {
+                    std::lock_guard guard(doneLock);
+                    done.push_back(std::move(result));
+                    if (!showQueued) {
+                        showQueued = true;
+                        ui.Post(show);
+                    }
+                }
+                if (!fixed)
+                    break;
+            }
+            // The repairs are made in the mounted registry; they reach the hive files now,
+            // so that closing the program or a crash later cannot lose them.
+            written = FixRegistry_->FlushRepairs();
+            if (withUndo)
+                try {
+                    AddRestoreRecord(StoreFilePath(), recordAction, undoName, undoCreated);
+                } catch (const StoreError& e) {
+                    recordError = e.what();
+                }
+        },
+        kNeverShow);
+    if (!recordError.empty())
+        ShowMessageBox(this, kRepairCaption, QString::fromUtf8(recordError.c_str()),
+                       QMessageBox::Warning);
     repairing_ = false;
     UpdateActions();
     if (!written)

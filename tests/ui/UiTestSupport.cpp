@@ -1,5 +1,6 @@
 #include "UiTestSupport.h"
 
+#include "ui/TfrmMain.h"
 #include "ui/TfrmRepair.h"
 
 namespace ui_testing {
@@ -23,6 +24,19 @@ std::unique_ptr<ui::TfrmRepair> OpenWizard(uint8_t mode) {
     wizard->WizardMode = mode;
     wizard->show();
     return wizard;
+}
+
+WhenHomeShown::WhenHomeShown(std::function<void()> act) {
+    poll_.setInterval(5);
+    QObject::connect(&poll_, &QTimer::timeout, [this, act = std::move(act)] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
+                poll_.stop();
+                act();
+                return;
+            }
+    });
+    poll_.start();
 }
 
 } // namespace ui_testing

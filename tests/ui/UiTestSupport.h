@@ -58,6 +58,17 @@ template <typename Window> void WhenModal(std::function<void(Window&)> act) {
     timer->start();
 }
 
+// Runs `act` once, as soon as the windowed program's home window is shown (the program
+// mounts its machine first, its event loop running meanwhile). Stops looking when it
+// goes out of scope.
+class WhenHomeShown {
+public:
+    explicit WhenHomeShown(std::function<void()> act);
+
+private:
+    QTimer poll_;
+};
+
 // The child of `parent` with the object name `name`, of type T; fails the test if none.
 template <typename T> T* Child(QWidget& parent, const char* name) {
     T* child = parent.findChild<T*>(name);

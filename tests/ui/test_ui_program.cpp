@@ -39,6 +39,7 @@ private slots:
     void showsTheMachineItWorksOn_data();
     void showsTheMachineItWorksOn();
     void namesAHiveWindowsDidNotFinishAtStartUp();
+    void theEventLoopRunsWhileTheMachineMounts();
     void helpAndHomeOpenTheManualOnTheHost();
     void onlyAnAdministratorOfAnNtSystemGetsTheWindow_data();
     void onlyAnAdministratorOfAnNtSystemGetsTheWindow();
@@ -52,7 +53,7 @@ void TestProgram::withoutAMachineWorksOnTheSandbox() {
     qputenv("HIVEWARDEN_PROGRAM_FOLDER", programFolder.path().toLocal8Bit());
     QString shownFolder, note;
     bool noteShown = false;
-    QTimer::singleShot(0, [&] {
+    const WhenHomeShown atHome([&] {
         for (QWidget* window : QApplication::topLevelWidgets()) {
             if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
                 shownFolder = Child<QLabel>(*home, "lblMachineFolder")->text();
@@ -136,7 +137,7 @@ void TestProgram::showsTheMachineItWorksOn() {
 
     QString shownFolder, shownVersion, shownUser, caption;
     bool noteShown = true;
-    QTimer::singleShot(0, [&] {
+    const WhenHomeShown atHome([&] {
         for (QWidget* window : QApplication::topLevelWidgets()) {
             if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
                 caption = home->windowTitle();
@@ -173,7 +174,7 @@ void TestProgram::namesAHiveWindowsDidNotFinishAtStartUp() {
     const QByteArray before = hive.readAll();
     hive.close();
 
-    QTimer::singleShot(0, [] {
+    const WhenHomeShown atHome([] {
         for (QWidget* window : QApplication::topLevelWidgets())
             if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible())
                 home->close();
@@ -198,6 +199,37 @@ void TestProgram::namesAHiveWindowsDidNotFinishAtStartUp() {
     QVERIFY(hive.readAll() != before);
 }
 
+void TestProgram::theEventLoopRunsWhileTheMachineMounts() {
+    testing_support::TestMachine machine;
+    machine.shutdown();
+    int turnsBeforeHome = 0;
+    bool homeShown = false;
+    QTimer turn;
+    QObject::connect(&turn, &QTimer::timeout, [&] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (qobject_cast<ui::TfrmMain*>(window) && window->isVisible())
+                return;
+        if (!homeShown)
+            ++turnsBeforeHome;
+    });
+    turn.start(0);
+    const WhenHomeShown atHome([&] {
+        homeShown = true;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible())
+                home->close();
+    });
+    MessageBoxes boxes;
+    QCOMPARE(
+        ui::RunHivewarden({"hivewarden", "--machine", QString::fromStdString(machine.folder())}),
+        0);
+    turn.stop();
+    QVERIFY(homeShown);
+    QVERIFY(boxes.asked().isEmpty());
+    QVERIFY2(turnsBeforeHome > 0, "the window's loop stood still while the machine mounted");
+    QVERIFY(!win32::IsMachineBooted());
+}
+
 void TestProgram::helpAndHomeOpenTheManualOnTheHost() {
     testing_support::TestMachine machine;
     machine.shutdown();
@@ -208,7 +240,7 @@ void TestProgram::helpAndHomeOpenTheManualOnTheHost() {
         return desktopTakesIt;
     });
     MessageBoxes boxes;
-    QTimer::singleShot(0, [&] {
+    const WhenHomeShown atHome([&] {
         for (QWidget* window : QApplication::topLevelWidgets()) {
             if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
                 QTest::mouseClick(Child<QPushButton>(*home, "lvHelp"), Qt::LeftButton);
@@ -261,7 +293,7 @@ void TestProgram::onlyAnAdministratorOfAnNtSystemGetsTheWindow() {
         file.write(ini.toUtf8());
     }
     bool shown = false;
-    QTimer::singleShot(0, [&] {
+    const WhenHomeShown atHome([&] {
         for (QWidget* window : QApplication::topLevelWidgets())
             if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
                 shown = true;

@@ -174,6 +174,7 @@ private slots:
     void removeDeletesTheRecordAndTheEntry();
     void restoreOfAnUndoFile_data();
     void restoreOfAnUndoFile();
+    void theWindowGoesOnWhileAnUndoFileIsImported();
     void restoreOfAProfileSaysWhatHappened();
     void anUndoFileOpensInAViewerOfTheProgram_data();
     void anUndoFileOpensInAViewerOfTheProgram();
@@ -507,6 +508,36 @@ void TestWizardBackup::restoreOfAnUndoFile() {
     registry.SetRootKey(HKEY_LOCAL_MACHINE);
     QVERIFY(registry.OpenKeyReadOnly("SOFTWARE\\Kept"));
     QCOMPARE(QString::fromStdString(registry.ReadString("v")), restoredValue);
+}
+
+void TestWizardBackup::theWindowGoesOnWhileAnUndoFileIsImported() {
+    // An undo file of a large repair.
+    QByteArray content = "REGEDIT4\r\n";
+    for (int n = 0; n < 3000; ++n)
+        content += "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Restored\\Key " + QByteArray::number(n) +
+                   "]\r\n\"Path\"=\"C:\\\\Gone\\\\" + QByteArray::number(n) + "\"\r\n";
+    writeFile(backupFolder() + "05052024100000.reg", content);
+    addRecord(kUndoAction, "05052024100000.reg", day(2024, 5, 5));
+    auto wizard = OpenWizard(TfrmRepair::wmBackup);
+    clickSlide(*wizard, 0);
+    int turns = 0, turnsWhenTold = -1;
+    QTimer turn;
+    QObject::connect(&turn, &QTimer::timeout, [&] { ++turns; });
+    ui::SetMessageBoxAnswerer([&](const ui::MessageBoxRequest& request) {
+        if (request.text == "Restore successfully")
+            turnsWhenTold = turns;
+        return QMessageBox::Ok;
+    });
+    turn.start(0);
+    clickTask(*wizard, "taskRestore");
+    turn.stop();
+    ui::SetMessageBoxAnswerer({});
+    // The window's loop kept turning while the file was imported.
+    QVERIFY2(turnsWhenTold > 0, qPrintable(QString::number(turnsWhenTold)));
+    TRegistry registry(KEY_READ);
+    registry.SetRootKey(HKEY_LOCAL_MACHINE);
+    QVERIFY(registry.OpenKeyReadOnly("SOFTWARE\\Restored\\Key 2999"));
+    QCOMPARE(QString::fromStdString(registry.ReadString("Path")), QString("C:\\Gone\\2999"));
 }
 
 void TestWizardBackup::restoreOfAProfileSaysWhatHappened() {

@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QListView>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
@@ -75,6 +76,17 @@ QStringList restoreRecords() {
     return records;
 }
 
+// Keys enough in SOFTWARE that writing the hive takes the time a large installation's does.
+void fillSoftwareHive(int keys) {
+    TRegistry registry(KEY_ALL_ACCESS);
+    registry.SetRootKey(HKEY_LOCAL_MACHINE);
+    for (int n = 0; n < keys; ++n) {
+        QVERIFY(registry.OpenKey("SOFTWARE\\Bulk\\Vendor " + std::to_string(n), true));
+        registry.WriteString("Path", "C:\\Program Files\\Vendor " + std::to_string(n));
+        registry.CloseKey();
+    }
+}
+
 QStringList undoFiles() {
     return QDir(QString::fromStdString(RegistryBackupFolder())).entryList({"*.reg"}, QDir::Files);
 }
@@ -100,6 +112,9 @@ private slots:
     void openItemLocationShowsTheKeyInTheViewer();
     void repairWithNothingFailing();
     void repairStopsAtTheFirstFailure();
+    void theUncheckedRowsStayWhereverTheyAre_data();
+    void theUncheckedRowsStayWhereverTheyAre();
+    void theWindowGoesOnWhileTheRepairsAreWritten();
     void aKeyAnExclusionKeepsStaysAndTheUserIsToldWhy();
     void withoutUndoNothingIsSaved();
     void twoRepairsOnOnePageShareTheUndoFile();
@@ -458,6 +473,64 @@ void TestWizardClean::repairWithNothingFailing() {
     machine_->shutdown();
     machine_->boot();
     QCOMPARE(runValues(), QStringList());
+}
+
+void TestWizardClean::theWindowGoesOnWhileTheRepairsAreWritten() {
+    fillSoftwareHive(4000);
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
+    check(*wizard, {2});
+    scan(*wizard);
+    // Once every checked problem is removed, what is left of the pass is the writing of
+    // the hives: a timer of the window's thread counts the loop's turns meanwhile.
+    int turnsWhileWriting = 0;
+    QTimer turn;
+    QObject::connect(&turn, &QTimer::timeout, [&] {
+        if (wizard->IsRepairing() && wizard->CheckedCount == 0)
+            ++turnsWhileWriting;
+    });
+    turn.start(0);
+    MessageBoxes boxes;
+    repair(*wizard);
+    turn.stop();
+    QCOMPARE(boxes.asked().size(), 1);
+    QVERIFY2(boxes.asked()[0].text.startsWith("Repair completed\r\n"),
+             qPrintable(boxes.asked()[0].text));
+    // One turn follows the last removal in any case; the writing gives many more.
+    QVERIFY2(turnsWhileWriting > 1, qPrintable(QString::number(turnsWhileWriting)));
+    wizard.reset();
+    machine_->shutdown();
+    machine_->boot();
+    QCOMPARE(runValues(), QStringList());
+}
+
+void TestWizardClean::theUncheckedRowsStayWhereverTheyAre_data() {
+    QTest::addColumn<QList<int>>("unchecked"); // rows of Alpha, Beta, Gamma
+    QTest::addColumn<QStringList>("left");
+    QTest::newRow("the first") << QList<int>{0} << QStringList{"Alpha"};
+    QTest::newRow("the middle") << QList<int>{1} << QStringList{"Beta"};
+    QTest::newRow("the last") << QList<int>{2} << QStringList{"Gamma"};
+    QTest::newRow("both ends") << QList<int>{0, 2} << QStringList{"Alpha", "Gamma"};
+}
+
+void TestWizardClean::theUncheckedRowsStayWhereverTheyAre() {
+    QFETCH(QList<int>, unchecked);
+    QFETCH(QStringList, left);
+    auto wizard = OpenWizard(TfrmRepair::wmClean);
+    check(*wizard, {2});
+    scan(*wizard);
+    auto* model = qobject_cast<ui::ResultModel*>(Child<QListView>(*wizard, "gdResult")->model());
+    for (int row : unchecked)
+        model->SetChecked(row, false);
+    MessageBoxes boxes;
+    repair(*wizard);
+    QStringList listed;
+    for (int row = 0; row < model->Count(); ++row)
+        listed << QString::fromStdString(model->At(row).valueName);
+    QCOMPARE(listed, left);
+    QCOMPARE(runValues(), left);
+    QCOMPARE(Child<QLabel>(*wizard, "pelItemRemoved")->text(),
+             QString("%1 items removed").arg(3 - left.size()));
+    QCOMPARE(Child<QProgressBar>(*wizard, "pgRepair")->value(), 100);
 }
 
 void TestWizardClean::repairStopsAtTheFirstFailure() {

@@ -43,7 +43,7 @@ void TestWizardSandbox::cleanEverythingThenUndo() {
     QStringList failures;
     const auto fail = [&failures](const QString& what) { failures << what; };
     MessageBoxes boxes;
-    QTimer::singleShot(0, [&] {
+    const WhenHomeShown atHome([&] {
         ui::TfrmMain* home = nullptr;
         for (QWidget* window : QApplication::topLevelWidgets())
             if (auto* main = qobject_cast<ui::TfrmMain*>(window); main && main->isVisible())
@@ -154,7 +154,7 @@ void TestWizardSandbox::backupChangeRestoreCompactRestart() {
     const auto fail = [&failures](const QString& what) { failures << what; };
     QString changed;
     MessageBoxes boxes;
-    QTimer::singleShot(0, [&] {
+    const WhenHomeShown atHome([&] {
         ui::TfrmMain* home = visibleHome();
         if (!home)
             return fail("no home window");
