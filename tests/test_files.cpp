@@ -204,6 +204,24 @@ TEST_F(FilesTest, ALookupSessionKeepsWhatItSawUntilTheProgramChangesAFile) {
     }).join();
 }
 
+// A folder changed a moment ago (as a machine just copied or made is) is listed once per
+// session all the same: a scan must not read the folder again for every file it names.
+TEST_F(FilesTest, ALookupSessionKeepsAFolderItListedWhileItsTimesWereRecent) {
+    writeHost(host("WINDOWS/system32/fresh.dll"), "x"); // the folder's times are now
+    {
+        const win32::FileLookupSession session;
+        EXPECT_EQ(GetFileAttributesA("C:\\Windows\\System32\\Fresh.dll"), FILE_ATTRIBUTE_NORMAL);
+        writeHost(host("WINDOWS/system32/late.dll"), "x");
+        EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\SYSTEM32\\LATE.DLL"), INVALID_FILE_ATTRIBUTES);
+        // The program's own change ends that trust.
+        ASSERT_TRUE(CreateDirectoryA("C:\\WINDOWS\\Temp", nullptr));
+        EXPECT_EQ(GetFileAttributesA("C:\\Windows\\System32\\late.dll"), FILE_ATTRIBUTE_NORMAL);
+    }
+    // Outside a session a listing of recent times is never trusted.
+    writeHost(host("WINDOWS/system32/later.dll"), "x");
+    EXPECT_EQ(GetFileAttributesA("C:\\Windows\\System32\\LATER.dll"), FILE_ATTRIBUTE_NORMAL);
+}
+
 TEST_F(FilesTest, CopyFileKeepsTheSpellingOnDiskAndHonoursFailIfExists) {
     const char* app = "C:\\Program Files\\My App\\app.exe";
     // A new file takes the name as given, in the folder as spelled on disk.

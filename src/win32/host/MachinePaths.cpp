@@ -211,6 +211,9 @@ struct MachinePaths::CachedListing {
     // program's own changes then.
     std::atomic<uint64_t> checkedInSession{0};
     std::atomic<uint64_t> checkedAtChange{0};
+    // A listing read while its folder's times were too recent to tell a later change is
+    // trusted only by the session that read it, until the program's next change.
+    bool settled = true;
 };
 
 MachinePaths::MachinePaths(const std::string& machineRoot, const std::vector<GrantedDrive>& granted)
@@ -336,7 +339,8 @@ std::shared_ptr<const FolderListing> MachinePaths::cached(const std::string& hos
         entry->checkedAtChange.load(std::memory_order_relaxed) == changes)
         return entry->listing;
     struct stat info;
-    if (::stat(hostFolder.c_str(), &info) == 0 && FolderIdentity::of(info) == entry->identity) {
+    if (entry->settled && ::stat(hostFolder.c_str(), &info) == 0 &&
+        FolderIdentity::of(info) == entry->identity) {
         if (session) {
             entry->checkedInSession.store(session, std::memory_order_relaxed);
             entry->checkedAtChange.store(changes, std::memory_order_relaxed);
@@ -351,6 +355,9 @@ std::shared_ptr<const FolderListing> MachinePaths::cached(const std::string& hos
 }
 
 std::shared_ptr<const FolderListing> MachinePaths::read(const std::string& hostFolder) const {
+    // Before reading: a change of the program's own made meanwhile ends the trust at once.
+    const uint64_t session = FileLookupSession::Current();
+    const uint64_t changes = FileLookupSession::ChangeCount();
     std::unique_ptr<DIR, CloseDir> dir(::opendir(hostFolder.c_str()));
     if (!dir)
         return nullptr;
@@ -376,10 +383,16 @@ std::shared_ptr<const FolderListing> MachinePaths::read(const std::string& hostF
 
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    if (identity.settledAt(now)) {
+    const bool settled = identity.settledAt(now);
+    if (settled || session) {
         auto entry = std::make_shared<CachedListing>();
         entry->identity = identity;
         entry->listing = listing;
+        entry->settled = settled;
+        if (session) {
+            entry->checkedInSession.store(session, std::memory_order_relaxed);
+            entry->checkedAtChange.store(changes, std::memory_order_relaxed);
+        }
         std::lock_guard guard(cacheLock_);
         if (cache_.size() >= kMaxCachedFolders)
             cache_.clear();
