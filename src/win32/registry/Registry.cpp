@@ -75,15 +75,16 @@ bool isStringType(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-// Value data as the ANSI functions hand it out: strings in the code page.
-Bytes ansiData(MachineRegistry* reg, const HiveValue& value) {
+// Value data as the ANSI functions hand it out: strings in the code page (kept in
+// `scratch`), other types as stored.
+std::string_view ansiData(MachineRegistry* reg, const HiveValue& value, std::string& scratch) {
     if (!isStringType(value.type))
-        return value.data;
+        return {reinterpret_cast<const char*>(value.data.data()), value.data.size()};
     std::u16string text(value.data.size() / 2, u'\0');
     if (!text.empty()) // a string value of no data, or a lone byte, as real hives hold
         std::memcpy(text.data(), value.data.data(), text.size() * 2);
-    const std::string ansi = reg->codePage->fromUnicode(text);
-    return Bytes(ansi.begin(), ansi.end());
+    scratch = reg->codePage->fromUnicode(text);
+    return scratch;
 }
 
 Bytes unicodeBytes(std::u16string_view text) {
@@ -95,12 +96,14 @@ Bytes unicodeBytes(std::u16string_view text) {
 
 // Copies a name into a caller's buffer of *size characters (terminator included).
 template <typename Char>
-LONG copyName(const std::basic_string<Char>& name, Char* buffer, LPDWORD size) {
+LONG copyName(std::basic_string_view<Char> name, Char* buffer, LPDWORD size) {
     if (!size)
         return ERROR_INVALID_PARAMETER;
     if (!buffer || *size < name.size() + 1)
         return ERROR_MORE_DATA;
-    std::memcpy(buffer, name.c_str(), (name.size() + 1) * sizeof(Char));
+    if (!name.empty())
+        std::memcpy(buffer, name.data(), name.size() * sizeof(Char));
+    buffer[name.size()] = Char();
     *size = DWORD(name.size());
     return ERROR_SUCCESS;
 }
@@ -114,7 +117,7 @@ std::u16string classText(const HiveKey& key) {
 }
 
 // Copies data into a caller's buffer by the RegQueryValueEx rules.
-LONG copyData(const Bytes& data, LPBYTE buffer, LPDWORD size) {
+LONG copyData(std::string_view data, LPBYTE buffer, LPDWORD size) {
     if (!size)
         return buffer ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
     const DWORD needed = DWORD(data.size());
@@ -467,14 +470,15 @@ namespace {
 std::string nameFor(MachineRegistry* reg, std::u16string_view name, char) {
     return reg->codePage->fromUnicode(name);
 }
-std::u16string nameFor(MachineRegistry*, std::u16string_view name, char16_t) {
-    return std::u16string(name);
+std::u16string_view nameFor(MachineRegistry*, std::u16string_view name, char16_t) {
+    return name;
 }
-Bytes dataFor(MachineRegistry* reg, const HiveValue& value, char) {
-    return ansiData(reg, value);
+// `scratch` holds the data when it had to be converted.
+std::string_view dataFor(MachineRegistry* reg, const HiveValue& value, std::string& scratch, char) {
+    return ansiData(reg, value, scratch);
 }
-Bytes dataFor(MachineRegistry*, const HiveValue& value, char16_t) {
-    return value.data;
+std::string_view dataFor(MachineRegistry*, const HiveValue& value, std::string&, char16_t) {
+    return {reinterpret_cast<const char*>(value.data.data()), value.data.size()};
 }
 
 template <typename Char>
@@ -492,12 +496,15 @@ LONG enumKey(HKEY hKey, DWORD index, Char* name, LPDWORD nameSize, Char* cls, LP
     HiveKey* key = subkeyAt(*call.reg, *handle, view, index);
     if (!key)
         return ERROR_NO_MORE_ITEMS;
-    if (const LONG rc = copyName(nameFor(call.reg, key->name, Char()), name, nameSize);
+    if (const LONG rc = copyName(std::basic_string_view<Char>(nameFor(call.reg, key->name, Char())),
+                                 name, nameSize);
         rc != ERROR_SUCCESS)
         return rc;
     HiveKey* target = FollowLinks(key);
     if (cls || classSize)
-        if (const LONG rc = copyName(nameFor(call.reg, classText(*target), Char()), cls, classSize);
+        if (const LONG rc = copyName(
+                std::basic_string_view<Char>(nameFor(call.reg, classText(*target), Char())), cls,
+                classSize);
             rc != ERROR_SUCCESS)
             return rc;
     setFileTime(lastWrite, target->lastWriteTime);
@@ -518,12 +525,14 @@ LONG enumValue(HKEY hKey, DWORD index, Char* name, LPDWORD nameSize, LPDWORD typ
     const HiveValue* value = valueAt(*call.reg, *handle, view, index);
     if (!value)
         return ERROR_NO_MORE_ITEMS;
-    if (const LONG rc = copyName(nameFor(call.reg, value->name, Char()), name, nameSize);
+    if (const LONG rc = copyName(
+            std::basic_string_view<Char>(nameFor(call.reg, value->name, Char())), name, nameSize);
         rc != ERROR_SUCCESS)
         return rc;
     if (type)
         *type = value->type;
-    return copyData(dataFor(call.reg, *value, Char()), data, dataSize);
+    std::string scratch;
+    return copyData(dataFor(call.reg, *value, scratch, Char()), data, dataSize);
 }
 
 } // namespace
@@ -564,7 +573,8 @@ LONG queryValue(HKEY hKey, const Char* valueName, LPDWORD type, LPBYTE data, LPD
         return ERROR_FILE_NOT_FOUND;
     if (type)
         *type = value->type;
-    return copyData(dataFor(call.reg, *value, Char()), data, dataSize);
+    std::string scratch;
+    return copyData(dataFor(call.reg, *value, scratch, Char()), data, dataSize);
 }
 
 } // namespace
@@ -655,7 +665,8 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPD
     HiveKey* key = view.primary();
     if (lpClass || lpcchClass)
         if (const LONG rc =
-                copyName(call.reg->codePage->fromUnicode(classText(*key)), lpClass, lpcchClass);
+                copyName(std::string_view(call.reg->codePage->fromUnicode(classText(*key))),
+                         lpClass, lpcchClass);
             rc != ERROR_SUCCESS)
             return rc;
     DWORD subkeys = 0, maxSubkey = 0, maxClass = 0, values = 0, maxValueName = 0, maxValue = 0;
