@@ -176,7 +176,7 @@ void refreshMerged(MachineRegistry& reg, MachineRegistry::Handle& handle, const 
             handle.mergedValues.push_back(&v);
     if (view.key)
         for (const auto& v : view.key->values)
-            if (!view.userClass || view.userClass->findValue(v.name) < 0)
+            if (!view.userClass || FindValueOf(*view.userClass, v.name) < 0)
                 handle.mergedValues.push_back(&v);
     handle.mergedGeneration.store(reg.generation + 1, std::memory_order_release);
 }
