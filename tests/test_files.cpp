@@ -242,8 +242,9 @@ TEST_F(FilesTest, ALookupSessionResolvesEachSpellingOfAFolderToItsOwnFolder) {
             SCOPED_TRACE(c.path);
             SetLastError(0);
             EXPECT_EQ(GetFileAttributesA(c.path), c.attributes);
-            if (c.attributes == INVALID_FILE_ATTRIBUTES)
+            if (c.attributes == INVALID_FILE_ATTRIBUTES) {
                 EXPECT_EQ(GetLastError(), c.error);
+            }
         }
 }
 
