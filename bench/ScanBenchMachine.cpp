@@ -7,6 +7,7 @@
 #include "win32/machine/MachineCreator.h"
 #include "win32/registry/HiveValues.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,10 +21,19 @@ namespace {
 
 using hive::HiveKey;
 
-constexpr int kClasses = 20000, kInterfaces = 20000, kTypeLibs = 5000, kExtensions = 5000;
-constexpr int kServices = 5000, kUninstallers = 2000, kAppPaths = 3000, kRunCommands = 400;
-constexpr int kFonts = 2000, kHelpFiles = 1000, kSharedDlls = 5000, kVendors = 500;
-constexpr int kMenuFolders = 200;
+// The counts of the full-size machine; a smaller one scales each of them down.
+struct Counts {
+    int classes = 20000, interfaces = 20000, typeLibs = 5000, extensions = 5000, appIds = 10000;
+    int services = 5000, uninstallers = 2000, appPaths = 3000, runCommands = 400;
+    int fonts = 2000, helpFiles = 1000, sharedDlls = 5000, vendors = 500, menuFolders = 200;
+
+    explicit Counts(double scale) {
+        for (int* count :
+             {&classes, &interfaces, &typeLibs, &extensions, &appIds, &services, &uninstallers,
+              &appPaths, &runCommands, &fonts, &helpFiles, &sharedDlls, &vendors, &menuFolders})
+            *count = std::max(2, int(*count * scale + 0.5));
+    }
+};
 
 std::u16string widen(std::string_view ascii) {
     return std::u16string(ascii.begin(), ascii.end());
@@ -42,7 +52,7 @@ bool stale(int n) {
 
 class Generator {
 public:
-    explicit Generator(ScanBenchMachine& machine) : m_(machine) {}
+    Generator(ScanBenchMachine& machine, double scale) : m_(machine), c_(scale) {}
 
     void run() {
         win32::CreateMachine(m_.folder, {});
@@ -66,6 +76,7 @@ public:
         hive::LoadedHive usr = hive::LoadHiveFile(user);
         addUserSoftware(*usr.root);
         write(usr, user);
+        m_.keyCount = countKeys(*soft.root) + countKeys(*sys.root) + countKeys(*usr.root);
     }
 
 private:
@@ -123,7 +134,7 @@ private:
 
     void addClasses(HiveKey& classes) {
         image("C:\\WINDOWS\\system32\\ole32.dll", true);
-        for (int n = 0; n < kClasses; ++n) {
+        for (int n = 0; n < c_.classes; ++n) {
             HiveKey& clsid = keyAt(classes, "CLSID\\" + guid(1, n));
             set(clsid, "", number("Component %d", n));
             const std::string server = stale(n)
@@ -133,22 +144,22 @@ private:
             set(inproc, "", server);
             set(inproc, "ThreadingModel", "Apartment");
             set(keyAt(clsid, "ProgID"), "", number("Vendor.Object%d.1", n));
-            set(keyAt(clsid, "TypeLib"), "", guid(3, n % kTypeLibs));
+            set(keyAt(clsid, "TypeLib"), "", guid(3, n % c_.typeLibs));
             keyAt(clsid, "Implemented Categories\\{40FC6ED5-2438-11CF-A3DB-080036F12502}");
             HiveKey& progId = keyAt(classes, number("Vendor.Object%d", n));
             set(progId, "", number("Component %d", n));
             set(keyAt(progId, "CLSID"), "", guid(1, n));
             set(keyAt(progId, "CurVer"), "", number("Vendor.Object%d.1", n));
         }
-        for (int n = 0; n < kInterfaces; ++n) {
+        for (int n = 0; n < c_.interfaces; ++n) {
             HiveKey& face = keyAt(classes, "Interface\\" + guid(2, n));
             set(face, "", number("IVendor%d", n));
             set(keyAt(face, "ProxyStubClsid32"), "", stale(n) ? guid(9, n) : guid(1, n / 2));
             HiveKey& lib = keyAt(face, "TypeLib");
-            set(lib, "", guid(3, n % kTypeLibs));
+            set(lib, "", guid(3, n % c_.typeLibs));
             set(lib, "Version", "1.0");
         }
-        for (int n = 0; n < kTypeLibs; ++n) {
+        for (int n = 0; n < c_.typeLibs; ++n) {
             HiveKey& version = keyAt(classes, "TypeLib\\" + guid(3, n) + "\\1.0");
             set(version, "", number("Vendor Library %d", n));
             const std::string tlb = number("C:\\WINDOWS\\system32\\lib%05d.tlb", n);
@@ -156,56 +167,56 @@ private:
             set(keyAt(version, "FLAGS"), "", "0");
             set(keyAt(version, "HELPDIR"), "", "C:\\WINDOWS\\system32");
         }
-        for (int n = 0; n < kExtensions; ++n) {
+        for (int n = 0; n < c_.extensions; ++n) {
             const std::string fileClass = number("ext%dfile", n);
             HiveKey& ext = keyAt(classes, number(".ext%d", n));
             set(ext, "", stale(n) ? number("gone%dfile", n) : fileClass);
             set(ext, "Content Type", "application/octet-stream");
             HiveKey& type = keyAt(classes, fileClass);
             set(type, "", number("Document %d", n));
-            const std::string app = number("C:\\Program Files\\App%d\\app.exe", n % kAppPaths);
+            const std::string app = number("C:\\Program Files\\App%d\\app.exe", n % c_.appPaths);
             set(keyAt(type, "shell\\open\\command"), "", "\"" + app + "\" \"%1\"");
             set(keyAt(type, "DefaultIcon"), "", app + ",0");
         }
-        for (int n = 0; n < 10000; ++n)
+        for (int n = 0; n < c_.appIds; ++n)
             set(keyAt(classes, "AppID\\" + guid(4, n)), "", number("Application %d", n));
     }
 
     void addMachineSoftware(HiveKey& software) {
         const std::string windows = "Microsoft\\Windows\\CurrentVersion\\";
-        for (int n = 0; n < kAppPaths; ++n) {
+        for (int n = 0; n < c_.appPaths; ++n) {
             const std::string folder = number("C:\\Program Files\\App%d", n);
             HiveKey& key = keyAt(software, windows + number("App Paths\\app%d.exe", n));
             set(key, "", image(folder + "\\app.exe", !stale(n)));
             set(key, "Path", folder);
         }
         HiveKey& run = keyAt(software, windows + "Run");
-        for (int n = 0; n < kRunCommands / 2; ++n)
+        for (int n = 0; n < c_.runCommands / 2; ++n)
             set(run, number("Tray%d", n),
                 number("C:\\Program Files\\App%d\\app.exe", n) + " /tray");
         HiveKey& fonts = keyAt(software, "Microsoft\\Windows NT\\CurrentVersion\\Fonts");
-        for (int n = 0; n < kFonts; ++n)
+        for (int n = 0; n < c_.fonts; ++n)
             set(fonts, number("Font %d (TrueType)", n),
                 file(number("C:\\WINDOWS\\Fonts\\font%d.ttf", n), !stale(n), "font").substr(17));
         HiveKey& help = keyAt(software, "Microsoft\\Windows\\Help");
-        for (int n = 0; n < kHelpFiles; ++n) {
+        for (int n = 0; n < c_.helpFiles; ++n) {
             file(number("C:\\Program Files\\App%d\\app.hlp", n), !stale(n), "help");
             set(help, number("app%d.hlp", n), number("C:\\Program Files\\App%d", n));
         }
         HiveKey& shared = keyAt(software, windows + "SharedDlls");
-        for (int n = 0; n < kSharedDlls; ++n)
+        for (int n = 0; n < c_.sharedDlls; ++n)
             setDword(
                 shared,
                 image(number("C:\\Program Files\\Common Files\\Shared\\lib%d.dll", n), !stale(n)),
                 1);
-        for (int n = 0; n < kUninstallers; ++n) {
+        for (int n = 0; n < c_.uninstallers; ++n) {
             HiveKey& entry = keyAt(software, windows + number("Uninstall\\Product%d", n));
             set(entry, "DisplayName", number("Product %d", n));
             set(entry, "UninstallString",
                 "\"" + image(number("C:\\Program Files\\App%d\\uninst.exe", n), !stale(n)) +
                     "\" /S");
         }
-        for (int n = 0; n < kVendors; ++n) {
+        for (int n = 0; n < c_.vendors; ++n) {
             HiveKey& product = keyAt(software, number("Vendor%d\\Product\\1.0\\Settings", n));
             if (!stale(n))
                 set(product, "InstallDir", number("C:\\Program Files\\App%d", n));
@@ -213,7 +224,7 @@ private:
     }
 
     void addServices(HiveKey& services) {
-        for (int n = 0; n < kServices; ++n) {
+        for (int n = 0; n < c_.services; ++n) {
             HiveKey& service = keyAt(services, number("Service%d", n));
             const std::string driver = number("system32\\drivers\\svc%d.sys", n);
             file("C:\\WINDOWS\\" + driver, !stale(n), "driver");
@@ -227,11 +238,11 @@ private:
     void addUserSoftware(HiveKey& root) {
         const std::string windows = "Software\\Microsoft\\Windows\\CurrentVersion\\";
         HiveKey& run = keyAt(root, windows + "Run");
-        for (int n = 0; n < kRunCommands / 2; ++n)
+        for (int n = 0; n < c_.runCommands / 2; ++n)
             set(run, number("Helper%d", n),
                 "\"" + number("C:\\Program Files\\App%d\\app.exe", n + 500) + "\" /min");
         const std::string common = "C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\";
-        for (int n = 0; n < kMenuFolders; ++n) {
+        for (int n = 0; n < c_.menuFolders; ++n) {
             const std::string folder = number("Program %d", n);
             setDword(keyAt(root, windows + "Explorer\\MenuOrder\\Start Menu2\\Programs\\" + folder),
                      "Order", 8);
@@ -240,7 +251,7 @@ private:
                 file(common + folder + "\\" + folder + ".lnk", true,
                      testing_support::text(testing_support::localLink(target)));
         }
-        for (int n = 0; n < kVendors; ++n)
+        for (int n = 0; n < c_.vendors; ++n)
             set(keyAt(root, number("Software\\Vendor%d\\Settings", n)), "Window", "0,0,640,480");
     }
 
@@ -259,6 +270,7 @@ private:
     }
 
     ScanBenchMachine& m_;
+    const Counts c_;
     const HiveKey* like_ = nullptr;
 };
 
@@ -282,7 +294,7 @@ public:
             machine_.folder = pattern;
         }
         try {
-            Generator(machine_).run();
+            GenerateScanBenchMachine(machine_, 1.0);
         } catch (...) {
             std::error_code ignored;
             std::filesystem::remove_all(machine_.folder, ignored);
@@ -309,6 +321,10 @@ private:
 };
 
 } // namespace
+
+void GenerateScanBenchMachine(ScanBenchMachine& machine, double scale) {
+    Generator(machine, scale).run();
+}
 
 const ScanBenchMachine& TheScanBenchMachine() {
     static MachineFolder folder;

@@ -19,7 +19,12 @@ struct ScanBenchMachine {
     // Host paths of the files and folders the scan looks for, present or not.
     std::vector<std::string> checkedPaths;
     size_t classKeyCount = 0; // keys below SOFTWARE\Classes
+    size_t keyCount = 0;      // every key of the three hives, their roots included
 };
+
+// Generates the machine in `machine.folder` (an empty folder that exists), its counts of
+// each kind of entry scaled by `scale` (1 gives the machine described above).
+void GenerateScanBenchMachine(ScanBenchMachine& machine, double scale);
 
 // Generates the machine on the first call, in a temporary folder, or in the new folder
 // HIVEWARDEN_SCAN_BENCH_FOLDER names (kept then). Throws std::runtime_error when it cannot.

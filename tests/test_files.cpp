@@ -205,6 +205,50 @@ TEST_F(FilesTest, ALookupSessionKeepsWhatItSawUntilTheProgramChangesAFile) {
     }).join();
 }
 
+// A folder changed a moment ago (as a machine just copied or made is) is listed once per
+// session all the same: a scan must not read the folder again for every file it names.
+TEST_F(FilesTest, ALookupSessionKeepsAFolderItListedWhileItsTimesWereRecent) {
+    writeHost(host("WINDOWS/system32/fresh.dll"), "x"); // the folder's times are now
+    {
+        const win32::FileLookupSession session;
+        EXPECT_EQ(GetFileAttributesA("C:\\Windows\\System32\\Fresh.dll"), FILE_ATTRIBUTE_NORMAL);
+        writeHost(host("WINDOWS/system32/late.dll"), "x");
+        EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\SYSTEM32\\LATE.DLL"), INVALID_FILE_ATTRIBUTES);
+        // The program's own change ends that trust.
+        ASSERT_TRUE(CreateDirectoryA("C:\\WINDOWS\\Temp", nullptr));
+        EXPECT_EQ(GetFileAttributesA("C:\\Windows\\System32\\late.dll"), FILE_ATTRIBUTE_NORMAL);
+    }
+    // Outside a session a listing of recent times is never trusted.
+    writeHost(host("WINDOWS/system32/later.dll"), "x");
+    EXPECT_EQ(GetFileAttributesA("C:\\Windows\\System32\\LATER.dll"), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A session resolves each folder once, by its spelling: folders on disk that differ only
+// in case stay apart (the exact spelling wins), and a spelling of neither finds the first.
+TEST_F(FilesTest, ALookupSessionResolvesEachSpellingOfAFolderToItsOwnFolder) {
+    writeHost(host("Twins/Upper.txt"), "x");
+    writeHost(host("twins/lower.txt"), "x");
+    const win32::FileLookupSession session;
+    const AttributeCase cases[] = {
+        {"C:\\Twins\\Upper.txt", FILE_ATTRIBUTE_NORMAL, 0},
+        {"C:\\twins\\lower.txt", FILE_ATTRIBUTE_NORMAL, 0},
+        {"C:\\Twins\\lower.txt", INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND},
+        {"C:\\twins\\Upper.txt", INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND},
+        {"C:\\TWINS\\UPPER.TXT", FILE_ATTRIBUTE_NORMAL, 0}, // "Twins" sorts first
+        {"C:\\TWINS\\LOWER.TXT", INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND},
+        {"C:\\Twins\\Missing\\x.txt", INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
+    };
+    for (int round = 0; round < 2; ++round) // the second round from what the first resolved
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.path);
+            SetLastError(0);
+            EXPECT_EQ(GetFileAttributesA(c.path), c.attributes);
+            if (c.attributes == INVALID_FILE_ATTRIBUTES) {
+                EXPECT_EQ(GetLastError(), c.error);
+            }
+        }
+}
+
 TEST_F(FilesTest, CopyFileKeepsTheSpellingOnDiskAndHonoursFailIfExists) {
     const char* app = "C:\\Program Files\\My App\\app.exe";
     // A new file takes the name as given, in the folder as spelled on disk.

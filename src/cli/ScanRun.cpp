@@ -12,7 +12,6 @@
 #include <QTextStream>
 #include <QTimer>
 #include <atomic>
-#include <mutex>
 #include <unistd.h>
 
 namespace cli {
@@ -27,15 +26,21 @@ QString jsonString(const QString& text) {
 
 } // namespace
 
+// Records are written in one piece once this much text has gathered (or at the end, or
+// every tick on a terminal, where the user watches them come).
+constexpr qsizetype kOutputBatch = 32 * 1024;
+
 // What the worker reports, for the progress line and the error message.
 struct ScanState {
     std::atomic<int> section{-1};
     std::atomic<int> percent{0};
-    std::mutex lock;
-    std::string lastKey; // under lock
+    // Written by the worker only, read once it has ended (the end of the scan orders them).
+    std::string lastKey;
 };
 
-ScanRun::ScanRun(bool json) : json_(json), progress_(isatty(STDERR_FILENO) == 1) {}
+ScanRun::ScanRun(bool json)
+    : json_(json), progress_(isatty(STDERR_FILENO) == 1), interactive_(isatty(STDOUT_FILENO) == 1) {
+}
 
 std::string ToMachineText(const QString& text) {
     if (text.isEmpty())
@@ -91,18 +96,19 @@ void ScanRun::Run(TFixRegistry& engine, app::QtUiDispatcher& ui) {
         state.section = item;
     };
     engine.OnProgressing = [&](TFixRegistry*, int percent) { state.percent = percent; };
-    engine.OnKeyChange = [&](TFixRegistry*, const std::string& key) {
-        std::lock_guard guard(state.lock);
-        state.lastKey = key;
-    };
+    engine.OnKeyChange = [&](TFixRegistry*, const std::string& key) { state.lastKey = key; };
     // The record is in the list by the time this task runs: it was appended before
     // OnFound was raised, through the same queue.
     engine.OnFound = [&](TFixRegistry*, TRepairItem) { ui.Post([&] { printNew(engine); }); };
     QEventLoop loop;
     engine.OnFinished = [&](TFixRegistry*) { loop.quit(); };
     QTimer ticker;
-    if (progress_) {
-        QObject::connect(&ticker, &QTimer::timeout, [&] { showScanProgress(state); });
+    if (progress_ || interactive_) {
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            if (interactive_)
+                flushOutput();
+            showScanProgress(state);
+        });
         ticker.start(100);
     }
     engine.Start();
@@ -115,10 +121,10 @@ void ScanRun::Run(TFixRegistry& engine, app::QtUiDispatcher& ui) {
     engine.OnFound = nullptr;
     engine.OnFinished = nullptr;
     printNew(engine);
+    flushOutput();
     ClearProgress();
 
     if (!engine.LastScanError().empty()) {
-        std::lock_guard guard(state.lock);
         QString where;
         if (state.section >= 0)
             where =
@@ -143,8 +149,7 @@ void ScanRun::printNew(const TFixRegistry& engine) {
     const auto& list = engine.InvalidDataList();
     if (printed_ >= list.size())
         return;
-    ClearProgress();
-    QTextStream out(stdout);
+    QTextStream out(&pending_);
     for (; printed_ < list.size(); ++printed_) {
         const TInvalidRegData& record = list[printed_];
         if (json_) {
@@ -162,6 +167,18 @@ void ScanRun::printNew(const TFixRegistry& engine) {
         }
     }
     out.flush();
+    if (pending_.size() >= kOutputBatch)
+        flushOutput();
+}
+
+void ScanRun::flushOutput() {
+    if (pending_.isEmpty())
+        return;
+    ClearProgress();
+    QTextStream out(stdout);
+    out << pending_;
+    out.flush();
+    pending_.clear();
 }
 
 void ScanRun::showScanProgress(const ScanState& state) {

@@ -45,12 +45,16 @@ public:
 
 private:
     void printNew(const TFixRegistry& engine);
+    // Writes what printNew gathered, in one write.
+    void flushOutput();
     void showScanProgress(const ScanState& state);
 
     bool json_ = false;
     bool progress_ = false;
+    bool interactive_ = false; // standard output is a terminal
     bool shown_ = false;
     size_t printed_ = 0;
+    QString pending_; // printed records not yet written
 };
 
 } // namespace cli

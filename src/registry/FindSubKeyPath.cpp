@@ -21,20 +21,18 @@ bool sameName(const AnsiCharTable& table, const std::string& a, const std::strin
     return true;
 }
 
-void walk(const AnsiCharTable& table, HKEY root, const std::string& keyPath,
-          const std::string& name, std::string& foundPath, int depth) {
+// `relative` opens the key from `parent`, which stays open while the key's subtree is
+// walked: each key is looked up once, below the key that listed it.
+void walk(const AnsiCharTable& table, HKEY parent, const std::string& relative,
+          const std::string& keyPath, const std::string& name, std::string& foundPath, int depth) {
     if (depth > kMaxDepth)
         return;
+    TRegistry reg(KEY_READ);
+    reg.SetRootKey(parent);
+    if (!reg.OpenKeyReadOnly(relative))
+        return;
     std::vector<std::string> names;
-    {
-        TRegistry reg;
-        reg.SetRootKey(root);
-        if (!reg.OpenKeyReadOnly(keyPath))
-            return;
-        TRegKeyInfo info;
-        if (reg.GetKeyInfo(info) && info.NumSubKeys > 0)
-            reg.GetKeyNames(names);
-    }
+    reg.GetKeyNames(names);
     // The matching names are found once; at each step the hit is the first of them
     // not yet descended past, as a lookup among the remaining names would find it.
     std::vector<size_t> hits;
@@ -47,7 +45,10 @@ void walk(const AnsiCharTable& table, HKEY root, const std::string& keyPath,
             ++hit;
         if (hit != hits.end())
             foundPath = keyPath + "\\" + names[*hit];
-        walk(table, root, keyPath + "\\" + names[first], name, foundPath, depth + 1);
+        // An empty name would open the key itself again.
+        if (!names[first].empty())
+            walk(table, reg.CurrentKey(), names[first], keyPath + "\\" + names[first], name,
+                 foundPath, depth + 1);
     }
 }
 
@@ -55,5 +56,5 @@ void walk(const AnsiCharTable& table, HKEY root, const std::string& keyPath,
 
 void FindSubKeyPath(HKEY root, const std::string& keyPath, const std::string& name,
                     std::string& foundPath) {
-    walk(*CurrentAnsiCharTable(), root, keyPath, name, foundPath, 0);
+    walk(*CurrentAnsiCharTable(), root, keyPath, keyPath, name, foundPath, 0);
 }

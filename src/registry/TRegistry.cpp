@@ -121,7 +121,8 @@ void TRegistry::enumerateNames(std::vector<std::string>& list, bool values) {
     list.clear();
     if (!current_)
         return;
-    std::vector<char> name(kNameRoom);
+    // Kept by the thread: a walk lists every key it passes.
+    thread_local std::vector<char> name(kNameRoom);
     for (DWORD i = 0;; ++i) {
         DWORD size = DWORD(name.size());
         const LONG rc = values ? RegEnumValueA(current_, i, name.data(), &size, nullptr, nullptr,
@@ -143,7 +144,7 @@ void TRegistry::GetTextValues(std::vector<TRegTextValue>& list) {
     list.clear();
     if (!current_)
         return;
-    std::vector<char> name(kNameRoom), data(1024);
+    thread_local std::vector<char> name(kNameRoom), data(1024);
     for (DWORD i = 0;; ++i) {
         DWORD nameSize = DWORD(name.size()), dataSize = DWORD(data.size()), type = 0;
         const LONG rc = RegEnumValueA(current_, i, name.data(), &nameSize, nullptr, &type,

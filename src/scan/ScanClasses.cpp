@@ -15,7 +15,7 @@ constexpr int kMaxDepth = 512;
 // `relative` opens the key from `parent`, which stays open while its subtree is walked.
 void scanKey(TFixRegistry& engine, HKEY parent, const std::string& relative,
              const std::string& path, int depth) {
-    if (engine.IsExcluded("HKEY_CLASSES_ROOT\\" + path))
+    if (engine.HasExclusions() && engine.IsExcluded("HKEY_CLASSES_ROOT\\" + path))
         return;
     TRegistry reg(KEY_READ);
     reg.SetRootKey(parent);

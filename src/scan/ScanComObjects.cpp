@@ -86,7 +86,8 @@ bool scanInterfaces(TFixRegistry& engine, const TFixRegistry::TNameSet& classes,
         engine.RaiseProgress(i, interfaces.size());
         if (engine.IsStopped())
             return false;
-        if (engine.IsExcluded(kRootName + interfacesPath + "\\" + interfaces[i]))
+        if (engine.HasExclusions() &&
+            engine.IsExcluded(kRootName + interfacesPath + "\\" + interfaces[i]))
             continue;
         const HKEY key = interfaceKey.CurrentKey();
         CheckProxyStub(engine, classes, key, interfaces[i], "ProxyStubClsid", interfacesPath);
@@ -101,7 +102,7 @@ bool scanTypeLibraries(TFixRegistry& engine, const std::string& libraries, TRefV
         engine.RaiseProgress(i, names.size());
         if (engine.IsStopped())
             return false;
-        if (engine.IsExcluded(kRootName + libraries + "\\" + names[i]))
+        if (engine.HasExclusions() && engine.IsExcluded(kRootName + libraries + "\\" + names[i]))
             continue;
         scanTypeLibrary(engine, libraries, names[i], view);
     }

@@ -10,18 +10,20 @@
 void ScanServices(TFixRegistry& engine) {
     static const std::string kServices = "SYSTEM\\CurrentControlSet\\Services";
     std::vector<std::string> names;
+    // Kept open: each service's key opens from it.
+    TRegistry services(KEY_READ);
+    services.SetRootKey(HKEY_LOCAL_MACHINE);
+    if (services.OpenKey(kServices, false))
+        services.GetKeyNames(names);
     TRegistry reg(KEY_READ);
-    reg.SetRootKey(HKEY_LOCAL_MACHINE);
-    if (reg.OpenKey(kServices, false))
-        reg.GetKeyNames(names);
-    reg.CloseKey();
+    reg.SetRootKey(services.CurrentKey());
     for (size_t i = 0; i < names.size(); ++i) {
         engine.RaiseProgress(i, names.size());
         const std::string path = kServices + "\\" + names[i];
         const std::string location = "HKEY_LOCAL_MACHINE\\" + path;
         if (engine.IsExcluded(location))
             continue;
-        if (!reg.OpenKey("\\" + path, false))
+        if (!reg.OpenKey(names[i], false))
             continue;
         engine.RaiseKeyChange(path);
         if (reg.ValueExists("ImagePath")) {

@@ -88,7 +88,7 @@ void ScanStartMenu(TFixRegistry& engine) {
     const std::string location = "HKEY_CURRENT_USER\\" + base;
     for (size_t i = 0; i < names.size(); ++i) {
         engine.RaiseProgress(i, names.size());
-        if (engine.IsExcluded(location + "\\" + names[i]))
+        if (engine.HasExclusions() && engine.IsExcluded(location + "\\" + names[i]))
             continue;
         if (StartMenuFolderValid(names[i]))
             continue;

@@ -15,19 +15,21 @@ bool scanKey(TFixRegistry& engine, const std::string& uninstall, TRefView view) 
     const std::string location = "HKEY_LOCAL_MACHINE\\" + uninstall;
     if (engine.IsExcluded(location))
         return true;
-    TRegistry reg(KEY_READ);
-    reg.SetRootKey(HKEY_LOCAL_MACHINE);
-    if (!reg.OpenKey(uninstall, false))
+    // Kept open: each entry's key opens from it.
+    TRegistry entries(KEY_READ);
+    entries.SetRootKey(HKEY_LOCAL_MACHINE);
+    if (!entries.OpenKey(uninstall, false))
         return true;
     std::vector<std::string> names;
-    reg.GetKeyNames(names);
-    reg.CloseKey();
+    entries.GetKeyNames(names);
+    TRegistry reg(KEY_READ);
+    reg.SetRootKey(entries.CurrentKey());
     for (size_t i = 0; i < names.size(); ++i) {
         engine.RaiseProgress(i, names.size());
         if (engine.IsStopped())
             return false;
         const std::string path = uninstall + "\\" + names[i];
-        if (!reg.OpenKey("\\" + path, false))
+        if (!reg.OpenKey(names[i], false))
             continue;
         engine.RaiseKeyChange(path);
         if (reg.ValueExists("UninstallString")) {

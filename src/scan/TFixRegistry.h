@@ -108,6 +108,9 @@ public:
     // the candidate, compared through the code page's upper case; any other entry
     // matches when it equals the candidate, ignoring ASCII case.
     bool IsExcluded(const std::string& candidate) const;
+    // Whether any entry could exclude a key: scanners build a key's location for
+    // IsExcluded only when it is true.
+    bool HasExclusions() const { return !ExcludeKEYList.empty(); }
     // The entry of ExcludeKEYList that lies at or below the key `keyLocation` (one that
     // excludes the key itself, or one naming a key below it, "(include subkey)" or not);
     // empty when none does. A repair that deletes the key would delete what it keeps.

@@ -211,6 +211,9 @@ struct MachinePaths::CachedListing {
     // program's own changes then.
     std::atomic<uint64_t> checkedInSession{0};
     std::atomic<uint64_t> checkedAtChange{0};
+    // A listing read while its folder's times were too recent to tell a later change is
+    // trusted only by the session that read it, until the program's next change.
+    bool settled = true;
 };
 
 MachinePaths::MachinePaths(const std::string& machineRoot, const std::vector<GrantedDrive>& granted)
@@ -336,7 +339,8 @@ std::shared_ptr<const FolderListing> MachinePaths::cached(const std::string& hos
         entry->checkedAtChange.load(std::memory_order_relaxed) == changes)
         return entry->listing;
     struct stat info;
-    if (::stat(hostFolder.c_str(), &info) == 0 && FolderIdentity::of(info) == entry->identity) {
+    if (entry->settled && ::stat(hostFolder.c_str(), &info) == 0 &&
+        FolderIdentity::of(info) == entry->identity) {
         if (session) {
             entry->checkedInSession.store(session, std::memory_order_relaxed);
             entry->checkedAtChange.store(changes, std::memory_order_relaxed);
@@ -351,6 +355,9 @@ std::shared_ptr<const FolderListing> MachinePaths::cached(const std::string& hos
 }
 
 std::shared_ptr<const FolderListing> MachinePaths::read(const std::string& hostFolder) const {
+    // Before reading: a change of the program's own made meanwhile ends the trust at once.
+    const uint64_t session = FileLookupSession::Current();
+    const uint64_t changes = FileLookupSession::ChangeCount();
     std::unique_ptr<DIR, CloseDir> dir(::opendir(hostFolder.c_str()));
     if (!dir)
         return nullptr;
@@ -376,10 +383,16 @@ std::shared_ptr<const FolderListing> MachinePaths::read(const std::string& hostF
 
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    if (identity.settledAt(now)) {
+    const bool settled = identity.settledAt(now);
+    if (settled || session) {
         auto entry = std::make_shared<CachedListing>();
         entry->identity = identity;
         entry->listing = listing;
+        entry->settled = settled;
+        if (session) {
+            entry->checkedInSession.store(session, std::memory_order_relaxed);
+            entry->checkedAtChange.store(changes, std::memory_order_relaxed);
+        }
         std::lock_guard guard(cacheLock_);
         if (cache_.size() >= kMaxCachedFolders)
             cache_.clear();
@@ -400,6 +413,36 @@ void MachinePaths::forget(const std::string& hostFolder) const {
     cache_.erase(hostFolder);
 }
 
+namespace {
+
+// The host folders a lookup session has resolved, by the Windows folder as spelled: the
+// many files a scan looks for in one folder resolve that folder once.
+struct ResolvedFolders {
+    uint64_t session = 0, changes = 0, serial = 0;
+    std::unordered_map<std::u16string, std::string> hostOf;
+};
+thread_local ResolvedFolders t_folders;
+constexpr size_t kMaxResolvedFolders = 1 << 16;
+
+// The memo of the calling thread's session for the mapping `serial`; null without a session.
+ResolvedFolders* resolvedFolders(uint64_t serial) {
+    const uint64_t session = FileLookupSession::Current();
+    if (!session)
+        return nullptr;
+    const uint64_t changes = FileLookupSession::ChangeCount();
+    ResolvedFolders& memo = t_folders;
+    if (memo.session != session || memo.changes != changes || memo.serial != serial ||
+        memo.hostOf.size() >= kMaxResolvedFolders) {
+        memo.hostOf.clear();
+        memo.session = session;
+        memo.changes = changes;
+        memo.serial = serial;
+    }
+    return &memo;
+}
+
+} // namespace
+
 MachinePaths::Resolved MachinePaths::resolve(std::u16string_view windowsPath) const {
     Resolved out;
     const auto split = splitDrivePath(windowsPath);
@@ -414,8 +457,24 @@ MachinePaths::Resolved MachinePaths::resolve(std::u16string_view windowsPath) co
     // The index of the first component that does not exist; parts.size() when all do.
     size_t missing = split->parts.size();
     bool folderMissing = false; // the folder the missing component was looked for in
-    for (size_t i = 0; i < split->parts.size(); ++i) {
+    size_t first = 0;
+    // The folder of the last component, when the session has resolved it already.
+    ResolvedFolders* folders = split->parts.size() >= 2 ? resolvedFolders(serial_) : nullptr;
+    std::u16string folderKey;
+    if (folders) {
+        folderKey.push_back(split->letter);
+        for (size_t i = 0; i + 1 < split->parts.size(); ++i)
+            (folderKey += u'\\') += split->parts[i];
+        if (const auto it = folders->hostOf.find(folderKey); it != folders->hostOf.end()) {
+            path = it->second;
+            first = split->parts.size() - 1;
+        }
+    }
+    for (size_t i = first; i < split->parts.size(); ++i) {
         const std::u16string_view part = split->parts[i];
+        // Every component of the folder exists, and `path` is where it lies.
+        if (folders && i == split->parts.size() - 1 && missing == split->parts.size() && i > first)
+            folders->hostOf.emplace(std::move(folderKey), path);
         const std::string wanted = Utf16ToUtf8(part);
         // A lone surrogate has no UTF-8 spelling; a stand-in character would name another file.
         if (Utf8ToUtf16(wanted) != part ||

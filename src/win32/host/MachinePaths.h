@@ -12,7 +12,8 @@
 // Folder listings are cached, so that looking up many paths (a scan checks every file
 // the registry names) reads each folder once. A cached listing is used only while its
 // folder is unchanged on disk (same inode, modification and change times), and only
-// once those times are old enough that a later change cannot share them; the program
+// once those times are old enough that a later change cannot share them (a lookup
+// session, FileLookupSession.h, keeps a listing of recent times for itself); the program
 // tells the cache about its own changes through forget().
 
 #include <cstdint>

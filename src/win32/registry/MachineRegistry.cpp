@@ -26,62 +26,84 @@ std::unique_ptr<MachineRegistry> takeCurrentRegistry() {
     return std::move(g_registry);
 }
 
-MachineRegistry::~MachineRegistry() {
-    stopFlusher();
-}
-
 namespace {
 // Handle values: kFirstHandle + 4 * slot, well clear of the predefined keys.
 constexpr uintptr_t kFirstHandle = 0x1000;
+const uintptr_t kFirstPredefined = reinterpret_cast<uintptr_t>(HKEY_CLASSES_ROOT);
 } // namespace
 
+MachineRegistry::~MachineRegistry() {
+    stopFlusher();
+    for (auto& segment : segments_)
+        delete[] segment.load(std::memory_order_relaxed);
+}
+
+MachineRegistry::Slot* MachineRegistry::slot(size_t index) const {
+    if (index >= kSegmentSize * kMaxSegments)
+        return nullptr;
+    Slot* segment = segments_[index / kSegmentSize].load(std::memory_order_acquire);
+    return segment ? &segment[index % kSegmentSize] : nullptr;
+}
+
 HKEY MachineRegistry::addHandle(KeyView view, REGSAM access) {
-    size_t slot = handles_.size();
+    std::lock_guard guard(tableLock_);
+    size_t index = slotsUsed_;
     if (!freeSlots_.empty()) {
-        slot = freeSlots_.back();
+        index = freeSlots_.back();
         freeSlots_.pop_back();
     } else {
-        handles_.emplace_back();
+        if (index >= kSegmentSize * kMaxSegments)
+            return nullptr;
+        auto& segment = segments_[index / kSegmentSize];
+        if (!segment.load(std::memory_order_relaxed))
+            segment.store(new Slot[kSegmentSize], std::memory_order_release);
+        ++slotsUsed_;
     }
-    Handle& entry = handles_[slot].emplace();
+    Handle& entry = slot(index)->emplace();
     entry.view = std::move(view);
     entry.access = access;
-    return reinterpret_cast<HKEY>(kFirstHandle + 4 * slot);
+    return reinterpret_cast<HKEY>(kFirstHandle + 4 * index);
 }
 
 MachineRegistry::Handle* MachineRegistry::handle(HKEY h) {
     const auto value = reinterpret_cast<uintptr_t>(h);
-    if (predefined_.empty()) {
-        auto add = [this](HKEY key, KeyView view) {
-            Handle entry;
-            entry.view = std::move(view);
-            entry.access = KEY_ALL_ACCESS;
-            predefined_.emplace(reinterpret_cast<uintptr_t>(key), std::move(entry));
-        };
-        add(HKEY_LOCAL_MACHINE, {localMachine, nullptr, false});
-        add(HKEY_USERS, {users, nullptr, false});
-        add(HKEY_CURRENT_USER, {currentUser, nullptr, false});
-        add(HKEY_CLASSES_ROOT, {machineClasses, userClasses, true});
-        if (currentConfig)
-            add(HKEY_CURRENT_CONFIG, {currentConfig, nullptr, false});
+    if (value - kFirstPredefined < predefined_.size()) {
+        std::call_once(predefinedMade_, [this] {
+            auto add = [this](HKEY key, KeyView view) {
+                Handle& entry =
+                    predefined_[reinterpret_cast<uintptr_t>(key) - kFirstPredefined].emplace();
+                entry.view = std::move(view);
+                entry.access = KEY_ALL_ACCESS;
+            };
+            add(HKEY_LOCAL_MACHINE, {localMachine, nullptr, false});
+            add(HKEY_USERS, {users, nullptr, false});
+            add(HKEY_CURRENT_USER, {currentUser, nullptr, false});
+            add(HKEY_CLASSES_ROOT, {machineClasses, userClasses, true});
+            if (currentConfig)
+                add(HKEY_CURRENT_CONFIG, {currentConfig, nullptr, false});
+        });
+        Slot& entry = predefined_[value - kFirstPredefined];
+        return entry ? &*entry : nullptr;
     }
-    if (const auto it = predefined_.find(value); it != predefined_.end())
-        return &it->second;
-    if (value < kFirstHandle || value % 4 != 0 || (value - kFirstHandle) / 4 >= handles_.size())
+    if (value < kFirstHandle || value % 4 != 0)
         return nullptr;
-    auto& slot = handles_[(value - kFirstHandle) / 4];
-    return slot ? &*slot : nullptr;
+    Slot* entry = slot((value - kFirstHandle) / 4);
+    return entry && *entry ? &**entry : nullptr;
 }
 
 bool MachineRegistry::closeHandle(HKEY h) {
     const auto value = reinterpret_cast<uintptr_t>(h);
     if (!handle(h))
         return false;
-    if (predefined_.count(value))
+    if (value - kFirstPredefined < predefined_.size())
         return true; // closing a predefined key does nothing
-    const size_t slot = (value - kFirstHandle) / 4;
-    handles_[slot].reset();
-    freeSlots_.push_back(slot);
+    const size_t index = (value - kFirstHandle) / 4;
+    std::lock_guard guard(tableLock_);
+    Slot* entry = slot(index);
+    if (!*entry)
+        return false; // closed by another thread meanwhile
+    entry->reset();
+    freeSlots_.push_back(index);
     return true;
 }
 

@@ -10,6 +10,8 @@
 #include "win32/host/MachinePaths.h"
 #include "win32/registry/HiveCondition.h"
 
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -97,14 +99,21 @@ public:
     std::vector<HiveCondition> hiveConditions;
 
     // --- handles ---
+    // Calls on a read-only mount take no lock: nothing changes the tree, and the handle
+    // table is built for lookups without one (only opening and closing take its own
+    // short lock). A writable mount's calls hold `lock`.
     struct Handle {
         KeyView view;
         REGSAM access = 0;
-        // Merged subkey and value names of a HKEY_CLASSES_ROOT view, kept while nothing changes.
-        uint64_t mergedGeneration = 0;
+        // Merged subkey and value names of a HKEY_CLASSES_ROOT view, kept while nothing
+        // changes: valid while mergedGeneration is the registry's generation + 1. Built
+        // under mergedLock, as the predefined key may be read by several threads at once.
+        std::atomic<uint64_t> mergedGeneration{0};
+        std::mutex mergedLock;
         std::vector<HiveKey*> mergedSubkeys;
         std::vector<const HiveValue*> mergedValues;
     };
+    // The new handle; null when the table is full.
     HKEY addHandle(KeyView view, REGSAM access);
     // The handle's entry; null for an unknown handle. Predefined roots are resolved too.
     Handle* handle(HKEY h);
@@ -132,11 +141,19 @@ public:
     ~MachineRegistry();
 
 private:
-    // Open handles by slot; a deque keeps entries in place as it grows, and closed
-    // slots are reused, as Windows reuses handle values.
-    std::deque<std::optional<Handle>> handles_;
-    std::vector<size_t> freeSlots_;
-    std::unordered_map<uintptr_t, Handle> predefined_;
+    // Open handles by slot, in segments that never move, so that a lookup needs no lock;
+    // closed slots are reused, as Windows reuses handle values.
+    static constexpr size_t kSegmentSize = 1024;
+    static constexpr size_t kMaxSegments = 4096;
+    using Slot = std::optional<Handle>;
+    std::array<std::atomic<Slot*>, kMaxSegments> segments_{};
+    size_t slotsUsed_ = 0;          // under tableLock_
+    std::vector<size_t> freeSlots_; // under tableLock_
+    std::mutex tableLock_;
+    Slot* slot(size_t index) const;
+    // The predefined roots by their index (HKEY_CLASSES_ROOT is 0), made at the first lookup.
+    std::array<Slot, 7> predefined_;
+    std::once_flag predefinedMade_;
 
     std::thread flusher_;
     std::condition_variable flusherWake_;

@@ -17,12 +17,14 @@ namespace {
 constexpr REGSAM kWriteAccess =
     KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
 
-// Holds the registry lock for one call; `reg` is null when no machine is booted.
+// Holds the registry lock for one call on a writable mount; `reg` is null when no
+// machine is booted. A read-only mount's calls read a tree nothing changes, and take
+// no lock unless `always` (a call that changes the registry's own records).
 struct Call {
     MachineRegistry* reg = MachineRegistry::current();
     std::unique_lock<std::mutex> guard;
-    Call() {
-        if (reg)
+    explicit Call(bool always = false) {
+        if (reg && (always || !reg->readOnly))
             guard = std::unique_lock(reg->lock);
     }
 };
@@ -31,8 +33,14 @@ bool isUnopenable(HKEY h) {
     return h == HKEY_PERFORMANCE_DATA || h == HKEY_DYN_DATA;
 }
 
-// The live view of a handle, checking that it was opened with `needed` access.
-LONG viewOf(MachineRegistry* reg, HKEY h, REGSAM needed, KeyView& out,
+bool isLive(const KeyView& view) {
+    return !view.empty() && !(view.key && view.key->deleted) &&
+           !(view.userClass && view.userClass->deleted);
+}
+
+// The live view of a handle, checking that it was opened with `needed` access: the
+// handle's own view, or, when part of it was deleted, what is left of it in `scratch`.
+LONG viewOf(MachineRegistry* reg, HKEY h, REGSAM needed, const KeyView*& out, KeyView& scratch,
             MachineRegistry::Handle** entry = nullptr) {
     if (!reg || isUnopenable(h))
         return ERROR_INVALID_HANDLE;
@@ -43,7 +51,12 @@ LONG viewOf(MachineRegistry* reg, HKEY h, REGSAM needed, KeyView& out,
         return ERROR_ACCESS_DENIED;
     if (entry)
         *entry = handle;
-    return LiveView(handle->view, out);
+    if (isLive(handle->view)) {
+        out = &handle->view;
+        return ERROR_SUCCESS;
+    }
+    out = &scratch;
+    return LiveView(handle->view, scratch);
 }
 
 std::u16string widen(MachineRegistry* reg, LPCSTR text) {
@@ -62,15 +75,16 @@ bool isStringType(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-// Value data as the ANSI functions hand it out: strings in the code page.
-Bytes ansiData(MachineRegistry* reg, const HiveValue& value) {
+// Value data as the ANSI functions hand it out: strings in the code page (kept in
+// `scratch`), other types as stored.
+std::string_view ansiData(MachineRegistry* reg, const HiveValue& value, std::string& scratch) {
     if (!isStringType(value.type))
-        return value.data;
+        return {reinterpret_cast<const char*>(value.data.data()), value.data.size()};
     std::u16string text(value.data.size() / 2, u'\0');
     if (!text.empty()) // a string value of no data, or a lone byte, as real hives hold
         std::memcpy(text.data(), value.data.data(), text.size() * 2);
-    const std::string ansi = reg->codePage->fromUnicode(text);
-    return Bytes(ansi.begin(), ansi.end());
+    scratch = reg->codePage->fromUnicode(text);
+    return scratch;
 }
 
 Bytes unicodeBytes(std::u16string_view text) {
@@ -82,12 +96,14 @@ Bytes unicodeBytes(std::u16string_view text) {
 
 // Copies a name into a caller's buffer of *size characters (terminator included).
 template <typename Char>
-LONG copyName(const std::basic_string<Char>& name, Char* buffer, LPDWORD size) {
+LONG copyName(std::basic_string_view<Char> name, Char* buffer, LPDWORD size) {
     if (!size)
         return ERROR_INVALID_PARAMETER;
     if (!buffer || *size < name.size() + 1)
         return ERROR_MORE_DATA;
-    std::memcpy(buffer, name.c_str(), (name.size() + 1) * sizeof(Char));
+    if (!name.empty())
+        std::memcpy(buffer, name.data(), name.size() * sizeof(Char));
+    buffer[name.size()] = Char();
     *size = DWORD(name.size());
     return ERROR_SUCCESS;
 }
@@ -101,7 +117,7 @@ std::u16string classText(const HiveKey& key) {
 }
 
 // Copies data into a caller's buffer by the RegQueryValueEx rules.
-LONG copyData(const Bytes& data, LPBYTE buffer, LPDWORD size) {
+LONG copyData(std::string_view data, LPBYTE buffer, LPDWORD size) {
     if (!size)
         return buffer ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
     const DWORD needed = DWORD(data.size());
@@ -129,7 +145,10 @@ void setFileTime(PFILETIME out, uint64_t time) {
 // The subkeys of a merged HKEY_CLASSES_ROOT view: the union, sorted, the user's key
 // standing for both where both hold one.
 void refreshMerged(MachineRegistry& reg, MachineRegistry::Handle& handle, const KeyView& view) {
-    if (handle.mergedGeneration == reg.generation + 1)
+    if (handle.mergedGeneration.load(std::memory_order_acquire) == reg.generation + 1)
+        return;
+    std::lock_guard guard(handle.mergedLock);
+    if (handle.mergedGeneration.load(std::memory_order_relaxed) == reg.generation + 1)
         return;
     handle.mergedSubkeys.clear();
     handle.mergedValues.clear();
@@ -157,9 +176,9 @@ void refreshMerged(MachineRegistry& reg, MachineRegistry::Handle& handle, const 
             handle.mergedValues.push_back(&v);
     if (view.key)
         for (const auto& v : view.key->values)
-            if (!view.userClass || view.userClass->findValue(v.name) < 0)
+            if (!view.userClass || FindValueOf(*view.userClass, v.name) < 0)
                 handle.mergedValues.push_back(&v);
-    handle.mergedGeneration = reg.generation + 1;
+    handle.mergedGeneration.store(reg.generation + 1, std::memory_order_release);
 }
 
 HiveKey* subkeyAt(MachineRegistry& reg, MachineRegistry::Handle& handle, const KeyView& view,
@@ -190,12 +209,12 @@ constexpr REGSAM kViewFlags = KEY_WOW64_32KEY | KEY_WOW64_64KEY;
 // whole path when the 32-bit view is asked for. Without a view flag the path is taken
 // below the parent as it is stored, as a 64-bit program's call is.
 void applyRegistryView(MachineRegistry& reg, const MachineRegistry::Handle& parent, REGSAM sam,
-                       KeyView& from, std::u16string& path) {
+                       const KeyView*& from, std::u16string& path) {
     if (!reg.wow64 || !(sam & kViewFlags))
         return;
     RegRoot root;
     KeyPathParts parts;
-    if (!LocateView(reg, from, root, parts))
+    if (!LocateView(reg, *from, root, parts))
         return;
     if (parent.access & KEY_WOW64_32KEY)
         NameIn32BitView(root, parts);
@@ -211,7 +230,7 @@ void applyRegistryView(MachineRegistry& reg, const MachineRegistry::Handle& pare
     const MachineRegistry::Handle* top = reg.handle(predefined);
     if (!top)
         return;
-    from = top->view;
+    from = &top->view;
     path.clear();
     for (const auto& part : parts)
         path += (path.empty() ? u"" : u"\\") + part;
@@ -225,22 +244,23 @@ LONG openKey(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey, REGS
         return ERROR_INVALID_PARAMETER;
     if ((sam & kViewFlags) == kViewFlags)
         return ERROR_INVALID_PARAMETER; // one view or the other
-    KeyView from;
+    KeyView fromScratch;
+    const KeyView* fromLive = nullptr;
     MachineRegistry::Handle* parent = nullptr;
-    if (const LONG rc = viewOf(reg, hKey, 0, from, &parent); rc != ERROR_SUCCESS)
+    if (const LONG rc = viewOf(reg, hKey, 0, fromLive, fromScratch, &parent); rc != ERROR_SUCCESS)
         return rc;
     if (reg->readOnly && (sam & kWriteAccess))
         return ERROR_ACCESS_DENIED;
     const REGSAM parentAccess = parent->access;
     std::u16string path = subKey;
-    applyRegistryView(*reg, *parent, sam, from, path);
+    applyRegistryView(*reg, *parent, sam, fromLive, path);
     KeyView view;
     bool created = false;
-    LONG rc = OpenView(from, path, view);
+    LONG rc = OpenView(*fromLive, path, view);
     if (rc == ERROR_FILE_NOT_FOUND && create) {
         if (!(parentAccess & KEY_CREATE_SUB_KEY))
             return ERROR_ACCESS_DENIED;
-        rc = CreateView(*reg, from, path, options & REG_OPTION_VOLATILE, view, created);
+        rc = CreateView(*reg, *fromLive, path, options & REG_OPTION_VOLATILE, view, created);
     }
     if (rc != ERROR_SUCCESS)
         return rc;
@@ -248,23 +268,33 @@ LONG openKey(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey, REGS
         for (const HiveKey* key : {view.key.get(), view.userClass.get()})
             if (key && key->readDenied)
                 return ERROR_ACCESS_DENIED;
-    *result = reg->addHandle(std::move(view), sam == MAXIMUM_ALLOWED ? KEY_ALL_ACCESS : sam);
+    const HKEY opened =
+        reg->addHandle(std::move(view), sam == MAXIMUM_ALLOWED ? KEY_ALL_ACCESS : sam);
+    if (!opened)
+        return ERROR_NOT_ENOUGH_MEMORY; // the handle table is full
+    *result = opened;
     if (disposition)
         *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     return ERROR_SUCCESS;
 }
 
 LONG setValue(MachineRegistry* reg, HKEY hKey, const std::u16string& name, DWORD type, Bytes data) {
-    KeyView view;
-    if (const LONG rc = viewOf(reg, hKey, KEY_SET_VALUE, view); rc != ERROR_SUCCESS)
+    KeyView viewScratch;
+    const KeyView* viewLive = nullptr;
+    if (const LONG rc = viewOf(reg, hKey, KEY_SET_VALUE, viewLive, viewScratch);
+        rc != ERROR_SUCCESS)
         return rc;
+    const KeyView& view = *viewLive;
     return SetViewValue(*reg, view, name, type, std::move(data));
 }
 
 LONG deleteValue(MachineRegistry* reg, HKEY hKey, const std::u16string& name) {
-    KeyView view;
-    if (const LONG rc = viewOf(reg, hKey, KEY_SET_VALUE, view); rc != ERROR_SUCCESS)
+    KeyView viewScratch;
+    const KeyView* viewLive = nullptr;
+    if (const LONG rc = viewOf(reg, hKey, KEY_SET_VALUE, viewLive, viewScratch);
+        rc != ERROR_SUCCESS)
         return rc;
+    const KeyView& view = *viewLive;
     return DeleteViewValue(*reg, view, name);
 }
 
@@ -298,9 +328,11 @@ bool pathEndsInLink(const KeyView& from, std::u16string_view path) {
 // The keys a delete of `subKey` below hKey acts on: both parts of a merged view.
 LONG keysToDelete(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey,
                   std::vector<HiveKey*>& keys) {
-    KeyView from;
-    if (const LONG rc = viewOf(reg, hKey, 0, from); rc != ERROR_SUCCESS)
+    KeyView fromScratch;
+    const KeyView* fromLive = nullptr;
+    if (const LONG rc = viewOf(reg, hKey, 0, fromLive, fromScratch); rc != ERROR_SUCCESS)
         return rc;
+    const KeyView& from = *fromLive;
     KeyView view;
     if (const LONG rc = OpenView(from, subKey, view); rc != ERROR_SUCCESS)
         return rc;
@@ -388,8 +420,9 @@ LONG RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
     if (phkResult && (!lpSubKey || !*lpSubKey)) {
         // Without a subkey RegOpenKey hands back the key it was given.
         Call call;
-        KeyView view;
-        if (const LONG rc = viewOf(call.reg, hKey, 0, view); rc != ERROR_SUCCESS)
+        KeyView viewScratch;
+        const KeyView* viewLive = nullptr;
+        if (const LONG rc = viewOf(call.reg, hKey, 0, viewLive, viewScratch); rc != ERROR_SUCCESS)
             return rc;
         *phkResult = hKey;
         return ERROR_SUCCESS;
@@ -437,34 +470,41 @@ namespace {
 std::string nameFor(MachineRegistry* reg, std::u16string_view name, char) {
     return reg->codePage->fromUnicode(name);
 }
-std::u16string nameFor(MachineRegistry*, std::u16string_view name, char16_t) {
-    return std::u16string(name);
+std::u16string_view nameFor(MachineRegistry*, std::u16string_view name, char16_t) {
+    return name;
 }
-Bytes dataFor(MachineRegistry* reg, const HiveValue& value, char) {
-    return ansiData(reg, value);
+// `scratch` holds the data when it had to be converted.
+std::string_view dataFor(MachineRegistry* reg, const HiveValue& value, std::string& scratch, char) {
+    return ansiData(reg, value, scratch);
 }
-Bytes dataFor(MachineRegistry*, const HiveValue& value, char16_t) {
-    return value.data;
+std::string_view dataFor(MachineRegistry*, const HiveValue& value, std::string&, char16_t) {
+    return {reinterpret_cast<const char*>(value.data.data()), value.data.size()};
 }
 
 template <typename Char>
 LONG enumKey(HKEY hKey, DWORD index, Char* name, LPDWORD nameSize, Char* cls, LPDWORD classSize,
              PFILETIME lastWrite) {
     Call call;
-    KeyView view;
+    KeyView viewScratch;
+    const KeyView* viewLive = nullptr;
     MachineRegistry::Handle* handle = nullptr;
-    if (const LONG rc = viewOf(call.reg, hKey, KEY_ENUMERATE_SUB_KEYS, view, &handle);
+    if (const LONG rc =
+            viewOf(call.reg, hKey, KEY_ENUMERATE_SUB_KEYS, viewLive, viewScratch, &handle);
         rc != ERROR_SUCCESS)
         return rc;
+    const KeyView& view = *viewLive;
     HiveKey* key = subkeyAt(*call.reg, *handle, view, index);
     if (!key)
         return ERROR_NO_MORE_ITEMS;
-    if (const LONG rc = copyName(nameFor(call.reg, key->name, Char()), name, nameSize);
+    if (const LONG rc = copyName(std::basic_string_view<Char>(nameFor(call.reg, key->name, Char())),
+                                 name, nameSize);
         rc != ERROR_SUCCESS)
         return rc;
     HiveKey* target = FollowLinks(key);
     if (cls || classSize)
-        if (const LONG rc = copyName(nameFor(call.reg, classText(*target), Char()), cls, classSize);
+        if (const LONG rc = copyName(
+                std::basic_string_view<Char>(nameFor(call.reg, classText(*target), Char())), cls,
+                classSize);
             rc != ERROR_SUCCESS)
             return rc;
     setFileTime(lastWrite, target->lastWriteTime);
@@ -475,19 +515,24 @@ template <typename Char>
 LONG enumValue(HKEY hKey, DWORD index, Char* name, LPDWORD nameSize, LPDWORD type, LPBYTE data,
                LPDWORD dataSize) {
     Call call;
-    KeyView view;
+    KeyView viewScratch;
+    const KeyView* viewLive = nullptr;
     MachineRegistry::Handle* handle = nullptr;
-    if (const LONG rc = viewOf(call.reg, hKey, KEY_QUERY_VALUE, view, &handle); rc != ERROR_SUCCESS)
+    if (const LONG rc = viewOf(call.reg, hKey, KEY_QUERY_VALUE, viewLive, viewScratch, &handle);
+        rc != ERROR_SUCCESS)
         return rc;
+    const KeyView& view = *viewLive;
     const HiveValue* value = valueAt(*call.reg, *handle, view, index);
     if (!value)
         return ERROR_NO_MORE_ITEMS;
-    if (const LONG rc = copyName(nameFor(call.reg, value->name, Char()), name, nameSize);
+    if (const LONG rc = copyName(
+            std::basic_string_view<Char>(nameFor(call.reg, value->name, Char())), name, nameSize);
         rc != ERROR_SUCCESS)
         return rc;
     if (type)
         *type = value->type;
-    return copyData(dataFor(call.reg, *value, Char()), data, dataSize);
+    std::string scratch;
+    return copyData(dataFor(call.reg, *value, scratch, Char()), data, dataSize);
 }
 
 } // namespace
@@ -517,15 +562,19 @@ namespace {
 template <typename Char>
 LONG queryValue(HKEY hKey, const Char* valueName, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
     Call call;
-    KeyView view;
-    if (const LONG rc = viewOf(call.reg, hKey, KEY_QUERY_VALUE, view); rc != ERROR_SUCCESS)
+    KeyView viewScratch;
+    const KeyView* viewLive = nullptr;
+    if (const LONG rc = viewOf(call.reg, hKey, KEY_QUERY_VALUE, viewLive, viewScratch);
+        rc != ERROR_SUCCESS)
         return rc;
+    const KeyView& view = *viewLive;
     const HiveValue* value = FindViewValue(view, widen(call.reg, valueName));
     if (!value)
         return ERROR_FILE_NOT_FOUND;
     if (type)
         *type = value->type;
-    return copyData(dataFor(call.reg, *value, Char()), data, dataSize);
+    std::string scratch;
+    return copyData(dataFor(call.reg, *value, scratch, Char()), data, dataSize);
 }
 
 } // namespace
@@ -606,14 +655,18 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPD
                       LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                       LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
     Call call;
-    KeyView view;
+    KeyView viewScratch;
+    const KeyView* viewLive = nullptr;
     MachineRegistry::Handle* handle = nullptr;
-    if (const LONG rc = viewOf(call.reg, hKey, KEY_QUERY_VALUE, view, &handle); rc != ERROR_SUCCESS)
+    if (const LONG rc = viewOf(call.reg, hKey, KEY_QUERY_VALUE, viewLive, viewScratch, &handle);
+        rc != ERROR_SUCCESS)
         return rc;
+    const KeyView& view = *viewLive;
     HiveKey* key = view.primary();
     if (lpClass || lpcchClass)
         if (const LONG rc =
-                copyName(call.reg->codePage->fromUnicode(classText(*key)), lpClass, lpcchClass);
+                copyName(std::string_view(call.reg->codePage->fromUnicode(classText(*key))),
+                         lpClass, lpcchClass);
             rc != ERROR_SUCCESS)
             return rc;
     DWORD subkeys = 0, maxSubkey = 0, maxClass = 0, values = 0, maxValueName = 0, maxValue = 0;
@@ -647,10 +700,12 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPD
 }
 
 LONG RegFlushKey(HKEY hKey) {
-    Call call;
-    KeyView view;
-    if (const LONG rc = viewOf(call.reg, hKey, 0, view); rc != ERROR_SUCCESS)
+    Call call(true);
+    KeyView viewScratch;
+    const KeyView* viewLive = nullptr;
+    if (const LONG rc = viewOf(call.reg, hKey, 0, viewLive, viewScratch); rc != ERROR_SUCCESS)
         return rc;
+    const KeyView& view = *viewLive;
     try {
         for (HiveKey* key : {view.userClass.get(), view.key.get()}) {
             if (!key)
@@ -672,10 +727,12 @@ LONG RegFlushKey(HKEY hKey) {
 namespace win32 {
 
 LONG SaveKeyToHostFile(HKEY hKey, const std::string& hostPath) {
-    Call call;
-    KeyView view;
-    if (const LONG rc = viewOf(call.reg, hKey, 0, view); rc != ERROR_SUCCESS)
+    Call call(true);
+    KeyView viewScratch;
+    const KeyView* viewLive = nullptr;
+    if (const LONG rc = viewOf(call.reg, hKey, 0, viewLive, viewScratch); rc != ERROR_SUCCESS)
         return rc;
+    const KeyView& view = *viewLive;
     HiveKey* key = view.primary();
     if (!key->hive)
         return ERROR_INVALID_PARAMETER;

@@ -217,11 +217,23 @@ LONG DeleteKeyTree(MachineRegistry& reg, HiveKey* key) {
     return deleteKey(reg, key, true);
 }
 
+int FindValueOf(const HiveKey& key, std::u16string_view name) {
+    // A key of a long value list builds its index of them at the first lookup; on a
+    // read-only mount, which readers use without the registry's lock, two threads must
+    // not build it at once. Short lists keep no index and need no lock.
+    constexpr size_t kIndexedValues = 32;
+    if (key.values.size() < kIndexedValues)
+        return key.findValue(name);
+    static std::mutex indexLock;
+    std::lock_guard guard(indexLock);
+    return key.findValue(name);
+}
+
 const HiveValue* FindViewValue(const KeyView& view, std::u16string_view name) {
     for (HiveKey* key : {view.userClass.get(), view.key.get()}) {
         if (!key)
             continue;
-        const int index = key->findValue(name);
+        const int index = FindValueOf(*key, name);
         if (index >= 0)
             return &key->values[size_t(index)];
     }

@@ -1,6 +1,7 @@
 #pragma once
 // Path resolution and changes on KeyViews, shared by the registry functions, the
-// boot and the importer. Callers hold MachineRegistry::lock.
+// boot and the importer. Callers hold MachineRegistry::lock, except readers of a
+// read-only mount, which change nothing.
 
 #include "win32/registry/MachineRegistry.h"
 
@@ -51,5 +52,8 @@ LONG SetViewValue(MachineRegistry& reg, const KeyView& view, std::u16string_view
                   Bytes data);
 LONG DeleteViewValue(MachineRegistry& reg, const KeyView& view, std::u16string_view name);
 const HiveValue* FindViewValue(const KeyView& view, std::u16string_view name);
+// The position of a value in the key (HiveKey::findValue), safe for readers of a
+// read-only mount on several threads at once; -1 when absent.
+int FindValueOf(const HiveKey& key, std::u16string_view name);
 
 } // namespace win32
