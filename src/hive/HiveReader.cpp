@@ -2,6 +2,8 @@
 // by our own walk of the mapped bytes, each offset checked before it is followed,
 // because a hive may come from an infected machine. libhivex's own walk refuses keys
 // with more than 70,000 subkeys and values over 8 MB, which Windows writes happily.
+// MountHiveFile: the same checks over the whole file, building nothing; then each key
+// is read from the mapping when it is first used (LazyHive), checked again as it is.
 
 #include "hive/HiveFile.h"
 #include "hive/HiveFormat.h"
@@ -166,10 +168,11 @@ public:
     // Throws HiveFileError.
     void read(LoadedHive& out, const std::function<std::string()>& libhivexRefusal);
 
-    // For reading keys on first use. Checks the whole file without building a key:
-    // false when anything in it is damaged, or the base block or bins are not sound, so
-    // that the file is read whole instead (which says what and where). On success the
-    // reader is ready for readRoot and readStoredSubkeys.
+    // For reading keys on first use. Checks the base block, the bins and every key and
+    // subkey list without building a key: false when any of them is damaged, so that the
+    // file is read whole instead (which says what and where). A key's values, class name
+    // and descriptor are checked when the key is read. On success the reader is ready for
+    // readRoot and readStoredSubkeys.
     // `releasePages` lets go of the pages read so far; called now and then, so that
     // checking a large file keeps few of its pages in memory.
     bool checkAll(LoadedHive& out, const std::function<void()>& releasePages);
@@ -234,10 +237,10 @@ private:
     uint32_t readLeaf(uint64_t fileOffset, const uint8_t* leaf, uint32_t size, const char* what,
                       const Pending& current, std::vector<Pending>& pending);
     std::shared_ptr<const Bytes> readSecurity(uint32_t offset, const HiveKey& key);
-    // The checks of readKey, readValues and readSubkeys, building nothing.
+    // The checks readKey and readSubkeys make of a key's cell and its subkey lists,
+    // building nothing.
     void checkKey(uint64_t fileOffset, uint32_t parentOffset, uint32_t depth,
                   std::vector<std::pair<uint64_t, uint32_t>>& pending);
-    void checkValues(const uint8_t* nkData);
     // A lazily read key of `parent` at `fileOffset`, its values read.
     std::shared_ptr<HiveKey> readLazyKey(uint64_t fileOffset, HiveKey* parent, const char* what,
                                          uint32_t parentOffset);
@@ -259,7 +262,17 @@ private:
     std::shared_ptr<const Bytes> lastSecurity_;
     bool binsComplete_ = true; // the bins chain up to the end the header gives
     mutable uint64_t cellsRead_ = 0;
+    uint64_t cellsAtRelease_ = 0;
     std::function<void()> releasePages_;
+    // While the whole file is checked: each cell read may have brought in a folio of the
+    // page cache of its own.
+    void releaseNowAndThen() {
+        constexpr uint64_t kCellsBetweenReleases = 32;
+        if (releasePages_ && cellsRead_ - cellsAtRelease_ > kCellsBetweenReleases) {
+            releasePages_();
+            cellsAtRelease_ = cellsRead_;
+        }
+    }
     bool listsSorted_ = true;
     bool lazy_ = false;
     std::weak_ptr<HiveSource> source_;
@@ -363,7 +376,7 @@ void HiveReader::findCells() {
     visited_.assign(bitIndex(binsEnd_) + 1, false);
     uint64_t released = kBaseBlockSize;
     for (uint64_t bin = kBaseBlockSize; bin + kBinHeaderSize <= binsEnd_;) {
-        constexpr uint64_t kBytesBetweenReleases = 32 << 20;
+        constexpr uint64_t kBytesBetweenReleases = 16 << 20;
         if (releasePages_ && bin - released > kBytesBetweenReleases) {
             releasePages_();
             released = bin;
@@ -431,6 +444,8 @@ void HiveReader::findCellsOfBin(uint64_t bin, uint64_t binEnd) {
         cellStarts_[bitIndex(cell)] = true;
         cell += length;
     }
+    if (cell != binEnd && first < binEnd)
+        binsComplete_ = false;
     if (!salvage_ || cell == binEnd || first >= binEnd)
         return;
     // The chain of cells broke. Every cell behind the break still chains to the end of
@@ -813,8 +828,11 @@ bool HiveReader::checkAll(LoadedHive& out, const std::function<void()>& releaseP
         binsEnd_ != kBaseBlockSize + uint64_t(Read32(data_ + base::kBinsSize)))
         return false;
     releasePages_ = releasePages;
+    struct Unset {
+        std::function<void()>& hook;
+        ~Unset() { hook = nullptr; }
+    } unset{releasePages_};
     findCells();
-    releasePages_ = nullptr;
     if (!binsComplete_)
         return false;
     try {
@@ -826,26 +844,18 @@ bool HiveReader::checkAll(LoadedHive& out, const std::function<void()>& releaseP
         };
         std::vector<std::pair<uint64_t, uint32_t>> children;
         std::vector<Entry> pending{{root, kNoOffset, 0}};
-        uint64_t cellsAtRelease = 0;
         while (!pending.empty()) {
             const Entry current = pending.back();
             pending.pop_back();
             children.clear();
+            releaseNowAndThen();
             checkKey(current.nk, current.parent, current.depth, children);
-            // Each cell read may have brought in a page of its own.
-            constexpr uint64_t kCellsBetweenReleases = 8192; // at most 32 MiB of pages
-            if (cellsRead_ - cellsAtRelease > kCellsBetweenReleases) {
-                releasePages();
-                cellsAtRelease = cellsRead_;
-            }
             for (const auto& [at, depth] : children)
                 pending.push_back({at, uint32_t(current.nk - kBaseBlockSize), depth});
         }
     } catch (const Damage&) {
         return false;
     }
-    // What was counted for the check is counted again as keys are read.
-    dataBytes_ = 0;
     std::vector<bool>().swap(visited_);
     return true;
 }
@@ -861,16 +871,7 @@ void HiveReader::checkKey(uint64_t fileOffset, uint32_t parentOffset, uint32_t d
     markVisited(fileOffset, "key cell", nullptr);
     if (nk::kName + uint64_t(Read16(d + nk::kNameLength)) > size)
         fail("name longer than the cell");
-    const uint32_t classOffset = Read32(d + nk::kClass);
-    const uint16_t classLength = Read16(d + nk::kClassLength);
-    if (classOffset != kNoOffset && classLength != 0)
-        cellData(kBaseBlockSize + uint64_t(classOffset), classLength, size, "class name", nullptr);
-    const uint32_t securityOffset = Read32(d + nk::kSecurity);
-    if (securityOffset != kNoOffset) {
-        const HiveKey unnamed;
-        readSecurity(securityOffset, unnamed);
-    }
-    checkValues(d);
+    // A key's class name, descriptor and values are checked when the key is read.
 
     const uint32_t expected = Read32(d + nk::kSubkeyCount);
     if (expected == 0)
@@ -913,6 +914,7 @@ void HiveReader::checkKey(uint64_t fileOffset, uint32_t parentOffset, uint32_t d
             const uint64_t at =
                 kBaseBlockSize + uint64_t(Read32(leaf + kListEntries + uint64_t(i) * stride));
             uint32_t childSize = 0;
+            releaseNowAndThen();
             const uint8_t* child = cellData(at, nk::kName, childSize, "subkey cell", nullptr);
             if (!HasSignature(child, "nk") ||
                 nk::kName + uint64_t(Read16(child + nk::kNameLength)) > childSize)
@@ -927,58 +929,6 @@ void HiveReader::checkKey(uint64_t fileOffset, uint32_t parentOffset, uint32_t d
     }
     if (found != expected)
         fail("count");
-}
-
-void HiveReader::checkValues(const uint8_t* nkData) {
-    const uint32_t count = Read32(nkData + nk::kValueCount);
-    if (count == 0)
-        return;
-    uint32_t size = 0;
-    const uint64_t listAt = kBaseBlockSize + uint64_t(Read32(nkData + nk::kValueList));
-    const uint8_t* list = cellData(listAt, 4 * uint64_t(count), size, "value list", nullptr);
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint64_t at = kBaseBlockSize + uint64_t(Read32(list + 4 * uint64_t(i)));
-        const uint8_t* d = cellData(at, vk::kName, size, "value cell", nullptr);
-        markVisited(at, "value cell", nullptr);
-        if (!HasSignature(d, "vk") || vk::kName + uint64_t(Read16(d + vk::kNameLength)) > size)
-            fail("not a value");
-        const uint32_t declared = Read32(d + vk::kDataSize);
-        if (declared & kInlineDataFlag) {
-            if ((declared & ~kInlineDataFlag) > 4)
-                fail("inline data too long");
-            continue;
-        }
-        if (declared == 0)
-            continue;
-        if (declared > size_ - dataBytes_)
-            fail("data beyond the file");
-        dataBytes_ += declared;
-        const uint64_t dataAt = kBaseBlockSize + uint64_t(Read32(d + vk::kData));
-        uint32_t dataSize = 0;
-        if (minorVersion_ >= kBigDataMinorVersion && declared > kBigDataSegment) {
-            const uint8_t* db =
-                cellData(dataAt, kBigDataSegmentList + 4, dataSize, "value data", nullptr);
-            if (HasSignature(db, "db")) {
-                const uint32_t segments = Read16(db + kListCount);
-                const uint32_t needed = (declared + kBigDataSegment - 1) / kBigDataSegment;
-                if (segments < needed)
-                    fail("too few segments");
-                const uint64_t segmentsAt =
-                    kBaseBlockSize + uint64_t(Read32(db + kBigDataSegmentList));
-                const uint8_t* segmentList =
-                    cellData(segmentsAt, 4 * uint64_t(segments), dataSize, "segments", nullptr);
-                uint32_t done = 0;
-                for (uint32_t s = 0; s < needed; ++s) {
-                    const uint32_t part = std::min(kBigDataSegment, declared - done);
-                    cellData(kBaseBlockSize + uint64_t(Read32(segmentList + 4 * uint64_t(s))), part,
-                             dataSize, "segment", nullptr);
-                    done += part;
-                }
-                continue;
-            }
-        }
-        cellData(dataAt, declared, dataSize, "value data", nullptr);
-    }
 }
 
 std::shared_ptr<HiveKey> HiveReader::readLazyKey(uint64_t fileOffset, HiveKey* parent,
@@ -1108,10 +1058,10 @@ class LazyHive final : public HiveSource, public std::enable_shared_from_this<La
 public:
     LazyHive(const std::string& name, std::shared_ptr<const FileMapping> mapping, uint64_t size,
              bool salvage)
-        : mapping_(std::move(mapping)), salvage_(salvage),
+        : mapping_(std::move(mapping)), size_(size), salvage_(salvage),
           reader_(name, mapping_->get(), size, false) {}
     LazyHive(const std::string& name, Bytes bytes, bool salvage)
-        : bytes_(std::move(bytes)), salvage_(salvage),
+        : bytes_(std::move(bytes)), size_(bytes_.size()), salvage_(salvage),
           reader_(name, bytes_.data(), bytes_.size(), false) {}
 
     // Checks the whole file and reads its root; false (and `out` as it was) when the file
@@ -1120,12 +1070,16 @@ public:
         LoadedHive checked;
         checked.logFiles = std::move(out.logFiles);
         checked.recovery = std::move(out.recovery);
+        // The kernel maps a whole folio of the page cache (up to megabytes) where one of
+        // its bytes is read: checking a large file lets go of what it read now and then,
+        // and keeps only the pages used from then on. A small file stays mapped whole.
+        constexpr uint64_t kSmallFile = 32 << 20;
         const auto release = [this] {
-            if (mapping_)
+            if (mapping_ && size_ > kSmallFile)
                 mapping_->release();
         };
         const bool sound = reader_.checkAll(checked, release);
-        release(); // the check read every page; keep those used from now on
+        release();
         out.logFiles = std::move(checked.logFiles);
         out.recovery = std::move(checked.recovery);
         if (!sound)
@@ -1159,6 +1113,7 @@ public:
 private:
     std::shared_ptr<const FileMapping> mapping_;
     Bytes bytes_;
+    uint64_t size_;
     bool salvage_;
     HiveReader reader_;
 };
