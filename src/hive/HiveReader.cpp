@@ -263,6 +263,7 @@ private:
     bool binsComplete_ = true; // the bins chain up to the end the header gives
     mutable uint64_t cellsRead_ = 0;
     uint64_t cellsAtRelease_ = 0;
+    std::vector<std::pair<const uint8_t*, uint32_t>> leaves_; // a leaf's data and size
     std::function<void()> releasePages_;
     // While the whole file is checked: each cell read may have brought in a folio of the
     // page cache of its own.
@@ -880,7 +881,8 @@ void HiveReader::checkKey(uint64_t fileOffset, uint32_t parentOffset, uint32_t d
         fail("too deep");
     const uint64_t listAt = kBaseBlockSize + uint64_t(Read32(d + nk::kSubkeyList));
     const uint8_t* list = cellData(listAt, kListEntries, size, "subkey list", nullptr);
-    std::vector<std::pair<const uint8_t*, uint32_t>> leaves; // a leaf's data and size
+    auto& leaves = leaves_; // kept from key to key: most keys have one leaf
+    leaves.clear();
     if (HasSignature(list, "ri")) {
         const uint32_t count = Read16(list + kListCount);
         if (kListEntries + 4 * uint64_t(count) > size)
