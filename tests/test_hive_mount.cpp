@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -334,4 +335,26 @@ TEST_F(HiveMount, ChangesGoToTheKeysReadAndAreWrittenWithTheRest) {
     EXPECT_FALSE(Walk(written.root.get(), {u"Wide", u"Key0001"}));
     EXPECT_FALSE(written.root->findSubkey(u"Deep"));
     EXPECT_EQ(written.root->findSubkey(u"Wide")->subkeyCount(), kWideKeySubkeys);
+}
+
+TEST_F(HiveMount, ReadersSharingATreeReadEachKeyOnce) {
+    const LoadedHive whole = LoadHiveFile(path_);
+    const LoadedHive mounted = MountHiveFile(path_);
+    // Some look keys up, some walk the lists: each key is read once, for all of them.
+    std::vector<std::thread> readers;
+    std::vector<std::vector<const HiveKey*>> seen(4);
+    for (size_t r = 0; r < seen.size(); ++r)
+        readers.emplace_back([&, r] {
+            HiveKey* wide = mounted.root->findSubkey(u"Wide");
+            for (size_t i = 0; i < kWideKeySubkeys; i += 7) {
+                const HiveKey* key =
+                    r % 2 ? wide->findSubkey(Numbered(u"KEY", i)) : wide->subkeyAt(i);
+                seen[r].push_back(key);
+            }
+        });
+    for (auto& reader : readers)
+        reader.join();
+    for (size_t r = 1; r < seen.size(); ++r)
+        EXPECT_EQ(seen[r], seen[0]);
+    ExpectSameTree(*whole.root, *mounted.root);
 }
