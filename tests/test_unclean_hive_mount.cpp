@@ -3,6 +3,7 @@
 // a writable one writes a clean hive first and keeps the originals beside it.
 
 #include "hive/HiveFile.h"
+#include "hive/HiveFormat.h"
 #include "hive/HiveSetAside.h"
 #include "support/HiveCompare.h"
 #include "support/MachineFixture.h"
@@ -285,4 +286,67 @@ TEST(HiveCheck, ExitStatusSaysWhatIsWrong) {
     const auto check = RunProcess(HW_CLI_PATH, {"hive", "check", folder + "/junk"});
     EXPECT_EQ(check.exitCode, 6);
     EXPECT_NE(check.out.find("unreadable"), std::string::npos) << check.out;
+}
+
+TEST_F(UncleanHive, DamageFoundAfterTheMountKeepsTheHiveFromBeingWritten) {
+    machine_.boot();
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Deep\\One\\Two\\Three", &key),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    machine_.shutdown();
+    // Where the subkey list of Two lies in the file, a branch the boot does not read.
+    uint64_t list = 0;
+    {
+        const auto mounted = hive::MountHiveFile(userHive());
+        const hive::HiveKey* two = mounted.root->findSubkey(u"Software");
+        for (const char16_t* name : {u"Deep", u"One", u"Two"})
+            two = two ? two->findSubkey(name) : nullptr;
+        ASSERT_TRUE(two);
+        const QByteArray bytes = readFile(userHive());
+        const uint64_t nk = hive::regf::kBaseBlockSize + two->cell() + 4;
+        list = hive::regf::kBaseBlockSize +
+               hive::regf::Read32(reinterpret_cast<const uint8_t*>(bytes.constData()) + nk +
+                                  hive::regf::nk::kSubkeyList);
+    }
+
+    machine_.boot();
+    ASSERT_TRUE(opens("Software\\Deep\\One"));
+    // Another program writes over the list while the machine is mounted.
+    {
+        QFile file(QString::fromStdString(userHive()));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.seek(qint64(list + 4)));
+        ASSERT_EQ(file.write("xx", 2), 2);
+    }
+    const QByteArray before = readFile(userHive());
+    EXPECT_FALSE(opens("Software\\Deep\\One\\Two\\Three"));
+    EXPECT_TRUE(opens("Software\\Deep\\One\\Two"));
+    const auto conditions = win32::HiveConditions();
+    ASSERT_EQ(conditions.size(), 1u);
+    EXPECT_EQ(conditions[0].hostPath, userHive());
+    EXPECT_EQ(conditions[0].state, win32::HiveCondition::State::Damaged);
+    ASSERT_EQ(conditions[0].damage.size(), 1u);
+    EXPECT_NE(conditions[0].damage[0].find("is not a list of subkeys"), std::string::npos)
+        << conditions[0].damage[0];
+    EXPECT_NE(conditions[0].message.find("--repair-damaged"), std::string::npos)
+        << conditions[0].message;
+
+    // A change of the hive is not written back: the part left out would be lost.
+    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Added", &key), ERROR_SUCCESS);
+    RegCloseKey(key);
+    try {
+        win32::FlushMachine();
+        ADD_FAILURE() << "a hive with a part left out was written";
+    } catch (const std::exception& e) {
+        const std::string message = e.what();
+        EXPECT_NE(message.find(userHive()), std::string::npos) << message;
+        EXPECT_NE(message.find(conditions[0].damage[0]), std::string::npos) << message;
+    }
+    try {
+        machine_.shutdown();
+    } catch (const std::exception&) {
+        // The same refusal, reported again by the shutdown.
+    }
+    EXPECT_EQ(readFile(userHive()), before);
 }

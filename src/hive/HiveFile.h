@@ -57,11 +57,23 @@ struct HiveLoadOptions {
 // block or root key is unsound.
 LoadedHive LoadHiveFile(const std::string& hostPath, const HiveLoadOptions& options = {});
 
+// As LoadHiveFile, but a sound file's keys are read where the file lies, when they are
+// first used: the whole file is checked first, and the tree is built as far as it is
+// walked. A file that is not sound is read whole, as LoadHiveFile reads it. Damage found
+// later (the file changed under the mount) is left out and listed by the root's
+// source(); WriteHive then refuses to write the tree unless it is being salvaged.
+LoadedHive MountHiveFile(const std::string& hostPath, const HiveLoadOptions& options = {});
+
 // The same for a file's bytes in memory, with the logs given rather than looked for;
 // `name` names the file in messages.
 LoadedHive LoadHiveImage(const Bytes& image, const std::string& name,
                          const std::vector<HiveLogFile>& logs = {},
                          const HiveLoadOptions& options = {});
+
+// As MountHiveFile, for bytes in memory (copied: the tree may outlive them).
+LoadedHive MountHiveImage(const Bytes& image, const std::string& name,
+                          const std::vector<HiveLogFile>& logs = {},
+                          const HiveLoadOptions& options = {});
 
 struct HiveWriteOptions {
     uint32_t minorVersion = 5; // 3: lf lists, big data in one cell; 5: lh lists, db cells

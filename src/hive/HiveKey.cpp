@@ -41,7 +41,76 @@ bool NamesEqual(std::u16string_view a, std::u16string_view b) {
     return a.size() == b.size() && CompareNames(a, b) == 0;
 }
 
+std::vector<std::string> HiveSource::damage() const {
+    std::lock_guard lock(damageMutex_);
+    return damage_;
+}
+
+size_t HiveSource::damageCount() const {
+    std::lock_guard lock(damageMutex_);
+    return damageCount_;
+}
+
+void HiveSource::noteDamage(std::string sentence) {
+    constexpr size_t kMaxNotes = 200; // as many as a salvaging read lists
+    std::lock_guard lock(damageMutex_);
+    if (damage_.size() < kMaxNotes)
+        damage_.push_back(std::move(sentence));
+    ++damageCount_;
+}
+
+void HiveKey::readLazily(std::shared_ptr<HiveSource> source, uint32_t cell, bool subkeysPending) {
+    source_ = std::move(source);
+    cell_ = cell;
+    pending_.store(source_ && subkeysPending, std::memory_order_release);
+}
+
+void HiveKey::loadPendingSubkeys() const {
+    std::lock_guard lock(source_->mutex);
+    if (!pending_.load(std::memory_order_relaxed))
+        return; // another reader was first
+    auto* self = const_cast<HiveKey*>(this);
+    if (deleted) {
+        // Nothing reads below a deleted key, whose parent may be gone: what was read stays.
+        for (auto& k : found_)
+            self->subkeys_.push_back(std::move(k));
+    } else {
+        source_->readSubkeys(*self, found_);
+    }
+    found_.clear();
+    found_.shrink_to_fit();
+    pending_.store(false, std::memory_order_release);
+}
+
+std::vector<HiveKey*> HiveKey::loadedSubkeys() const {
+    std::vector<HiveKey*> out;
+    if (pending_.load(std::memory_order_acquire)) {
+        std::lock_guard lock(source_->mutex);
+        if (pending_.load(std::memory_order_relaxed) && !deleted) {
+            for (const auto& k : found_)
+                out.push_back(k.get());
+            return out;
+        }
+    }
+    for (const auto* list : {&subkeys_, &volatile_})
+        for (const auto& k : *list)
+            out.push_back(k.get());
+    return out;
+}
+
+void HiveKey::assignHive(MountedHive* mounted) {
+    std::vector<HiveKey*> stack{this};
+    while (!stack.empty()) {
+        HiveKey* key = stack.back();
+        stack.pop_back();
+        key->hive = mounted;
+        for (HiveKey* child : key->loadedSubkeys())
+            stack.push_back(child);
+    }
+}
+
 HiveKey* HiveKey::subkeyAt(size_t index) const {
+    loadSubkeys();
     if (index < subkeys_.size())
         return subkeys_[index].get();
     index -= subkeys_.size();
@@ -57,6 +126,23 @@ HiveKey::lowerBound(std::u16string_view name) const {
 }
 
 HiveKey* HiveKey::findSubkey(std::u16string_view wanted) const {
+    if (pending_.load(std::memory_order_acquire)) {
+        std::unique_lock lock(source_->mutex);
+        if (pending_.load(std::memory_order_relaxed) && !deleted) {
+            for (const auto& k : found_)
+                if (NamesEqual(k->name, wanted))
+                    return k.get();
+            std::shared_ptr<HiveKey> found;
+            if (source_->findStoredSubkey(*const_cast<HiveKey*>(this), wanted, found)) {
+                if (!found)
+                    return nullptr;
+                found_.push_back(found);
+                return found.get();
+            }
+        }
+        lock.unlock();
+        loadSubkeys();
+    }
     for (const auto& k : volatile_)
         if (NamesEqual(k->name, wanted))
             return k.get();
@@ -70,15 +156,16 @@ HiveKey* HiveKey::findSubkey(std::u16string_view wanted) const {
                 return k.get();
         return nullptr;
     }
+    auto& index = indexes().subkeys;
     if (!indexed_) {
-        index_.clear();
-        index_.reserve(subkeys_.size());
+        index.clear();
+        index.reserve(subkeys_.size());
         for (const auto& k : subkeys_)
-            index_.emplace(UpcaseName(k->name), k.get()); // the first of equal names wins
+            index.emplace(UpcaseName(k->name), k.get()); // the first of equal names wins
         indexed_ = true;
     }
-    const auto it = index_.find(UpcaseName(wanted));
-    return it == index_.end() ? nullptr : it->second;
+    const auto it = index.find(UpcaseName(wanted));
+    return it == index.end() ? nullptr : it->second;
 }
 
 void HiveKey::appendLoadedSubkey(std::shared_ptr<HiveKey> child) {
@@ -94,6 +181,7 @@ void HiveKey::appendLoadedSubkey(std::shared_ptr<HiveKey> child) {
 }
 
 HiveKey* HiveKey::insertSubkey(std::shared_ptr<HiveKey> child) {
+    loadSubkeys();
     child->parent = this;
     HiveKey* raw = child.get();
     if (child->isVolatile) {
@@ -101,7 +189,7 @@ HiveKey* HiveKey::insertSubkey(std::shared_ptr<HiveKey> child) {
         return raw;
     }
     if (indexed_)
-        index_.emplace(UpcaseName(raw->name), raw);
+        indexes().subkeys.emplace(UpcaseName(raw->name), raw);
     // In a list out of order there is no right place; the end is as good as any.
     const auto pos = sorted_ ? lowerBound(raw->name) : subkeys_.end();
     subkeys_.insert(pos, std::move(child));
@@ -109,6 +197,7 @@ HiveKey* HiveKey::insertSubkey(std::shared_ptr<HiveKey> child) {
 }
 
 std::shared_ptr<HiveKey> HiveKey::removeSubkey(HiveKey* child) {
+    loadSubkeys();
     auto erase = [&](std::vector<std::shared_ptr<HiveKey>>& list, auto it) {
         std::shared_ptr<HiveKey> keep = *it;
         list.erase(it);
@@ -137,20 +226,22 @@ constexpr size_t kIndexedValueCount = 32;
 } // namespace
 
 void HiveKey::indexValues() const {
-    valueIndex_.clear();
-    valueIndex_.reserve(values.size());
+    auto& index = indexes().values;
+    index.clear();
+    index.reserve(values.size());
     for (size_t i = 0; i < values.size(); ++i)
-        valueIndex_.emplace(UpcaseName(values[i].name), i);
+        index.emplace(UpcaseName(values[i].name), i);
 }
 
 int HiveKey::findValue(std::u16string_view wanted) const {
     const bool indexed = values.size() >= kIndexedValueCount;
     if (indexed) {
-        if (valueIndex_.empty())
+        if (!indexes_ || indexes_->values.empty())
             indexValues();
         // Names are unique in a key: a position holding the name is its only place.
-        const auto it = valueIndex_.find(UpcaseName(wanted));
-        if (it != valueIndex_.end() && it->second < values.size() &&
+        const auto& index = indexes_->values;
+        const auto it = index.find(UpcaseName(wanted));
+        if (it != index.end() && it->second < values.size() &&
             NamesEqual(values[it->second].name, wanted))
             return int(it->second);
     }
@@ -164,10 +255,15 @@ int HiveKey::findValue(std::u16string_view wanted) const {
 }
 
 void HiveKey::markDeleted() {
-    deleted = true;
-    for (const auto* list : {&subkeys_, &volatile_})
-        for (const auto& k : *list)
-            k->markDeleted();
+    // Subkeys not read yet take the mark from their parent when they are read.
+    std::vector<HiveKey*> stack{this};
+    while (!stack.empty()) {
+        HiveKey* key = stack.back();
+        stack.pop_back();
+        key->deleted = true;
+        for (HiveKey* child : key->loadedSubkeys())
+            stack.push_back(child);
+    }
 }
 
 } // namespace hive

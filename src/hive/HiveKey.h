@@ -2,8 +2,10 @@
 // The in-memory tree of one hive: keys with their values, class names,
 // security descriptors and times, exactly as the hive file holds them.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,6 +54,43 @@ struct HiveValue {
     StoredNameForm nameForm;
 };
 
+struct HiveKey;
+
+// Where the keys of a hive read from a file lie until someone asks for them: a key read
+// from it is built with its name, values, class name and descriptor, and its subkeys are
+// read on first use. Damage found there is left out, listed here, and keeps the hive from
+// being written back unless the hive is being salvaged anyway.
+class HiveSource {
+public:
+    virtual ~HiveSource() = default;
+    // The subkeys stored for `key`, in file order; `built` holds those read already, which
+    // take their place in the list. Called once per key, with `mutex` held.
+    virtual void readSubkeys(HiveKey& key, std::vector<std::shared_ptr<HiveKey>>& built) = 0;
+    // The stored subkey named `name` (compared as stored, without reading its siblings):
+    // nullptr when there is none. Returns false when the list cannot be searched that way
+    // (out of order, or damaged), so the caller reads the whole list. With `mutex` held.
+    virtual bool findStoredSubkey(HiveKey& key, std::u16string_view name,
+                                  std::shared_ptr<HiveKey>& found) = 0;
+
+    // Damage found after the mount, one sentence per part left out.
+    std::vector<std::string> damage() const;
+    size_t damageCount() const;
+    // Whether the tree is being salvaged: then a damaged part left out is what the user
+    // asked for, and writing the rest back is allowed.
+    virtual bool salvaging() const = 0;
+
+    // Held while keys are read from the source: readers may share a mounted hive.
+    mutable std::mutex mutex;
+
+protected:
+    void noteDamage(std::string sentence);
+
+private:
+    mutable std::mutex damageMutex_;
+    std::vector<std::string> damage_;
+    size_t damageCount_ = 0;
+};
+
 struct HiveKey : std::enable_shared_from_this<HiveKey> {
     // nk flags
     static constexpr uint16_t kFlagHiveEntry = 0x0004;
@@ -77,9 +116,18 @@ struct HiveKey : std::enable_shared_from_this<HiveKey> {
     std::weak_ptr<HiveKey> linkTarget;
 
     // Subkeys: the stable ones in hive order (sorted by upper-cased name), then the volatile ones.
-    const std::vector<std::shared_ptr<HiveKey>>& stableSubkeys() const { return subkeys_; }
-    const std::vector<std::shared_ptr<HiveKey>>& volatileSubkeys() const { return volatile_; }
-    size_t subkeyCount() const { return subkeys_.size() + volatile_.size(); }
+    const std::vector<std::shared_ptr<HiveKey>>& stableSubkeys() const {
+        loadSubkeys();
+        return subkeys_;
+    }
+    const std::vector<std::shared_ptr<HiveKey>>& volatileSubkeys() const {
+        loadSubkeys();
+        return volatile_;
+    }
+    size_t subkeyCount() const {
+        loadSubkeys();
+        return subkeys_.size() + volatile_.size();
+    }
     // Enumeration order: stable subkeys, then volatile ones.
     HiveKey* subkeyAt(size_t index) const;
 
@@ -98,16 +146,47 @@ struct HiveKey : std::enable_shared_from_this<HiveKey> {
     int findValue(std::u16string_view name) const;
     // Marks this key and its whole subtree deleted.
     void markDeleted();
+    // Sets the mounted hive of this key and of every subkey (those read later take their
+    // parent's).
+    void assignHive(MountedHive* mounted);
+
+    // A key read from `source`, from the key cell at `cell`; its subkeys are read on first
+    // use when `subkeysPending`.
+    void readLazily(std::shared_ptr<HiveSource> source, uint32_t cell, bool subkeysPending);
+    HiveSource* source() const { return source_.get(); }
+    uint32_t cell() const { return cell_; }
+    // Subkeys read already, without reading the rest: for walks that must not read a hive.
+    std::vector<HiveKey*> loadedSubkeys() const;
 
 private:
+    void loadSubkeys() const {
+        if (pending_.load(std::memory_order_acquire))
+            loadPendingSubkeys();
+    }
+    void loadPendingSubkeys() const;
+    std::shared_ptr<HiveSource> source_;
+    uint32_t cell_ = 0;
+    mutable std::atomic<bool> pending_{false};
+    // Subkeys a lookup read before the whole list was: the list takes them in their place.
+    mutable std::vector<std::shared_ptr<HiveKey>> found_;
+
     std::vector<std::shared_ptr<HiveKey>> subkeys_;
     std::vector<std::shared_ptr<HiveKey>> volatile_;
     bool sorted_ = true; // subkeys_ strictly ascending by CompareNames
-    // Only for a stable list out of order: upper-cased name -> subkey.
-    mutable std::unordered_map<std::u16string, HiveKey*> index_;
+    struct Indexes {
+        // Only for a stable list out of order: upper-cased name -> subkey.
+        std::unordered_map<std::u16string, HiveKey*> subkeys;
+        // Upper-cased value name -> position in `values`; built for long value lists only.
+        std::unordered_map<std::u16string, size_t> values;
+    };
+    // Made only for the few keys that need one: most keys stay small without.
+    mutable std::unique_ptr<Indexes> indexes_;
     mutable bool indexed_ = false;
-    // Upper-cased value name -> position in `values`; built for long value lists only.
-    mutable std::unordered_map<std::u16string, size_t> valueIndex_;
+    Indexes& indexes() const {
+        if (!indexes_)
+            indexes_ = std::make_unique<Indexes>();
+        return *indexes_;
+    }
     void indexValues() const;
     std::vector<std::shared_ptr<HiveKey>>::const_iterator
     lowerBound(std::u16string_view name) const;

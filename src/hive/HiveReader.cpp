@@ -2,6 +2,8 @@
 // by our own walk of the mapped bytes, each offset checked before it is followed,
 // because a hive may come from an infected machine. libhivex's own walk refuses keys
 // with more than 70,000 subkeys and values over 8 MB, which Windows writes happily.
+// MountHiveFile: the same checks over the whole file, building nothing; then each key
+// is read from the mapping when it is first used (LazyHive), checked again as it is.
 
 #include "hive/HiveFile.h"
 #include "hive/HiveFormat.h"
@@ -19,6 +21,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace hive {
@@ -63,6 +67,11 @@ public:
         return 0;
     }
     const uint8_t* get() const { return data_; }
+    // Lets the kernel drop the pages read so far: they are read again when needed.
+    void release() const {
+        if (data_)
+            ::madvise(const_cast<uint8_t*>(data_), size_, MADV_DONTNEED);
+    }
 
 private:
     const uint8_t* data_ = nullptr;
@@ -108,6 +117,41 @@ std::u16string DecodeName(const uint8_t* bytes, size_t length, bool latin1, Stor
     return name;
 }
 
+// A key or value name as the file stores it: one byte a character, or UTF-16.
+struct StoredName {
+    const uint8_t* bytes;
+    size_t units;
+    bool narrow;
+    size_t size() const { return units; }
+    char16_t at(size_t i) const {
+        return narrow ? char16_t(bytes[i]) : char16_t(Read16(bytes + 2 * i));
+    }
+};
+
+StoredName KeyNameOf(const uint8_t* nkData) {
+    const uint16_t length = Read16(nkData + nk::kNameLength);
+    const bool narrow = Read16(nkData + nk::kFlags) & HiveKey::kFlagCompressedName;
+    return {nkData + nk::kName, narrow ? length : size_t(length / 2), narrow};
+}
+
+// CompareNames for a stored name, converting nothing.
+template <typename Other> int CompareStored(const StoredName& a, const Other& b) {
+    const size_t n = std::min(a.units, size_t(b.size()));
+    for (size_t i = 0; i < n; ++i) {
+        const char16_t x = UpcaseChar(a.at(i));
+        char16_t y;
+        if constexpr (std::is_same_v<Other, StoredName>)
+            y = UpcaseChar(b.at(i));
+        else
+            y = UpcaseChar(b[i]);
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    if (a.units == size_t(b.size()))
+        return 0;
+    return a.units < size_t(b.size()) ? -1 : 1;
+}
+
 // A part of the file that does not check out; the message says which and why. Fatal for
 // a strict read; a salvaging read leaves the part out and goes on.
 class Damage : public std::runtime_error {
@@ -123,6 +167,29 @@ public:
     // out (`libhivexRefusal` gives its reason to refuse, empty when it accepts).
     // Throws HiveFileError.
     void read(LoadedHive& out, const std::function<std::string()>& libhivexRefusal);
+
+    // For reading keys on first use. Checks the base block, the bins and every key and
+    // subkey list without building a key: false when any of them is damaged, so that the
+    // file is read whole instead (which says what and where). A key's values, class name
+    // and descriptor are checked when the key is read. On success the reader is ready for
+    // readRoot and readStoredSubkeys.
+    // `releasePages` lets go of the pages read so far; called now and then, so that
+    // checking a large file keeps few of its pages in memory.
+    bool checkAll(LoadedHive& out, const std::function<void()>& releasePages);
+    // Whether every subkey list is in ascending order, so that a lookup may search it.
+    bool listsSorted() const { return listsSorted_; }
+    std::shared_ptr<HiveKey> readRoot();
+    void readStoredSubkeys(HiveKey& key, std::vector<std::shared_ptr<HiveKey>>& built);
+    // Nullopt when the list cannot be searched (damaged); else the subkey or null.
+    std::optional<std::shared_ptr<HiveKey>> findStoredSubkey(HiveKey& key,
+                                                             std::u16string_view name);
+    // Where lazily read keys come from, and where damage found late goes.
+    void readLazily(std::weak_ptr<HiveSource> source, std::function<void(std::string)> noteDamage) {
+        source_ = std::move(source);
+        noteDamage_ = std::move(noteDamage);
+        salvage_ = true; // a part found damaged now is left out, and noted
+        lazy_ = true;
+    }
 
 private:
     struct Pending {
@@ -170,6 +237,13 @@ private:
     uint32_t readLeaf(uint64_t fileOffset, const uint8_t* leaf, uint32_t size, const char* what,
                       const Pending& current, std::vector<Pending>& pending);
     std::shared_ptr<const Bytes> readSecurity(uint32_t offset, const HiveKey& key);
+    // The checks readKey and readSubkeys make of a key's cell and its subkey lists,
+    // building nothing.
+    void checkKey(uint64_t fileOffset, uint32_t parentOffset, uint32_t depth,
+                  std::vector<std::pair<uint64_t, uint32_t>>& pending);
+    // A lazily read key of `parent` at `fileOffset`, its values read.
+    std::shared_ptr<HiveKey> readLazyKey(uint64_t fileOffset, HiveKey* parent, const char* what,
+                                         uint32_t parentOffset);
 
     std::string path_;
     const uint8_t* data_;
@@ -186,6 +260,26 @@ private:
     std::unordered_map<uint32_t, std::shared_ptr<const Bytes>> security_;
     uint32_t lastSecurityOffset_ = kNoOffset;
     std::shared_ptr<const Bytes> lastSecurity_;
+    bool binsComplete_ = true; // the bins chain up to the end the header gives
+    mutable uint64_t cellsRead_ = 0;
+    uint64_t cellsAtRelease_ = 0;
+    std::vector<std::pair<const uint8_t*, uint32_t>> leaves_; // a leaf's data and size
+    std::function<void()> releasePages_;
+    // While the whole file is checked: each cell read may have brought in a folio of the
+    // page cache of its own.
+    void releaseNowAndThen() {
+        constexpr uint64_t kCellsBetweenReleases = 32;
+        if (releasePages_ && cellsRead_ - cellsAtRelease_ > kCellsBetweenReleases) {
+            releasePages_();
+            cellsAtRelease_ = cellsRead_;
+        }
+    }
+    bool listsSorted_ = true;
+    bool lazy_ = false;
+    std::weak_ptr<HiveSource> source_;
+    std::function<void(std::string)> noteDamage_;
+    // Subkeys read before their list was: readLeaf puts them in their place.
+    std::vector<std::shared_ptr<HiveKey>>* built_ = nullptr;
 };
 
 std::string HiveReader::keyPath(const HiveKey* key) const {
@@ -264,6 +358,10 @@ void HiveReader::checkBaseBlock(LoadedHive& out) {
 }
 
 void HiveReader::leaveOut(const Damage& damage, const std::string& lost) {
+    if (lazy_) {
+        noteDamage_(std::string(damage.what()) + ": " + lost);
+        return;
+    }
     if (out_->damage.size() < LoadedHive::kMaxDamageNotes)
         out_->damage.push_back(std::string(damage.what()) + ": " + lost);
     ++out_->damageCount;
@@ -277,14 +375,22 @@ void HiveReader::findCells() {
     const uint8_t* b = data_;
     cellStarts_.assign(bitIndex(binsEnd_) + 1, false);
     visited_.assign(bitIndex(binsEnd_) + 1, false);
+    uint64_t released = kBaseBlockSize;
     for (uint64_t bin = kBaseBlockSize; bin + kBinHeaderSize <= binsEnd_;) {
+        constexpr uint64_t kBytesBetweenReleases = 16 << 20;
+        if (releasePages_ && bin - released > kBytesBetweenReleases) {
+            releasePages_();
+            released = bin;
+        }
         const uint32_t binSize = Read32(b + bin + bin::kSize);
         const bool signed_ = std::memcmp(b + bin, "hbin", 4) == 0;
         const bool sized =
             binSize >= kPageSize && binSize % kPageSize == 0 && binSize <= binsEnd_ - bin;
         if (!salvage_) {
-            if (!signed_ || !sized)
+            if (!signed_ || !sized) {
+                binsComplete_ = false;
                 break;
+            }
             findCellsOfBin(bin, bin + binSize);
             bin += binSize;
             continue;
@@ -339,6 +445,8 @@ void HiveReader::findCellsOfBin(uint64_t bin, uint64_t binEnd) {
         cellStarts_[bitIndex(cell)] = true;
         cell += length;
     }
+    if (cell != binEnd && first < binEnd)
+        binsComplete_ = false;
     if (!salvage_ || cell == binEnd || first >= binEnd)
         return;
     // The chain of cells broke. Every cell behind the break still chains to the end of
@@ -366,6 +474,7 @@ void HiveReader::findCellsOfBin(uint64_t bin, uint64_t binEnd) {
 
 const uint8_t* HiveReader::cellData(uint64_t fileOffset, uint64_t needed, uint32_t& dataSize,
                                     const char* what, const HiveKey* key) const {
+    ++cellsRead_;
     if (fileOffset < kBaseBlockSize + kBinHeaderSize || fileOffset + 4 > binsEnd_)
         failCell(key, what, fileOffset, "lies outside the hive bins");
     if ((fileOffset - kBaseBlockSize) % 4 != 0 || !cellStarts_[bitIndex(fileOffset)])
@@ -382,6 +491,8 @@ const uint8_t* HiveReader::cellData(uint64_t fileOffset, uint64_t needed, uint32
 
 // Only for an offset cellData has accepted.
 void HiveReader::markVisited(uint64_t fileOffset, const char* what, const HiveKey* key) {
+    if (lazy_)
+        return; // each key is read once, and the whole file was checked at first
     const size_t at = bitIndex(fileOffset);
     if (visited_[at])
         failCell(key, what, fileOffset, "is reached a second time (a cycle or a shared cell)");
@@ -579,6 +690,22 @@ uint32_t HiveReader::readLeaf(uint64_t fileOffset, const uint8_t* leaf, uint32_t
     for (uint32_t i = 0; i < count; ++i) {
         const uint64_t at =
             kBaseBlockSize + uint64_t(Read32(leaf + kListEntries + uint64_t(i) * entrySize));
+        if (lazy_) {
+            std::shared_ptr<HiveKey> child;
+            for (auto& k : *built_)
+                if (k && kBaseBlockSize + uint64_t(k->cell()) == at)
+                    child = std::move(k);
+            try {
+                if (!child)
+                    child =
+                        readLazyKey(at, &key, "subkey cell", uint32_t(current.nk - kBaseBlockSize));
+            } catch (const Damage& damage) {
+                leaveOut(damage, "the subkey and all below it are left out");
+                continue;
+            }
+            key.appendLoadedSubkey(std::move(child));
+            continue;
+        }
         auto child = std::make_shared<HiveKey>();
         child->parent = &key; // for messages; appendLoadedSubkey sets it for good
         try {
@@ -691,6 +818,308 @@ void HiveReader::read(LoadedHive& out, const std::function<std::string()>& libhi
     }
 }
 
+bool HiveReader::checkAll(LoadedHive& out, const std::function<void()>& releasePages) {
+    out_ = &out;
+    try {
+        checkBaseBlock(out);
+    } catch (const HiveFileError&) {
+        return false; // read whole, the file says the same again
+    }
+    if (Read32(data_ + base::kChecksum) != BaseBlockChecksum(data_) ||
+        binsEnd_ != kBaseBlockSize + uint64_t(Read32(data_ + base::kBinsSize)))
+        return false;
+    releasePages_ = releasePages;
+    struct Unset {
+        std::function<void()>& hook;
+        ~Unset() { hook = nullptr; }
+    } unset{releasePages_};
+    findCells();
+    if (!binsComplete_)
+        return false;
+    try {
+        const uint64_t root = kBaseBlockSize + uint64_t(Read32(data_ + base::kRootOffset));
+        struct Entry {
+            uint64_t nk;
+            uint32_t parent;
+            uint32_t depth;
+        };
+        std::vector<std::pair<uint64_t, uint32_t>> children;
+        std::vector<Entry> pending{{root, kNoOffset, 0}};
+        while (!pending.empty()) {
+            const Entry current = pending.back();
+            pending.pop_back();
+            children.clear();
+            releaseNowAndThen();
+            checkKey(current.nk, current.parent, current.depth, children);
+            for (const auto& [at, depth] : children)
+                pending.push_back({at, uint32_t(current.nk - kBaseBlockSize), depth});
+        }
+    } catch (const Damage&) {
+        return false;
+    }
+    std::vector<bool>().swap(visited_);
+    return true;
+}
+
+void HiveReader::checkKey(uint64_t fileOffset, uint32_t parentOffset, uint32_t depth,
+                          std::vector<std::pair<uint64_t, uint32_t>>& pending) {
+    uint32_t size = 0;
+    const uint8_t* d = cellData(fileOffset, nk::kName, size, "key cell", nullptr);
+    if (!HasSignature(d, "nk"))
+        fail("no nk signature");
+    if (parentOffset != kNoOffset && Read32(d + nk::kParent) != parentOffset)
+        fail("another parent");
+    markVisited(fileOffset, "key cell", nullptr);
+    if (nk::kName + uint64_t(Read16(d + nk::kNameLength)) > size)
+        fail("name longer than the cell");
+    // A key's class name, descriptor and values are checked when the key is read.
+
+    const uint32_t expected = Read32(d + nk::kSubkeyCount);
+    if (expected == 0)
+        return;
+    if (depth >= kMaxKeyDepth)
+        fail("too deep");
+    const uint64_t listAt = kBaseBlockSize + uint64_t(Read32(d + nk::kSubkeyList));
+    const uint8_t* list = cellData(listAt, kListEntries, size, "subkey list", nullptr);
+    auto& leaves = leaves_; // kept from key to key: most keys have one leaf
+    leaves.clear();
+    if (HasSignature(list, "ri")) {
+        const uint32_t count = Read16(list + kListCount);
+        if (kListEntries + 4 * uint64_t(count) > size)
+            fail("index longer than its cell");
+        for (uint32_t i = 0; i < count; ++i) {
+            uint32_t leafSize = 0;
+            const uint64_t at =
+                kBaseBlockSize + uint64_t(Read32(list + kListEntries + 4 * uint64_t(i)));
+            const uint8_t* leaf = cellData(at, kListEntries, leafSize, "leaf", nullptr);
+            if (HasSignature(leaf, "ri"))
+                fail("index in an index");
+            leaves.emplace_back(leaf, leafSize);
+        }
+    } else {
+        leaves.emplace_back(list, size);
+    }
+    uint64_t found = 0;
+    std::optional<StoredName> previous;
+    for (const auto& [leaf, leafSize] : leaves) {
+        uint32_t stride = 0;
+        if (HasSignature(leaf, "lh") || HasSignature(leaf, "lf"))
+            stride = 8;
+        else if (HasSignature(leaf, "li"))
+            stride = 4;
+        else
+            fail("not a list");
+        const uint32_t count = Read16(leaf + kListCount);
+        if (kListEntries + uint64_t(count) * stride > leafSize)
+            fail("list longer than its cell");
+        for (uint32_t i = 0; i < count; ++i) {
+            const uint64_t at =
+                kBaseBlockSize + uint64_t(Read32(leaf + kListEntries + uint64_t(i) * stride));
+            uint32_t childSize = 0;
+            releaseNowAndThen();
+            const uint8_t* child = cellData(at, nk::kName, childSize, "subkey cell", nullptr);
+            if (!HasSignature(child, "nk") ||
+                nk::kName + uint64_t(Read16(child + nk::kNameLength)) > childSize)
+                fail("not a key");
+            const StoredName name = KeyNameOf(child);
+            if (previous && CompareStored(*previous, name) >= 0)
+                listsSorted_ = false;
+            previous = name;
+            pending.emplace_back(at, depth + 1);
+        }
+        found += count;
+    }
+    if (found != expected)
+        fail("count");
+}
+
+std::shared_ptr<HiveKey> HiveReader::readLazyKey(uint64_t fileOffset, HiveKey* parent,
+                                                 const char* what, uint32_t parentOffset) {
+    auto key = std::make_shared<HiveKey>();
+    key->parent = parent;
+    if (parent) {
+        key->hive = parent->hive;
+        key->deleted = parent->deleted;
+    }
+    readKey(fileOffset, *key, what, parentOffset);
+    const uint8_t* d = data_ + fileOffset + 4; // checked by readKey
+    readValues(d, *key);
+    key->readLazily(source_.lock(), uint32_t(fileOffset - kBaseBlockSize),
+                    Read32(d + nk::kSubkeyCount) != 0);
+    return key;
+}
+
+std::shared_ptr<HiveKey> HiveReader::readRoot() {
+    const uint64_t root = kBaseBlockSize + uint64_t(Read32(data_ + base::kRootOffset));
+    try {
+        return readLazyKey(root, nullptr, "root key cell", kNoOffset);
+    } catch (const Damage& damage) {
+        fatal(damage.what());
+    }
+}
+
+void HiveReader::readStoredSubkeys(HiveKey& key, std::vector<std::shared_ptr<HiveKey>>& built) {
+    uint32_t depth = 0;
+    for (const HiveKey* k = key.parent; k && k->source() == key.source(); k = k->parent)
+        ++depth;
+    const Pending current{&key, kBaseBlockSize + uint64_t(key.cell()), depth};
+    std::vector<Pending> unused;
+    built_ = &built;
+    try {
+        readSubkeys(current, unused);
+    } catch (const Damage& damage) {
+        leaveOut(damage, "the key's subkeys are left out");
+    }
+    built_ = nullptr;
+}
+
+std::optional<std::shared_ptr<HiveKey>> HiveReader::findStoredSubkey(HiveKey& key,
+                                                                     std::u16string_view name) {
+    if (!listsSorted_)
+        return std::nullopt;
+    try {
+        const uint64_t nkAt = kBaseBlockSize + uint64_t(key.cell());
+        const uint8_t* d = data_ + nkAt + 4; // checked when the key was read
+        const uint32_t expected = Read32(d + nk::kSubkeyCount);
+        if (expected == 0)
+            return std::shared_ptr<HiveKey>();
+        struct Leaf {
+            const uint8_t* entries;
+            uint32_t count;
+            uint32_t stride;
+        };
+        std::vector<Leaf> leaves;
+        uint64_t total = 0;
+        const auto addLeaf = [&](const uint8_t* leaf, uint32_t size) {
+            const uint32_t stride = HasSignature(leaf, "li")                               ? 4
+                                    : HasSignature(leaf, "lh") || HasSignature(leaf, "lf") ? 8
+                                                                                           : 0;
+            const uint32_t count = Read16(leaf + kListCount);
+            if (stride == 0 || kListEntries + uint64_t(count) * stride > size)
+                fail("not a list");
+            leaves.push_back({leaf + kListEntries, count, stride});
+            total += count;
+        };
+        uint32_t size = 0;
+        const uint64_t listAt = kBaseBlockSize + uint64_t(Read32(d + nk::kSubkeyList));
+        const uint8_t* list = cellData(listAt, kListEntries, size, "subkey list", &key);
+        if (HasSignature(list, "ri")) {
+            const uint32_t count = Read16(list + kListCount);
+            if (kListEntries + 4 * uint64_t(count) > size)
+                fail("index longer than its cell");
+            for (uint32_t i = 0; i < count; ++i) {
+                uint32_t leafSize = 0;
+                const uint64_t at =
+                    kBaseBlockSize + uint64_t(Read32(list + kListEntries + 4 * uint64_t(i)));
+                const uint8_t* leaf = cellData(at, kListEntries, leafSize, "leaf", &key);
+                if (HasSignature(leaf, "ri"))
+                    fail("index in an index");
+                addLeaf(leaf, leafSize);
+            }
+        } else {
+            addLeaf(list, size);
+        }
+        if (total != expected)
+            return std::nullopt;
+        const auto entryAt = [&](uint64_t index) {
+            for (const Leaf& leaf : leaves) {
+                if (index < leaf.count)
+                    return kBaseBlockSize + uint64_t(Read32(leaf.entries + index * leaf.stride));
+                index -= leaf.count;
+            }
+            return uint64_t(0); // not reached: index < total
+        };
+        // The list is in ascending order (checked at the mount): a binary search on the
+        // stored names finds the key without reading its siblings.
+        uint64_t low = 0, high = total;
+        while (low < high) {
+            const uint64_t middle = low + (high - low) / 2;
+            const uint64_t at = entryAt(middle);
+            uint32_t childSize = 0;
+            const uint8_t* child = cellData(at, nk::kName, childSize, "subkey cell", &key);
+            if (!HasSignature(child, "nk") ||
+                nk::kName + uint64_t(Read16(child + nk::kNameLength)) > childSize)
+                fail("not a key");
+            const int order = CompareStored(KeyNameOf(child), name);
+            if (order == 0)
+                return readLazyKey(at, &key, "subkey cell", key.cell());
+            if (order < 0)
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        return std::shared_ptr<HiveKey>();
+    } catch (const Damage&) {
+        return std::nullopt; // reading the whole list says what is wrong
+    }
+}
+
+// The keys of a sound hive, read from its bytes when they are first used. The bytes stay
+// as long as a key read from them does: a hive file replaced meanwhile keeps its mapping.
+class LazyHive final : public HiveSource, public std::enable_shared_from_this<LazyHive> {
+public:
+    LazyHive(const std::string& name, std::shared_ptr<const FileMapping> mapping, uint64_t size,
+             bool salvage)
+        : mapping_(std::move(mapping)), size_(size), salvage_(salvage),
+          reader_(name, mapping_->get(), size, false) {}
+    LazyHive(const std::string& name, Bytes bytes, bool salvage)
+        : bytes_(std::move(bytes)), size_(bytes_.size()), salvage_(salvage),
+          reader_(name, bytes_.data(), bytes_.size(), false) {}
+
+    // Checks the whole file and reads its root; false (and `out` as it was) when the file
+    // is not sound through and through, and must be read whole.
+    bool open(LoadedHive& out) {
+        LoadedHive checked;
+        checked.logFiles = std::move(out.logFiles);
+        checked.recovery = std::move(out.recovery);
+        // The kernel maps a whole folio of the page cache (up to megabytes) where one of
+        // its bytes is read: checking a large file lets go of what it read now and then,
+        // and keeps only the pages used from then on. A small file stays mapped whole.
+        constexpr uint64_t kSmallFile = 32 << 20;
+        const auto release = [this] {
+            if (mapping_ && size_ > kSmallFile)
+                mapping_->release();
+        };
+        const bool sound = reader_.checkAll(checked, release);
+        release();
+        out.logFiles = std::move(checked.logFiles);
+        out.recovery = std::move(checked.recovery);
+        if (!sound)
+            return false;
+        std::weak_ptr<LazyHive> self = weak_from_this();
+        reader_.readLazily(self, [self](std::string sentence) {
+            if (const auto hive = self.lock())
+                hive->noteDamage(std::move(sentence));
+        });
+        out.minorVersion = checked.minorVersion;
+        out.fileNameField = std::move(checked.fileNameField);
+        out.sequence = checked.sequence;
+        out.dirty = checked.dirty;
+        out.root = reader_.readRoot();
+        return true;
+    }
+
+    void readSubkeys(HiveKey& key, std::vector<std::shared_ptr<HiveKey>>& built) override {
+        reader_.readStoredSubkeys(key, built);
+    }
+    bool findStoredSubkey(HiveKey& key, std::u16string_view name,
+                          std::shared_ptr<HiveKey>& found) override {
+        auto result = reader_.findStoredSubkey(key, name);
+        if (!result)
+            return false;
+        found = std::move(*result);
+        return true;
+    }
+    bool salvaging() const override { return salvage_; }
+
+private:
+    std::shared_ptr<const FileMapping> mapping_;
+    Bytes bytes_;
+    uint64_t size_;
+    bool salvage_;
+    HiveReader reader_;
+};
+
 // Why libhivex refuses to open the file at `path`, empty when it opens it.
 std::string LibhivexRefusal(const std::string& path) {
     errno = 0;
@@ -741,9 +1170,12 @@ Bytes ReadLogFile(const std::string& path, std::vector<std::string>& notes) {
 
 // Reads a hive's bytes: recovers them from the logs first when they need it. The bytes
 // stay the caller's; `vetOriginal` is how libhivex gets to see them unchanged.
+// `mapping`: the mapping `data` lies in, when keys are to be read on first use (a null
+// mapping with `lazy` means bytes the caller keeps only for the call).
 LoadedHive Load(const std::string& name, const uint8_t* data, uint64_t size,
                 const std::function<std::vector<HiveLogFile>(std::vector<std::string>&)>& logs,
-                const std::function<std::string()>& vetOriginal, const HiveLoadOptions& options) {
+                const std::function<std::string()>& vetOriginal, const HiveLoadOptions& options,
+                bool lazy = false, const std::shared_ptr<const FileMapping>& mapping = {}) {
     LoadedHive out;
     const uint8_t* image = data;
     uint64_t imageSize = size;
@@ -759,6 +1191,18 @@ LoadedHive Load(const std::string& name, const uint8_t* data, uint64_t size,
             imageSize = out.recovery.hive.size();
         }
     }
+    if (lazy) {
+        std::shared_ptr<LazyHive> source;
+        if (image == data && mapping)
+            source = std::make_shared<LazyHive>(name, mapping, size, options.salvage);
+        else
+            source =
+                std::make_shared<LazyHive>(name, Bytes(image, image + imageSize), options.salvage);
+        if (source->open(out))
+            return out;
+    }
+    // A file that is not sound is read whole: that says what is wrong with it, and a
+    // salvaging read keeps what can be read.
     const auto vet = [&]() {
         return image == data ? vetOriginal() : LibhivexRefusalOfBytes(image, imageSize);
     };
@@ -768,7 +1212,9 @@ LoadedHive Load(const std::string& name, const uint8_t* data, uint64_t size,
 
 } // namespace
 
-LoadedHive LoadHiveFile(const std::string& hostPath, const HiveLoadOptions& options) {
+namespace {
+
+LoadedHive LoadFile(const std::string& hostPath, const HiveLoadOptions& options, bool lazy) {
     const auto fatal = [&](const std::string& reason) {
         throw HiveFileError(hostPath + ": " + reason);
     };
@@ -788,8 +1234,8 @@ LoadedHive LoadHiveFile(const std::string& hostPath, const HiveLoadOptions& opti
     const uint64_t size = uint64_t(info.st_size);
     if (size == 0)
         fatal("the file is empty");
-    FileMapping bytes;
-    if (const int error = bytes.map(fd.get(), size); error != 0)
+    auto bytes = std::make_shared<FileMapping>();
+    if (const int error = bytes->map(fd.get(), size); error != 0)
         fatal(std::string("the file cannot be read: ") + std::strerror(error));
 
     const auto logs = [&](std::vector<std::string>& notes) {
@@ -804,7 +1250,26 @@ LoadedHive LoadHiveFile(const std::string& hostPath, const HiveLoadOptions& opti
         const std::string procPath = "/proc/self/fd/" + std::to_string(fd.get());
         return LibhivexRefusal(::access(procPath.c_str(), R_OK) == 0 ? procPath : hostPath);
     };
-    return Load(hostPath, bytes.get(), size, logs, vet, options);
+    return Load(hostPath, bytes->get(), size, logs, vet, options, lazy, bytes);
+}
+
+} // namespace
+
+LoadedHive LoadHiveFile(const std::string& hostPath, const HiveLoadOptions& options) {
+    return LoadFile(hostPath, options, false);
+}
+
+LoadedHive MountHiveFile(const std::string& hostPath, const HiveLoadOptions& options) {
+    return LoadFile(hostPath, options, true);
+}
+
+LoadedHive MountHiveImage(const Bytes& image, const std::string& name,
+                          const std::vector<HiveLogFile>& logs, const HiveLoadOptions& options) {
+    if (image.empty())
+        throw HiveFileError(name + ": the file is empty");
+    return Load(
+        name, image.data(), image.size(), [&](std::vector<std::string>&) { return logs; },
+        [&]() { return LibhivexRefusalOfBytes(image.data(), image.size()); }, options, true);
 }
 
 LoadedHive LoadHiveImage(const Bytes& image, const std::string& name,

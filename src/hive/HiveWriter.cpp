@@ -144,6 +144,7 @@ public:
 
     Bytes write() {
         plan();
+        refuseDamage();
         Bytes out(kBaseBlockSize + uint64_t(placer_.total()), 0);
         emitBaseBlock(out);
         emitBins(out);
@@ -154,6 +155,28 @@ public:
     }
 
 private:
+    // A tree read from a file that proved damaged after it was mounted lacks what could
+    // not be read; written back, that part would be lost for good. Only a tree being
+    // salvaged is written without it.
+    void refuseDamage() const {
+        const HiveSource* checked = nullptr;
+        for (const KeyPlan& plan : keys_) {
+            const HiveSource* source = plan.key->source();
+            if (!source || source == checked)
+                continue;
+            checked = source;
+            if (source->salvaging() || source->damageCount() == 0)
+                continue;
+            const size_t count = source->damageCount();
+            throw std::runtime_error(
+                "cannot write the hive: it proved damaged after it was mounted (" +
+                source->damage().front() +
+                (count > 1 ? "; " + std::to_string(count - 1) + " more" : "") +
+                "), and writing it would lose what cannot be read; a mount that repairs "
+                "damaged hives writes what can be read");
+        }
+    }
+
     struct KeyPlan {
         const HiveKey* key;
         uint32_t parent;     // plan index; kNone for the root

@@ -13,6 +13,7 @@
 #include "hive/HiveSetAside.h"
 #include "hive/HostFiles.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -52,17 +53,6 @@ std::shared_ptr<HiveKey> makeVirtualKey(const std::u16string& name, bool isVolat
     key->security = DefaultKeySecurity();
     key->lastWriteTime = FileTimeNow();
     return key;
-}
-
-void setHiveOfTree(HiveKey* root, Hive* hive) {
-    std::vector<HiveKey*> stack{root};
-    while (!stack.empty()) {
-        HiveKey* key = stack.back();
-        stack.pop_back();
-        key->hive = hive;
-        for (size_t i = 0; i < key->subkeyCount(); ++i)
-            stack.push_back(key->subkeyAt(i));
-    }
 }
 
 // A volatile key that opens `target` (CurrentControlSet and its kind).
@@ -120,7 +110,7 @@ public:
             if (hive)
                 reg_.users->insertSubkey(hive->root);
         for (auto& hive : reg_.hives)
-            setHiveOfTree(hive->root.get(), hive.get());
+            hive->root->assignHive(hive.get()); // keys read later take their parent's
 
         reg_.currentUser = user ? user->root : nullptr;
         reg_.userClasses = classes ? classes->root : nullptr;
@@ -203,7 +193,7 @@ private:
         hive::HiveLoadOptions loadOptions;
         loadOptions.salvage = options_.readOnly || options_.repairDamagedHives;
         try {
-            loaded = LoadHiveFile(*host, loadOptions);
+            loaded = hive::MountHiveFile(*host, loadOptions);
         } catch (const HiveFileError& e) {
             std::string message = std::string("Cannot mount a hive: ") + e.what();
             if (!loadOptions.salvage && salvageable(*host))
@@ -680,7 +670,39 @@ std::vector<std::string> BootWarnings() {
 
 std::vector<HiveCondition> HiveConditions() {
     const MachineRegistry* reg = MachineRegistry::current();
-    return reg ? reg->hiveConditions : std::vector<HiveCondition>();
+    if (!reg)
+        return {};
+    std::vector<HiveCondition> conditions = reg->hiveConditions;
+    // Hives read as they are used may prove damaged after the boot.
+    for (const auto& hive : reg->hives) {
+        const hive::HiveSource* source = hive->root ? hive->root->source() : nullptr;
+        const size_t count = source ? source->damageCount() : 0;
+        if (count == 0)
+            continue;
+        auto it = std::find_if(conditions.begin(), conditions.end(), [&](const HiveCondition& c) {
+            return c.hostPath == hive->hostPath;
+        });
+        if (it == conditions.end()) {
+            it = conditions.insert(conditions.end(), HiveCondition());
+            it->hostPath = hive->hostPath;
+            it->registryPath = Utf16ToUtf8(hive->registryPath);
+        }
+        const std::vector<std::string> damage = source->damage();
+        it->state = HiveCondition::State::Damaged;
+        it->damage.insert(it->damage.end(), damage.begin(), damage.end());
+        it->damageCount += count;
+        std::string& m = it->message;
+        m += (m.empty() ? "" : " ") + std::string("The hive ") + hive->hostPath +
+             " is damaged: " + std::to_string(count) + " part" + (count == 1 ? " was" : "s were") +
+             " left out, what could be read soundly is shown (" + damage.front() +
+             (count > 1 ? "; hivewarden-cli hive check lists them all" : "") + ").";
+        if (reg->readOnly)
+            m += " The mount is read-only: the files are left as they are.";
+        else if (!source->salvaging())
+            m += " Changes to it are not written back: mount the machine again asking for "
+                 "the hive to be repaired (hivewarden-cli --repair-damaged).";
+    }
+    return conditions;
 }
 
 std::vector<std::string> MountedHiveFiles() {

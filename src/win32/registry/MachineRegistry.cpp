@@ -134,7 +134,13 @@ void MachineRegistry::flushHive(Hive& hive) {
     // Counting on, as Windows does, keeps entries of an old transaction log from looking
     // newer than what is written now.
     options.sequence = hive.sequence + 1;
-    ReplaceFileAtomically(hive.hostPath, WriteHive(*hive.root, options));
+    Bytes bytes;
+    try {
+        bytes = WriteHive(*hive.root, options);
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error(hive.hostPath + ": " + e.what());
+    }
+    ReplaceFileAtomically(hive.hostPath, bytes);
     hive.sequence = options.sequence;
     hive.dirty = false;
 }

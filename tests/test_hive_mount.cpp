@@ -1,0 +1,360 @@
+// Mounting a hive where it lies: the keys read on first use are the keys a whole read
+// gives, lookups read no siblings, a file that is not sound is read whole, and damage
+// found after the mount is left out and keeps the tree from being written back.
+
+#include "hive/HiveFile.h"
+#include "hive/HiveFormat.h"
+#include "support/HiveCompare.h"
+#include "support/MachineFixture.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace hive;
+using testing_support::ExpectSameTree;
+
+constexpr uint32_t REG_SZ = 1, REG_BINARY = 3;
+constexpr size_t kWideKeySubkeys = 600; // beyond one leaf list: an index of leaves
+
+HiveKey* AddKey(HiveKey& parent, std::u16string name) {
+    auto key = std::make_shared<HiveKey>();
+    key->name = std::move(name);
+    key->lastWriteTime = 0x01D0000000000000ull + parent.subkeyCount();
+    return parent.insertSubkey(std::move(key));
+}
+
+std::u16string Numbered(const char16_t* prefix, size_t n) {
+    std::u16string name = prefix;
+    const std::string digits = std::to_string(10000 + n).substr(1);
+    name.append(digits.begin(), digits.end());
+    return name;
+}
+
+// Names stored one byte a character and as UTF-16, a key listed through an index of
+// leaves, values with big data, class names, and a deep branch.
+Bytes SampleHive() {
+    auto root = std::make_shared<HiveKey>();
+    root->name = u"ROOT";
+    root->values.push_back({u"", REG_SZ, Bytes{'r', 0, 0, 0}});
+    AddKey(*root, u"Alpha")->values.push_back({u"Big", REG_BINARY, Bytes(40000, 0x5A)});
+    AddKey(*root, u"Caf\u00e9");
+    AddKey(*root, u"\u041a\u043b\u044e\u0447")->className = Bytes{'c', 0, 'l', 0};
+    AddKey(*root, u"Alpha Beta");
+    HiveKey* wide = AddKey(*root, u"Wide");
+    for (size_t i = 0; i < kWideKeySubkeys; ++i)
+        AddKey(*wide, Numbered(u"Key", i))->values.push_back({u"n", REG_SZ, Bytes(4, uint8_t(i))});
+    HiveKey* deep = AddKey(*root, u"Deep");
+    for (int level = 0; level < 6; ++level)
+        deep = AddKey(*deep, u"Level" + std::u16string(1, char16_t(u'0' + level)));
+    AddKey(*deep, u"Bottom")->values.push_back({u"v", REG_SZ, Bytes{'b', 0}});
+    HiveWriteOptions options;
+    options.timestamp = 1;
+    return WriteHive(*root, options);
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// Changes bytes of a file in place, as another program writing it would.
+void Overwrite(const std::string& path, uint64_t at, const Bytes& bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), off_t(at)), ssize_t(bytes.size()));
+    ::close(fd);
+}
+
+// File offset of the subkey list of a key read from a mounted file.
+uint64_t SubkeyListOf(const std::string& path, const HiveKey& key) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(std::streamoff(regf::kBaseBlockSize + key.cell() + 4 + regf::nk::kSubkeyList));
+    uint8_t raw[4] = {};
+    in.read(reinterpret_cast<char*>(raw), 4);
+    return regf::kBaseBlockSize + uint64_t(regf::Read32(raw));
+}
+
+HiveKey* Walk(HiveKey* key, std::initializer_list<std::u16string_view> path) {
+    for (const auto& name : path)
+        key = key ? key->findSubkey(name) : nullptr;
+    return key;
+}
+
+class HiveMount : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        path_ = file("SAMPLE");
+        WriteFile(path_, SampleHive());
+    }
+    std::string file(const std::string& name) const {
+        return dir_.path().toStdString() + "/" + name;
+    }
+    QTemporaryDir dir_;
+    std::string path_;
+};
+
+} // namespace
+
+TEST_F(HiveMount, KeysReadOnFirstUseAreTheKeysOfAWholeRead) {
+    std::vector<std::string> files{path_};
+    for (const char* name : {"SYSTEM", "NTUSER.DAT", "UsrClass.dat", "SAM", "SECURITY"})
+        if (const auto shared = testing_support::SharedHive(name, dir_.path().toStdString()))
+            files.push_back(*shared);
+    for (const std::string& path : files) {
+        SCOPED_TRACE(path);
+        const LoadedHive whole = LoadHiveFile(path);
+        const LoadedHive mounted = MountHiveFile(path);
+        ASSERT_TRUE(mounted.root->source()) << "a sound file is read as it is used";
+        EXPECT_EQ(mounted.minorVersion, whole.minorVersion);
+        EXPECT_EQ(mounted.sequence, whole.sequence);
+        EXPECT_EQ(mounted.fileNameField, whole.fileNameField);
+        ExpectSameTree(*whole.root, *mounted.root);
+        EXPECT_EQ(mounted.root->source()->damageCount(), 0u);
+        // And written back, the same file as the whole tree gives.
+        HiveWriteOptions options;
+        options.timestamp = 1;
+        EXPECT_EQ(WriteHive(*mounted.root, options), WriteHive(*whole.root, options));
+    }
+}
+
+TEST_F(HiveMount, LookupsCompareStoredNamesAndReadNoSiblings) {
+    struct Case {
+        std::vector<std::u16string_view> path;
+        const char16_t* found; // the stored name, null when absent
+    };
+    const std::vector<Case> cases = {
+        {{u"alpha"}, u"Alpha"},
+        {{u"ALPHA BETA"}, u"Alpha Beta"},
+        {{u"Alph"}, nullptr},
+        {{u"AlphaX"}, nullptr},
+        {{u"CAF\u00c9"}, u"Caf\u00e9"},
+        {{u"\u043a\u043b\u044e\u0447"}, u"\u041a\u043b\u044e\u0447"},
+        {{u"wide", u"key0000"}, u"Key0000"},
+        {{u"Wide", u"KEY0599"}, u"Key0599"},
+        {{u"Wide", u"Key0311"}, u"Key0311"},
+        {{u"Wide", u"Key0600"}, nullptr},
+        {{u"Wide", u""}, nullptr},
+        {{u"Deep", u"Level0", u"Level1", u"Level2", u"Level3", u"Level4", u"Level5", u"bottom"},
+         u"Bottom"},
+        {{u"Zulu"}, nullptr},
+    };
+    const LoadedHive whole = LoadHiveFile(path_);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.path.back()));
+        const LoadedHive mounted = MountHiveFile(path_);
+        HiveKey* key = mounted.root.get();
+        HiveKey* expected = whole.root.get();
+        for (const auto& name : c.path) {
+            // Only the keys on the way are read, never their siblings.
+            EXPECT_LE(key->loadedSubkeys().size(), 1u);
+            key = key ? key->findSubkey(name) : nullptr;
+            expected = expected ? expected->findSubkey(name) : nullptr;
+            if (!key)
+                break;
+        }
+        if (!c.found) {
+            EXPECT_EQ(key, nullptr);
+            EXPECT_EQ(expected, nullptr);
+            continue;
+        }
+        ASSERT_TRUE(key);
+        EXPECT_EQ(key->name, c.found);
+        ExpectSameTree(*expected, *key);
+        EXPECT_EQ(mounted.root->loadedSubkeys().size(), 1u);
+        // A lookup's key is the one enumeration gives later: handles stay valid.
+        HiveKey* first = mounted.root->findSubkey(c.path.front());
+        const auto& listed = mounted.root->stableSubkeys();
+        EXPECT_TRUE(std::any_of(listed.begin(), listed.end(),
+                                [&](const auto& k) { return k.get() == first; }));
+    }
+}
+
+TEST_F(HiveMount, ListOutOfOrderIsReadWholeForLookups) {
+    const LoadedHive before = MountHiveFile(path_);
+    // Swap the first two entries of the root's leaf list (lh: offset and hash).
+    const uint64_t list = SubkeyListOf(path_, *before.root);
+    Bytes file(64);
+    {
+        std::ifstream in(path_, std::ios::binary);
+        in.seekg(std::streamoff(list + 4 + regf::kListEntries));
+        in.read(reinterpret_cast<char*>(file.data()), 16);
+    }
+    Bytes swapped(file.begin() + 8, file.begin() + 16);
+    swapped.insert(swapped.end(), file.begin(), file.begin() + 8);
+    Overwrite(path_, list + 4 + regf::kListEntries, swapped);
+
+    const LoadedHive whole = LoadHiveFile(path_);
+    const LoadedHive mounted = MountHiveFile(path_);
+    for (const char16_t* name : {u"Alpha", u"Alpha Beta", u"Wide", u"Deep", u"CAF\u00c9"})
+        EXPECT_TRUE(mounted.root->findSubkey(name)) << testing::PrintToString(std::u16string(name));
+    EXPECT_FALSE(mounted.root->findSubkey(u"Absent"));
+    ExpectSameTree(*whole.root, *mounted.root);
+}
+
+TEST_F(HiveMount, FileThatIsNotSoundIsReadWholeAsBefore) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& path, const LoadedHive& sound)> damage;
+    };
+    const std::vector<Case> cases = {
+        {"a deep list that is not a list",
+         [](const std::string& path, const LoadedHive& sound) {
+             const HiveKey* level = Walk(sound.root.get(), {u"Deep", u"Level0", u"Level1"});
+             Overwrite(path, SubkeyListOf(path, *level) + 4, Bytes{'x', 'x'});
+         }},
+        {"a header checksum that does not match",
+         [](const std::string& path, const LoadedHive&) {
+             Overwrite(path, 0x1FC, Bytes{1, 2});
+         }},
+        {"a bin header that is not one",
+         [](const std::string& path, const LoadedHive&) { Overwrite(path, 4096, Bytes{'x'}); }},
+        {"the file cut short",
+         [](const std::string& path, const LoadedHive&) {
+             std::filesystem::resize_file(path, std::filesystem::file_size(path) - 4096);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(path_, SampleHive());
+        {
+            const LoadedHive sound = MountHiveFile(path_);
+            c.damage(path_, sound);
+        }
+        // Refused with the same message, or salvaged alike.
+        for (const bool salvage : {false, true}) {
+            SCOPED_TRACE(salvage ? "salvaging" : "strict");
+            LoadedHive whole, mounted;
+            std::string wholeError, mountError;
+            try {
+                whole = LoadHiveFile(path_, {.salvage = salvage});
+            } catch (const HiveFileError& e) {
+                wholeError = e.what();
+            }
+            try {
+                mounted = MountHiveFile(path_, {.salvage = salvage});
+            } catch (const HiveFileError& e) {
+                mountError = e.what();
+            }
+            EXPECT_EQ(mountError, wholeError);
+            if (!salvage) {
+                EXPECT_FALSE(wholeError.empty());
+            }
+            if (!wholeError.empty() || !mountError.empty())
+                continue;
+            EXPECT_GT(mounted.damageCount, 0u);
+            EXPECT_EQ(mounted.damage, whole.damage);
+            ExpectSameTree(*whole.root, *mounted.root);
+        }
+    }
+}
+
+TEST_F(HiveMount, DamageFoundLateIsLeftOutNotedAndNeverWrittenBack) {
+    for (const bool salvage : {false, true}) {
+        SCOPED_TRACE(salvage ? "salvaging mount" : "plain mount");
+        WriteFile(path_, SampleHive());
+        const LoadedHive mounted = MountHiveFile(path_, {.salvage = salvage});
+        ASSERT_TRUE(mounted.root->source());
+        EXPECT_EQ(mounted.damageCount, 0u);
+        // The file changes under the mount, deep in a part nobody has read yet.
+        HiveKey* level = Walk(mounted.root.get(), {u"Deep", u"Level0", u"Level1", u"Level2"});
+        ASSERT_TRUE(level);
+        Overwrite(path_, SubkeyListOf(path_, *level) + 4, Bytes{'x', 'x'});
+
+        EXPECT_EQ(level->findSubkey(u"Level3"), nullptr);
+        EXPECT_EQ(level->subkeyCount(), 0u);
+        const HiveSource& source = *mounted.root->source();
+        ASSERT_EQ(source.damageCount(), 1u);
+        const std::string note = source.damage().front();
+        EXPECT_NE(note.find("is not a list of subkeys"), std::string::npos) << note;
+        EXPECT_NE(note.find("Level2"), std::string::npos) << note;
+        // The rest reads on.
+        EXPECT_TRUE(Walk(mounted.root.get(), {u"Wide", u"Key0500"}));
+
+        if (salvage) {
+            const LoadedHive written = LoadHiveImage(WriteHive(*mounted.root, {}), "written");
+            EXPECT_TRUE(Walk(written.root.get(), {u"Deep", u"Level0", u"Level1", u"Level2"}));
+            EXPECT_FALSE(
+                Walk(written.root.get(), {u"Deep", u"Level0", u"Level1", u"Level2", u"Level3"}));
+            continue;
+        }
+        try {
+            WriteHive(*mounted.root, {});
+            ADD_FAILURE() << "a tree with a part left out was written";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find(note), std::string::npos) << e.what();
+        }
+        // Saving a part of the tree that holds the damage is refused too.
+        EXPECT_THROW(WriteHive(*mounted.root->findSubkey(u"Deep"), {}), std::runtime_error);
+    }
+}
+
+TEST_F(HiveMount, FileReplacedByRenameLeavesTheMountReadingTheOldOne) {
+    const LoadedHive whole = LoadHiveFile(path_);
+    const LoadedHive mounted = MountHiveFile(path_);
+    auto other = std::make_shared<HiveKey>();
+    other->name = u"OTHER";
+    AddKey(*other, u"Alpha");
+    WriteFile(file("next"), WriteHive(*other, {}));
+    std::filesystem::rename(file("next"), path_);
+    ExpectSameTree(*whole.root, *mounted.root);
+}
+
+TEST_F(HiveMount, TheTreeKeepsWhatItReadsFrom) {
+    std::shared_ptr<HiveKey> root;
+    {
+        const LoadedHive mounted = MountHiveFile(path_);
+        root = mounted.root;
+    }
+    std::filesystem::remove(path_);
+    HiveKey* wide = root->findSubkey(u"Wide");
+    ASSERT_TRUE(wide);
+    EXPECT_EQ(wide->subkeyCount(), kWideKeySubkeys);
+    EXPECT_EQ(wide->subkeyAt(kWideKeySubkeys - 1)->name, u"Key0599");
+}
+
+TEST_F(HiveMount, ChangesGoToTheKeysReadAndAreWrittenWithTheRest) {
+    const LoadedHive mounted = MountHiveFile(path_);
+    HiveKey* wide = mounted.root->findSubkey(u"Wide");
+    ASSERT_TRUE(wide);
+    AddKey(*wide, u"Key0300a");
+    wide->removeSubkey(wide->findSubkey(u"Key0001"));
+    mounted.root->findSubkey(u"Deep")->markDeleted();
+    mounted.root->removeSubkey(mounted.root->findSubkey(u"Deep"));
+    const LoadedHive written = LoadHiveImage(WriteHive(*mounted.root, {}), "written");
+    ExpectSameTree(*mounted.root, *written.root);
+    EXPECT_TRUE(Walk(written.root.get(), {u"Wide", u"Key0300a"}));
+    EXPECT_FALSE(Walk(written.root.get(), {u"Wide", u"Key0001"}));
+    EXPECT_FALSE(written.root->findSubkey(u"Deep"));
+    EXPECT_EQ(written.root->findSubkey(u"Wide")->subkeyCount(), kWideKeySubkeys);
+}
+
+TEST_F(HiveMount, ReadersSharingATreeReadEachKeyOnce) {
+    const LoadedHive whole = LoadHiveFile(path_);
+    const LoadedHive mounted = MountHiveFile(path_);
+    // Some look keys up, some walk the lists: each key is read once, for all of them.
+    std::vector<std::thread> readers;
+    std::vector<std::vector<const HiveKey*>> seen(4);
+    for (size_t r = 0; r < seen.size(); ++r)
+        readers.emplace_back([&, r] {
+            HiveKey* wide = mounted.root->findSubkey(u"Wide");
+            for (size_t i = 0; i < kWideKeySubkeys; i += 7) {
+                const HiveKey* key =
+                    r % 2 ? wide->findSubkey(Numbered(u"KEY", i)) : wide->subkeyAt(i);
+                seen[r].push_back(key);
+            }
+        });
+    for (auto& reader : readers)
+        reader.join();
+    for (size_t r = 1; r < seen.size(); ++r)
+        EXPECT_EQ(seen[r], seen[0]);
+    ExpectSameTree(*whole.root, *mounted.root);
+}
