@@ -82,15 +82,25 @@ TEST_F(Settings, ABackupNameIsRecordedOnceIgnoringCase) {
     EXPECT_EQ(store.ReadString(kActionValue), "Undo");
 }
 
-TEST_F(Settings, RecordsOfTheSameSecondShareTheirKey) {
+TEST_F(Settings, ARecordOfASecondTakenAlreadyTakesTheNextFreeSecond) {
+    // A repair's undo file and a backup made within one second: both stay listed, in the
+    // order they were added.
     AddRestoreRecord(path, "First", "one", morning(), morning());
+    AddRestoreRecord(path, "Third", "three", evening(), morning() + 1.0 / 86400.0);
     AddRestoreRecord(path, "Second", "two", evening(), morning());
-    EXPECT_EQ(restoreKeys(), std::vector<std::string>{"20240305091530"});
+    EXPECT_EQ(restoreKeys(),
+              (std::vector<std::string>{"20240305091530", "20240305091531", "20240305091532"}));
     TfxRegFile store(path);
     ASSERT_TRUE(store.OpenKey("\\Restores\\20240305091530", false));
+    EXPECT_EQ(store.ReadString(kBackupNameValue), "one");
+    store.CloseKey();
+    ASSERT_TRUE(store.OpenKey("\\Restores\\20240305091532", false));
     EXPECT_EQ(store.ReadString(kActionValue), "Second");
     EXPECT_EQ(store.ReadString(kBackupNameValue), "two");
     EXPECT_EQ(store.ReadDateTime(kDateCreatedValue), evening());
+    const auto records = ReadRestoreRecords(path);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[2].backupName, "two");
 }
 
 TEST_F(Settings, DeleteRestoreRecordRemovesTheFirstFullMatch) {

@@ -6,6 +6,7 @@
 #include "win32/system/Nls.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -54,12 +55,32 @@ std::vector<TRestoreRecord> ReadRestoreRecords(const std::string& storeFile) {
     return records;
 }
 
+namespace {
+
+// The key for a record added at `keyTime`: that second, or the first later second no
+// record holds yet. Sharing a key would overwrite the earlier record (a repair's undo file
+// and a backup made within one second), and the user would lose the way to it.
+std::string freeRecordKey(const std::vector<std::string>& taken, TDateTime keyTime) {
+    constexpr TDateTime kSecond = 1.0 / 86400.0;
+    std::string name = FormatDateTime(kRestoreKeyTimeFormat, keyTime);
+    for (int step = 1; step < 100000 && std::find(taken.begin(), taken.end(), name) != taken.end();
+         ++step) {
+        // Step from the original time, so rounding never leaves two steps on one second.
+        const std::string next = FormatDateTime(kRestoreKeyTimeFormat, keyTime + step * kSecond);
+        if (next != name)
+            name = next;
+    }
+    return name;
+}
+
+} // namespace
+
 bool AddRestoreRecord(const std::string& storeFile, std::string_view action,
                       std::string_view backupName, TDateTime dateCreated, TDateTime keyTime) {
     TfxRegFile store(storeFile);
     bool recorded = false;
+    std::vector<std::string> names;
     if (store.OpenKey(kRestoresKey, false)) {
-        std::vector<std::string> names;
         store.GetKeyNames(names);
         for (const std::string& name : names) {
             store.CloseKey();
@@ -71,7 +92,7 @@ bool AddRestoreRecord(const std::string& storeFile, std::string_view action,
         }
     }
     if (!recorded) {
-        store.OpenKey(restoreKey(FormatDateTime(kRestoreKeyTimeFormat, keyTime)), true);
+        store.OpenKey(restoreKey(freeRecordKey(names, keyTime)), true);
         store.WriteString(kActionValue, action);
         store.WriteString(kBackupNameValue, backupName);
         store.WriteDateTime(kDateCreatedValue, dateCreated);

@@ -19,7 +19,8 @@ struct TRestoreRecord {
 std::vector<TRestoreRecord> ReadRestoreRecords(const std::string& storeFile);
 
 // Adds a record unless one with the same backup name, ignoring letter case, exists.
-// `keyTime` names the record's key; two records of the same second share one key.
+// `keyTime` names the record's key; a second record of the same second takes the next
+// second that no record holds, so that neither is lost.
 // Creates the settings file when it is missing. True when a record was written.
 bool AddRestoreRecord(const std::string& storeFile, std::string_view action,
                       std::string_view backupName, TDateTime dateCreated,

@@ -272,11 +272,6 @@ void driveBackup(ui::TfrmRepair& wizard, Pictures& pictures) {
             },
             Qt::QueuedConnection);
     };
-    // A user takes more than the second the repair's record is named by: the store keeps
-    // one record per second.
-    QElapsedTimer pause;
-    pause.start();
-    waitUntil([&] { return pause.elapsed() > 1100; });
     whenModal<ui::TfrmBackProfile>(pictures, [&pictures](ui::TfrmBackProfile& dialog) {
         pictures.take(dialog, "backup-profile");
         dialog.edtProfile->setText("Before the driver update");
