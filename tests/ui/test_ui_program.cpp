@@ -327,7 +327,7 @@ void TestProgram::windowTitlesStandAlone() {
     testing_support::TestMachine machine;
     machine.shutdown();
     QString caption, displayName;
-    QTimer::singleShot(0, [&] {
+    const WhenHomeShown atHome([&] {
         displayName = QGuiApplication::applicationDisplayName();
         for (QWidget* window : QApplication::topLevelWidgets())
             if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
@@ -361,7 +361,7 @@ void TestProgram::aLongInstallationFolderIsCutInTheMiddle() {
 
     QString whole, shown, tip, copied;
     int height = 0, lineHeight = 0;
-    QTimer::singleShot(0, [&] {
+    const WhenHomeShown atHome([&] {
         for (QWidget* window : QApplication::topLevelWidgets())
             if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
                 auto* label = Child<ui::ElidedLabel>(*home, "lblMachineFolder");
@@ -419,7 +419,7 @@ void TestProgram::closingTheHomeWindowEndsTheProgram() {
     QString waiting;
     bool viewerShown = false;
     QPointer<ui::RegistryViewer> viewer;
-    QTimer::singleShot(0, [&] {
+    const WhenHomeShown atHome([&] {
         for (QWidget* window : QApplication::topLevelWidgets())
             if (auto* home = qobject_cast<ui::TfrmMain*>(window); home && home->isVisible()) {
                 auto* label = Child<QLabel>(*home, "lblPendingReplacements");
