@@ -1,7 +1,11 @@
 #include "UiTestSupport.h"
 
+#include "support/MachineFixture.h"
 #include "ui/TfrmMain.h"
 #include "ui/TfrmRepair.h"
+#include "win32/registry/Registry.h"
+
+#include <QFile>
 
 namespace ui_testing {
 
@@ -37,6 +41,37 @@ WhenHomeShown::WhenHomeShown(std::function<void()> act) {
             }
     });
     poll_.start();
+}
+
+bool LeaveSoftwareReplacementWaiting(testing_support::TestMachine& machine, QString& failed) {
+    HKEY software = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS, &software) != 0) {
+        failed = "open SOFTWARE";
+        return false;
+    }
+    const bool saved =
+        testing_support::EnablePrivileges({"SeBackupPrivilege", "SeRestorePrivilege"}) &&
+        RegSaveKeyA(software, "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp", nullptr) == 0;
+    RegCloseKey(software);
+    if (!saved || RegReplaceKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE",
+                                 "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp",
+                                 "C:\\WINDOWS\\system32\\config\\SOFTWARE.rcbak") != 0) {
+        failed = "save SOFTWARE and ask for its replacement";
+        return false;
+    }
+    QFile blocker(
+        QString::fromStdString(machine.hostPath("WINDOWS/system32/config/SOFTWARE.rcbak")));
+    if (!blocker.open(QIODevice::WriteOnly)) {
+        failed = "block the old file's name";
+        return false;
+    }
+    blocker.close();
+    machine.shutdown();
+    if (!blocker.remove()) {
+        failed = "unblock the old file's name";
+        return false;
+    }
+    return true;
 }
 
 } // namespace ui_testing

@@ -15,12 +15,20 @@
 namespace ui {
 class TfrmRepair;
 }
+namespace testing_support {
+class TestMachine;
+}
 
 namespace ui_testing {
 
 // The Registry Wizard shown in `mode` (TfrmRepair::wmClean, ...), as the home window's
 // links open it.
 std::unique_ptr<ui::TfrmRepair> OpenWizard(uint8_t mode);
+
+// Leaves a replacement of SOFTWARE waiting on disk for the booted `machine`, as an earlier
+// run does that could not make it (its old-file name was taken when it let the machine
+// go), and shuts the machine down. False, with the step that failed, if it could not.
+bool LeaveSoftwareReplacementWaiting(testing_support::TestMachine& machine, QString& failed);
 
 // While alive, every message box is recorded instead of shown and answered with the
 // next of `answers` (the last one again when they run out).

@@ -106,23 +106,9 @@ void TestHome::showsReplacementsThatWaitAndWhenTheyAreMade() {
         home.show();
         QVERIFY(!Child<QLabel>(home, "lblPendingReplacements")->isVisible());
     }
-    HKEY software = nullptr;
-    QCOMPARE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS, &software), 0L);
-    QVERIFY(testing_support::EnablePrivileges({"SeBackupPrivilege", "SeRestorePrivilege"}));
-    QCOMPARE(RegSaveKeyA(software, "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp", nullptr), 0L);
-    RegCloseKey(software);
-    QCOMPARE(RegReplaceKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE",
-                            "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp",
-                            "C:\\WINDOWS\\system32\\config\\SOFTWARE.rcbak"),
-             0L);
-    const QString blocker =
-        QString::fromStdString(machine_->hostPath("WINDOWS/system32/config/SOFTWARE.rcbak"));
-    QFile file(blocker);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    machine_->shutdown();
+    QString failed;
+    QVERIFY2(LeaveSoftwareReplacementWaiting(*machine_, failed), qPrintable(failed));
     QVERIFY(!win32::LastReleaseReplacements().allMade());
-    QVERIFY(QFile::remove(blocker));
 
     machine_->boot();
     InitOSInfo();

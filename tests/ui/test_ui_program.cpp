@@ -398,22 +398,8 @@ void TestProgram::closingTheHomeWindowEndsTheProgram() {
     testing_support::TestMachine machine;
     // A replacement that waits on disk: an earlier run could not make it (its old-file
     // name was taken when it let the machine go).
-    HKEY software = nullptr;
-    QCOMPARE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS, &software), 0L);
-    QVERIFY(testing_support::EnablePrivileges({"SeBackupPrivilege", "SeRestorePrivilege"}));
-    QCOMPARE(RegSaveKeyA(software, "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp", nullptr), 0L);
-    RegCloseKey(software);
-    QCOMPARE(RegReplaceKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE",
-                            "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp",
-                            "C:\\WINDOWS\\system32\\config\\SOFTWARE.rcbak"),
-             0L);
-    const QString blocker =
-        QString::fromStdString(machine.hostPath("WINDOWS/system32/config/SOFTWARE.rcbak"));
-    QFile file(blocker);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    machine.shutdown();
-    QVERIFY(QFile::remove(blocker));
+    QString failed;
+    QVERIFY2(LeaveSoftwareReplacementWaiting(machine, failed), qPrintable(failed));
     QCOMPARE(win32::PendingReplacementsOf(machine.folder()).size(), size_t(1));
 
     QString waiting;
