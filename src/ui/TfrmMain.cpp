@@ -68,7 +68,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
-    setFixedSize(715, 543);
+    setFixedSize(kWidth, kHeight);
     setAutoFillBackground(true);
     QPalette white = palette();
     white.setColor(QPalette::Window, Qt::white);
@@ -228,10 +228,26 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
 void TfrmMain::SetMachineNote(const QString& note) {
     lblMachineNote_->SetWholeText(note);
     lblMachineNote_->setVisible(!note.isEmpty());
+    FitHeight();
+}
+
+void TfrmMain::FitHeight() {
+    // The window keeps the size it was designed with; when what it must say (a long note,
+    // hive replacements that wait) needs more room, it grows taller rather than lay lines
+    // over one another.
+    // Every layout forgets the heights it keeps: a label just shown or hidden changes them.
+    for (QLayout* inner : findChildren<QLayout*>())
+        inner->invalidate();
+    QLayout* page = layout();
+    page->activate();
+    const int needed = page->hasHeightForWidth() ? page->totalHeightForWidth(kWidth)
+                                                 : page->totalMinimumSize().height();
+    setFixedSize(kWidth, std::max(kHeight, needed));
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    ShowStatus();
     if (!centred_) {
         // Centred on the desktop when it first shows.
         centred_ = true;
@@ -241,7 +257,6 @@ void TfrmMain::showEvent(QShowEvent* event) {
             move(frame.topLeft());
         }
     }
-    ShowStatus();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
@@ -256,6 +271,7 @@ void TfrmMain::ShowStatus() {
     const QString waiting = WaitingReplacementsText();
     lblPendingReplacements_->setText(waiting);
     lblPendingReplacements_->setVisible(!waiting.isEmpty());
+    FitHeight();
     try {
         const TLastRunValues values = ReadLastRunValues(StoreFilePath());
         const auto show = [](QLabel* label, const std::optional<std::string>& value) {

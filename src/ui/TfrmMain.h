@@ -57,6 +57,9 @@ private:
     QLabel* lbllastBackup_;
     QLabel* lbllastCompact_;
     bool centred_ = false;
+    static constexpr int kWidth = 715;
+    static constexpr int kHeight = 543;
+    void FitHeight();
 };
 
 } // namespace ui

@@ -41,6 +41,7 @@ private slots:
     void theNoteNeverBreaksAnOptionAcrossLines();
     void aWordWiderThanTheNoteIsBrokenAfterAFolder_data();
     void aWordWiderThanTheNoteIsBrokenAfterAFolder();
+    void whatTheWindowMustSayNeverOverlaps();
 
 private:
     QStringList shownTimes(ui::TfrmMain& home) {
@@ -69,6 +70,7 @@ void TestHome::withoutAStoreTheTimesStayEmptyAndNothingIsCreated() {
     ui::TfrmMain home;
     home.show();
     QCOMPARE(shownTimes(home), QStringList({"", "", ""}));
+    QCOMPARE(home.size(), QSize(715, 543)); // nothing more to say than it was designed for
     QTest::mouseClick(Child<QPushButton>(home, "lvreset"), Qt::LeftButton);
     QCOMPARE(shownTimes(home), QStringList({"", "", ""}));
     QVERIFY(!QFileInfo::exists(QString::fromStdString(StoreFilePath())));
@@ -212,6 +214,42 @@ void TestHome::aWordWiderThanTheNoteIsBrokenAfterAFolder() {
     const QFontMetrics metrics(QApplication::font());
     QCOMPARE(ui::WordWrapLabel::WrapAtSpaces(text, metrics, metrics.horizontalAdvance(widthOf)),
              lines);
+}
+
+// A long note and replacements that wait need more room than the window's designed size:
+// the window grows taller rather than lay one line over another or cut the status off.
+void TestHome::whatTheWindowMustSayNeverOverlaps() {
+    QString failed;
+    QVERIFY2(LeaveSoftwareReplacementWaiting(*machine_, failed), qPrintable(failed));
+    machine_->boot();
+    InitOSInfo();
+    ui::TfrmMain home;
+    QString note;
+    for (int i = 0; i < 12; ++i)
+        note += QString("This is line %1 of a note that says a great deal. ").arg(i);
+    home.SetMachineNote(note);
+    home.show();
+    const auto bottomOf = [&](const char* name) {
+        auto* widget = Child<QWidget>(home, name);
+        return widget->mapTo(&home, QPoint(0, widget->height())).y();
+    };
+    const auto topOf = [&](const char* name) {
+        return Child<QWidget>(home, name)->mapTo(&home, QPoint(0, 0)).y();
+    };
+    auto* noteLabel = Child<QLabel>(home, "lblMachineNote");
+    QVERIFY(noteLabel->height() >= noteLabel->heightForWidth(noteLabel->width()));
+    QVERIFY(Child<QLabel>(home, "lblPendingReplacements")->isVisible());
+    QVERIFY(bottomOf("lblMachineNote") <= topOf("lblPendingReplacements"));
+    QVERIFY(bottomOf("grpMachine") <= topOf("grpStatus"));
+    QVERIFY(bottomOf("grpStatus") <= home.height());
+    QCOMPARE(home.width(), 715);
+    const int tall = home.height();
+    QVERIFY(tall > 543);
+    // Without the note the window shrinks again, never below its designed size.
+    home.SetMachineNote({});
+    QVERIFY(home.height() < tall);
+    QVERIFY(home.height() >= 543);
+    QVERIFY(bottomOf("grpStatus") <= home.height());
 }
 
 QTEST_MAIN(TestHome)
