@@ -1,9 +1,10 @@
 // Feeds arbitrary bytes to the hive loader: it must return or throw HiveFileError,
 // never crash, hang or read out of bounds. The first byte chooses the way in: the
 // loader of a file (libhivex opens the file itself, so the input goes through one
-// private temporary file), the salvaging read of damaged bytes, or recovery from
-// transaction logs, the rest of the input then being a hive and its logs, split by
-// a marker.
+// private temporary file), the salvaging read of damaged bytes, recovery from
+// transaction logs (the rest of the input then being a hive and its logs, split by
+// a marker), or the mount that reads keys where the file lies: every key walked,
+// and looked up by its path on a second mount before any list is read.
 
 #include "hive/HiveFile.h"
 #include "hive/HiveLogs.h"
@@ -83,12 +84,56 @@ void RecoverAndSalvage(const uint8_t* data, size_t size) {
     }
 }
 
+// Every key of the tree, as paths of names below the root (at most `limit` of them).
+void CollectPaths(const hive::HiveKey& key, std::vector<std::u16string>& path,
+                  std::vector<std::vector<std::u16string>>& paths, size_t limit) {
+    for (const auto& child : key.stableSubkeys()) {
+        if (paths.size() >= limit)
+            return;
+        path.push_back(child->name);
+        paths.push_back(path);
+        (void)child->values.size();
+        CollectPaths(*child, path, paths, limit);
+        path.pop_back();
+    }
+}
+
+void MountFile(const uint8_t* data, size_t size, bool salvage) {
+    static const std::string path = TemporaryPath();
+    static const bool removeAtExit = std::atexit([] { ::unlink(path.c_str()); }) == 0;
+    (void)removeAtExit;
+    if (!WriteWhole(path, data, size))
+        std::abort();
+    try {
+        const hive::HiveLoadOptions options{.applyLogs = false, .salvage = salvage};
+        const hive::LoadedHive walked = hive::MountHiveFile(path, options);
+        std::vector<std::u16string> trail;
+        std::vector<std::vector<std::u16string>> paths;
+        CollectPaths(*walked.root, trail, paths, 4096);
+        // Lookups by name on a fresh mount search the stored lists without reading them.
+        const hive::LoadedHive looked = hive::MountHiveFile(path, options);
+        for (const auto& names : paths) {
+            const hive::HiveKey* key = looked.root.get();
+            for (const std::u16string& name : names)
+                if (key)
+                    key = key->findSubkey(name);
+            if (!key && walked.root->source() && walked.root->source()->damageCount() == 0)
+                std::abort(); // a key the walk found must be found by its path
+        }
+        try {
+            hive::WriteHive(*walked.root, {});
+        } catch (const std::runtime_error&) {
+        }
+    } catch (const hive::HiveFileError&) {
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0)
         return 0;
-    switch (data[0] % 3) {
+    switch (data[0] % 5) {
     case 0:
         LoadFile(data + 1, size - 1);
         break;
@@ -99,8 +144,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } catch (const hive::HiveFileError&) {
         }
         break;
-    default:
+    case 2:
         RecoverAndSalvage(data + 1, size - 1);
+        break;
+    default:
+        MountFile(data + 1, size - 1, data[0] % 5 == 4);
     }
     return 0;
 }

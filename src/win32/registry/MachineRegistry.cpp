@@ -65,6 +65,8 @@ HKEY MachineRegistry::addHandle(KeyView view, REGSAM access) {
     return reinterpret_cast<HKEY>(kFirstHandle + 4 * index);
 }
 
+MachineRegistry::Handle::Handle() = default;
+
 MachineRegistry::Handle* MachineRegistry::handle(HKEY h) {
     const auto value = reinterpret_cast<uintptr_t>(h);
     if (value - kFirstPredefined < predefined_.size()) {

@@ -103,6 +103,9 @@ public:
     // table is built for lookups without one (only opening and closing take its own
     // short lock). A writable mount's calls hold `lock`.
     struct Handle {
+        // Out of line: the table holds std::optional<Handle> inside this class, where some
+        // compilers cannot yet see the member initialisers.
+        Handle();
         KeyView view;
         REGSAM access = 0;
         // Merged subkey and value names of a HKEY_CLASSES_ROOT view, kept while nothing
