@@ -264,6 +264,11 @@ private:
     mutable uint64_t cellsRead_ = 0;
     uint64_t cellsAtRelease_ = 0;
     std::vector<std::pair<const uint8_t*, uint32_t>> leaves_; // a leaf's data and size
+    // The leaves of the subkey list of the key whose cell data is `d`: the list itself, or
+    // each leaf its index (ri) names. `key` names the key in damage notes (null while the
+    // mount checks the file). Kept in leaves_, reused from key to key: most have one leaf.
+    const std::vector<std::pair<const uint8_t*, uint32_t>>& subkeyLeaves(const uint8_t* d,
+                                                                         HiveKey* key);
     std::function<void()> releasePages_;
     // While the whole file is checked: each cell read may have brought in a folio of the
     // page cache of its own.
@@ -879,26 +884,7 @@ void HiveReader::checkKey(uint64_t fileOffset, uint32_t parentOffset, uint32_t d
         return;
     if (depth >= kMaxKeyDepth)
         fail("too deep");
-    const uint64_t listAt = kBaseBlockSize + uint64_t(Read32(d + nk::kSubkeyList));
-    const uint8_t* list = cellData(listAt, kListEntries, size, "subkey list", nullptr);
-    auto& leaves = leaves_; // kept from key to key: most keys have one leaf
-    leaves.clear();
-    if (HasSignature(list, "ri")) {
-        const uint32_t count = Read16(list + kListCount);
-        if (kListEntries + 4 * uint64_t(count) > size)
-            fail("index longer than its cell");
-        for (uint32_t i = 0; i < count; ++i) {
-            uint32_t leafSize = 0;
-            const uint64_t at =
-                kBaseBlockSize + uint64_t(Read32(list + kListEntries + 4 * uint64_t(i)));
-            const uint8_t* leaf = cellData(at, kListEntries, leafSize, "leaf", nullptr);
-            if (HasSignature(leaf, "ri"))
-                fail("index in an index");
-            leaves.emplace_back(leaf, leafSize);
-        }
-    } else {
-        leaves.emplace_back(list, size);
-    }
+    const auto& leaves = subkeyLeaves(d, nullptr);
     uint64_t found = 0;
     std::optional<StoredName> previous;
     for (const auto& [leaf, leafSize] : leaves) {
@@ -931,6 +917,31 @@ void HiveReader::checkKey(uint64_t fileOffset, uint32_t parentOffset, uint32_t d
     }
     if (found != expected)
         fail("count");
+}
+
+const std::vector<std::pair<const uint8_t*, uint32_t>>& HiveReader::subkeyLeaves(const uint8_t* d,
+                                                                                 HiveKey* key) {
+    uint32_t size = 0;
+    const uint64_t listAt = kBaseBlockSize + uint64_t(Read32(d + nk::kSubkeyList));
+    const uint8_t* list = cellData(listAt, kListEntries, size, "subkey list", key);
+    leaves_.clear();
+    if (!HasSignature(list, "ri")) {
+        leaves_.emplace_back(list, size);
+        return leaves_;
+    }
+    const uint32_t count = Read16(list + kListCount);
+    if (kListEntries + 4 * uint64_t(count) > size)
+        fail("index longer than its cell");
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t leafSize = 0;
+        const uint64_t at =
+            kBaseBlockSize + uint64_t(Read32(list + kListEntries + 4 * uint64_t(i)));
+        const uint8_t* leaf = cellData(at, kListEntries, leafSize, "leaf", key);
+        if (HasSignature(leaf, "ri"))
+            fail("index in an index");
+        leaves_.emplace_back(leaf, leafSize);
+    }
+    return leaves_;
 }
 
 std::shared_ptr<HiveKey> HiveReader::readLazyKey(uint64_t fileOffset, HiveKey* parent,
@@ -1000,25 +1011,8 @@ std::optional<std::shared_ptr<HiveKey>> HiveReader::findStoredSubkey(HiveKey& ke
             leaves.push_back({leaf + kListEntries, count, stride});
             total += count;
         };
-        uint32_t size = 0;
-        const uint64_t listAt = kBaseBlockSize + uint64_t(Read32(d + nk::kSubkeyList));
-        const uint8_t* list = cellData(listAt, kListEntries, size, "subkey list", &key);
-        if (HasSignature(list, "ri")) {
-            const uint32_t count = Read16(list + kListCount);
-            if (kListEntries + 4 * uint64_t(count) > size)
-                fail("index longer than its cell");
-            for (uint32_t i = 0; i < count; ++i) {
-                uint32_t leafSize = 0;
-                const uint64_t at =
-                    kBaseBlockSize + uint64_t(Read32(list + kListEntries + 4 * uint64_t(i)));
-                const uint8_t* leaf = cellData(at, kListEntries, leafSize, "leaf", &key);
-                if (HasSignature(leaf, "ri"))
-                    fail("index in an index");
-                addLeaf(leaf, leafSize);
-            }
-        } else {
-            addLeaf(list, size);
-        }
+        for (const auto& [leaf, leafSize] : subkeyLeaves(d, &key))
+            addLeaf(leaf, leafSize);
         if (total != expected)
             return std::nullopt;
         const auto entryAt = [&](uint64_t index) {
