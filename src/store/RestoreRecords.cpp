@@ -65,10 +65,8 @@ std::string freeRecordKey(const std::vector<std::string>& taken, TDateTime keyTi
     std::string name = FormatDateTime(kRestoreKeyTimeFormat, keyTime);
     for (int step = 1; step < 100000 && std::find(taken.begin(), taken.end(), name) != taken.end();
          ++step) {
-        // Step from the original time, so rounding never leaves two steps on one second.
-        const std::string next = FormatDateTime(kRestoreKeyTimeFormat, keyTime + step * kSecond);
-        if (next != name)
-            name = next;
+        // Step from the original time, so rounding never adds up over the steps.
+        name = FormatDateTime(kRestoreKeyTimeFormat, keyTime + step * kSecond);
     }
     return name;
 }

@@ -179,8 +179,8 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     lblPendingReplacements_->hide();
     grid->addWidget(lblPendingReplacements_, 4, 0, 1, 2);
     grid->setColumnStretch(1, 1);
-    // The window has a fixed size: the box's lines sit close, so that a note and the
-    // replacements that wait still leave room for the status.
+    // The box's lines sit close, so that a note and the replacements that wait mostly fit
+    // the window's designed size (FitHeight makes it taller when they do not).
     grid->setVerticalSpacing(2);
     plainFont(machineBox);
 
