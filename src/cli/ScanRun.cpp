@@ -12,6 +12,8 @@
 #include <QTextStream>
 #include <QTimer>
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <unistd.h>
 
 namespace cli {
@@ -29,6 +31,7 @@ QString jsonString(const QString& text) {
 // Records are written in one piece once this much text has gathered (or at the end, or
 // every tick on a terminal, where the user watches them come).
 constexpr qsizetype kOutputBatch = 32 * 1024;
+constexpr std::chrono::microseconds kStayAwake{100};
 
 // What the worker reports, for the progress line and the error message.
 struct ScanState {
@@ -98,10 +101,19 @@ void ScanRun::Run(TFixRegistry& engine, app::QtUiDispatcher& ui) {
     engine.OnProgressing = [&](TFixRegistry*, int percent) { state.percent = percent; };
     engine.OnKeyChange = [&](TFixRegistry*, const std::string& key) { state.lastKey = key; };
     // The record is in the list by the time this task runs: it was appended before
-    // OnFound was raised, through the same queue.
-    engine.OnFound = [&](TFixRegistry*, TRepairItem) { ui.Post([&] { printNew(engine); }); };
+    // OnFound was raised, through the same queue. One print waits at a time: it prints
+    // every record the list holds by then.
+    std::atomic<bool> printQueued{false};
+    engine.OnFound = [&](TFixRegistry*, TRepairItem) {
+        if (!printQueued.exchange(true))
+            ui.Post([&] {
+                printQueued = false;
+                printNew(engine);
+            });
+    };
     QEventLoop loop;
-    engine.OnFinished = [&](TFixRegistry*) { loop.quit(); };
+    bool ended = false;
+    engine.OnFinished = [&](TFixRegistry*) { ended = true; };
     QTimer ticker;
     if (progress_ || interactive_) {
         QObject::connect(&ticker, &QTimer::timeout, [&] {
@@ -112,7 +124,19 @@ void ScanRun::Run(TFixRegistry& engine, app::QtUiDispatcher& ui) {
         ticker.start(100);
     }
     engine.Start();
-    loop.exec();
+    // The worker waits for this thread at every problem it finds: after a task, this
+    // thread looks for the next one a short while before it sleeps, which spares the
+    // worker a wake-up of this thread for each problem of a run of them.
+    using Clock = std::chrono::steady_clock;
+    for (Clock::time_point awakeUntil = Clock::now(); !ended;) {
+        const bool sleep = Clock::now() >= awakeUntil;
+        const auto flags =
+            sleep ? QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents;
+        if (loop.processEvents(flags))
+            awakeUntil = Clock::now() + kStayAwake;
+        else if (!sleep)
+            std::this_thread::yield();
+    }
     ticker.stop();
     // The events hold this frame's state; the engine outlives it.
     engine.OnStatus = nullptr;

@@ -304,7 +304,10 @@ std::string HiveReader::keyPath(const HiveKey* key) const {
             path += u'\\';
         path += chain[i]->name;
     }
-    return "\"" + Utf16ToUtf8(path) + "\"";
+    std::string quoted = "\"";
+    quoted += Utf16ToUtf8(path);
+    quoted += '"';
+    return quoted;
 }
 
 void HiveReader::checkBaseBlock(LoadedHive& out) {
@@ -1067,9 +1070,11 @@ public:
         checked.logFiles = std::move(out.logFiles);
         checked.recovery = std::move(out.recovery);
         // The kernel maps a whole folio of the page cache (up to megabytes) where one of
-        // its bytes is read: checking a large file lets go of what it read now and then,
-        // and keeps only the pages used from then on. A small file stays mapped whole.
-        constexpr uint64_t kSmallFile = 32 << 20;
+        // its bytes is read: checking a very large file lets go of what it read now and
+        // then, and keeps only the pages used from then on. Letting go costs a fault for
+        // every page read again, many times the check itself, so a file of the sizes
+        // Windows' own hives reach stays mapped whole, as libhivex maps it.
+        constexpr uint64_t kSmallFile = 256 << 20;
         const auto release = [this] {
             if (mapping_ && size_ > kSmallFile)
                 mapping_->release();

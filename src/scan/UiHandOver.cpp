@@ -1,11 +1,16 @@
 #include "scan/UiHandOver.h"
 
 #include <chrono>
+#include <thread>
 
 namespace {
 // How often a waiting worker looks whether the application is shutting down, when
 // nothing else wakes it.
 constexpr std::chrono::milliseconds kShutdownPoll{50};
+// A task of the user-interface thread usually runs within some microseconds; a worker
+// that sleeps at once pays for its wake-up as much again, once for every record a scan
+// hands over. It looks this long first.
+constexpr std::chrono::microseconds kLookBeforeSleeping{40};
 } // namespace
 
 UiHandOver::UiHandOver(UiDispatcher& ui) : ui_(ui) {}
@@ -31,8 +36,13 @@ bool UiHandOver::Invoke(std::function<void()> task) {
         }
         state->done = ticket;
         state->lastRan = ran;
+        state->doneSeen.store(ticket, std::memory_order_release);
         state->changed.notify_all();
     });
+    const auto lookUntil = std::chrono::steady_clock::now() + kLookBeforeSleeping;
+    while (state_->doneSeen.load(std::memory_order_acquire) < ticket &&
+           std::chrono::steady_clock::now() < lookUntil)
+        std::this_thread::yield();
     std::unique_lock guard(state_->lock);
     while (state_->done < ticket && !state_->abandoned) {
         if (ui_.IsShuttingDown()) {

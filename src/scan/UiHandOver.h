@@ -5,6 +5,7 @@
 
 #include "scan/UiDispatcher.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -31,6 +32,8 @@ private:
         bool abandoned = false;
         unsigned long long queued = 0; // tickets handed out
         unsigned long long done = 0;   // the last ticket whose turn has come
+        // `done` for a worker that looks without the lock before it sleeps.
+        std::atomic<unsigned long long> doneSeen{0};
         bool lastRan = false;          // whether that ticket's task ran to its end
     };
     UiDispatcher& ui_;
