@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <sys/stat.h>
@@ -26,7 +27,9 @@ std::string FileError(const char* action, const std::string& path, int error) {
     return std::string(action) + " \"" + path + "\": " + std::strerror(error);
 }
 
-// The undo file, appended to through a buffer; complete on disk after finish().
+// The undo file, appended to through a buffer of its own; complete on disk after finish().
+// The text is built in place at the end of the buffer, which goes to the file in blocks
+// of kBlock bytes.
 class UndoFile {
 public:
     explicit UndoFile(const std::string& path) : path_(path) {
@@ -62,15 +65,24 @@ public:
 
     bool created() const { return created_; }
 
-    void write(std::string_view text) {
-        buffer_.append(text);
-        written();
-    }
-    // The text not yet written, for a caller to append to in place; written() after.
-    std::string& pending() { return buffer_; }
-    void written() {
-        if (buffer_.size() >= kFlushAt)
+    // Room for `size` more bytes of text; commit() tells where what was put there ends.
+    char* room(size_t size) {
+        if (size > capacity_ - used_) {
             flush();
+            if (size > capacity_) {
+                capacity_ = size;
+                buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
+            }
+        }
+        return buffer_.get() + used_;
+    }
+    void commit(const char* end) { used_ = size_t(end - buffer_.get()); }
+
+    void write(std::string_view text) {
+        char* p = room(text.size());
+        if (!text.empty())
+            std::memcpy(p, text.data(), text.size());
+        commit(p + text.size());
     }
 
     // Everything written reaches the disk, and so does the file's name when it is new.
@@ -87,12 +99,12 @@ public:
     }
 
 private:
-    static constexpr size_t kFlushAt = 1 << 20;
+    static constexpr size_t kBlock = 512 << 10;
 
     void flush() {
         size_t done = 0;
-        while (done < buffer_.size()) {
-            const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+        while (done < used_) {
+            const ssize_t n = ::write(fd_, buffer_.get() + done, used_ - done);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -100,7 +112,12 @@ private:
                     FileError("Cannot write to file", path_, n < 0 ? errno : ENOSPC));
             done += size_t(n);
         }
-        buffer_.clear();
+        // The disk starts on each block now, while the next one is made, rather than all
+        // of them at the fsync that ends the export. A hint only: fsync reports failures.
+        if (used_ > 0)
+            ::sync_file_range(fd_, startSize_ + written_, off_t(used_), SYNC_FILE_RANGE_WRITE);
+        written_ += off_t(used_);
+        used_ = 0;
     }
 
     void syncFolder() const {
@@ -112,8 +129,11 @@ private:
     std::string path_;
     int fd_ = -1;
     off_t startSize_ = 0;
+    off_t written_ = 0; // by this export
     bool created_ = false;
-    std::string buffer_;
+    size_t capacity_ = kBlock;
+    std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(kBlock);
+    size_t used_ = 0;
 };
 
 // What in `name` would break its line of a .reg file, or null.
@@ -145,19 +165,16 @@ std::string Printable(std::string_view name) {
 }
 
 // Backslashes doubled and double quotes escaped, as the registry editor reads them back.
-void AppendQuoted(std::string& out, std::string_view text) {
-    out += '"';
-    if (text.find_first_of("\\\"") == text.npos) {
-        out += text;
-        out += '"';
-        return;
-    }
+void WriteQuoted(UndoFile& file, std::string_view text) {
+    char* p = file.room(text.size() * 2 + 2);
+    *p++ = '"';
     for (const char c : text) {
         if (c == '\\' || c == '"')
-            out += '\\';
-        out += c;
+            *p++ = '\\';
+        *p++ = c;
     }
-    out += '"';
+    *p++ = '"';
+    file.commit(p);
 }
 
 std::u16string Widen(const std::string& ansi) {
@@ -184,24 +201,27 @@ std::string Narrow(std::u16string_view text) {
 // holds ASCII as it is, which spares most names the conversion.
 bool ToAnsiExactly(std::u16string_view text, std::string& out) {
     if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; })) {
-        out.assign(text.begin(), text.end());
+        out.resize(text.size());
+        std::copy(text.begin(), text.end(), out.begin());
         return true;
     }
     out = Narrow(text);
     return Widen(out) == text;
 }
 
-// The bytes as "hex:" writes them: after the comma that follows byte i (i > 0, a multiple
-// of 25) the line goes on after a backslash.
-void AppendHexBytes(std::string& out, std::span<const uint8_t> bytes) {
+// The type's prefix ("hex:", "hex(7):") and the bytes: after the comma that follows byte
+// i (i > 0, a multiple of 25) the line goes on after a backslash.
+void WriteHex(UndoFile& file, DWORD type, std::span<const uint8_t> bytes) {
     static const char digits[] = "0123456789ABCDEF";
-    if (bytes.empty())
-        return;
+    char prefix[24] = "hex:";
+    const int prefixLength =
+        type == REG_BINARY ? 4 : std::snprintf(prefix, sizeof prefix, "hex(%x):", unsigned(type));
     // A break follows bytes 25, 50, ... but never the last byte.
     const size_t breaks = bytes.size() >= 2 ? (bytes.size() - 2) / 25 : 0;
-    const size_t start = out.size();
-    out.resize(start + bytes.size() * 3 - 1 + breaks * 3);
-    char* p = out.data() + start;
+    const size_t size = bytes.empty() ? 0 : bytes.size() * 3 - 1 + breaks * 3;
+    char* p = file.room(size_t(prefixLength) + size);
+    std::memcpy(p, prefix, size_t(prefixLength));
+    p += prefixLength;
     for (size_t i = 0; i < bytes.size(); ++i) {
         *p++ = digits[bytes[i] >> 4];
         *p++ = digits[bytes[i] & 15];
@@ -214,14 +234,7 @@ void AppendHexBytes(std::string& out, std::span<const uint8_t> bytes) {
             *p++ = '\n';
         }
     }
-}
-
-std::string HexPrefix(DWORD type) {
-    if (type == REG_BINARY)
-        return "hex:";
-    char text[24];
-    std::snprintf(text, sizeof text, "hex(%x):", unsigned(type));
-    return text;
+    file.commit(p);
 }
 
 bool IsStringType(DWORD type) {
@@ -270,95 +283,127 @@ bool QueryValue(HKEY key, const std::u16string& wideName, const std::string& ans
 class Exporter {
 public:
     Exporter(UndoFile& file, bool nt, const std::string& valueName)
-        : file_(file), nt_(nt), valueName_(valueName) {}
+        : file_(file), nt_(nt), valueName_(valueName), wideValueName_(Widen(valueName)) {}
 
     void writeTree(HKEY root, const std::string& keyPath) {
-        const std::string name = ExportRootName(root) + "\\" + keyPath;
+        path_ = ExportRootName(root) + "\\" + keyPath;
         HKEY key = nullptr;
         const LONG rc = RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_READ, &key);
         if (rc != ERROR_SUCCESS) {
-            writeKeyLine(name);
-            requireGone(rc, name);
+            writeKeyLine(0);
+            requireGone(rc);
             return;
         }
-        writeBlock(key, name);
+        writeBlock(key, 0);
     }
 
     // A key that is gone: its key line alone.
-    void writeKeyLine(const std::string& name) {
-        requireKeyNameCarried(name);
-        file_.write(std::string(kLineEnd) + "[" + name + "]" + kLineEnd);
+    void writeGoneKey(const std::string& name) {
+        path_ = name;
+        writeKeyLine(0);
     }
 
 private:
     UndoFile& file_;
     const bool nt_;
     const std::string& valueName_;
+    const std::u16string wideValueName_;
+    // The name of the key being written; each level of the walk appends its part and
+    // takes it off again.
+    std::string path_;
+    // The subkey names of every key on the way down, each with its terminator, one after
+    // another: a level appends its names and takes them off when it is done.
+    std::u16string names_;
+    std::vector<size_t> nameStarts_;
     // Value and key names are at most 16,383 characters.
     std::u16string nameBuffer_ = std::u16string(16384, u'\0');
-    std::vector<uint8_t> dataBuffer_ = std::vector<uint8_t>(4096);
+    std::vector<uint8_t> dataBuffer_ = std::vector<uint8_t>(1 << 16);
+    std::string ansiName_;
     ValueData value_;
     std::string text_;
 
     // A key that exists but cannot be read would be missing from the file, and deleting it
     // would lose it.
-    static void requireGone(LONG rc, const std::string& name) {
+    void requireGone(LONG rc) const {
         if (rc != ERROR_FILE_NOT_FOUND && rc != ERROR_KEY_DELETED)
-            throw EExportError("Cannot read key \"" + name + "\"");
+            throw EExportError("Cannot read key \"" + path_ + "\"");
     }
 
     // A key line ends at a line break, and the registry editor drops the blanks at the
     // end of its name and refuses a NUL in it: such a key would not come back as it was.
-    static void requireKeyNameCarried(const std::string& name) {
-        if (const char* why = LineBreakOrNul(name))
-            throw EExportError("The key \"" + Printable(name) +
+    // The part of the name before `from` was checked with the parent's line.
+    void requireKeyNameCarried(size_t from) const {
+        if (const char* why = LineBreakOrNul(std::string_view(path_).substr(from)))
+            throw EExportError("The key \"" + Printable(path_) +
                                "\" cannot be saved to an undo file: its name holds " + why +
                                ", which the registry editor cannot read back");
-        if (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
-            throw EExportError("The key \"" + Printable(name) +
+        if (!path_.empty() && (path_.back() == ' ' || path_.back() == '\t'))
+            throw EExportError("The key \"" + Printable(path_) +
                                "\" cannot be saved to an undo file: its name ends in a blank, "
                                "which the registry editor drops when it reads the file back");
     }
 
     // A value line ends at a line break, and the registry editor refuses a NUL in a name.
-    static void requireValueNameCarried(const std::string& name, const std::string& keyName) {
+    void requireValueNameCarried(const std::string& name) const {
         if (const char* why = LineBreakOrNul(name))
             throw EExportError("The value \"" + Printable(name) + "\" of the key \"" +
-                               Printable(keyName) +
+                               Printable(path_) +
                                "\" cannot be saved to an undo file: its name holds " + why +
                                ", which the registry editor cannot read back");
     }
 
-    // The name in the code page; a name the code page cannot hold would come back as
-    // another name.
-    static std::string AnsiName(std::u16string_view name, const char* what) {
+    // Appends the name in the code page to `out`; a name the code page cannot hold would
+    // come back as another name.
+    static void AppendAnsiName(std::string& out, std::u16string_view name, const char* what) {
+        const size_t start = out.size();
+        out.resize(start + name.size());
+        char* p = out.data() + start;
+        char16_t all = 0;
+        for (const char16_t c : name) {
+            all |= c;
+            *p++ = char(c);
+        }
+        if (all < 0x80) // every code page of Windows holds ASCII as it is
+            return;
         std::string ansi;
         if (!ToAnsiExactly(name, ansi))
             throw EExportError(std::string(what) + " \"" + ansi +
                                "\" cannot be written in the machine's code page");
-        return ansi;
+        out.resize(start);
+        out += ansi;
     }
 
-    // Writes the block of the open key `key` (closed on the way out) and those of its
-    // subtree, values before subkeys, each in the registry's order.
-    void writeBlock(HKEY key, const std::string& name) {
+    void writeKeyLine(size_t checkFrom) {
+        requireKeyNameCarried(checkFrom);
+        char* p = file_.room(path_.size() + 6);
+        std::memcpy(p, "\r\n[", 3);
+        std::memcpy(p + 3, path_.data(), path_.size());
+        std::memcpy(p + 3 + path_.size(), "]\r\n", 3);
+        file_.commit(p + path_.size() + 6);
+    }
+
+    // Writes the block of the open key `key` (closed on the way out), whose name is in
+    // path_, checked up to `newPart`, and those of its subtree, values before subkeys,
+    // each in the registry's order.
+    void writeBlock(HKEY key, size_t newPart) {
         struct Closer {
             HKEY key;
             ~Closer() { RegCloseKey(key); }
         } closer{key};
-        writeKeyLine(name);
+        writeKeyLine(newPart);
         if (!valueName_.empty() && RegQueryValueExA(key, valueName_.c_str(), nullptr, nullptr,
                                                     nullptr, nullptr) == ERROR_SUCCESS) {
-            if (!QueryValue(key, Widen(valueName_), valueName_, nt_, value_))
+            if (!QueryValue(key, wideValueName_, valueName_, nt_, value_))
                 throw EExportError("Failed to get data for '" + valueName_ + "'");
-            requireValueNameCarried(valueName_, name);
+            requireValueNameCarried(valueName_);
             writeValue(valueName_, value_.type, value_.bytes);
         } else {
-            for (DWORD i = 0; writeValueAt(key, i, name); ++i) {
+            for (DWORD i = 0; writeValueAt(key, i); ++i) {
             }
         }
 
-        std::vector<std::u16string> subkeys;
+        const size_t first = nameStarts_.size();
+        const size_t namesStart = names_.size();
         for (DWORD i = 0;; ++i) {
             DWORD length = DWORD(nameBuffer_.size());
             const LONG rc = RegEnumKeyExW(key, i, nameBuffer_.data(), &length, nullptr, nullptr,
@@ -366,83 +411,119 @@ private:
             if (rc == ERROR_NO_MORE_ITEMS)
                 break;
             if (rc != ERROR_SUCCESS)
-                throw EExportError("Cannot read the subkeys of \"" + name + "\"");
-            subkeys.emplace_back(nameBuffer_.data(), length);
+                throw EExportError("Cannot read the subkeys of \"" + path_ + "\"");
+            nameStarts_.push_back(names_.size());
+            names_.append(nameBuffer_.data(), length + 1); // with its terminator
         }
-        for (const std::u16string& subkey : subkeys) {
-            const std::string subName = name + "\\" + AnsiName(subkey, "The key name");
+        const size_t last = nameStarts_.size();
+        const size_t namesEnd = names_.size();
+        const size_t pathLength = path_.size();
+        for (size_t j = first; j < last; ++j) {
+            const size_t at = nameStarts_[j];
+            const size_t end = (j + 1 < last ? nameStarts_[j + 1] : namesEnd) - 1;
+            path_ += '\\';
+            AppendAnsiName(path_, std::u16string_view(names_).substr(at, end - at), "The key name");
+            // Opened from the open parent: no path is looked up from the root again.
             HKEY sub = nullptr;
-            if (const LONG rc = RegOpenKeyExW(key, subkey.c_str(), 0, KEY_READ, &sub);
+            if (const LONG rc = RegOpenKeyExW(key, names_.data() + at, 0, KEY_READ, &sub);
                 rc != ERROR_SUCCESS) {
-                writeKeyLine(subName);
-                requireGone(rc, subName);
-                continue;
+                writeKeyLine(pathLength + 1);
+                requireGone(rc);
+            } else {
+                writeBlock(sub, pathLength + 1);
             }
-            writeBlock(sub, subName);
+            path_.resize(pathLength);
         }
+        nameStarts_.resize(first);
+        names_.resize(namesStart);
     }
 
     // Writes the value at `index` of the open key; false when there is none.
-    bool writeValueAt(HKEY key, DWORD index, const std::string& keyName) {
+    bool writeValueAt(HKEY key, DWORD index) {
         // On the NT family the stored bytes are UTF-16 and the file carries them as they
         // are; the registry editor of the other family reads string bytes in the code page.
         for (int attempt = 0;; ++attempt) {
             DWORD nameLength = DWORD(nameBuffer_.size());
             DWORD dataLength = DWORD(dataBuffer_.size());
+            DWORD type = 0;
             const LONG rc = RegEnumValueW(key, index, nameBuffer_.data(), &nameLength, nullptr,
-                                          &value_.type, dataBuffer_.data(), &dataLength);
+                                          &type, dataBuffer_.data(), &dataLength);
             if (rc == ERROR_NO_MORE_ITEMS)
                 return false;
             if (rc == ERROR_SUCCESS) {
-                const std::string name =
-                    AnsiName(std::u16string_view(nameBuffer_.data(), nameLength), "The value name");
-                requireValueNameCarried(name, keyName);
+                ansiName_.clear();
+                AppendAnsiName(ansiName_, std::u16string_view(nameBuffer_.data(), nameLength),
+                               "The value name");
+                requireValueNameCarried(ansiName_);
                 std::span<const uint8_t> data(dataBuffer_.data(), dataLength);
-                if (!nt_ && IsStringType(value_.type)) {
+                if (!nt_ && IsStringType(type)) {
                     value_.bytes = AnsiBytes(data);
                     data = value_.bytes;
                 }
-                writeValue(name, value_.type, data);
+                writeValue(ansiName_, type, data);
                 return true;
             }
             if (rc != ERROR_MORE_DATA || attempt == 3)
-                throw EExportError("Cannot read the values of \"" + keyName + "\"");
+                throw EExportError("Cannot read the values of \"" + path_ + "\"");
             dataBuffer_.resize(dataBuffer_.size() * 4); // names never exceed the buffer
         }
     }
 
-    void writeValue(const std::string& name, DWORD type, std::span<const uint8_t> bytes) {
-        std::string& line = file_.pending();
+    void writeValue(std::string_view name, DWORD type, std::span<const uint8_t> bytes) {
         if (name.empty())
-            line += '@';
+            file_.write("@");
         else
-            AppendQuoted(line, name);
-        line += '=';
-        appendData(line, type, bytes);
-        line += kLineEnd;
-        file_.written();
+            WriteQuoted(file_, name);
+        file_.write("=");
+        writeData(type, bytes);
+        file_.write(kLineEnd);
     }
 
-    void appendData(std::string& line, DWORD type, std::span<const uint8_t> bytes) {
+    void writeData(DWORD type, std::span<const uint8_t> bytes) {
         if (type == REG_SZ) {
+            if (writeAsciiString(bytes))
+                return;
             if (plainString(bytes, text_)) {
-                AppendQuoted(line, text_);
+                WriteQuoted(file_, text_);
                 return;
             }
         } else if (type == REG_DWORD && bytes.size() == 4) {
             static const char digits[] = "0123456789ABCDEF";
-            char text[] = "dword:00000000";
+            char* p = file_.room(14);
+            std::memcpy(p, "dword:", 6);
             for (int i = 0; i < 4; ++i) { // most significant byte first
-                text[6 + 2 * i] = digits[bytes[3 - i] >> 4];
-                text[7 + 2 * i] = digits[bytes[3 - i] & 15];
+                p[6 + 2 * i] = digits[bytes[3 - i] >> 4];
+                p[7 + 2 * i] = digits[bytes[3 - i] & 15];
             }
-            line.append(text, sizeof text - 1);
+            file_.commit(p + 14);
             return;
         }
         // Every other type, and a string the quoted form would not bring back byte for
         // byte, keeps its type and its bytes.
-        line += HexPrefix(type);
-        AppendHexBytes(line, bytes);
+        WriteHex(file_, type, bytes);
+    }
+
+    // Nearly every string of the NT family: UTF-16 of ASCII characters but NUL, CR and LF,
+    // with one terminator, written quoted straight from its bytes. False, with nothing
+    // written, for any other string.
+    bool writeAsciiString(std::span<const uint8_t> bytes) {
+        if (!nt_ || bytes.size() < 2 || bytes.size() % 2 != 0 || bytes[bytes.size() - 2] != 0 ||
+            bytes.back() != 0)
+            return false;
+        const size_t length = bytes.size() / 2 - 1;
+        char* p = file_.room(length * 2 + 2);
+        *p++ = '"';
+        for (size_t i = 0; i < length; ++i) {
+            const uint8_t c = bytes[2 * i];
+            if (bytes[2 * i + 1] != 0 || c == 0 || c >= 0x80 || c == '\r' || c == '\n')
+                return false;
+            if (c == '\\' || c == '"')
+                *p++ = '\\';
+            *p++ = char(c);
+        }
+        *p++ = '"';
+        file_.commit(p);
+        return true;
     }
 
     // The text of a string value when "text" imports back to exactly these bytes: one
@@ -454,17 +535,6 @@ private:
                 bytes.back() != 0)
                 return false;
             const size_t length = bytes.size() / 2 - 1;
-            text.resize(length);
-            bool ascii = true;
-            for (size_t i = 0; i < length && ascii; ++i) {
-                const uint8_t c = bytes[2 * i];
-                ascii = bytes[2 * i + 1] == 0 && c != 0 && c < 0x80;
-                if (ascii && (c == '\r' || c == '\n'))
-                    return false; // a line break would end the line
-                text[i] = char(c);
-            }
-            if (ascii)
-                return true;
             std::u16string units(length, u'\0');
             for (size_t i = 0; i < length; ++i)
                 units[i] = char16_t(bytes[2 * i] | bytes[2 * i + 1] << 8);
@@ -519,7 +589,7 @@ void ExportRegKey(HKEY root, const std::string& keyPath, const std::string& file
             }
         }
         if (!any)
-            exporter.writeKeyLine(ExportRootName(root) + "\\" + path);
+            exporter.writeGoneKey(ExportRootName(root) + "\\" + path);
     } else {
         exporter.writeTree(root, path);
     }
