@@ -8,6 +8,7 @@
 #include "win32/system/Nls.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -209,32 +210,47 @@ bool ToAnsiExactly(std::u16string_view text, std::string& out) {
     return Widen(out) == text;
 }
 
-// The type's prefix ("hex:", "hex(7):") and the bytes: after the comma that follows byte
-// i (i > 0, a multiple of 25) the line goes on after a backslash.
+// Each byte's two upper-case hexadecimal digits.
+constexpr std::array<char, 512> kHexPairs = [] {
+    const char digits[] = "0123456789ABCDEF";
+    std::array<char, 512> pairs{};
+    for (size_t i = 0; i < 256; ++i) {
+        pairs[2 * i] = digits[i >> 4];
+        pairs[2 * i + 1] = digits[i & 15];
+    }
+    return pairs;
+}();
+
+// The type's prefix ("hex:", "hex(7):") and the bytes, each followed by a comma but the
+// last: the first line holds 26 bytes, every further line 25, each line but the last
+// going on after a backslash.
 void WriteHex(UndoFile& file, DWORD type, std::span<const uint8_t> bytes) {
-    static const char digits[] = "0123456789ABCDEF";
     char prefix[24] = "hex:";
     const int prefixLength =
         type == REG_BINARY ? 4 : std::snprintf(prefix, sizeof prefix, "hex(%x):", unsigned(type));
-    // A break follows bytes 25, 50, ... but never the last byte.
-    const size_t breaks = bytes.size() >= 2 ? (bytes.size() - 2) / 25 : 0;
-    const size_t size = bytes.empty() ? 0 : bytes.size() * 3 - 1 + breaks * 3;
-    char* p = file.room(size_t(prefixLength) + size);
+    const size_t count = bytes.size();
+    const size_t breaks = count >= 2 ? (count - 2) / 25 : 0;
+    // Room for a comma after the last byte too, taken back at the end.
+    char* p = file.room(size_t(prefixLength) + count * 3 + breaks * 3);
     std::memcpy(p, prefix, size_t(prefixLength));
     p += prefixLength;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        *p++ = digits[bytes[i] >> 4];
-        *p++ = digits[bytes[i] & 15];
-        if (i + 1 == bytes.size())
-            break;
-        *p++ = ',';
-        if (i > 0 && i % 25 == 0) {
-            *p++ = '\\';
-            *p++ = '\r';
-            *p++ = '\n';
-        }
+    if (count == 0) {
+        file.commit(p);
+        return;
     }
-    file.commit(p);
+    size_t i = 0;
+    for (size_t lineEnd = std::min<size_t>(26, count);; lineEnd = std::min(count, lineEnd + 25)) {
+        for (; i < lineEnd; ++i) {
+            std::memcpy(p, &kHexPairs[2 * size_t(bytes[i])], 2);
+            p[2] = ',';
+            p += 3;
+        }
+        if (lineEnd == count)
+            break;
+        std::memcpy(p, "\\\r\n", 3);
+        p += 3;
+    }
+    file.commit(p - 1);
 }
 
 bool IsStringType(DWORD type) {
@@ -396,7 +412,8 @@ private:
             if (!QueryValue(key, wideValueName_, valueName_, nt_, value_))
                 throw EExportError("Failed to get data for '" + valueName_ + "'");
             requireValueNameCarried(valueName_);
-            writeValue(valueName_, value_.type, value_.bytes);
+            writeNamePart(std::string_view(valueName_));
+            writeDataPart(value_.type, value_.bytes);
         } else {
             for (DWORD i = 0; writeValueAt(key, i); ++i) {
             }
@@ -451,16 +468,13 @@ private:
             if (rc == ERROR_NO_MORE_ITEMS)
                 return false;
             if (rc == ERROR_SUCCESS) {
-                ansiName_.clear();
-                AppendAnsiName(ansiName_, std::u16string_view(nameBuffer_.data(), nameLength),
-                               "The value name");
-                requireValueNameCarried(ansiName_);
                 std::span<const uint8_t> data(dataBuffer_.data(), dataLength);
                 if (!nt_ && IsStringType(type)) {
                     value_.bytes = AnsiBytes(data);
                     data = value_.bytes;
                 }
-                writeValue(ansiName_, type, data);
+                writeNamePart(std::u16string_view(nameBuffer_.data(), nameLength));
+                writeDataPart(type, data);
                 return true;
             }
             if (rc != ERROR_MORE_DATA || attempt == 3)
@@ -469,12 +483,44 @@ private:
         }
     }
 
-    void writeValue(std::string_view name, DWORD type, std::span<const uint8_t> bytes) {
-        if (name.empty())
-            file_.write("@");
-        else
-            WriteQuoted(file_, name);
+    // The name part of a value line with its "=": "name"= or @= for the default value.
+    void writeNamePart(std::string_view name) {
+        if (name.empty()) {
+            file_.write("@=");
+            return;
+        }
+        WriteQuoted(file_, name);
         file_.write("=");
+    }
+
+    // The name part of a value line from the name the registry handed out. Most names are
+    // printable ASCII, written straight from the registry's characters; any other is
+    // converted and checked first.
+    void writeNamePart(std::u16string_view name) {
+        if (name.empty()) {
+            file_.write("@=");
+            return;
+        }
+        char* p = file_.room(name.size() * 2 + 3);
+        *p++ = '"';
+        for (const char16_t c : name) {
+            if (c < 0x20 || c >= 0x80) {
+                ansiName_.clear();
+                AppendAnsiName(ansiName_, name, "The value name");
+                requireValueNameCarried(ansiName_);
+                writeNamePart(std::string_view(ansiName_));
+                return;
+            }
+            if (c == u'\\' || c == u'"')
+                *p++ = '\\';
+            *p++ = char(c);
+        }
+        *p++ = '"';
+        *p++ = '=';
+        file_.commit(p);
+    }
+
+    void writeDataPart(DWORD type, std::span<const uint8_t> bytes) {
         writeData(type, bytes);
         file_.write(kLineEnd);
     }
