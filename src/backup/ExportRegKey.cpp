@@ -225,14 +225,25 @@ constexpr std::array<char, 512> kHexPairs = [] {
 // last: the first line holds 26 bytes, every further line 25, each line but the last
 // going on after a backslash.
 void WriteHex(UndoFile& file, DWORD type, std::span<const uint8_t> bytes) {
-    char prefix[24] = "hex:";
-    const int prefixLength =
-        type == REG_BINARY ? 4 : std::snprintf(prefix, sizeof prefix, "hex(%x):", unsigned(type));
+    char prefix[16] = "hex:";
+    size_t prefixLength = 4;
+    if (type != REG_BINARY) { // "hex(" and the type in lower-case hexadecimal, "):"
+        char digits[8];
+        size_t count = 0;
+        for (DWORD rest = type; count == 0 || rest != 0; rest >>= 4)
+            digits[count++] = "0123456789abcdef"[rest & 15];
+        prefixLength = 3;
+        prefix[prefixLength++] = '(';
+        while (count > 0)
+            prefix[prefixLength++] = digits[--count];
+        prefix[prefixLength++] = ')';
+        prefix[prefixLength++] = ':';
+    }
     const size_t count = bytes.size();
     const size_t breaks = count >= 2 ? (count - 2) / 25 : 0;
     // Room for a comma after the last byte too, taken back at the end.
-    char* p = file.room(size_t(prefixLength) + count * 3 + breaks * 3);
-    std::memcpy(p, prefix, size_t(prefixLength));
+    char* p = file.room(prefixLength + count * 3 + breaks * 3);
+    std::memcpy(p, prefix, prefixLength);
     p += prefixLength;
     if (count == 0) {
         file.commit(p);
