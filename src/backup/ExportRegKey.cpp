@@ -139,11 +139,15 @@ private:
 
 // What in `name` would break its line of a .reg file, or null.
 const char* LineBreakOrNul(std::string_view name) {
-    if (name.find_first_of("\r\n") != name.npos)
-        return "a line break";
-    if (name.find('\0') != name.npos)
-        return "a NUL character";
-    return nullptr;
+    bool nul = false;
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) >= 0x20)
+            continue;
+        if (c == '\r' || c == '\n')
+            return "a line break";
+        nul = nul || c == '\0';
+    }
+    return nul ? "a NUL character" : nullptr;
 }
 
 // The name for a message: line breaks, NUL and other control characters spelled out.
@@ -560,6 +564,17 @@ private:
         WriteHex(file_, type, bytes);
     }
 
+    // How writeAsciiString takes each character.
+    static constexpr uint8_t kPlain = 0, kEscaped = 1, kRefused = 2;
+    static constexpr std::array<uint8_t, 256> kStringCharKinds = [] {
+        std::array<uint8_t, 256> kinds{};
+        for (size_t c = 0; c < 256; ++c)
+            kinds[c] = c == 0 || c >= 0x80 || c == '\r' || c == '\n' ? kRefused
+                       : c == '\\' || c == '"'                       ? kEscaped
+                                                                     : kPlain;
+        return kinds;
+    }();
+
     // Nearly every string of the NT family: UTF-16 of ASCII characters but NUL, CR and LF,
     // with one terminator, written quoted straight from its bytes. False, with nothing
     // written, for any other string.
@@ -572,9 +587,10 @@ private:
         *p++ = '"';
         for (size_t i = 0; i < length; ++i) {
             const uint8_t c = bytes[2 * i];
-            if (bytes[2 * i + 1] != 0 || c == 0 || c >= 0x80 || c == '\r' || c == '\n')
+            const uint8_t kind = kStringCharKinds[c];
+            if (bytes[2 * i + 1] != 0 || kind == kRefused)
                 return false;
-            if (c == '\\' || c == '"')
+            if (kind == kEscaped)
                 *p++ = '\\';
             *p++ = char(c);
         }
