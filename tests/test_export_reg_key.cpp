@@ -11,9 +11,11 @@
 
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <sys/resource.h>
 
 using namespace testing_support;
 
@@ -490,6 +492,30 @@ TEST_F(Export, AnExportOfManyBlocksArrivesWholeOrNotAtAll) {
     ExportRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Many", undo, "");
     ASSERT_GT(expected.size(), 3u << 20);
     EXPECT_TRUE(ReadText(undo) == before + expected) << "the file differs";
+
+    // A write the file system refuses midway (here past a limit on the size of files)
+    // raises, and the file keeps what it held before.
+    const std::string limited = file("limited.reg");
+    {
+        std::ofstream out(limited, std::ios::binary);
+        out << before;
+    }
+    rlimit sizes{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &sizes), 0);
+    rlimit smaller = sizes;
+    smaller.rlim_cur = 2u << 20;
+    const auto signalWas = std::signal(SIGXFSZ, SIG_IGN); // the write fails with EFBIG
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &smaller), 0);
+    try {
+        ExportRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Many", limited, "");
+        ADD_FAILURE() << "no error";
+    } catch (const EExportError& e) {
+        EXPECT_NE(std::string(e.what()).find("Cannot write to file"), std::string::npos)
+            << e.what();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &sizes);
+    std::signal(SIGXFSZ, signalWas);
+    EXPECT_EQ(ReadText(limited), before);
 
     // A name the file cannot carry, met after most of the text went to the file, leaves the
     // file as it was before the export.

@@ -10,13 +10,17 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string_view>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -28,9 +32,21 @@ std::string FileError(const char* action, const std::string& path, int error) {
     return std::string(action) + " \"" + path + "\": " + std::strerror(error);
 }
 
+// Text on its way to the undo file.
+struct Block {
+    std::unique_ptr<char[]> data;
+    size_t capacity = 0;
+    size_t used = 0;
+
+    explicit Block(size_t size)
+        : data(std::make_unique_for_overwrite<char[]>(size)), capacity(size) {}
+};
+
 // The undo file, appended to through a buffer of its own; complete on disk after finish().
-// The text is built in place at the end of the buffer, which goes to the file in blocks
-// of kBlock bytes.
+// The text is built in place at the end of a block of kBlock bytes. Once a block is full,
+// a thread of the file's own writes it while the next one is made, so that the text of a
+// large export goes to the disk at the speed it is made; a small export writes its one
+// block itself.
 class UndoFile {
 public:
     explicit UndoFile(const std::string& path) : path_(path) {
@@ -52,6 +68,7 @@ public:
     // An export that did not finish leaves the file as it found it, so that the blocks of
     // later exports never follow a half-written one.
     ~UndoFile() {
+        stopWriter();
         if (fd_ < 0)
             return;
         if (created_)
@@ -68,16 +85,14 @@ public:
 
     // Room for `size` more bytes of text; commit() tells where what was put there ends.
     char* room(size_t size) {
-        if (size > capacity_ - used_) {
-            flush();
-            if (size > capacity_) {
-                capacity_ = size;
-                buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
-            }
+        if (size > filling_.capacity - filling_.used) {
+            handOff();
+            if (size > filling_.capacity)
+                filling_ = Block(size);
         }
-        return buffer_.get() + used_;
+        return filling_.data.get() + filling_.used;
     }
-    void commit(const char* end) { used_ = size_t(end - buffer_.get()); }
+    void commit(const char* end) { filling_.used = size_t(end - filling_.data.get()); }
 
     void write(std::string_view text) {
         char* p = room(text.size());
@@ -88,7 +103,13 @@ public:
 
     // Everything written reaches the disk, and so does the file's name when it is new.
     void finish() {
-        flush();
+        if (writer_.joinable()) {
+            handOff();
+            waitForWriter();
+            stopWriter();
+        } else if (const int error = writeBlock(filling_); error != 0) {
+            throw EExportError(FileError("Cannot write to file", path_, error));
+        }
         if (::fsync(fd_) != 0)
             throw EExportError(FileError("Cannot flush file", path_, errno));
         const int fd = fd_;
@@ -102,23 +123,84 @@ public:
 private:
     static constexpr size_t kBlock = 512 << 10;
 
-    void flush() {
+    // Writes the block and empties it; the error number of a failed write, or 0.
+    int writeBlock(Block& block) {
         size_t done = 0;
-        while (done < used_) {
-            const ssize_t n = ::write(fd_, buffer_.get() + done, used_ - done);
+        while (done < block.used) {
+            const ssize_t n = ::write(fd_, block.data.get() + done, block.used - done);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
-                throw EExportError(
-                    FileError("Cannot write to file", path_, n < 0 ? errno : ENOSPC));
+                return n < 0 ? errno : ENOSPC;
             done += size_t(n);
         }
-        // The disk starts on each block now, while the next one is made, rather than all
-        // of them at the fsync that ends the export. A hint only: fsync reports failures.
-        if (used_ > 0)
-            ::sync_file_range(fd_, startSize_ + written_, off_t(used_), SYNC_FILE_RANGE_WRITE);
-        written_ += off_t(used_);
-        used_ = 0;
+        // The disk starts on each block now rather than all of them at the fsync that ends
+        // the export. A hint only: fsync reports failures.
+        if (block.used > 0)
+            ::sync_file_range(fd_, startSize_ + written_, off_t(block.used), SYNC_FILE_RANGE_WRITE);
+        written_ += off_t(block.used);
+        block.used = 0;
+        return 0;
+    }
+
+    // Waits until the writer has written the block it was given; throws its error.
+    std::unique_lock<std::mutex> waitForWriter() {
+        std::unique_lock lock(mutex_);
+        written_cv_.wait(lock, [this] { return !full_; });
+        if (error_ != 0)
+            throw EExportError(FileError("Cannot write to file", path_, error_));
+        return lock;
+    }
+
+    // Gives the full block to the writer and takes the one it has written.
+    void handOff() {
+        if (filling_.used == 0)
+            return;
+        if (!writer_.joinable()) {
+            try {
+                writer_ = std::thread([this] { writeBlocks(); });
+            } catch (const std::system_error&) { // no thread to be had: the export writes
+                if (const int error = writeBlock(filling_); error != 0)
+                    throw EExportError(FileError("Cannot write to file", path_, error));
+                return;
+            }
+        }
+        {
+            std::unique_lock lock = waitForWriter();
+            std::swap(filling_, writing_);
+            full_ = true;
+        }
+        full_cv_.notify_one();
+    }
+
+    // The writer: each block handed to it, until stopped.
+    void writeBlocks() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            full_cv_.wait(lock, [this] { return full_ || stop_; });
+            if (stop_)
+                return;
+            lock.unlock();
+            const int error = writeBlock(writing_);
+            lock.lock();
+            writing_.used = 0;
+            if (error_ == 0)
+                error_ = error;
+            full_ = false;
+            written_cv_.notify_one();
+        }
+    }
+
+    // Ends the writer; a block it was given and has not begun is left unwritten.
+    void stopWriter() {
+        if (!writer_.joinable())
+            return;
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        full_cv_.notify_one();
+        writer_.join();
     }
 
     void syncFolder() const {
@@ -130,11 +212,20 @@ private:
     std::string path_;
     int fd_ = -1;
     off_t startSize_ = 0;
-    off_t written_ = 0; // by this export
     bool created_ = false;
-    size_t capacity_ = kBlock;
-    std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(kBlock);
-    size_t used_ = 0;
+    Block filling_ = Block(kBlock);
+
+    // Shared with the writer under mutex_, but for writing_ and written_: the writer's
+    // alone while full_ is set, and this thread's while no writer runs.
+    Block writing_ = Block(kBlock);
+    off_t written_ = 0; // by this export
+    std::thread writer_;
+    std::mutex mutex_;
+    std::condition_variable full_cv_;    // full_ set, or stop_
+    std::condition_variable written_cv_; // full_ cleared
+    bool full_ = false;                  // writing_ holds text to write
+    bool stop_ = false;
+    int error_ = 0; // of the first failed write
 };
 
 // What in `name` would break its line of a .reg file, or null.
