@@ -504,9 +504,9 @@ private:
         file_.commit(p + path_.size() + 6);
     }
 
-    // Writes the block of the open key `key` (closed on the way out), whose name is in
-    // path_, checked up to `newPart`, and those of its subtree, values before subkeys,
-    // each in the registry's order.
+    // Writes the block of the open key `key` (closed on the way out) and those of its
+    // subtree, values before subkeys, each in the registry's order. The key's name is in
+    // path_, whose part before `newPart` was checked with the parent's line.
     void writeBlock(HKEY key, size_t newPart) {
         struct Closer {
             HKEY key;
