@@ -11,9 +11,11 @@
 
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <sys/resource.h>
 
 using namespace testing_support;
 
@@ -403,4 +405,123 @@ TEST_F(Export, ANameAnUndoFileCannotCarryRaisesAndNothingIsDeleted) {
         EXPECT_FALSE(TreeOf(HKEY_LOCAL_MACHINE, path).empty()) << c.said;
         EXPECT_EQ(TreeOf(HKEY_LOCAL_MACHINE, path).begin()->second.count(c.value), 1u) << c.said;
     }
+}
+
+namespace {
+
+// The "hex" form of `bytes` after its prefix, by the rule of the format: a comma after
+// every byte but the last, and a backslash and a line end after the comma that follows
+// byte i, when i > 0 and i is a multiple of 25.
+std::string HexText(const std::string& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        out += digits[byte >> 4];
+        out += digits[byte & 15];
+        if (i + 1 < bytes.size()) {
+            out += ',';
+            if (i > 0 && i % 25 == 0)
+                out += "\\\r\n";
+        }
+    }
+    return out;
+}
+
+std::string Bytes(size_t count) {
+    std::string bytes(count, '\0');
+    for (size_t i = 0; i < count; ++i)
+        bytes[i] = char((i * 37 + 11) & 0xFF);
+    return bytes;
+}
+
+} // namespace
+
+TEST_F(Export, HexLinesOfEveryLengthAndType) {
+    EXPECT_EQ(HexText(Bytes(27)), "0B,30,55,7A,9F,C4,E9,0E,33,58,7D,A2,C7,EC,11,36,5B,80,A5,CA,"
+                                  "EF,14,39,5E,83,A8,\\\r\nCD");
+    const struct {
+        DWORD type;
+        const char* prefix;
+    } types[] = {{REG_BINARY, "hex:"},          {REG_NONE, "hex(0):"},
+                 {REG_QWORD, "hex(b):"},        {0x10, "hex(10):"},
+                 {0x12345, "hex(12345):"},      {0xFFFFFFFF, "hex(ffffffff):"},
+                 {REG_RESOURCE_LIST, "hex(8):"}};
+    const size_t lengths[] = {0, 1, 2, 25, 26, 27, 50, 51, 52, 53, 76, 77, 1000};
+    TestMachine machine;
+    std::string expected = "Windows Registry Editor Version 5.00\r\n\r\n"
+                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Hex]\r\n";
+    for (const auto& type : types)
+        for (const size_t length : lengths) {
+            const std::string name = std::string(type.prefix) + std::to_string(length);
+            ASSERT_EQ(SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Hex", name, type.type, Bytes(length)),
+                      ERROR_SUCCESS);
+            expected += "\"" + name + "\"=" + type.prefix + HexText(Bytes(length)) + "\r\n";
+        }
+    const std::string undo = file("undo.reg");
+    ExportRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Hex", undo, "");
+    EXPECT_EQ(ReadText(undo), expected);
+}
+
+TEST_F(Export, AnExportOfManyBlocksArrivesWholeOrNotAtAll) {
+    // Text of several of the blocks the export writes at a time, and one value larger than
+    // a block.
+    TestMachine machine;
+    std::string expected = "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Many]\r\n"
+                           "\"big\"=hex:" +
+                           HexText(Bytes(700000)) + "\r\n";
+    ASSERT_EQ(SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Many", "big", REG_BINARY, Bytes(700000)),
+              ERROR_SUCCESS);
+    const std::string text(300, 'x');
+    for (int i = 0; i < 3000; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "k%04d", i);
+        ASSERT_EQ(SetValue(HKEY_LOCAL_MACHINE, std::string("SOFTWARE\\Many\\") + name, "s\\\"",
+                           REG_SZ, text + name + '\0'), // text in the code page
+                  ERROR_SUCCESS);
+        expected += std::string("\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Many\\") + name + "]\r\n" +
+                    "\"s\\\\\\\"\"=\"" + text + name + "\"\r\n";
+    }
+    const std::string undo = file("undo.reg");
+    const std::string before =
+        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER]\r\n";
+    {
+        std::ofstream out(undo, std::ios::binary);
+        out << before;
+    }
+    ExportRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Many", undo, "");
+    ASSERT_GT(expected.size(), 3u << 20);
+    EXPECT_TRUE(ReadText(undo) == before + expected) << "the file differs";
+
+    // A write the file system refuses midway (here past a limit on the size of files)
+    // raises, and the file keeps what it held before.
+    const std::string limited = file("limited.reg");
+    {
+        std::ofstream out(limited, std::ios::binary);
+        out << before;
+    }
+    rlimit sizes{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &sizes), 0);
+    rlimit smaller = sizes;
+    smaller.rlim_cur = 2u << 20;
+    const auto signalWas = std::signal(SIGXFSZ, SIG_IGN); // the write fails with EFBIG
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &smaller), 0);
+    try {
+        ExportRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Many", limited, "");
+        ADD_FAILURE() << "no error";
+    } catch (const EExportError& e) {
+        EXPECT_NE(std::string(e.what()).find("Cannot write to file"), std::string::npos)
+            << e.what();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &sizes);
+    std::signal(SIGXFSZ, signalWas);
+    EXPECT_EQ(ReadText(limited), before);
+
+    // A name the file cannot carry, met after most of the text went to the file, leaves the
+    // file as it was before the export.
+    ASSERT_EQ(
+        SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Many\\zz\nlast", "", REG_SZ, std::string("x", 2)),
+        ERROR_SUCCESS);
+    EXPECT_THROW(ExportRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Many", undo, ""), EExportError);
+    EXPECT_TRUE(ReadText(undo) == before + expected) << "the file differs";
 }

@@ -238,7 +238,7 @@ void applyRegistryView(MachineRegistry& reg, const MachineRegistry::Handle& pare
 
 // RegOpenKeyEx and RegCreateKeyEx: opens `subKey`, creating it (and its missing parents)
 // when `create` is set.
-LONG openKey(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey, REGSAM sam, bool create,
+LONG openKey(MachineRegistry* reg, HKEY hKey, std::u16string_view subKey, REGSAM sam, bool create,
              DWORD options, PHKEY result, LPDWORD disposition = nullptr) {
     if (!result)
         return ERROR_INVALID_PARAMETER;
@@ -252,8 +252,14 @@ LONG openKey(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey, REGS
     if (reg->readOnly && (sam & kWriteAccess))
         return ERROR_ACCESS_DENIED;
     const REGSAM parentAccess = parent->access;
-    std::u16string path = subKey;
-    applyRegistryView(*reg, *parent, sam, fromLive, path);
+    // Copied only when a registry view may rewrite it.
+    std::u16string redirected;
+    std::u16string_view path = subKey;
+    if (reg->wow64 && (sam & kViewFlags)) {
+        redirected = subKey;
+        applyRegistryView(*reg, *parent, sam, fromLive, redirected);
+        path = redirected;
+    }
     KeyView view;
     bool created = false;
     LONG rc = OpenView(*fromLive, path, view);
@@ -413,7 +419,8 @@ LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY 
     Call call;
     if (!call.reg)
         return ERROR_INVALID_HANDLE;
-    return openKey(call.reg, hKey, widen(lpSubKey), samDesired, false, 0, phkResult);
+    return openKey(call.reg, hKey, lpSubKey ? std::u16string_view(lpSubKey) : std::u16string_view(),
+                   samDesired, false, 0, phkResult);
 }
 
 LONG RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
