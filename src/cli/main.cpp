@@ -4,6 +4,7 @@
 #include "cli/Command.h"
 #include "cli/CommandList.h"
 #include "store/ProgramFolder.h"
+#include "win32/machine/Machine.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -61,6 +62,8 @@ std::optional<std::pair<char, std::string>> parseDrive(const QString& mapping) {
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     app::NameProgram();
+    // Every command ends the process soon after it releases the machine.
+    win32::LeaveReleasedRegistryToProcessEnd();
     QStringList args = application.arguments().mid(1);
     QTextStream err(stderr);
     cli::GlobalOptions global;

@@ -34,7 +34,7 @@ private:
         unsigned long long done = 0;   // the last ticket whose turn has come
         // `done` for a worker that looks without the lock before it sleeps.
         std::atomic<unsigned long long> doneSeen{0};
-        bool lastRan = false;          // whether that ticket's task ran to its end
+        bool lastRan = false; // whether that ticket's task ran to its end
     };
     UiDispatcher& ui_;
     // Shared with the queued tasks, which may outlive this object.

@@ -14,6 +14,7 @@
 #include "hive/HostFiles.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -603,6 +604,16 @@ void BootMachine(const std::string& folder, const BootOptions& options) {
 namespace {
 
 ReplacementRun g_lastRelease; // under g_bootLock
+std::atomic<bool> g_registryLeftToProcessEnd{false};
+
+// The registry released, its files written and its handles gone, kept as it is: the
+// memory of a tree of millions of keys returns to the system whole when the process
+// ends, many times faster than the tree is taken apart key by key. Reachable from here,
+// so no leak checker takes it for lost.
+void LeaveToProcessEnd(std::unique_ptr<MachineRegistry> reg) {
+    static auto* const left = new std::vector<MachineRegistry*>;
+    left->push_back(reg.release());
+}
 
 std::string joined(const std::vector<std::string>& lines) {
     std::string out;
@@ -637,6 +648,8 @@ void ShutdownMachine() {
     const std::string folder = reg->folder;
     const std::vector<GrantedDrive> granted = reg->paths->granted();
     const bool readOnly = reg->readOnly;
+    if (g_registryLeftToProcessEnd)
+        LeaveToProcessEnd(std::move(reg));
     reg.reset();
 
     // The machine's next start: what waits for it is made now, under the lock still held,
@@ -656,6 +669,10 @@ void ShutdownMachine() {
     g_machineLock.release();
     if (!failure.empty())
         throw std::runtime_error(failure);
+}
+
+void LeaveReleasedRegistryToProcessEnd() {
+    g_registryLeftToProcessEnd = true;
 }
 
 ReplacementRun LastReleaseReplacements() {

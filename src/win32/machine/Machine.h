@@ -72,6 +72,10 @@ std::vector<std::string> MountedHiveFiles();
 // them waiting. Throws std::runtime_error when a hive could not be written (the machine
 // is released all the same, and no replacement is made).
 void ShutdownMachine();
+// From now on ShutdownMachine keeps the released registry's memory (its hives written and
+// the machine released as ever) for the system to take back when the process ends: for a
+// program that ends right after it lets the machine go.
+void LeaveReleasedRegistryToProcessEnd();
 // What the last ShutdownMachine did with the replacements that waited: none tried and
 // none made when nothing waited or the mount was read-only.
 ReplacementRun LastReleaseReplacements();
