@@ -12,8 +12,6 @@
 #include <QTextStream>
 #include <QTimer>
 #include <atomic>
-#include <chrono>
-#include <thread>
 #include <unistd.h>
 
 namespace cli {
@@ -31,7 +29,6 @@ QString jsonString(const QString& text) {
 // Records are written in one piece once this much text has gathered (or at the end, or
 // every tick on a terminal, where the user watches them come).
 constexpr qsizetype kOutputBatch = 32 * 1024;
-constexpr std::chrono::microseconds kStayAwake{100};
 
 // What the worker reports, for the progress line and the error message.
 struct ScanState {
@@ -112,8 +109,7 @@ void ScanRun::Run(TFixRegistry& engine, app::QtUiDispatcher& ui) {
             });
     };
     QEventLoop loop;
-    bool ended = false;
-    engine.OnFinished = [&](TFixRegistry*) { ended = true; };
+    engine.OnFinished = [&](TFixRegistry*) { loop.quit(); };
     QTimer ticker;
     if (progress_ || interactive_) {
         QObject::connect(&ticker, &QTimer::timeout, [&] {
@@ -124,19 +120,7 @@ void ScanRun::Run(TFixRegistry& engine, app::QtUiDispatcher& ui) {
         ticker.start(100);
     }
     engine.Start();
-    // The worker waits for this thread at every problem it finds: after a task, this
-    // thread looks for the next one a short while before it sleeps, which spares the
-    // worker a wake-up of this thread for each problem of a run of them.
-    using Clock = std::chrono::steady_clock;
-    for (Clock::time_point awakeUntil = Clock::now(); !ended;) {
-        const bool sleep = Clock::now() >= awakeUntil;
-        const auto flags =
-            sleep ? QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents;
-        if (loop.processEvents(flags))
-            awakeUntil = Clock::now() + kStayAwake;
-        else if (!sleep)
-            std::this_thread::yield();
-    }
+    loop.exec();
     ticker.stop();
     // The events hold this frame's state; the engine outlives it.
     engine.OnStatus = nullptr;
