@@ -673,7 +673,8 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPD
     for (DWORD i = 0; HiveKey* sub = subkeyAt(*call.reg, *handle, view, i); ++i) {
         ++subkeys;
         maxSubkey = std::max(maxSubkey, DWORD(sub->name.size()));
-        if (sub->className())
+        // A subkey's class name is read from its hive only when the caller asks for it.
+        if (lpcbMaxClassLen && sub->className())
             maxClass = std::max(maxClass, DWORD(sub->className()->size() / 2));
     }
     for (DWORD i = 0; const HiveValue* v = valueAt(*call.reg, *handle, view, i); ++i) {
