@@ -7,6 +7,7 @@
 
 #include "hive/HiveFile.h"
 #include "hive/HiveFormat.h"
+#include "hive/KeyArena.h"
 #include "hive/Utf16.h"
 
 #include <hivex.h>
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -188,8 +190,10 @@ public:
     std::optional<std::shared_ptr<HiveKey>> findStoredSubkey(HiveKey& key,
                                                              std::u16string_view name);
     // Where lazily read keys come from, and where damage found late goes.
-    void readLazily(std::weak_ptr<HiveSource> source, std::function<void(std::string)> noteDamage) {
+    void readLazily(std::weak_ptr<HiveSource> source, KeyArena* arena,
+                    std::function<void(std::string)> noteDamage) {
         source_ = std::move(source);
+        arena_ = arena;
         noteDamage_ = std::move(noteDamage);
         salvage_ = true; // a part found damaged now is left out, and noted
         lazy_ = true;
@@ -295,6 +299,7 @@ private:
     bool listsSorted_ = true;
     bool lazy_ = false;
     std::weak_ptr<HiveSource> source_;
+    KeyArena* arena_ = nullptr; // where lazily read keys are made
     std::function<void(std::string)> noteDamage_;
     // Subkeys read before their list was: readLeaf puts them in their place.
     std::vector<std::shared_ptr<HiveKey>>* built_ = nullptr;
@@ -763,7 +768,7 @@ void HiveReader::readSubkeys(const Pending& current, std::vector<Pending>& pendi
     const uint32_t expected = Read32(d + nk::kSubkeyCount);
     if (expected == 0)
         return;
-    const std::string allLost = "the key's subkeys are left out";
+    const char* const allLost = "the key's subkeys are left out"; // no string built per key
     if (current.depth >= kMaxKeyDepth) {
         Damage damage("key " + keyPath(&key) + ": keys are nested deeper than 512 levels");
         if (!salvage_)
@@ -975,7 +980,7 @@ const std::vector<std::pair<const uint8_t*, uint32_t>>& HiveReader::subkeyLeaves
 
 std::shared_ptr<HiveKey> HiveReader::readLazyKey(uint64_t fileOffset, HiveKey* parent,
                                                  const char* what, uint32_t parentOffset) {
-    auto key = std::make_shared<HiveKey>();
+    auto key = std::allocate_shared<HiveKey>(KeyArenaAllocator<HiveKey>(arena_));
     key->parent = parent;
     if (parent) {
         key->hive = parent->hive;
@@ -1112,6 +1117,12 @@ public:
     LazyHive(const std::string& name, Bytes bytes, bool salvage)
         : bytes_(std::move(bytes)), size_(bytes_.size()), salvage_(salvage),
           reader_(name, bytes_.data(), bytes_.size(), false) {}
+    ~LazyHive() override {
+        if (arena_->release())
+            delete arena_;
+    }
+    LazyHive(const LazyHive&) = delete;
+    LazyHive& operator=(const LazyHive&) = delete;
 
     // Checks the whole file and reads its root; false (and `out` as it was) when the file
     // is not sound through and through, and must be read whole.
@@ -1134,7 +1145,7 @@ public:
         if (!sound)
             return false;
         std::weak_ptr<LazyHive> self = weak_from_this();
-        reader_.readLazily(self, [self](std::string sentence) {
+        reader_.readLazily(self, arena_, [self](std::string sentence) {
             if (const auto hive = self.lock())
                 hive->noteDamage(std::move(sentence));
         });
@@ -1167,6 +1178,7 @@ public:
     bool salvaging() const override { return salvage_; }
 
 private:
+    KeyArena* arena_ = new KeyArena; // shared with the keys made in it
     std::shared_ptr<const FileMapping> mapping_;
     Bytes bytes_;
     uint64_t size_;
