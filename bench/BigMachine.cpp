@@ -53,7 +53,7 @@ std::string shuffleCase(std::string text, std::mt19937& random) {
 std::shared_ptr<HiveKey> newKey(const std::string& name, const HiveKey& like) {
     auto key = std::make_shared<HiveKey>();
     key->name = widen(name);
-    key->security = like.security;
+    key->setSecurity(like.security());
     key->lastWriteTime = like.lastWriteTime;
     return key;
 }
@@ -79,7 +79,7 @@ void addBigTree(HiveKey& root, std::vector<std::string>& levelOneNames) {
                 auto three = newKey(setting, root);
                 const std::string path =
                     "C:\\Program Files\\" + company + "\\" + product + "\\" + setting + ".dll";
-                three->values.push_back({u"Path", REG_SZ, win32::StringData(widen(path))});
+                three->values().push_back({u"Path", REG_SZ, win32::StringData(widen(path))});
                 two->appendLoadedSubkey(std::move(three)); // names come in sorted order
             }
             one->appendLoadedSubkey(std::move(two));
@@ -122,7 +122,7 @@ void addWideKey(HiveKey& parent, const char* keyName, int count, std::vector<std
 // case; strings mostly, some numbers and binaries, every ten-thousandth a megabyte.
 void addManyValuesKey(HiveKey& parent, std::mt19937& random) {
     auto many = newKey(kManyValuesKey, parent);
-    many->values.reserve(kManyValuesCount);
+    many->values().reserve(kManyValuesCount);
     for (int i = 0; i < kManyValuesCount; ++i) {
         char text[16];
         std::snprintf(text, sizeof text, "Value%06d", i);
@@ -131,17 +131,18 @@ void addManyValuesKey(HiveKey& parent, std::mt19937& random) {
             name += char('a' + random() % 26);
         name = shuffleCase(name, random);
         if (i % 10000 == 5000)
-            many->values.push_back({widen(name), REG_BINARY, hive::Bytes(1 << 20, 0x5A)});
+            many->values().push_back({widen(name), REG_BINARY, hive::Bytes(1 << 20, 0x5A)});
         else if (i % 10 == 0)
-            many->values.push_back({widen(name), REG_DWORD, win32::DwordData(uint32_t(random()))});
+            many->values().push_back(
+                {widen(name), REG_DWORD, win32::DwordData(uint32_t(random()))});
         else if (i % 10 == 1)
-            many->values.push_back({widen(name), REG_BINARY, hive::Bytes(16, uint8_t(i))});
+            many->values().push_back({widen(name), REG_BINARY, hive::Bytes(16, uint8_t(i))});
         else
-            many->values.push_back(
+            many->values().push_back(
                 {widen(name), REG_SZ,
                  win32::StringData(widen("C:\\Program Files\\Vendor\\" + name + ".dll"))});
     }
-    std::shuffle(many->values.begin(), many->values.end(), random);
+    std::shuffle(many->values().begin(), many->values().end(), random);
     parent.insertSubkey(std::move(many));
 }
 

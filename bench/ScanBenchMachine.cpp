@@ -89,7 +89,7 @@ private:
             if (!child) {
                 auto made = std::make_shared<HiveKey>();
                 made->name = name;
-                made->security = like_->security;
+                made->setSecurity(like_->security());
                 made->lastWriteTime = like_->lastWriteTime;
                 child = key->insertSubkey(std::move(made));
             }
@@ -101,10 +101,10 @@ private:
 
     static void set(HiveKey& key, const std::string& name, const std::string& text,
                     uint32_t type = REG_SZ) {
-        key.values.push_back({widen(name), type, win32::StringData(widen(text))});
+        key.values().push_back({widen(name), type, win32::StringData(widen(text))});
     }
     static void setDword(HiveKey& key, const std::string& name, uint32_t value) {
-        key.values.push_back(
+        key.values().push_back(
             {widen(name),
              REG_DWORD,
              {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)}});

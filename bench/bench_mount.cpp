@@ -82,9 +82,9 @@ const std::string& SystemHive() {
 void MountAndReadSelect(const std::string& path) {
     const hive::LoadedHive mounted = hive::MountHiveFile(path, {.salvage = true});
     const hive::HiveKey* select = mounted.root->findSubkey(u"Select");
-    if (!select || select->values.empty())
+    if (!select || select->values().empty())
         throw std::runtime_error("no Select key");
-    benchmark::DoNotOptimize(select->values.front().data.data());
+    benchmark::DoNotOptimize(select->values().front().data.data());
 }
 
 void HivexOpenAndReadSelect(const std::string& path) {
@@ -167,13 +167,14 @@ private:
         hive::HiveKey* classes = add(*root, u"Classes");
         for (int i = 0; i < kClasses; ++i) {
             hive::HiveKey* cls = add(*classes, number(u"Class", i));
-            cls->values.push_back({u"", 1, text});
-            add(*cls, u"InprocServer32")->values.push_back({u"", 1, text});
+            cls->values().push_back({u"", 1, text});
+            add(*cls, u"InprocServer32")->values().push_back({u"", 1, text});
         }
         hive::HiveKey* bulk = add(*root, u"Bulk");
         for (int i = 0; i < kBlobs; ++i)
             add(*bulk, number(u"Blob", i))
-                ->values.push_back({u"Data", 3, hive::Bytes(kBlobBytes, uint8_t(i))});
+                ->values()
+                .push_back({u"Data", 3, hive::Bytes(kBlobBytes, uint8_t(i))});
         const hive::Bytes bytes = hive::WriteHive(*root, {});
         std::ofstream(path_, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -185,7 +186,7 @@ private:
 
 // Every key and value below `key`, read.
 size_t ReadWhole(const hive::HiveKey& key) {
-    size_t count = key.values.size();
+    size_t count = key.values().size();
     for (const auto& child : key.stableSubkeys())
         count += 1 + ReadWhole(*child);
     return count;

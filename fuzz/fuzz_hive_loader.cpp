@@ -92,7 +92,7 @@ void CollectPaths(const hive::HiveKey& key, std::vector<std::u16string>& path,
             return;
         path.push_back(child->name);
         paths.push_back(path);
-        (void)child->values.size();
+        (void)child->values().size();
         CollectPaths(*child, path, paths, limit);
         path.pop_back();
     }

@@ -106,13 +106,13 @@ void StoreHiveList(const Scene& scene, const uint8_t* data, size_t size) {
         return;
     auto list = std::make_shared<hive::HiveKey>();
     list->name = (choice & 8) ? u"HIVELIST" : u"hivelist";
-    list->security = hive::DefaultKeySecurity();
+    list->setSecurity(hive::DefaultKeySecurity());
     std::string text(reinterpret_cast<const char*>(data) + (size > 0 ? 1 : 0),
                      size > 0 ? size - 1 : 0);
     for (size_t at = 0; (at = text.find("@DECOY@", at)) != std::string::npos;)
         text.replace(at, 7, scene.decoy), at += scene.decoy.size();
     size_t begin = 0;
-    while (begin < text.size() && list->values.size() < 64) {
+    while (begin < text.size() && list->values().size() < 64) {
         size_t end = text.find('\n', begin);
         if (end == std::string::npos)
             end = text.size();
@@ -127,10 +127,10 @@ void StoreHiveList(const Scene& scene, const uint8_t* data, size_t size) {
         entry.type = type;
         entry.data = type == 3 ? hive::Bytes(value.begin(), value.end()) : win32::StringData(wide);
         bool duplicate = false;
-        for (const auto& other : list->values)
+        for (const auto& other : list->values())
             duplicate = duplicate || hive::NamesEqual(other.name, entry.name);
         if (!duplicate)
-            list->values.push_back(std::move(entry));
+            list->values().push_back(std::move(entry));
     }
     if (!control->findSubkey(list->name))
         control->insertSubkey(list);
@@ -139,7 +139,7 @@ void StoreHiveList(const Scene& scene, const uint8_t* data, size_t size) {
         if (hive::HiveKey* select = loaded.root->findSubkey(u"Select")) {
             const int at = select->findValue(u"Current");
             if (at >= 0)
-                select->values[size_t(at)].data = hive::Bytes{2, 0, 0, 0};
+                select->values()[size_t(at)].data = hive::Bytes{2, 0, 0, 0};
         }
     }
     hive::HiveWriteOptions options;

@@ -88,7 +88,7 @@ HiveKey* AddKey(HiveKey& parent, std::u16string name, uint64_t time = 0) {
 }
 
 void AddValue(HiveKey& key, std::u16string name, uint32_t type, Bytes data) {
-    key.values.push_back({std::move(name), type, std::move(data)});
+    key.values().push_back({std::move(name), type, std::move(data)});
 }
 
 class TempDir {
@@ -207,11 +207,11 @@ struct SampleTree {
 
     SampleTree() {
         root->lastWriteTime = 0x01D0000000000001;
-        root->security = securityA;
-        root->className = Utf16Bytes(u"RootClass");
+        root->setSecurity(securityA);
+        root->setClassName(Utf16Bytes(u"RootClass"));
 
         HiveKey* types = AddKey(*root, u"Types", 0x01D0000000000002);
-        types->security = securityA;
+        types->setSecurity(securityA);
         AddValue(*types, u"", REG_SZ, Utf16Bytes(std::u16string(u"default\0", 8)));
         AddValue(*types, u"None", REG_NONE, {});
         AddValue(*types, u"EmptyString", REG_SZ, {});
@@ -238,11 +238,11 @@ struct SampleTree {
                  Pattern(16344 + 5084, 9)); // last segment + size = 8k
 
         HiveKey* names = AddKey(*root, u"Names", 0x01D0000000000003);
-        names->security = securityB;
-        AddKey(*names, u"Caf\u00e9", 11)->className = Utf16Bytes(u"Klasse");
-        AddKey(*names, u"\u041a\u043b\u044e\u0447", 12)->security = securityA;
+        names->setSecurity(securityB);
+        AddKey(*names, u"Caf\u00e9", 11)->setClassName(Utf16Bytes(u"Klasse"));
+        AddKey(*names, u"\u041a\u043b\u044e\u0447", 12)->setSecurity(securityA);
         AddKey(*names, u"\u65e5\u672c", 13);
-        AddKey(*names, u"Plain", 14)->className = Bytes{};
+        AddKey(*names, u"Plain", 14)->setClassName(Bytes{});
 
         HiveKey* deep = root.get();
         for (int i = 0; i < 20; ++i)
@@ -257,8 +257,8 @@ struct SampleTree {
             HiveKey* key = pending.back();
             pending.pop_back();
             for (const auto& child : key->stableSubkeys()) {
-                if (!child->security)
-                    child->security = key->security;
+                if (!child->security())
+                    child->setSecurity(key->security());
                 pending.push_back(child.get());
             }
         }
@@ -294,7 +294,7 @@ TEST_P(HiveRoundTrip, TreeComesBackUnchanged) {
     const LoadedCopy copy = WriteAndLoad(dir, *sample.root, options);
 
     // Windows keeps no cell for an empty class name; it reads back as none.
-    sample.root->findSubkey(u"Names")->findSubkey(u"Plain")->className.reset();
+    sample.root->findSubkey(u"Names")->findSubkey(u"Plain")->setClassName(std::nullopt);
     ExpectSameTree(*sample.root, *copy.hive.root);
     EXPECT_EQ(copy.hive.minorVersion, GetParam());
     EXPECT_EQ(copy.hive.fileNameField, options.fileNameField);
@@ -378,7 +378,7 @@ TEST(HiveWriter, SecurityCellsAreSharedCountedAndLinked) {
     while (!pending.empty()) {
         const HiveKey* key = pending.back();
         pending.pop_back();
-        ++users[*key->security];
+        ++users[*key->security()];
         for (const auto& child : key->stableSubkeys())
             pending.push_back(child.get());
     }
@@ -409,9 +409,9 @@ TEST(HiveWriter, SecurityCellsAreSharedCountedAndLinked) {
     const LoadedHive loaded = LoadHiveFile(dir.file("hive"));
     const HiveKey* names = loaded.root->findSubkey(u"Names");
     ASSERT_NE(names, nullptr);
-    EXPECT_EQ(names->findSubkey(u"Caf\u00e9")->security.get(), names->security.get());
-    EXPECT_EQ(names->findSubkey(u"\u041a\u043b\u044e\u0447")->security.get(),
-              loaded.root->security.get());
+    EXPECT_EQ(names->findSubkey(u"Caf\u00e9")->security().get(), names->security().get());
+    EXPECT_EQ(names->findSubkey(u"\u041a\u043b\u044e\u0447")->security().get(),
+              loaded.root->security().get());
 }
 
 TEST(HiveWriter, RootWithoutDescriptorGetsTheDefaultOne) {
@@ -419,9 +419,10 @@ TEST(HiveWriter, RootWithoutDescriptorGetsTheDefaultOne) {
     auto root = MakeRoot(u"R");
     AddKey(*root, u"Child");
     const LoadedCopy copy = WriteAndLoad(dir, *root, {});
-    ASSERT_TRUE(copy.hive.root->security);
-    EXPECT_EQ(*copy.hive.root->security, *DefaultKeySecurity());
-    EXPECT_EQ(copy.hive.root->findSubkey(u"Child")->security.get(), copy.hive.root->security.get());
+    ASSERT_TRUE(copy.hive.root->security());
+    EXPECT_EQ(*copy.hive.root->security(), *DefaultKeySecurity());
+    EXPECT_EQ(copy.hive.root->findSubkey(u"Child")->security().get(),
+              copy.hive.root->security().get());
 }
 
 TEST(HiveWriter, FlagsNamesAndOptions) {
@@ -495,9 +496,9 @@ TEST(HiveWriter, NamesAreWrittenBackExactlyAsStored) {
     const LoadedHive patched = LoadHiveFile(dir.file("patched"));
     const HiveKey* loadedKey = patched.root->findSubkey(std::u16string(1, u'\u314b'));
     ASSERT_NE(loadedKey, nullptr);
-    ASSERT_EQ(loadedKey->values.size(), 2u);
-    EXPECT_EQ(loadedKey->values[0].name, std::u16string(1, u'\u7978'));
-    EXPECT_EQ(loadedKey->values[1].name, u"pq");
+    ASSERT_EQ(loadedKey->values().size(), 2u);
+    EXPECT_EQ(loadedKey->values()[0].name, std::u16string(1, u'\u7978'));
+    EXPECT_EQ(loadedKey->values()[1].name, u"pq");
 
     const Bytes rewritten = WriteHive(*patched.root, {});
     for (size_t i = 0; i < std::size(patches); ++i) {
@@ -536,7 +537,7 @@ TEST(HiveWriter, LeavesOutVolatileAndDeletedKeys) {
 TEST(HiveWriter, LargestNameClassAndDataFields) {
     auto root = MakeRoot(u"R");
     AddKey(*root, u"Short");
-    AddKey(*root, u"\u0416\u0416\u0416\u0416\u0416\u0416")->className = Bytes(14, 'c');
+    AddKey(*root, u"\u0416\u0416\u0416\u0416\u0416\u0416")->setClassName(Bytes(14, 'c'));
     AddValue(*root, u"abc", REG_BINARY, Pattern(300, 1));
     AddValue(*root, u"\u0416", REG_BINARY, {});
     const Bytes bytes = WriteHive(*root, {});
@@ -835,7 +836,7 @@ protected:
     void SetUp() override {
         auto root = MakeRoot(u"R");
         HiveKey* a = AddKey(*root, u"A");
-        a->className = Utf16Bytes(u"cls");
+        a->setClassName(Utf16Bytes(u"cls"));
         AddValue(*a, u"v", REG_SZ, Utf16Bytes(u"value data"));
         AddKey(*a, u"B");
         AddKey(*root, u"C");

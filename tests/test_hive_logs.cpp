@@ -110,9 +110,9 @@ TEST_F(SharedHives, OldFormatLogGivesWindows7sResult) {
     ASSERT_TRUE(key);
     const int v = key->findValue(u"v");
     ASSERT_GE(v, 0);
-    EXPECT_EQ(key->values[size_t(v)].type, 7u);
+    EXPECT_EQ(key->values()[size_t(v)].type, 7u);
     const std::u16string multi(u"a\0bb\0ccc\0\0", 10);
-    EXPECT_EQ(key->values[size_t(v)].data,
+    EXPECT_EQ(key->values()[size_t(v)].data,
               Bytes(reinterpret_cast<const uint8_t*>(multi.data()),
                     reinterpret_cast<const uint8_t*>(multi.data() + multi.size())));
 }

@@ -10,9 +10,11 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 #include <unistd.h>
 
@@ -43,18 +45,20 @@ std::u16string Numbered(const char16_t* prefix, size_t n) {
 Bytes SampleHive() {
     auto root = std::make_shared<HiveKey>();
     root->name = u"ROOT";
-    root->values.push_back({u"", REG_SZ, Bytes{'r', 0, 0, 0}});
-    AddKey(*root, u"Alpha")->values.push_back({u"Big", REG_BINARY, Bytes(40000, 0x5A)});
+    root->values().push_back({u"", REG_SZ, Bytes{'r', 0, 0, 0}});
+    AddKey(*root, u"Alpha")->values().push_back({u"Big", REG_BINARY, Bytes(40000, 0x5A)});
     AddKey(*root, u"Caf\u00e9");
-    AddKey(*root, u"\u041a\u043b\u044e\u0447")->className = Bytes{'c', 0, 'l', 0};
+    AddKey(*root, u"\u041a\u043b\u044e\u0447")->setClassName(Bytes{'c', 0, 'l', 0});
     AddKey(*root, u"Alpha Beta");
     HiveKey* wide = AddKey(*root, u"Wide");
     for (size_t i = 0; i < kWideKeySubkeys; ++i)
-        AddKey(*wide, Numbered(u"Key", i))->values.push_back({u"n", REG_SZ, Bytes(4, uint8_t(i))});
+        AddKey(*wide, Numbered(u"Key", i))
+            ->values()
+            .push_back({u"n", REG_SZ, Bytes(4, uint8_t(i))});
     HiveKey* deep = AddKey(*root, u"Deep");
     for (int level = 0; level < 6; ++level)
         deep = AddKey(*deep, u"Level" + std::u16string(1, char16_t(u'0' + level)));
-    AddKey(*deep, u"Bottom")->values.push_back({u"v", REG_SZ, Bytes{'b', 0}});
+    AddKey(*deep, u"Bottom")->values().push_back({u"v", REG_SZ, Bytes{'b', 0}});
     HiveWriteOptions options;
     options.timestamp = 1;
     return WriteHive(*root, options);
@@ -357,4 +361,180 @@ TEST_F(HiveMount, ReadersSharingATreeReadEachKeyOnce) {
     for (size_t r = 1; r < seen.size(); ++r)
         EXPECT_EQ(seen[r], seen[0]);
     ExpectSameTree(*whole.root, *mounted.root);
+}
+
+namespace {
+
+// A field of a key's cell in a mounted file.
+uint32_t KeyField(const std::string& path, const HiveKey& key, uint32_t field) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(std::streamoff(regf::kBaseBlockSize + key.cell() + 4 + field));
+    uint8_t raw[4] = {};
+    in.read(reinterpret_cast<char*>(raw), 4);
+    return regf::Read32(raw);
+}
+
+Bytes Le32(uint32_t value) {
+    return Bytes{uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
+}
+
+uint64_t KeyFieldAt(const HiveKey& key, uint32_t field) {
+    return regf::kBaseBlockSize + uint64_t(key.cell()) + 4 + field;
+}
+
+} // namespace
+
+TEST_F(HiveMount, ValuesClassAndDescriptorAreReadWhenFirstAskedFor) {
+    const LoadedHive whole = LoadHiveFile(path_);
+    const LoadedHive mounted = MountHiveFile(path_);
+    HiveKey* bottom = Walk(mounted.root.get(), {u"Deep", u"Level0", u"Level1", u"Level2", u"Level3",
+                                                u"Level4", u"Level5", u"Bottom"});
+    ASSERT_TRUE(bottom);
+    // Another program writes the value's data in place after the key was built: the
+    // value read is the one the file holds when it is first asked for.
+    const uint32_t list = KeyField(path_, *bottom, regf::nk::kValueList);
+    uint8_t raw[4] = {};
+    {
+        std::ifstream in(path_, std::ios::binary);
+        in.seekg(std::streamoff(regf::kBaseBlockSize + list + 4));
+        in.read(reinterpret_cast<char*>(raw), 4);
+    }
+    const uint64_t vk = regf::kBaseBlockSize + regf::Read32(raw) + 4;
+    Overwrite(path_, vk + regf::vk::kData, Bytes{'w'});
+    ASSERT_EQ(bottom->values().size(), 1u);
+    EXPECT_EQ(bottom->values()[0].data, (Bytes{'w', 0}));
+    // Read once: later changes of the file are not seen.
+    Overwrite(path_, vk + regf::vk::kData, Bytes{'z'});
+    EXPECT_EQ(bottom->values()[0].data, (Bytes{'w', 0}));
+    EXPECT_EQ(mounted.root->source()->damageCount(), 0u);
+
+    // What was not changed reads as a whole read gives it.
+    const HiveKey* klyuch = mounted.root->findSubkey(u"\u041a\u043b\u044e\u0447");
+    ASSERT_TRUE(klyuch);
+    EXPECT_EQ(klyuch->className(), (Bytes{'c', 0, 'l', 0}));
+    ASSERT_TRUE(klyuch->security());
+    EXPECT_EQ(*klyuch->security(), *whole.root->security());
+    ExpectSameTree(*whole.root->findSubkey(u"Wide"), *mounted.root->findSubkey(u"Wide"));
+}
+
+TEST_F(HiveMount, DamageFoundWhenAKeysOwnPartsAreFirstReadIsNotedAndNeverWrittenBack) {
+    struct Case {
+        const char* name;
+        const char16_t* key;
+        // Damages the file under the mount, for the key read already.
+        std::function<void(const std::string& path, const HiveKey& key)> damage;
+        std::function<bool(const HiveKey& key)> lost; // reads the part, true when left out
+        const char* note;
+    };
+    const auto valuesLost = [](const HiveKey& key) { return key.values().empty(); };
+    const std::vector<Case> cases = {
+        {"a value list outside the file", u"Alpha",
+         [](const std::string& path, const HiveKey& key) {
+             Overwrite(path, KeyFieldAt(key, regf::nk::kValueList), Le32(0x7FFFFFF0));
+         },
+         valuesLost, "values are left out"},
+        {"a value list that is not the start of a cell", u"Alpha",
+         [](const std::string& path, const HiveKey& key) {
+             const uint32_t list = KeyField(path, key, regf::nk::kValueList);
+             Overwrite(path, KeyFieldAt(key, regf::nk::kValueList), Le32(list + 4));
+         },
+         valuesLost, "is not the start of a cell"},
+        {"a value cell that is not one", u"Alpha",
+         [](const std::string& path, const HiveKey& key) {
+             const uint32_t list = KeyField(path, key, regf::nk::kValueList);
+             std::ifstream in(path, std::ios::binary);
+             in.seekg(std::streamoff(regf::kBaseBlockSize + list + 4));
+             uint8_t raw[4] = {};
+             in.read(reinterpret_cast<char*>(raw), 4);
+             Overwrite(path, regf::kBaseBlockSize + regf::Read32(raw) + 4, Bytes{'x', 'x'});
+         },
+         valuesLost, "has no vk signature"},
+        {"a value count beyond the list's cell", u"Alpha",
+         [](const std::string& path, const HiveKey& key) {
+             Overwrite(path, KeyFieldAt(key, regf::nk::kValueCount), Le32(100000));
+         },
+         valuesLost, "is too small for its contents"},
+        {"a class name outside the file", u"\u041a\u043b\u044e\u0447",
+         [](const std::string& path, const HiveKey& key) {
+             Overwrite(path, KeyFieldAt(key, regf::nk::kClass), Le32(0x7FFFFFF0));
+         },
+         [](const HiveKey& key) { return !key.className(); }, "without its class name"},
+        {"a descriptor that is not one", u"Alpha",
+         [](const std::string& path, const HiveKey& key) {
+             // The key's own cell: a cell, but no descriptor.
+             Overwrite(path, KeyFieldAt(key, regf::nk::kSecurity), Le32(key.cell()));
+         },
+         [](const HiveKey& key) { return !key.security(); }, "has no sk signature"},
+    };
+    for (const Case& c : cases)
+        for (const bool salvage : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (salvage ? ", salvaging mount" : ", plain mount"));
+            WriteFile(path_, SampleHive());
+            const LoadedHive mounted = MountHiveFile(path_, {.salvage = salvage});
+            ASSERT_TRUE(mounted.root->source());
+            HiveKey* key = mounted.root->findSubkey(c.key);
+            ASSERT_TRUE(key);
+            c.damage(path_, *key);
+            const HiveSource& source = *mounted.root->source();
+            EXPECT_EQ(source.damageCount(), 0u) << "nothing of the key's own was read yet";
+
+            EXPECT_TRUE(c.lost(*key));
+            ASSERT_EQ(source.damageCount(), 1u);
+            const std::string note = source.damage().front();
+            EXPECT_NE(note.find(c.note), std::string::npos) << note;
+            if (std::u16string(c.key) == u"Alpha") {
+                EXPECT_NE(note.find("Alpha"), std::string::npos) << note;
+            }
+            // Read once: asking again notes nothing more, and the rest reads on.
+            EXPECT_TRUE(c.lost(*key));
+            EXPECT_TRUE(Walk(mounted.root.get(), {u"Wide", u"Key0500"}));
+            EXPECT_EQ(source.damageCount(), 1u);
+
+            if (salvage) {
+                const LoadedHive written = LoadHiveImage(WriteHive(*mounted.root, {}), "written");
+                ASSERT_TRUE(written.root->findSubkey(c.key));
+                EXPECT_TRUE(c.lost(*written.root->findSubkey(c.key)) ||
+                            std::string(c.name).find("descriptor") != std::string::npos);
+                continue;
+            }
+            try {
+                WriteHive(*mounted.root, {});
+                ADD_FAILURE() << "a tree with a part left out was written";
+            } catch (const std::runtime_error& e) {
+                EXPECT_NE(std::string(e.what()).find(note), std::string::npos) << e.what();
+            }
+        }
+}
+
+TEST_F(HiveMount, ReadersAskingForAKeysOwnPartsAtOnceReadThemOnce) {
+    const LoadedHive whole = LoadHiveFile(path_);
+    for (int round = 0; round < 8; ++round) {
+        const LoadedHive mounted = MountHiveFile(path_);
+        HiveKey* wide = mounted.root->findSubkey(u"Wide");
+        ASSERT_TRUE(wide);
+        const size_t count = wide->subkeyCount();
+        std::vector<std::thread> readers;
+        std::vector<std::vector<const void*>> seen(4);
+        for (size_t r = 0; r < seen.size(); ++r)
+            readers.emplace_back([&, r] {
+                // Every third key, half of the readers from the far end.
+                const size_t last = (count - 1) / 3;
+                for (size_t n = 0; n <= last; ++n) {
+                    const HiveKey* key = wide->subkeyAt(3 * (r % 2 ? n : last - n));
+                    seen[r].push_back(&key->values());
+                    seen[r].push_back(key->values().empty() ? nullptr
+                                                            : key->values()[0].data.data());
+                    seen[r].push_back(key->security().get());
+                    seen[r].push_back(&key->className());
+                }
+            });
+        for (auto& reader : readers)
+            reader.join();
+        for (auto& list : seen)
+            std::sort(list.begin(), list.end());
+        for (size_t r = 1; r < seen.size(); ++r)
+            EXPECT_EQ(seen[r], seen[0]);
+        EXPECT_EQ(mounted.root->source()->damageCount(), 0u);
+        ExpectSameTree(*whole.root, *mounted.root);
+    }
 }

@@ -40,12 +40,12 @@ void storeHiveList(const TestMachine& machine, const std::u16string& devicePath)
     ASSERT_FALSE(control->findSubkey(u"hivelist"));
     auto list = std::make_shared<hive::HiveKey>();
     list->name = u"hivelist";
-    list->security = hive::DefaultKeySecurity();
+    list->setSecurity(hive::DefaultKeySecurity());
     list->lastWriteTime = hive::FileTimeNow();
     for (const char16_t* name : {u"\\REGISTRY\\MACHINE\\SYSTEM", u"\\REGISTRY\\MACHINE\\SOFTWARE",
                                  u"\\REGISTRY\\MACHINE\\SAM", u"\\REGISTRY\\MACHINE\\SECURITY",
                                  u"\\REGISTRY\\USER\\.DEFAULT", u"\\REGISTRY\\MACHINE\\EXTRA"})
-        list->values.push_back({name, kRegSz, win32::StringData(devicePath)});
+        list->values().push_back({name, kRegSz, win32::StringData(devicePath)});
     control->insertSubkey(list);
     hive::HiveWriteOptions options;
     options.minorVersion = loaded.minorVersion;
@@ -124,7 +124,7 @@ TEST_F(HostileMachine, AStoredHiveListNamesNoFileTheBackupWrites) {
     const hive::HiveKey* stored =
         win32::FindKey(system.root.get(), u"ControlSet001\\Control\\hivelist");
     ASSERT_TRUE(stored);
-    EXPECT_EQ(stored->values.size(), 6u);
+    EXPECT_EQ(stored->values().size(), 6u);
 }
 
 TEST_F(HostileMachine, TheHiveListOfAMachineWithAStoredOneIsWhatWasMounted) {

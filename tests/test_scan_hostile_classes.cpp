@@ -21,7 +21,7 @@ constexpr int kValueCount = 100000;
 std::shared_ptr<hive::HiveKey> newKey(hive::HiveKey& parent, const std::u16string& name) {
     auto key = std::make_shared<hive::HiveKey>();
     key->name = name;
-    key->security = hive::DefaultKeySecurity();
+    key->setSecurity(hive::DefaultKeySecurity());
     parent.insertSubkey(key);
     return key;
 }
@@ -46,20 +46,20 @@ void plantHostileClasses(const std::string& softwareHive, int chainDepth) {
     hive::HiveKey* at = deep.get();
     for (int level = 0; level < chainDepth; ++level)
         at = newKey(*at, u"d").get();
-    at->values.emplace_back(u"", 1, text("C:\\Gone\\bottom.exe"));
+    at->values().emplace_back(u"", 1, text("C:\\Gone\\bottom.exe"));
 
     auto wide = newKey(*classes, u"Wide");
-    wide->values.reserve(kValueCount);
+    wide->values().reserve(kValueCount);
     for (int i = 0; i < kValueCount; ++i) {
         // Filled in place: GCC 12 takes a moved-from temporary name for uninitialised.
         const bool dword = i % 2 != 0;
-        hive::HiveValue& value = wide->values.emplace_back();
+        hive::HiveValue& value = wide->values().emplace_back();
         value.name = hive::Utf8ToUtf16("v" + std::to_string(i));
         value.type = dword ? 4 : 1;
         value.data =
             dword ? hive::Bytes{1, 0, 0, 0} : text("C:\\WINDOWS\\x" + std::to_string(i) + ".dll");
     }
-    wide->values.emplace_back(u"gone", 1, text("C:\\Gone\\wide.dll"));
+    wide->values().emplace_back(u"gone", 1, text("C:\\Gone\\wide.dll"));
 
     // A link key as Windows stores one: the flag and the target in SymbolicLinkValue.
     auto loop = newKey(*classes, u"Loop");
@@ -70,7 +70,7 @@ void plantHostileClasses(const std::string& softwareHive, int chainDepth) {
         targetBytes.push_back(uint8_t(c));
         targetBytes.push_back(uint8_t(c >> 8));
     }
-    loop->values.emplace_back(u"SymbolicLinkValue", 6, targetBytes);
+    loop->values().emplace_back(u"SymbolicLinkValue", 6, targetBytes);
     newKey(*loop, u"Inner");
 
     hive::HiveWriteOptions options;

@@ -2,6 +2,7 @@
 
 #include <QChar>
 #include <algorithm>
+#include <unordered_map>
 
 namespace hive {
 
@@ -59,41 +60,165 @@ void HiveSource::noteDamage(std::string sentence) {
     ++damageCount_;
 }
 
-void HiveKey::readLazily(std::shared_ptr<HiveSource> source, uint32_t cell, bool subkeysPending) {
-    source_ = std::move(source);
-    cell_ = cell;
-    pending_.store(source_ && subkeysPending, std::memory_order_release);
+struct HiveKey::Extras {
+    std::optional<Bytes> className;
+    std::shared_ptr<const Bytes> security;
+    std::weak_ptr<HiveKey> linkTarget;
+    std::vector<std::shared_ptr<HiveKey>> volatileSubkeys;
+    // Subkeys a lookup read before the whole list was: the list takes them in their place.
+    std::vector<std::shared_ptr<HiveKey>> found;
+    struct Indexes {
+        // Only for a stable list out of order: upper-cased name -> subkey.
+        std::unordered_map<std::u16string, HiveKey*> subkeys;
+        // Upper-cased value name -> position in `values`; built for long value lists only.
+        std::unordered_map<std::u16string, size_t> values;
+    };
+    std::unique_ptr<Indexes> indexes;
+    Indexes& indexesMade() {
+        if (!indexes)
+            indexes = std::make_unique<Indexes>();
+        return *indexes;
+    }
+};
+
+namespace {
+const std::optional<Bytes> kNoClassName;
+const std::shared_ptr<const Bytes> kNoSecurity;
+const std::weak_ptr<HiveKey> kNoLink;
+const std::vector<std::shared_ptr<HiveKey>> kNoKeys;
+} // namespace
+
+HiveKey::~HiveKey() {
+    delete extras_.load(std::memory_order_relaxed);
 }
 
-void HiveKey::loadPendingSubkeys() const {
+HiveKey::Extras& HiveKey::extras() const {
+    if (Extras* made = extras_.load(std::memory_order_acquire))
+        return *made;
+    // Readers of a read-only mount may get here at once: the first one's part stays.
+    auto* mine = new Extras;
+    Extras* expected = nullptr;
+    if (extras_.compare_exchange_strong(expected, mine, std::memory_order_acq_rel))
+        return *mine;
+    delete mine;
+    return *expected;
+}
+
+const std::optional<Bytes>& HiveKey::className() const {
+    loadPart(kClassPending);
+    const Extras* e = extrasIfAny();
+    return e ? e->className : kNoClassName;
+}
+
+void HiveKey::setClassName(std::optional<Bytes> className) {
+    loadPart(kClassPending);
+    if (className || extrasIfAny())
+        extras().className = std::move(className);
+}
+
+const std::shared_ptr<const Bytes>& HiveKey::security() const {
+    loadPart(kClassPending);
+    const Extras* e = extrasIfAny();
+    return e ? e->security : kNoSecurity;
+}
+
+void HiveKey::setSecurity(std::shared_ptr<const Bytes> security) {
+    loadPart(kClassPending);
+    if (security || extrasIfAny())
+        extras().security = std::move(security);
+}
+
+const std::weak_ptr<HiveKey>& HiveKey::linkTarget() const {
+    const Extras* e = extrasIfAny();
+    return e ? e->linkTarget : kNoLink;
+}
+
+void HiveKey::setLinkTarget(const std::shared_ptr<HiveKey>& target) {
+    if (target || extrasIfAny())
+        extras().linkTarget = target;
+}
+
+const std::vector<std::shared_ptr<HiveKey>>& HiveKey::volatileSubkeys() const {
+    loadSubkeys();
+    const Extras* e = extrasIfAny();
+    return e ? e->volatileSubkeys : kNoKeys;
+}
+
+size_t HiveKey::subkeyCount() const {
+    loadSubkeys();
+    const Extras* e = extrasIfAny();
+    return subkeys_.size() + (e ? e->volatileSubkeys.size() : 0);
+}
+
+void HiveKey::readLazily(std::shared_ptr<HiveSource> source, uint32_t cell, bool subkeysPending,
+                         bool valuesPending) {
+    source_ = std::move(source);
+    cell_ = cell;
+    uint8_t pending = 0;
+    if (source_)
+        pending = kClassPending | (subkeysPending ? kSubkeysPending : 0) |
+                  (valuesPending ? kValuesPending : 0);
+    pending_.store(pending, std::memory_order_release);
+}
+
+void HiveKey::loadPending(uint8_t part) const {
     std::lock_guard lock(source_->mutex);
-    if (!pending_.load(std::memory_order_relaxed))
+    if (!(pending_.load(std::memory_order_relaxed) & part))
         return; // another reader was first
     auto* self = const_cast<HiveKey*>(this);
-    if (deleted) {
-        // Nothing reads below a deleted key, whose parent may be gone: what was read stays.
-        for (auto& k : found_)
-            self->subkeys_.push_back(std::move(k));
-    } else {
-        source_->readSubkeys(*self, found_);
+    switch (part) {
+    case kSubkeysPending:
+        if (Extras* e = extrasIfAny()) {
+            if (deleted) {
+                // Nothing reads below a deleted key, whose parent may be gone: what was
+                // read stays.
+                for (auto& k : e->found)
+                    self->subkeys_.push_back(std::move(k));
+            } else {
+                source_->readSubkeys(*self, e->found);
+            }
+            e->found.clear();
+            e->found.shrink_to_fit();
+        } else if (!deleted) {
+            std::vector<std::shared_ptr<HiveKey>> none;
+            source_->readSubkeys(*self, none);
+        }
+        break;
+    case kValuesPending:
+        source_->readValues(*self, self->values_);
+        break;
+    case kClassPending: {
+        std::optional<Bytes> className;
+        std::shared_ptr<const Bytes> security;
+        source_->readClassAndSecurity(*self, className, security);
+        if (className || security) {
+            Extras& e = extras();
+            e.className = std::move(className);
+            e.security = std::move(security);
+        }
+        break;
     }
-    found_.clear();
-    found_.shrink_to_fit();
-    pending_.store(false, std::memory_order_release);
+    default:
+        break;
+    }
+    pending_.fetch_and(uint8_t(~part), std::memory_order_release);
 }
 
 std::vector<HiveKey*> HiveKey::loadedSubkeys() const {
     std::vector<HiveKey*> out;
-    if (pending_.load(std::memory_order_acquire)) {
+    if (isPending(kSubkeysPending)) {
         std::lock_guard lock(source_->mutex);
-        if (pending_.load(std::memory_order_relaxed) && !deleted) {
-            for (const auto& k : found_)
-                out.push_back(k.get());
+        if ((pending_.load(std::memory_order_relaxed) & kSubkeysPending) && !deleted) {
+            if (const Extras* e = extrasIfAny())
+                for (const auto& k : e->found)
+                    out.push_back(k.get());
             return out;
         }
     }
-    for (const auto* list : {&subkeys_, &volatile_})
-        for (const auto& k : *list)
+    for (const auto& k : subkeys_)
+        out.push_back(k.get());
+    if (const Extras* e = extrasIfAny())
+        for (const auto& k : e->volatileSubkeys)
             out.push_back(k.get());
     return out;
 }
@@ -114,7 +239,8 @@ HiveKey* HiveKey::subkeyAt(size_t index) const {
     if (index < subkeys_.size())
         return subkeys_[index].get();
     index -= subkeys_.size();
-    return index < volatile_.size() ? volatile_[index].get() : nullptr;
+    const Extras* e = extrasIfAny();
+    return e && index < e->volatileSubkeys.size() ? e->volatileSubkeys[index].get() : nullptr;
 }
 
 std::vector<std::shared_ptr<HiveKey>>::const_iterator
@@ -126,26 +252,28 @@ HiveKey::lowerBound(std::u16string_view name) const {
 }
 
 HiveKey* HiveKey::findSubkey(std::u16string_view wanted) const {
-    if (pending_.load(std::memory_order_acquire)) {
+    if (isPending(kSubkeysPending)) {
         std::unique_lock lock(source_->mutex);
-        if (pending_.load(std::memory_order_relaxed) && !deleted) {
-            for (const auto& k : found_)
-                if (NamesEqual(k->name, wanted))
-                    return k.get();
+        if ((pending_.load(std::memory_order_relaxed) & kSubkeysPending) && !deleted) {
+            if (const Extras* e = extrasIfAny())
+                for (const auto& k : e->found)
+                    if (NamesEqual(k->name, wanted))
+                        return k.get();
             std::shared_ptr<HiveKey> found;
             if (source_->findStoredSubkey(*const_cast<HiveKey*>(this), wanted, found)) {
                 if (!found)
                     return nullptr;
-                found_.push_back(found);
+                extras().found.push_back(found);
                 return found.get();
             }
         }
         lock.unlock();
         loadSubkeys();
     }
-    for (const auto& k : volatile_)
-        if (NamesEqual(k->name, wanted))
-            return k.get();
+    if (const Extras* e = extrasIfAny())
+        for (const auto& k : e->volatileSubkeys)
+            if (NamesEqual(k->name, wanted))
+                return k.get();
     if (sorted_) {
         const auto it = lowerBound(wanted);
         return it != subkeys_.end() && NamesEqual((*it)->name, wanted) ? it->get() : nullptr;
@@ -156,7 +284,7 @@ HiveKey* HiveKey::findSubkey(std::u16string_view wanted) const {
                 return k.get();
         return nullptr;
     }
-    auto& index = indexes().subkeys;
+    auto& index = extras().indexesMade().subkeys;
     if (!indexed_) {
         index.clear();
         index.reserve(subkeys_.size());
@@ -171,7 +299,7 @@ HiveKey* HiveKey::findSubkey(std::u16string_view wanted) const {
 void HiveKey::appendLoadedSubkey(std::shared_ptr<HiveKey> child) {
     child->parent = this;
     if (child->isVolatile) {
-        volatile_.push_back(std::move(child));
+        extras().volatileSubkeys.push_back(std::move(child));
         return;
     }
     if (!subkeys_.empty() && CompareNames(subkeys_.back()->name, child->name) >= 0)
@@ -185,11 +313,11 @@ HiveKey* HiveKey::insertSubkey(std::shared_ptr<HiveKey> child) {
     child->parent = this;
     HiveKey* raw = child.get();
     if (child->isVolatile) {
-        volatile_.push_back(std::move(child));
+        extras().volatileSubkeys.push_back(std::move(child));
         return raw;
     }
     if (indexed_)
-        indexes().subkeys.emplace(UpcaseName(raw->name), raw);
+        extras().indexesMade().subkeys.emplace(UpcaseName(raw->name), raw);
     // In a list out of order there is no right place; the end is as good as any.
     const auto pos = sorted_ ? lowerBound(raw->name) : subkeys_.end();
     subkeys_.insert(pos, std::move(child));
@@ -208,7 +336,10 @@ std::shared_ptr<HiveKey> HiveKey::removeSubkey(HiveKey* child) {
         if (it != subkeys_.end() && it->get() == child)
             return erase(subkeys_, it);
     }
-    for (auto* list : {&subkeys_, &volatile_}) {
+    Extras* e = extrasIfAny();
+    for (auto* list : {&subkeys_, e ? &e->volatileSubkeys : nullptr}) {
+        if (!list)
+            continue;
         const auto it = std::find_if(list->begin(), list->end(),
                                      [child](const auto& k) { return k.get() == child; });
         if (it == list->end())
@@ -226,27 +357,29 @@ constexpr size_t kIndexedValueCount = 32;
 } // namespace
 
 void HiveKey::indexValues() const {
-    auto& index = indexes().values;
+    auto& index = extras().indexesMade().values;
     index.clear();
-    index.reserve(values.size());
-    for (size_t i = 0; i < values.size(); ++i)
-        index.emplace(UpcaseName(values[i].name), i);
+    index.reserve(values_.size());
+    for (size_t i = 0; i < values_.size(); ++i)
+        index.emplace(UpcaseName(values_[i].name), i);
 }
 
 int HiveKey::findValue(std::u16string_view wanted) const {
-    const bool indexed = values.size() >= kIndexedValueCount;
+    const std::vector<HiveValue>& list = values();
+    const bool indexed = list.size() >= kIndexedValueCount;
     if (indexed) {
-        if (!indexes_ || indexes_->values.empty())
+        const Extras* e = extrasIfAny();
+        if (!e || !e->indexes || e->indexes->values.empty())
             indexValues();
         // Names are unique in a key: a position holding the name is its only place.
-        const auto& index = indexes_->values;
+        const auto& index = extrasIfAny()->indexes->values;
         const auto it = index.find(UpcaseName(wanted));
-        if (it != index.end() && it->second < values.size() &&
-            NamesEqual(values[it->second].name, wanted))
+        if (it != index.end() && it->second < list.size() &&
+            NamesEqual(list[it->second].name, wanted))
             return int(it->second);
     }
-    for (size_t i = 0; i < values.size(); ++i)
-        if (NamesEqual(values[i].name, wanted)) {
+    for (size_t i = 0; i < list.size(); ++i)
+        if (NamesEqual(list[i].name, wanted)) {
             if (indexed) // the list changed since the index was built
                 indexValues();
             return int(i);
@@ -255,11 +388,15 @@ int HiveKey::findValue(std::u16string_view wanted) const {
 }
 
 void HiveKey::markDeleted() {
-    // Subkeys not read yet take the mark from their parent when they are read.
+    // Subkeys not read yet take the mark from their parent when they are read. What a
+    // key read already has not read of itself is read now, while the keys above it,
+    // which name it in messages, are all there.
     std::vector<HiveKey*> stack{this};
     while (!stack.empty()) {
         HiveKey* key = stack.back();
         stack.pop_back();
+        key->loadPart(kValuesPending);
+        key->loadPart(kClassPending);
         key->deleted = true;
         for (HiveKey* child : key->loadedSubkeys())
             stack.push_back(child);

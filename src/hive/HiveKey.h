@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -57,9 +56,9 @@ struct HiveValue {
 struct HiveKey;
 
 // Where the keys of a hive read from a file lie until someone asks for them: a key read
-// from it is built with its name, values, class name and descriptor, and its subkeys are
-// read on first use. Damage found there is left out, listed here, and keeps the hive from
-// being written back unless the hive is being salvaged anyway.
+// from it is built with its name and times; its values, its class name and descriptor,
+// and its subkeys are each read on first use. Damage found there is left out, listed
+// here, and keeps the hive from being written back unless the hive is being salvaged.
 class HiveSource {
 public:
     virtual ~HiveSource() = default;
@@ -71,6 +70,11 @@ public:
     // (out of order, or damaged), so the caller reads the whole list. With `mutex` held.
     virtual bool findStoredSubkey(HiveKey& key, std::u16string_view name,
                                   std::shared_ptr<HiveKey>& found) = 0;
+    // The values stored for `key`, in stored order. Called once per key, with `mutex` held.
+    virtual void readValues(HiveKey& key, std::vector<HiveValue>& values) = 0;
+    // The class name and security descriptor stored for `key`. Once per key, `mutex` held.
+    virtual void readClassAndSecurity(HiveKey& key, std::optional<Bytes>& className,
+                                      std::shared_ptr<const Bytes>& security) = 0;
 
     // Damage found after the mount, one sentence per part left out.
     std::vector<std::string> damage() const;
@@ -97,14 +101,16 @@ struct HiveKey : std::enable_shared_from_this<HiveKey> {
     static constexpr uint16_t kFlagNoDelete = 0x0008;
     static constexpr uint16_t kFlagCompressedName = 0x0020;
 
+    HiveKey() = default;
+    ~HiveKey();
+    HiveKey(const HiveKey&) = delete;
+    HiveKey& operator=(const HiveKey&) = delete;
+
     std::u16string name;
     HiveKey* parent = nullptr;   // not owning; null for a hive root
     MountedHive* hive = nullptr; // the mounted hive holding the key, null while detached
 
-    std::vector<HiveValue> values;         // stored order
-    std::optional<Bytes> className;        // raw UTF-16LE bytes as stored
-    std::shared_ptr<const Bytes> security; // self-relative security descriptor
-    uint64_t lastWriteTime = 0;            // FILETIME
+    uint64_t lastWriteTime = 0; // FILETIME
     uint16_t flags = 0;
     StoredNameForm nameForm;
 
@@ -112,22 +118,33 @@ struct HiveKey : std::enable_shared_from_this<HiveKey> {
     bool deleted = false;      // set on the whole subtree when it is deleted
     bool protectedKey = false; // refuses deletion until access is granted
     bool readDenied = false;   // the user may not open it for reading
+
+    // Values in stored order; a key read from a file reads them on first use.
+    const std::vector<HiveValue>& values() const {
+        loadPart(kValuesPending);
+        return values_;
+    }
+    std::vector<HiveValue>& values() {
+        loadPart(kValuesPending);
+        return values_;
+    }
+    // Raw UTF-16LE bytes as stored; none when the key has no class name.
+    const std::optional<Bytes>& className() const;
+    void setClassName(std::optional<Bytes> className);
+    // Self-relative security descriptor; null when the key has none of its own.
+    const std::shared_ptr<const Bytes>& security() const;
+    void setSecurity(std::shared_ptr<const Bytes> security);
     // A symbolic link (CurrentControlSet and the like): opening the key opens the target.
-    std::weak_ptr<HiveKey> linkTarget;
+    const std::weak_ptr<HiveKey>& linkTarget() const;
+    void setLinkTarget(const std::shared_ptr<HiveKey>& target);
 
     // Subkeys: the stable ones in hive order (sorted by upper-cased name), then the volatile ones.
     const std::vector<std::shared_ptr<HiveKey>>& stableSubkeys() const {
         loadSubkeys();
         return subkeys_;
     }
-    const std::vector<std::shared_ptr<HiveKey>>& volatileSubkeys() const {
-        loadSubkeys();
-        return volatile_;
-    }
-    size_t subkeyCount() const {
-        loadSubkeys();
-        return subkeys_.size() + volatile_.size();
-    }
+    const std::vector<std::shared_ptr<HiveKey>>& volatileSubkeys() const;
+    size_t subkeyCount() const;
     // Enumeration order: stable subkeys, then volatile ones.
     HiveKey* subkeyAt(size_t index) const;
 
@@ -150,43 +167,44 @@ struct HiveKey : std::enable_shared_from_this<HiveKey> {
     // parent's).
     void assignHive(MountedHive* mounted);
 
-    // A key read from `source`, from the key cell at `cell`; its subkeys are read on first
-    // use when `subkeysPending`.
-    void readLazily(std::shared_ptr<HiveSource> source, uint32_t cell, bool subkeysPending);
+    // A key read from `source`, from the key cell at `cell`: its class name and descriptor
+    // are read on first use, and so are its subkeys and its values when they are pending.
+    void readLazily(std::shared_ptr<HiveSource> source, uint32_t cell, bool subkeysPending,
+                    bool valuesPending);
     HiveSource* source() const { return source_.get(); }
     uint32_t cell() const { return cell_; }
     // Subkeys read already, without reading the rest: for walks that must not read a hive.
     std::vector<HiveKey*> loadedSubkeys() const;
 
 private:
-    void loadSubkeys() const {
-        if (pending_.load(std::memory_order_acquire))
-            loadPendingSubkeys();
+    // What a key read from a file has not read yet: one bit each.
+    static constexpr uint8_t kSubkeysPending = 1;
+    static constexpr uint8_t kValuesPending = 2;
+    static constexpr uint8_t kClassPending = 4;
+
+    void loadSubkeys() const { loadPart(kSubkeysPending); }
+    void loadPart(uint8_t part) const {
+        if (pending_.load(std::memory_order_acquire) & part)
+            loadPending(part);
     }
-    void loadPendingSubkeys() const;
+    void loadPending(uint8_t part) const;
+    bool isPending(uint8_t part) const { return pending_.load(std::memory_order_acquire) & part; }
+
+    // What most keys never have or never use, made for the few that do.
+    struct Extras;
+    Extras& extras() const;
+    Extras* extrasIfAny() const { return extras_.load(std::memory_order_acquire); }
+
     std::shared_ptr<HiveSource> source_;
     uint32_t cell_ = 0;
-    mutable std::atomic<bool> pending_{false};
-    // Subkeys a lookup read before the whole list was: the list takes them in their place.
-    mutable std::vector<std::shared_ptr<HiveKey>> found_;
+    mutable std::atomic<uint8_t> pending_{0};
+    bool sorted_ = true; // subkeys_ strictly ascending by CompareNames
+    mutable bool indexed_ = false;
 
     std::vector<std::shared_ptr<HiveKey>> subkeys_;
-    std::vector<std::shared_ptr<HiveKey>> volatile_;
-    bool sorted_ = true; // subkeys_ strictly ascending by CompareNames
-    struct Indexes {
-        // Only for a stable list out of order: upper-cased name -> subkey.
-        std::unordered_map<std::u16string, HiveKey*> subkeys;
-        // Upper-cased value name -> position in `values`; built for long value lists only.
-        std::unordered_map<std::u16string, size_t> values;
-    };
-    // Made only for the few keys that need one: most keys stay small without.
-    mutable std::unique_ptr<Indexes> indexes_;
-    mutable bool indexed_ = false;
-    Indexes& indexes() const {
-        if (!indexes_)
-            indexes_ = std::make_unique<Indexes>();
-        return *indexes_;
-    }
+    std::vector<HiveValue> values_;
+    mutable std::atomic<Extras*> extras_{nullptr};
+
     void indexValues() const;
     std::vector<std::shared_ptr<HiveKey>>::const_iterator
     lowerBound(std::u16string_view name) const;

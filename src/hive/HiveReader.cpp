@@ -7,6 +7,7 @@
 
 #include "hive/HiveFile.h"
 #include "hive/HiveFormat.h"
+#include "hive/KeyArena.h"
 #include "hive/Utf16.h"
 
 #include <hivex.h>
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -180,12 +182,18 @@ public:
     bool listsSorted() const { return listsSorted_; }
     std::shared_ptr<HiveKey> readRoot();
     void readStoredSubkeys(HiveKey& key, std::vector<std::shared_ptr<HiveKey>>& built);
+    // What a lazily read key reads on first use; damage found is left out and noted.
+    void readStoredValues(const HiveKey& key, std::vector<HiveValue>& values);
+    void readStoredClassAndSecurity(const HiveKey& key, std::optional<Bytes>& className,
+                                    std::shared_ptr<const Bytes>& security);
     // Nullopt when the list cannot be searched (damaged); else the subkey or null.
     std::optional<std::shared_ptr<HiveKey>> findStoredSubkey(HiveKey& key,
                                                              std::u16string_view name);
     // Where lazily read keys come from, and where damage found late goes.
-    void readLazily(std::weak_ptr<HiveSource> source, std::function<void(std::string)> noteDamage) {
+    void readLazily(std::weak_ptr<HiveSource> source, KeyArena* arena,
+                    std::function<void(std::string)> noteDamage) {
         source_ = std::move(source);
+        arena_ = arena;
         noteDamage_ = std::move(noteDamage);
         salvage_ = true; // a part found damaged now is left out, and noted
         lazy_ = true;
@@ -227,8 +235,14 @@ private:
     void markVisited(uint64_t fileOffset, const char* what, const HiveKey* key);
     // `parentOffset`: the hive-bins offset of the parent's cell, kNoOffset for the root.
     void readKey(uint64_t fileOffset, HiveKey& key, const char* what, uint32_t parentOffset);
-    void readValues(const uint8_t* nkData, HiveKey& key);
-    void readValue(uint64_t at, HiveKey& key);
+    // The key cell's own fields (name, flags, time); returns the cell's data.
+    const uint8_t* readKeyCell(uint64_t fileOffset, HiveKey& key, const char* what,
+                               uint32_t parentOffset);
+    void readClassAndSecurity(const uint8_t* nkData, const HiveKey& key,
+                              std::optional<Bytes>& className,
+                              std::shared_ptr<const Bytes>& security);
+    void readValues(const uint8_t* nkData, const HiveKey& key, std::vector<HiveValue>& values);
+    void readValue(uint64_t at, const HiveKey& key, std::vector<HiveValue>& values);
     void readValueData(const uint8_t* vkData, uint64_t vkOffset, HiveValue& value,
                        const HiveKey& key);
     void readBigData(uint64_t fileOffset, const uint8_t* db, uint32_t length, HiveValue& value,
@@ -241,9 +255,12 @@ private:
     // building nothing.
     void checkKey(uint64_t fileOffset, uint32_t parentOffset, uint32_t depth,
                   std::vector<std::pair<uint64_t, uint32_t>>& pending);
-    // A lazily read key of `parent` at `fileOffset`, its values read.
+    // A lazily read key of `parent` at `fileOffset`: its cell's own fields, nothing more.
     std::shared_ptr<HiveKey> readLazyKey(uint64_t fileOffset, HiveKey* parent, const char* what,
                                          uint32_t parentOffset);
+    // The data of a lazily read key's cell, checked again: the file may have changed
+    // under the mount since.
+    const uint8_t* storedKeyCell(const HiveKey& key);
 
     std::string path_;
     const uint8_t* data_;
@@ -282,6 +299,7 @@ private:
     bool listsSorted_ = true;
     bool lazy_ = false;
     std::weak_ptr<HiveSource> source_;
+    KeyArena* arena_ = nullptr; // where lazily read keys are made
     std::function<void(std::string)> noteDamage_;
     // Subkeys read before their list was: readLeaf puts them in their place.
     std::vector<std::shared_ptr<HiveKey>>* built_ = nullptr;
@@ -532,6 +550,16 @@ std::shared_ptr<const Bytes> HiveReader::readSecurity(uint32_t offset, const Hiv
 // `what` names the cell for messages, which speak of the parent when there is one.
 void HiveReader::readKey(uint64_t fileOffset, HiveKey& key, const char* what,
                          uint32_t parentOffset) {
+    const uint8_t* d = readKeyCell(fileOffset, key, what, parentOffset);
+    std::optional<Bytes> className;
+    std::shared_ptr<const Bytes> security;
+    readClassAndSecurity(d, key, className, security);
+    key.setClassName(std::move(className));
+    key.setSecurity(std::move(security));
+}
+
+const uint8_t* HiveReader::readKeyCell(uint64_t fileOffset, HiveKey& key, const char* what,
+                                       uint32_t parentOffset) {
     uint32_t size = 0;
     const uint8_t* d = cellData(fileOffset, nk::kName, size, what, key.parent);
     if (!HasSignature(d, "nk"))
@@ -548,7 +576,12 @@ void HiveReader::readKey(uint64_t fileOffset, HiveKey& key, const char* what,
         failCell(key.parent, what, fileOffset, "has a name longer than its cell");
     key.name = DecodeName(d + nk::kName, nameLength, key.flags & HiveKey::kFlagCompressedName,
                           key.nameForm);
+    return d;
+}
 
+void HiveReader::readClassAndSecurity(const uint8_t* d, const HiveKey& key,
+                                      std::optional<Bytes>& className,
+                                      std::shared_ptr<const Bytes>& security) {
     // Windows stores no class cell for an empty class name, so a zero length means none.
     const uint32_t classOffset = Read32(d + nk::kClass);
     const uint16_t classLength = Read16(d + nk::kClassLength);
@@ -557,7 +590,7 @@ void HiveReader::readKey(uint64_t fileOffset, HiveKey& key, const char* what,
             uint32_t classSize = 0;
             const uint8_t* c = cellData(kBaseBlockSize + uint64_t(classOffset), classLength,
                                         classSize, "class name", &key);
-            key.className.emplace(c, c + classLength);
+            className.emplace(c, c + classLength);
         } catch (const Damage& damage) {
             if (!salvage_)
                 throw;
@@ -567,7 +600,7 @@ void HiveReader::readKey(uint64_t fileOffset, HiveKey& key, const char* what,
     const uint32_t securityOffset = Read32(d + nk::kSecurity);
     if (securityOffset != kNoOffset) {
         try {
-            key.security = readSecurity(securityOffset, key);
+            security = readSecurity(securityOffset, key);
         } catch (const Damage& damage) {
             if (!salvage_)
                 throw;
@@ -577,7 +610,8 @@ void HiveReader::readKey(uint64_t fileOffset, HiveKey& key, const char* what,
     }
 }
 
-void HiveReader::readValues(const uint8_t* nkData, HiveKey& key) {
+void HiveReader::readValues(const uint8_t* nkData, const HiveKey& key,
+                            std::vector<HiveValue>& values) {
     const uint32_t count = Read32(nkData + nk::kValueCount);
     if (count == 0)
         return;
@@ -594,11 +628,11 @@ void HiveReader::readValues(const uint8_t* nkData, HiveKey& key) {
     }
     // A hostile count may still be large; the vector grows past this as values check out.
     constexpr uint32_t kReserveAtMost = 4096;
-    key.values.reserve(std::min(count, kReserveAtMost));
+    values.reserve(std::min(count, kReserveAtMost));
     for (uint32_t i = 0; i < count; ++i) {
         const uint64_t at = kBaseBlockSize + uint64_t(Read32(list + 4 * uint64_t(i)));
         try {
-            readValue(at, key);
+            readValue(at, key, values);
         } catch (const Damage& damage) {
             if (!salvage_)
                 throw;
@@ -607,7 +641,7 @@ void HiveReader::readValues(const uint8_t* nkData, HiveKey& key) {
     }
 }
 
-void HiveReader::readValue(uint64_t at, HiveKey& key) {
+void HiveReader::readValue(uint64_t at, const HiveKey& key, std::vector<HiveValue>& values) {
     uint32_t size = 0;
     const uint8_t* d = cellData(at, vk::kName, size, "value cell", &key);
     markVisited(at, "value cell", &key);
@@ -621,7 +655,7 @@ void HiveReader::readValue(uint64_t at, HiveKey& key) {
                             Read16(d + vk::kFlags) & vk::kFlagCompressedName, value.nameForm);
     value.type = Read32(d + vk::kType); // raw: types beyond the documented ones are common
     readValueData(d, at, value, key);
-    key.values.push_back(std::move(value));
+    values.push_back(std::move(value));
 }
 
 void HiveReader::readValueData(const uint8_t* vkData, uint64_t vkOffset, HiveValue& value,
@@ -737,7 +771,7 @@ void HiveReader::readSubkeys(const Pending& current, std::vector<Pending>& pendi
     const uint32_t expected = Read32(d + nk::kSubkeyCount);
     if (expected == 0)
         return;
-    const std::string allLost = "the key's subkeys are left out";
+    const char* const allLost = "the key's subkeys are left out"; // no string built per key
     if (current.depth >= kMaxKeyDepth) {
         Damage damage("key " + keyPath(&key) + ": keys are nested deeper than 512 levels");
         if (!salvage_)
@@ -817,7 +851,7 @@ void HiveReader::read(LoadedHive& out, const std::function<std::string()>& libhi
         while (!pending.empty()) {
             const Pending current = pending.back();
             pending.pop_back();
-            readValues(data_ + current.nk + 4, *current.key);
+            readValues(data_ + current.nk + 4, *current.key, current.key->values());
             readSubkeys(current, pending);
         }
     } catch (const Damage& damage) {
@@ -949,18 +983,42 @@ const std::vector<std::pair<const uint8_t*, uint32_t>>& HiveReader::subkeyLeaves
 
 std::shared_ptr<HiveKey> HiveReader::readLazyKey(uint64_t fileOffset, HiveKey* parent,
                                                  const char* what, uint32_t parentOffset) {
-    auto key = std::make_shared<HiveKey>();
+    auto key = std::allocate_shared<HiveKey>(KeyArenaAllocator<HiveKey>(arena_));
     key->parent = parent;
     if (parent) {
         key->hive = parent->hive;
         key->deleted = parent->deleted;
     }
-    readKey(fileOffset, *key, what, parentOffset);
-    const uint8_t* d = data_ + fileOffset + 4; // checked by readKey
-    readValues(d, *key);
+    const uint8_t* d = readKeyCell(fileOffset, *key, what, parentOffset);
     key->readLazily(source_.lock(), uint32_t(fileOffset - kBaseBlockSize),
-                    Read32(d + nk::kSubkeyCount) != 0);
+                    Read32(d + nk::kSubkeyCount) != 0, Read32(d + nk::kValueCount) != 0);
     return key;
+}
+
+const uint8_t* HiveReader::storedKeyCell(const HiveKey& key) {
+    const uint64_t at = kBaseBlockSize + uint64_t(key.cell());
+    uint32_t size = 0;
+    const uint8_t* d = cellData(at, nk::kName, size, "key cell", &key);
+    if (!HasSignature(d, "nk"))
+        failCell(&key, "key cell", at, "has no nk signature");
+    return d;
+}
+
+void HiveReader::readStoredValues(const HiveKey& key, std::vector<HiveValue>& values) {
+    try {
+        readValues(storedKeyCell(key), key, values);
+    } catch (const Damage& damage) {
+        leaveOut(damage, "the key's values are left out");
+    }
+}
+
+void HiveReader::readStoredClassAndSecurity(const HiveKey& key, std::optional<Bytes>& className,
+                                            std::shared_ptr<const Bytes>& security) {
+    try {
+        readClassAndSecurity(storedKeyCell(key), key, className, security);
+    } catch (const Damage& damage) {
+        leaveOut(damage, "the key is kept without its class name and security descriptor");
+    }
 }
 
 std::shared_ptr<HiveKey> HiveReader::readRoot() {
@@ -1062,6 +1120,12 @@ public:
     LazyHive(const std::string& name, Bytes bytes, bool salvage)
         : bytes_(std::move(bytes)), size_(bytes_.size()), salvage_(salvage),
           reader_(name, bytes_.data(), bytes_.size(), false) {}
+    ~LazyHive() override {
+        if (arena_->release())
+            delete arena_;
+    }
+    LazyHive(const LazyHive&) = delete;
+    LazyHive& operator=(const LazyHive&) = delete;
 
     // Checks the whole file and reads its root; false (and `out` as it was) when the file
     // is not sound through and through, and must be read whole.
@@ -1086,7 +1150,7 @@ public:
         if (!sound)
             return false;
         std::weak_ptr<LazyHive> self = weak_from_this();
-        reader_.readLazily(self, [self](std::string sentence) {
+        reader_.readLazily(self, arena_, [self](std::string sentence) {
             if (const auto hive = self.lock())
                 hive->noteDamage(std::move(sentence));
         });
@@ -1101,6 +1165,13 @@ public:
     void readSubkeys(HiveKey& key, std::vector<std::shared_ptr<HiveKey>>& built) override {
         reader_.readStoredSubkeys(key, built);
     }
+    void readValues(HiveKey& key, std::vector<HiveValue>& values) override {
+        reader_.readStoredValues(key, values);
+    }
+    void readClassAndSecurity(HiveKey& key, std::optional<Bytes>& className,
+                              std::shared_ptr<const Bytes>& security) override {
+        reader_.readStoredClassAndSecurity(key, className, security);
+    }
     bool findStoredSubkey(HiveKey& key, std::u16string_view name,
                           std::shared_ptr<HiveKey>& found) override {
         auto result = reader_.findStoredSubkey(key, name);
@@ -1112,6 +1183,7 @@ public:
     bool salvaging() const override { return salvage_; }
 
 private:
+    KeyArena* arena_ = new KeyArena; // shared with the keys made in it
     std::shared_ptr<const FileMapping> mapping_;
     Bytes bytes_;
     uint64_t size_;

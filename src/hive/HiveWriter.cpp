@@ -206,7 +206,9 @@ private:
 
     static bool Written(const HiveKey& key) { return !key.isVolatile && !key.deleted; }
     // An empty class name gets no cell, as Windows does; readers refuse a zero-length one.
-    static bool HasClass(const HiveKey& key) { return key.className && !key.className->empty(); }
+    static bool HasClass(const HiveKey& key) {
+        return key.className() && !key.className()->empty();
+    }
     const std::u16string& nameOf(uint32_t index) const {
         return index == 0 ? rootName_ : keys_[index].key->name;
     }
@@ -310,8 +312,8 @@ void HiveWriter::planKey(const Pending& pending) {
         placer_.place(CellSize(nk::kName + StoredNameBytes(index == 0 ? rootName_ : key.name,
                                                            nameFormOf(index, key), "a key name")));
 
-    if (key.security)
-        plan.security = intern(*key.security);
+    if (key.security())
+        plan.security = intern(*key.security());
     else if (pending.parent == kNone)
         plan.security = intern(*DefaultKeySecurity());
     else
@@ -320,16 +322,16 @@ void HiveWriter::planKey(const Pending& pending) {
 
     plan.classCell = kNone;
     if (HasClass(key)) {
-        if (key.className->size() > 0xFFFF)
+        if (key.className()->size() > 0xFFFF)
             TooLarge("a class name is longer than a hive record holds");
-        plan.classCell = placer_.place(CellSize(key.className->size()));
+        plan.classCell = placer_.place(CellSize(key.className()->size()));
     }
 
     plan.firstValue = uint32_t(values_.size());
     plan.valueList = kNone;
-    if (!key.values.empty()) {
-        plan.valueList = placer_.place(CellSize(4 * uint64_t(key.values.size())));
-        for (const HiveValue& value : key.values)
+    if (!key.values().empty()) {
+        plan.valueList = placer_.place(CellSize(4 * uint64_t(key.values().size())));
+        for (const HiveValue& value : key.values())
             planValue(value);
     }
 
@@ -431,9 +433,9 @@ void HiveWriter::emitKey(Bytes& out, uint32_t index) const {
         const HiveKey& child = *keys_[children_[plan.firstChild + i]].key;
         maxSubkeyName = std::max(maxSubkeyName, uint32_t(2 * child.name.size()));
         if (HasClass(child))
-            maxSubkeyClass = std::max(maxSubkeyClass, uint32_t(child.className->size()));
+            maxSubkeyClass = std::max(maxSubkeyClass, uint32_t(child.className()->size()));
     }
-    for (const HiveValue& value : key.values) {
+    for (const HiveValue& value : key.values()) {
         maxValueName = std::max(maxValueName, uint32_t(2 * value.name.size()));
         maxValueData = std::max(maxValueData, uint32_t(value.data.size()));
     }
@@ -460,7 +462,7 @@ void HiveWriter::emitKey(Bytes& out, uint32_t index) const {
     Write32(d + nk::kVolatileSubkeyCount, 0);
     Write32(d + nk::kSubkeyList, plan.subkeyList);
     Write32(d + nk::kVolatileSubkeyList, kNoOffset);
-    Write32(d + nk::kValueCount, uint32_t(key.values.size()));
+    Write32(d + nk::kValueCount, uint32_t(key.values().size()));
     Write32(d + nk::kValueList, plan.valueList);
     Write32(d + nk::kSecurity, securities_[plan.security].cell);
     Write32(d + nk::kClass, plan.classCell);
@@ -469,19 +471,19 @@ void HiveWriter::emitKey(Bytes& out, uint32_t index) const {
     Write32(d + nk::kMaxValueNameBytes, maxValueName);
     Write32(d + nk::kMaxValueDataBytes, maxValueData);
     Write16(d + nk::kNameLength, uint16_t(nameBytes));
-    Write16(d + nk::kClassLength, uint16_t(HasClass(key) ? key.className->size() : 0));
+    Write16(d + nk::kClassLength, uint16_t(HasClass(key) ? key.className()->size() : 0));
     WriteName(d + nk::kName, name, form);
 
     if (HasClass(key)) {
-        uint8_t* c = Cell(out, plan.classCell, CellSize(key.className->size()));
-        std::copy(key.className->begin(), key.className->end(), c);
+        uint8_t* c = Cell(out, plan.classCell, CellSize(key.className()->size()));
+        std::copy(key.className()->begin(), key.className()->end(), c);
     }
-    if (!key.values.empty()) {
-        uint8_t* list = Cell(out, plan.valueList, CellSize(4 * uint64_t(key.values.size())));
-        for (size_t i = 0; i < key.values.size(); ++i) {
+    if (!key.values().empty()) {
+        uint8_t* list = Cell(out, plan.valueList, CellSize(4 * uint64_t(key.values().size())));
+        for (size_t i = 0; i < key.values().size(); ++i) {
             const ValuePlan& value = values_[plan.firstValue + i];
             Write32(list + 4 * i, value.vk);
-            emitValue(out, key.values[i], value);
+            emitValue(out, key.values()[i], value);
         }
     }
     emitSubkeyList(out, plan);

@@ -34,15 +34,15 @@ void ExpectSameTree(const HiveKey& expected, const HiveKey& actual) {
         SCOPED_TRACE("key " + keyName(*e));
         ASSERT_EQ(e->name, a->name);
         EXPECT_EQ(e->lastWriteTime, a->lastWriteTime);
-        EXPECT_EQ(e->className, a->className);
-        const auto security = e->security ? e->security : inherited;
-        ASSERT_TRUE(a->security);
-        EXPECT_EQ(*security, *a->security);
-        ASSERT_EQ(e->values.size(), a->values.size());
-        for (size_t i = 0; i < e->values.size(); ++i) {
-            EXPECT_EQ(e->values[i].name, a->values[i].name) << "value " << i;
-            EXPECT_EQ(e->values[i].type, a->values[i].type) << "value " << i;
-            EXPECT_EQ(e->values[i].data, a->values[i].data) << "value " << i;
+        EXPECT_EQ(e->className(), a->className());
+        const auto security = e->security() ? e->security() : inherited;
+        ASSERT_TRUE(a->security());
+        EXPECT_EQ(*security, *a->security());
+        ASSERT_EQ(e->values().size(), a->values().size());
+        for (size_t i = 0; i < e->values().size(); ++i) {
+            EXPECT_EQ(e->values()[i].name, a->values()[i].name) << "value " << i;
+            EXPECT_EQ(e->values()[i].type, a->values()[i].type) << "value " << i;
+            EXPECT_EQ(e->values()[i].data, a->values()[i].data) << "value " << i;
         }
         ASSERT_EQ(e->stableSubkeys().size(), a->stableSubkeys().size());
         for (size_t i = 0; i < e->stableSubkeys().size(); ++i)

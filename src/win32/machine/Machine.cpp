@@ -51,7 +51,7 @@ std::shared_ptr<HiveKey> makeVirtualKey(const std::u16string& name, bool isVolat
     auto key = std::make_shared<HiveKey>();
     key->name = name;
     key->isVolatile = isVolatile;
-    key->security = DefaultKeySecurity();
+    key->setSecurity(DefaultKeySecurity());
     key->lastWriteTime = FileTimeNow();
     return key;
 }
@@ -62,7 +62,7 @@ void addLink(HiveKey* parent, const std::u16string& name, const std::shared_ptr<
         return;
     auto link = makeVirtualKey(name, true);
     link->hive = parent->hive;
-    link->linkTarget = target;
+    link->setLinkTarget(target);
     parent->insertSubkey(link);
 }
 
@@ -470,16 +470,17 @@ private:
             return;
         auto list = makeVirtualKey(u"hivelist", true);
         list->hive = control->hive;
-        list->security = control->security;
-        list->values.push_back({u"\\REGISTRY\\MACHINE\\HARDWARE", REG_SZ, StringData(u"")});
+        list->setSecurity(control->security());
+        list->values().push_back({u"\\REGISTRY\\MACHINE\\HARDWARE", REG_SZ, StringData(u"")});
         for (const auto& hive : reg_.hives)
-            list->values.push_back({hive->registryPath, REG_SZ, StringData(hive->deviceFilePath)});
+            list->values().push_back(
+                {hive->registryPath, REG_SZ, StringData(hive->deviceFilePath)});
         // A stored key of that name (a damaged or hostile hive) keeps its place in the file,
         // since replacing it would drop it at the next flush, but it lists what this boot
         // mounted, as Windows writes the list into it at each start: values of the file
         // would name any file at all, and the program saves and replaces the files listed.
         if (HiveKey* stored = control->findSubkey(u"hivelist"))
-            stored->values = std::move(list->values);
+            stored->values() = std::move(list->values());
         else
             control->insertSubkey(list);
     }

@@ -20,7 +20,7 @@ class TreeBuilder {
 public:
     explicit TreeBuilder(const std::u16string& rootName) : root_(std::make_shared<HiveKey>()) {
         root_->name = rootName;
-        root_->security = DefaultKeySecurity();
+        root_->setSecurity(DefaultKeySecurity());
         root_->lastWriteTime = FileTimeNow();
         root_->flags = HiveKey::kFlagHiveEntry | HiveKey::kFlagNoDelete;
     }
@@ -37,7 +37,7 @@ public:
             if (!child) {
                 auto made = std::make_shared<HiveKey>();
                 made->name = std::u16string(part);
-                made->security = key->security;
+                made->setSecurity(key->security());
                 made->lastWriteTime = root_->lastWriteTime;
                 child = key->insertSubkey(made);
             }
@@ -49,7 +49,7 @@ public:
 
     TreeBuilder& set(std::u16string_view path, std::u16string_view name, uint32_t type,
                      Bytes data) {
-        key(path)->values.push_back({std::u16string(name), type, std::move(data)});
+        key(path)->values().push_back({std::u16string(name), type, std::move(data)});
         return *this;
     }
     TreeBuilder& text(std::u16string_view path, std::u16string_view name, std::u16string_view v) {

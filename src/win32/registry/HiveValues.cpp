@@ -21,7 +21,7 @@ std::optional<std::u16string> StringValue(const HiveKey& key, std::u16string_vie
     const int index = key.findValue(name);
     if (index < 0)
         return std::nullopt;
-    const HiveValue& value = key.values[size_t(index)];
+    const HiveValue& value = key.values()[size_t(index)];
     if (value.type != REG_SZ && value.type != REG_EXPAND_SZ)
         return std::nullopt;
     return DataAsText(value.data);
@@ -31,7 +31,7 @@ std::optional<uint32_t> DwordValue(const HiveKey& key, std::u16string_view name)
     const int index = key.findValue(name);
     if (index < 0)
         return std::nullopt;
-    const HiveValue& value = key.values[size_t(index)];
+    const HiveValue& value = key.values()[size_t(index)];
     if (value.type == REG_DWORD && value.data.size() >= 4) {
         uint32_t out;
         std::memcpy(&out, value.data.data(), 4);

@@ -110,9 +110,9 @@ LONG copyName(std::basic_string_view<Char> name, Char* buffer, LPDWORD size) {
 
 std::u16string classText(const HiveKey& key) {
     std::u16string cls;
-    if (key.className)
-        cls.assign(reinterpret_cast<const char16_t*>(key.className->data()),
-                   key.className->size() / 2);
+    if (key.className())
+        cls.assign(reinterpret_cast<const char16_t*>(key.className()->data()),
+                   key.className()->size() / 2);
     return cls;
 }
 
@@ -172,10 +172,10 @@ void refreshMerged(MachineRegistry& reg, MachineRegistry::Handle& handle, const 
         }
     }
     if (view.userClass)
-        for (const auto& v : view.userClass->values)
+        for (const auto& v : view.userClass->values())
             handle.mergedValues.push_back(&v);
     if (view.key)
-        for (const auto& v : view.key->values)
+        for (const auto& v : view.key->values())
             if (!view.userClass || FindValueOf(*view.userClass, v.name) < 0)
                 handle.mergedValues.push_back(&v);
     handle.mergedGeneration.store(reg.generation + 1, std::memory_order_release);
@@ -195,7 +195,7 @@ const HiveValue* valueAt(MachineRegistry& reg, MachineRegistry::Handle& handle, 
                          DWORD index) {
     if (!view.merged || !view.key || !view.userClass) {
         HiveKey* key = view.primary();
-        return index < key->values.size() ? &key->values[index] : nullptr;
+        return index < key->values().size() ? &key->values()[index] : nullptr;
     }
     refreshMerged(reg, handle, view);
     return index < handle.mergedValues.size() ? handle.mergedValues[index] : nullptr;
@@ -325,7 +325,7 @@ bool pathEndsInLink(const KeyView& from, std::u16string_view path) {
     const KeyView& in = slash == std::u16string_view::npos ? from : parent;
     for (HiveKey* key : {in.userClass.get(), in.key.get()}) {
         const HiveKey* child = key ? key->findSubkey(last) : nullptr;
-        if (child && !child->linkTarget.expired())
+        if (child && !child->linkTarget().expired())
             return true;
     }
     return false;
@@ -383,7 +383,7 @@ LONG deleteTree(MachineRegistry* reg, HKEY hKey, const std::u16string& subKey, b
             while (key->subkeyCount() > 0)
                 if (const LONG rc = DeleteKeyTree(*reg, key->subkeyAt(0)); rc != ERROR_SUCCESS)
                     return rc;
-            key->values.clear();
+            key->values().clear();
             reg->keyChanged(key);
             continue;
         }
@@ -680,8 +680,9 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPD
     for (DWORD i = 0; HiveKey* sub = subkeyAt(*call.reg, *handle, view, i); ++i) {
         ++subkeys;
         maxSubkey = std::max(maxSubkey, DWORD(sub->name.size()));
-        if (sub->className)
-            maxClass = std::max(maxClass, DWORD(sub->className->size() / 2));
+        // A subkey's class name is read from its hive only when the caller asks for it.
+        if (lpcbMaxClassLen && sub->className())
+            maxClass = std::max(maxClass, DWORD(sub->className()->size() / 2));
     }
     for (DWORD i = 0; const HiveValue* v = valueAt(*call.reg, *handle, view, i); ++i) {
         ++values;
@@ -701,7 +702,7 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPD
     if (lpcbMaxValueLen)
         *lpcbMaxValueLen = maxValue;
     if (lpcbSecurityDescriptor)
-        *lpcbSecurityDescriptor = key->security ? DWORD(key->security->size()) : 0;
+        *lpcbSecurityDescriptor = key->security() ? DWORD(key->security()->size()) : 0;
     setFileTime(lpftLastWriteTime, key->lastWriteTime);
     return ERROR_SUCCESS;
 }

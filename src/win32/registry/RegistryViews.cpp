@@ -62,12 +62,12 @@ bool SplitKeyPath(std::u16string_view path, std::vector<std::u16string_view>& pa
 
 HiveKey* FollowLinks(HiveKey* key) {
     for (int hops = 0; key && hops < 8; ++hops) {
-        const auto target = key->linkTarget.lock();
+        const auto target = key->linkTarget().lock();
         if (!target)
             return key;
         key = target.get();
     }
-    return key && key->linkTarget.expired() ? key : nullptr;
+    return key && key->linkTarget().expired() ? key : nullptr;
 }
 
 LONG LiveView(const KeyView& view, KeyView& out) {
@@ -115,7 +115,7 @@ LONG walkView(MachineRegistry* reg, const KeyView& from, std::u16string_view pat
             auto child = std::make_shared<HiveKey>();
             child->name = std::u16string(part);
             child->hive = parent->hive;
-            child->security = parent->security;
+            child->setSecurity(parent->security());
             child->isVolatile = makeVolatile;
             HiveKey* raw = parent->insertSubkey(std::move(child));
             reg->keyChanged(parent);
@@ -142,7 +142,7 @@ bool ProtectionHolds(const MachineRegistry& reg, const HiveKey* key, uint32_t ri
         return false;
     // The machine's standard descriptors grant Administrators everything: only a grant
     // that names the user lifts the protection.
-    const auto sd = key->security ? ParseSecurityDescriptor(*key->security) : std::nullopt;
+    const auto sd = key->security() ? ParseSecurityDescriptor(*key->security()) : std::nullopt;
     return !sd || !AccessGranted(*sd, {Utf16ToUtf8(reg.userSid)}, right);
 }
 
@@ -187,7 +187,7 @@ bool SplitFullKeyPath(std::u16string_view full, HKEY& root, std::u16string_view&
 LONG CheckKeyDeletable(const MachineRegistry& reg, const HiveKey* key, bool wholeTree) {
     if (const LONG rc = CheckWritable(reg, key); rc != ERROR_SUCCESS)
         return rc;
-    if (!key->parent || key == key->hive->root.get() || !key->linkTarget.expired())
+    if (!key->parent || key == key->hive->root.get() || !key->linkTarget().expired())
         return ERROR_ACCESS_DENIED;
     if (wholeTree ? subtreeHasProtected(reg, key)
                   : ProtectionHolds(reg, key, DELETE) || key->subkeyCount() > 0)
@@ -222,7 +222,7 @@ int FindValueOf(const HiveKey& key, std::u16string_view name) {
     // read-only mount, which readers use without the registry's lock, two threads must
     // not build it at once. Short lists keep no index and need no lock.
     constexpr size_t kIndexedValues = 32;
-    if (key.values.size() < kIndexedValues)
+    if (key.values().size() < kIndexedValues)
         return key.findValue(name);
     static std::mutex indexLock;
     std::lock_guard guard(indexLock);
@@ -235,7 +235,7 @@ const HiveValue* FindViewValue(const KeyView& view, std::u16string_view name) {
             continue;
         const int index = FindValueOf(*key, name);
         if (index >= 0)
-            return &key->values[size_t(index)];
+            return &key->values()[size_t(index)];
     }
     return nullptr;
 }
@@ -249,10 +249,10 @@ LONG SetViewValue(MachineRegistry& reg, const KeyView& view, std::u16string_view
         return ERROR_INVALID_PARAMETER;
     const int index = key->findValue(name);
     if (index >= 0) {
-        key->values[size_t(index)].type = type;
-        key->values[size_t(index)].data = std::move(data);
+        key->values()[size_t(index)].type = type;
+        key->values()[size_t(index)].data = std::move(data);
     } else {
-        key->values.push_back({std::u16string(name), type, std::move(data)});
+        key->values().push_back({std::u16string(name), type, std::move(data)});
     }
     reg.keyChanged(key);
     return ERROR_SUCCESS;
@@ -271,7 +271,7 @@ LONG DeleteViewValue(MachineRegistry& reg, const KeyView& view, std::u16string_v
             return rc;
         if (ProtectionHolds(reg, key, KEY_SET_VALUE))
             return ERROR_ACCESS_DENIED;
-        key->values.erase(key->values.begin() + index);
+        key->values().erase(key->values().begin() + index);
         reg.keyChanged(key);
         found = true;
     }

@@ -53,7 +53,7 @@ DWORD openObject(MachineRegistry& reg, std::u16string_view name, std::shared_ptr
 }
 
 std::optional<SecurityDescriptor> descriptorOf(const HiveKey& key) {
-    const auto bytes = key.security ? key.security : DefaultKeySecurity();
+    const auto bytes = key.security() ? key.security() : DefaultKeySecurity();
     return ParseSecurityDescriptor(*bytes);
 }
 
@@ -160,7 +160,7 @@ DWORD setSecurity(const std::u16string& name, SE_OBJECT_TYPE type, SECURITY_INFO
         sd->saclPresent = true;
         sd->sacl = newSacl;
     }
-    key->security = std::make_shared<const Bytes>(SerializeSecurityDescriptor(*sd));
+    key->setSecurity(std::make_shared<const Bytes>(SerializeSecurityDescriptor(*sd)));
     // A new access list does not change the key's last-write time.
     const uint64_t written = key->lastWriteTime;
     reg->keyChanged(key.get());

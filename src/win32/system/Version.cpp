@@ -191,7 +191,7 @@ MachineVersion readVersion(MachineRegistry& reg) {
         }
         if (options) {
             const int index = options->findValue(u"ProductSuite");
-            v.suiteMask = suitesOf(index >= 0 ? &options->values[size_t(index)] : nullptr);
+            v.suiteMask = suitesOf(index >= 0 ? &options->values()[size_t(index)] : nullptr);
         }
     }
 
