@@ -11,6 +11,8 @@
 namespace {
 
 const std::string kRootName = "HKEY_CLASSES_ROOT\\";
+const std::string kProxyStub = "ProxyStubClsid";
+const std::string kProxyStub32 = "ProxyStubClsid32";
 
 // This category raises OnFound before the record joins the list.
 void report(TFixRegistry& engine, const std::string& keyLocation, const std::string& valueName,
@@ -49,15 +51,18 @@ void scanTypeLibrary(TFixRegistry& engine, const std::string& libraries, const s
 
 } // namespace
 
-void CheckProxyStub(TFixRegistry& engine, const TFixRegistry::TNameSet& classes, HKEY interfaces,
-                    const std::string& interfaceName, const std::string& subKeyName,
-                    const std::string& interfacesPath) {
-    const std::string relative = interfaceName + "\\" + subKeyName;
+namespace {
+
+// CheckProxyStub with the interface's key open already: both of its proxy/stub keys open
+// from it, and the interface is looked up among its many siblings once.
+void checkProxyStubOf(TFixRegistry& engine, const TFixRegistry::TNameSet& classes,
+                      HKEY interfaceKey, const std::string& interfaceName,
+                      const std::string& subKeyName, const std::string& interfacesPath) {
     TRegistry reg(KEY_READ);
-    reg.SetRootKey(interfaces);
-    if (!reg.OpenKey(relative, false))
+    reg.SetRootKey(interfaceKey);
+    if (!reg.OpenKey(subKeyName, false))
         return;
-    const std::string path = interfacesPath + "\\" + relative;
+    const std::string path = interfacesPath + "\\" + interfaceName + "\\" + subKeyName;
     engine.RaiseKeyChange(path);
     const std::string value = reg.ReadString("");
     reg.CloseKey();
@@ -71,6 +76,18 @@ void CheckProxyStub(TFixRegistry& engine, const TFixRegistry::TNameSet& classes,
     report(engine, kRootName + path, subKeyName, value, diagnosis);
 }
 
+} // namespace
+
+void CheckProxyStub(TFixRegistry& engine, const TFixRegistry::TNameSet& classes, HKEY interfaces,
+                    const std::string& interfaceName, const std::string& subKeyName,
+                    const std::string& interfacesPath) {
+    TRegistry reg(KEY_READ);
+    reg.SetRootKey(interfaces);
+    if (reg.OpenKey(interfaceName, false))
+        checkProxyStubOf(engine, classes, reg.CurrentKey(), interfaceName, subKeyName,
+                         interfacesPath);
+}
+
 namespace {
 
 // False when the scan was stopped.
@@ -82,6 +99,8 @@ bool scanInterfaces(TFixRegistry& engine, const TFixRegistry::TNameSet& classes,
     // Kept open: each interface's keys open from it.
     if (interfaceKey.OpenKey(interfacesPath, false))
         interfaceKey.GetKeyNames(interfaces);
+    TRegistry reg(KEY_READ);
+    reg.SetRootKey(interfaceKey.CurrentKey());
     for (size_t i = 0; i < interfaces.size(); ++i) {
         engine.RaiseProgress(i, interfaces.size());
         if (engine.IsStopped())
@@ -89,9 +108,12 @@ bool scanInterfaces(TFixRegistry& engine, const TFixRegistry::TNameSet& classes,
         if (engine.HasExclusions() &&
             engine.IsExcluded(kRootName + interfacesPath + "\\" + interfaces[i]))
             continue;
-        const HKEY key = interfaceKey.CurrentKey();
-        CheckProxyStub(engine, classes, key, interfaces[i], "ProxyStubClsid", interfacesPath);
-        CheckProxyStub(engine, classes, key, interfaces[i], "ProxyStubClsid32", interfacesPath);
+        if (!reg.OpenKey(interfaces[i], false))
+            continue;
+        const HKEY key = reg.CurrentKey();
+        checkProxyStubOf(engine, classes, key, interfaces[i], kProxyStub, interfacesPath);
+        checkProxyStubOf(engine, classes, key, interfaces[i], kProxyStub32, interfacesPath);
+        reg.CloseKey();
     }
     return true;
 }
