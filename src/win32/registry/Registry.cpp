@@ -167,8 +167,10 @@ void refreshMerged(MachineRegistry& reg, MachineRegistry::Handle& handle, const 
             for (size_t i = 0; i < key->subkeyCount(); ++i)
                 list->push_back(key->subkeyAt(i));
     auto less = [](HiveKey* a, HiveKey* b) { return CompareNames(a->name, b->name) < 0; };
-    std::stable_sort(mine.begin(), mine.end(), less);
-    std::stable_sort(theirs.begin(), theirs.end(), less);
+    // A hive keeps its lists sorted: only volatile keys, or a damaged list, need sorting.
+    for (auto* list : {&mine, &theirs})
+        if (!std::is_sorted(list->begin(), list->end(), less))
+            std::stable_sort(list->begin(), list->end(), less);
     size_t i = 0, j = 0;
     while (i < mine.size() || j < theirs.size()) {
         if (j == theirs.size() || (i < mine.size() && less(mine[i], theirs[j]))) {
