@@ -239,22 +239,28 @@ void TRegistry::readData(const std::string& name, void* buffer, DWORD& size) con
 }
 
 std::string TRegistry::ReadString(const std::string& name) {
-    DWORD type = 0, size = 0;
-    LONG rc = ERROR_SUCCESS;
-    // A value that is not there reads as the empty text: the scanners read a key's
-    // default value without asking first, and judge an empty one.
-    if (!queryInfo(name, type, size, &rc)) {
+    // One call reads type and text together into the thread's buffer: a scan reads the
+    // strings of every key it passes, and each call looks the value up by its name.
+    thread_local std::vector<char> buffer(1024);
+    for (;;) {
+        DWORD type = 0, size = DWORD(buffer.size());
+        const LONG rc = current_ ? RegQueryValueExA(current_, name.c_str(), nullptr, &type,
+                                                    reinterpret_cast<BYTE*>(buffer.data()), &size)
+                                 : ERROR_INVALID_HANDLE;
+        // A value that is not there reads as the empty text: the scanners read a key's
+        // default value without asking first, and judge an empty one.
         if (rc == ERROR_FILE_NOT_FOUND)
             return {};
-        readFailed(name);
+        if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA)
+            readFailed(name);
+        if (type != REG_SZ && type != REG_EXPAND_SZ)
+            invalidType(name);
+        if (rc == ERROR_MORE_DATA) {
+            buffer.resize(size_t(size) + 1);
+            continue;
+        }
+        return std::string(buffer.data(), std::find(buffer.data(), buffer.data() + size, '\0'));
     }
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
-        invalidType(name);
-    std::string text(size, '\0');
-    if (size > 0)
-        readData(name, text.data(), size);
-    text.resize(std::min<size_t>(size, std::strlen(text.c_str())));
-    return text;
 }
 
 int32_t TRegistry::ReadInteger(const std::string& name) {
