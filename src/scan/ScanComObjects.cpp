@@ -21,32 +21,29 @@ void report(TFixRegistry& engine, const std::string& keyLocation, const std::str
     engine.AddInvalidData(riActiveX, keyLocation, diagnosis, valueData, valueName);
 }
 
-std::vector<std::string> subKeyNames(const std::string& keyPath) {
-    std::vector<std::string> names;
-    TRegistry reg(KEY_READ);
-    reg.SetRootKey(HKEY_CLASSES_ROOT);
-    if (reg.OpenKey(keyPath, false))
-        reg.GetKeyNames(names);
-    return names;
-}
-
-void scanTypeLibrary(TFixRegistry& engine, const std::string& libraries, const std::string& name,
-                     TRefView view) {
+// `librariesKey` is the open key of `libraries`: the library's keys are walked and
+// opened from it.
+void scanTypeLibrary(TFixRegistry& engine, HKEY librariesKey, const std::string& libraries,
+                     const std::string& name, TRefView view) {
+    // A name that is empty or begins with a backslash would open from the list itself:
+    // it names no library below it.
+    if (name.empty() || name.front() == '\\')
+        return;
     // The last "win32" key of the walk is the one judged.
     std::string found;
-    FindSubKeyPath(HKEY_CLASSES_ROOT, libraries + "\\" + name, "win32", found);
+    FindSubKeyPath(librariesKey, name, "win32", found);
     if (found.empty())
         return;
     TRegistry reg(KEY_READ);
-    reg.SetRootKey(HKEY_CLASSES_ROOT);
+    reg.SetRootKey(librariesKey);
     if (!reg.OpenKey(found, false))
         return;
-    engine.RaiseKeyChange(found);
+    const std::string path = libraries + "\\" + found;
+    engine.RaiseKeyChange(path);
     const std::string data = reg.ReadString("");
     reg.CloseKey();
     if (!ValidInView(view, [&] { return FileRefValid(data); }))
-        report(engine, kRootName + found, "win32", data,
-               "Missing or Invalid Path \"" + data + "\"");
+        report(engine, kRootName + path, "win32", data, "Missing or Invalid Path \"" + data + "\"");
 }
 
 } // namespace
@@ -119,14 +116,19 @@ bool scanInterfaces(TFixRegistry& engine, const TFixRegistry::TNameSet& classes,
 }
 
 bool scanTypeLibraries(TFixRegistry& engine, const std::string& libraries, TRefView view) {
-    const std::vector<std::string> names = subKeyNames(libraries);
+    std::vector<std::string> names;
+    // Kept open: each library is walked from it.
+    TRegistry librariesKey(KEY_READ);
+    librariesKey.SetRootKey(HKEY_CLASSES_ROOT);
+    if (librariesKey.OpenKey(libraries, false))
+        librariesKey.GetKeyNames(names);
     for (size_t i = 0; i < names.size(); ++i) {
         engine.RaiseProgress(i, names.size());
         if (engine.IsStopped())
             return false;
         if (engine.HasExclusions() && engine.IsExcluded(kRootName + libraries + "\\" + names[i]))
             continue;
-        scanTypeLibrary(engine, libraries, names[i], view);
+        scanTypeLibrary(engine, librariesKey.CurrentKey(), libraries, names[i], view);
     }
     return true;
 }
