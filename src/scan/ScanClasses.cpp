@@ -5,6 +5,8 @@
 #include "scan/ScanViews.h"
 #include "scan/ValueWalk.h"
 
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -12,12 +14,15 @@ namespace {
 // Windows holds no deeper tree; a hive that does is not walked past it.
 constexpr int kMaxDepth = 512;
 
+constexpr std::string_view kRoot = "HKEY_CLASSES_ROOT\\";
+
 // What the walk of one top-level key carries from key to key: the path of the key being
 // scanned, grown and cut back as the walk goes down and up, and lists kept for the next
 // key's values and names, so that walking a key allocates nothing once a deeper key has.
 struct ClassWalk {
     TFixRegistry& engine;
     std::string path;
+    std::string location; // "HKEY_CLASSES_ROOT\\" and the path, grown and cut with it
     std::vector<TRegTextValue> values;
     std::vector<std::string> names; // a subkey's name at each depth, while it is walked
 
@@ -30,7 +35,7 @@ struct ClassWalk {
 // each subkey is opened as soon as the enumeration names it, from the key that named it.
 void scanKey(ClassWalk& walk, HKEY parent, const std::string& relative, int depth) {
     TFixRegistry& engine = walk.engine;
-    if (engine.HasExclusions() && engine.IsExcluded("HKEY_CLASSES_ROOT\\" + walk.path))
+    if (engine.HasExclusions() && engine.IsExcluded(walk.location))
         return;
     TRegistry reg(KEY_READ);
     reg.SetRootKey(parent);
@@ -45,7 +50,7 @@ void scanKey(ClassWalk& walk, HKEY parent, const std::string& relative, int dept
         // below Wow6432Node, name files either may see).
         if (value.IsText &&
             !ValidInView(TRefView::Shared, [&] { return PathListValid(value.Text); }))
-            ReportProblem(engine, riClasses, "HKEY_CLASSES_ROOT\\" + walk.path,
+            ReportProblem(engine, riClasses, walk.location,
                           value.Name.empty() ? "Default" : value.Name, value.Text,
                           "File does not exist");
     }
@@ -54,18 +59,21 @@ void scanKey(ClassWalk& walk, HKEY parent, const std::string& relative, int dept
     if (walk.names.size() <= size_t(depth))
         walk.names.resize(depth + 1);
     std::string& name = walk.names[depth];
-    const size_t pathLength = walk.path.size();
+    const size_t pathLength = walk.path.size(), locationLength = walk.location.size();
     for (DWORD i = 0; reg.GetKeyNameAt(i, name); ++i) {
         if (engine.IsStopped())
             return;
         walk.path.append(1, '\\').append(name);
+        walk.location.append(1, '\\').append(name);
         scanKey(walk, reg.CurrentKey(), name, depth + 1);
         walk.path.resize(pathLength);
+        walk.location.resize(locationLength);
     }
 }
 
 void scanTopKey(ClassWalk& walk, const std::string& path) {
     walk.path = path;
+    walk.location.assign(kRoot).append(path);
     scanKey(walk, HKEY_CLASSES_ROOT, "\\" + path, 1);
 }
 
