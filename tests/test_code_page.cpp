@@ -79,6 +79,10 @@ INSTANTIATE_TEST_SUITE_P(
                                "A\x82\xa0"
                                "B"},
                     Conversion{936, u"x\u4e2dy", "x\xd6\xd0y"},
+                    // UTF-8 as the ANSI code page: characters of two, three and four bytes.
+                    Conversion{65001, u"na\u00efve", "na\xc3\xafve"},
+                    Conversion{65001, u"x\u4e2dy", "x\xe4\xb8\xady"},
+                    Conversion{65001, u"\U0001F600!", "\xf0\x9f\x98\x80!"},
                     // EBCDIC: not even ASCII text is its own bytes there.
                     Conversion{1026, u"AZ az", "\xc1\xe9\x40\x81\xa9"},
                     Conversion{1026, u"a\u00e9b", "\x81\x51\x82"}));

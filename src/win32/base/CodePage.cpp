@@ -87,7 +87,9 @@ CodePage::CodePage(unsigned number) : number_(number), impl_(std::make_unique<Im
     if (impl_->decoder == iconv_t(-1))
         throw std::runtime_error("Code page " + std::to_string(number) + " is not supported");
 
-    // A code page is single-byte when no lead byte needs a second one.
+    // A code page is single-byte when no lead byte needs a second one. A lead byte is
+    // probed with a letter and with a UTF-8 continuation byte, the two kinds of trail
+    // byte the multi-byte code pages take.
     for (unsigned b = 0; b < 256 && impl_->singleByte; ++b) {
         const char c = char(b);
         std::u16string one;
@@ -95,11 +97,15 @@ CodePage::CodePage(unsigned number) : number_(number), impl_(std::make_unique<Im
         if (decodeWith(impl_->decoder, &c, 1, one, used) && one.size() == 1) {
             impl_->toWide[b] = one[0];
         } else {
-            iconv(impl_->decoder, nullptr, nullptr, nullptr, nullptr);
-            char two[2] = {c, 'A'};
-            std::u16string probe;
-            if (decodeWith(impl_->decoder, two, 2, probe, used) && used == 2 && b >= 0x80)
-                impl_->singleByte = false; // a lead byte
+            bool lead = false;
+            for (const char trail : {'A', '\x80'}) {
+                iconv(impl_->decoder, nullptr, nullptr, nullptr, nullptr);
+                const char two[2] = {c, trail};
+                std::u16string probe;
+                lead = lead || (decodeWith(impl_->decoder, two, 2, probe, used) && used == 2);
+            }
+            if (lead && b >= 0x80)
+                impl_->singleByte = false;
             else
                 impl_->toWide[b] = char16_t(b);
         }
@@ -168,11 +174,14 @@ void CodePage::toUnicode(std::string_view ansi, std::u16string& out) const {
     std::lock_guard guard(impl_->lock);
     size_t i = 0;
     while (i < ansi.size()) {
+        // The shortest sequence that decodes: one byte, a double-byte pair, or up to the
+        // four bytes of a UTF-8 character.
         size_t used = 0;
-        const size_t len = std::min<size_t>(2, ansi.size() - i);
-        if (decodeWith(impl_->decoder, ansi.data() + i, 1, out, used)) {
-            i += used;
-        } else if (len == 2 && decodeWith(impl_->decoder, ansi.data() + i, 2, out, used)) {
+        const size_t most = std::min<size_t>(4, ansi.size() - i);
+        bool decoded = false;
+        for (size_t len = 1; len <= most && !decoded; ++len)
+            decoded = decodeWith(impl_->decoder, ansi.data() + i, len, out, used);
+        if (decoded) {
             i += used;
         } else {
             out.push_back(u'\xFFFD');
