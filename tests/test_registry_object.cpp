@@ -204,6 +204,49 @@ TEST(RegistryObject, TextValuesInOnePassReadAsReadString) {
     EXPECT_EQ(values[6].Text.size(), 3000u);
 }
 
+TEST(RegistryObject, ListsPassedAgainHoldOnlyTheNextKeysEntries) {
+    TestMachine machine(std::string(kTree) + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Second]\n"
+                                             "\"n\"=dword:00000001\n"
+                                             "\"s\"=\"x\"\n"
+                                             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Second\\only]\n");
+    TRegistry reg(KEY_READ);
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(reg.OpenKey("SOFTWARE\\Test", false));
+    std::vector<TRegTextValue> values;
+    reg.GetTextValues(values);
+    ASSERT_EQ(values.size(), 9u);
+    ASSERT_TRUE(values[0].IsText);
+    Names names;
+    reg.GetKeyNames(names);
+    ASSERT_EQ(names.size(), 4u);
+    // The same lists for a key of fewer entries, whose first value is no string: nothing
+    // of the first key's entries is left in them.
+    ASSERT_TRUE(reg.OpenKey("\\SOFTWARE\\Second", false));
+    reg.GetTextValues(values);
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_EQ(values[0].Name, "n");
+    EXPECT_FALSE(values[0].IsText);
+    EXPECT_EQ(values[0].Text, "");
+    EXPECT_EQ(values[1].Name, "s");
+    EXPECT_EQ(values[1].Text, "x");
+    reg.GetKeyNames(names);
+    EXPECT_EQ(names, (Names{"only"}));
+}
+
+TEST(RegistryObject, KeyNameAtFollowsTheEnumeration) {
+    TestMachine machine(kTree);
+    TRegistry reg(KEY_READ);
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    std::string name = "stale";
+    EXPECT_FALSE(reg.GetKeyNameAt(0, name)) << "no key open";
+    ASSERT_TRUE(reg.OpenKey("SOFTWARE\\Test", false));
+    Names listed, one;
+    reg.GetKeyNames(listed);
+    for (DWORD i = 0; reg.GetKeyNameAt(i, name); ++i)
+        one.push_back(name);
+    EXPECT_EQ(one, listed);
+}
+
 TEST(RegistryObject, ReadErrorsNameTheValue) {
     TestMachine machine(kTree);
     TRegistry reg;

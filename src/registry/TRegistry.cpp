@@ -47,23 +47,22 @@ void TRegistry::SetRootKey(HKEY root) {
     root_ = root;
 }
 
-HKEY TRegistry::baseKeyFor(const std::string& path, std::string& relative) const {
+HKEY TRegistry::baseKeyFor(const std::string& path, const char*& relative) const {
+    relative = path.c_str();
     if (!path.empty() && path.front() == '\\') {
-        relative = path.substr(1);
+        ++relative;
         return root_;
     }
-    relative = path;
     return current_ ? current_ : root_;
 }
 
 bool TRegistry::open(const std::string& key, REGSAM access, bool canCreate) {
-    std::string relative;
+    const char* relative = nullptr;
     const HKEY base = baseKeyFor(key, relative);
     HKEY opened = nullptr;
-    const LONG rc =
-        canCreate ? RegCreateKeyExA(base, relative.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                    access, nullptr, &opened, nullptr)
-                  : RegOpenKeyExA(base, relative.c_str(), 0, access, &opened);
+    const LONG rc = canCreate ? RegCreateKeyExA(base, relative, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                                access, nullptr, &opened, nullptr)
+                              : RegOpenKeyExA(base, relative, 0, access, &opened);
     if (rc != ERROR_SUCCESS)
         return false;
     CloseKey();
@@ -87,10 +86,10 @@ void TRegistry::CloseKey() {
 }
 
 bool TRegistry::KeyExists(const std::string& key) {
-    std::string relative;
+    const char* relative = nullptr;
     const HKEY base = baseKeyFor(key, relative);
     HKEY opened = nullptr;
-    const LONG rc = RegOpenKeyExA(base, relative.c_str(), 0, KEY_READ, &opened);
+    const LONG rc = RegOpenKeyExA(base, relative, 0, KEY_READ, &opened);
     if (rc == ERROR_SUCCESS)
         RegCloseKey(opened);
     return rc == ERROR_SUCCESS || rc == ERROR_ACCESS_DENIED;
@@ -117,13 +116,42 @@ constexpr size_t kNameRoom = 512;
 
 } // namespace
 
-void TRegistry::enumerateNames(std::vector<std::string>& list, bool values) {
-    list.clear();
+namespace {
+
+// The next entry of a list being refilled: the one already there when there is one, so
+// that its string's room serves again.
+template <typename T> T& nextEntry(std::vector<T>& list, size_t& count) {
+    if (count == list.size())
+        list.emplace_back();
+    return list[count++];
+}
+
+} // namespace
+
+bool TRegistry::GetKeyNameAt(DWORD index, std::string& name) {
     if (!current_)
-        return;
+        return false;
+    thread_local std::vector<char> buffer(kNameRoom);
+    for (;;) {
+        DWORD size = DWORD(buffer.size());
+        const LONG rc = RegEnumKeyExA(current_, index, buffer.data(), &size, nullptr, nullptr,
+                                      nullptr, nullptr);
+        if (rc == ERROR_MORE_DATA) {
+            buffer.resize(buffer.size() * 4);
+            continue;
+        }
+        if (rc != ERROR_SUCCESS)
+            return false;
+        name.assign(buffer.data(), size);
+        return true;
+    }
+}
+
+void TRegistry::enumerateNames(std::vector<std::string>& list, bool values) {
+    size_t count = 0;
     // Kept by the thread: a walk lists every key it passes.
     thread_local std::vector<char> name(kNameRoom);
-    for (DWORD i = 0;; ++i) {
+    for (DWORD i = 0; current_; ++i) {
         DWORD size = DWORD(name.size());
         const LONG rc = values ? RegEnumValueA(current_, i, name.data(), &size, nullptr, nullptr,
                                                nullptr, nullptr)
@@ -136,16 +164,15 @@ void TRegistry::enumerateNames(std::vector<std::string>& list, bool values) {
         }
         if (rc != ERROR_SUCCESS)
             break;
-        list.emplace_back(name.data(), size);
+        nextEntry(list, count).assign(name.data(), size);
     }
+    list.resize(count);
 }
 
 void TRegistry::GetTextValues(std::vector<TRegTextValue>& list) {
-    list.clear();
-    if (!current_)
-        return;
+    size_t count = 0;
     thread_local std::vector<char> name(kNameRoom), data(1024);
-    for (DWORD i = 0;; ++i) {
+    for (DWORD i = 0; current_; ++i) {
         DWORD nameSize = DWORD(name.size()), dataSize = DWORD(data.size()), type = 0;
         const LONG rc = RegEnumValueA(current_, i, name.data(), &nameSize, nullptr, &type,
                                       reinterpret_cast<BYTE*>(data.data()), &dataSize);
@@ -160,12 +187,15 @@ void TRegistry::GetTextValues(std::vector<TRegTextValue>& list) {
         }
         if (rc != ERROR_SUCCESS)
             break;
-        TRegTextValue& value = list.emplace_back();
+        TRegTextValue& value = nextEntry(list, count);
         value.Name.assign(name.data(), nameSize);
         value.IsText = type == REG_SZ || type == REG_EXPAND_SZ;
         if (value.IsText)
             value.Text.assign(data.data(), std::find(data.data(), data.data() + dataSize, '\0'));
+        else
+            value.Text.clear();
     }
+    list.resize(count);
 }
 
 bool TRegistry::GetKeyInfo(TRegKeyInfo& info) {
@@ -209,22 +239,28 @@ void TRegistry::readData(const std::string& name, void* buffer, DWORD& size) con
 }
 
 std::string TRegistry::ReadString(const std::string& name) {
-    DWORD type = 0, size = 0;
-    LONG rc = ERROR_SUCCESS;
-    // A value that is not there reads as the empty text: the scanners read a key's
-    // default value without asking first, and judge an empty one.
-    if (!queryInfo(name, type, size, &rc)) {
+    // One call reads type and text together into the thread's buffer: a scan reads the
+    // strings of every key it passes, and each call looks the value up by its name.
+    thread_local std::vector<char> buffer(1024);
+    for (;;) {
+        DWORD type = 0, size = DWORD(buffer.size());
+        const LONG rc = current_ ? RegQueryValueExA(current_, name.c_str(), nullptr, &type,
+                                                    reinterpret_cast<BYTE*>(buffer.data()), &size)
+                                 : ERROR_INVALID_HANDLE;
+        // A value that is not there reads as the empty text: the scanners read a key's
+        // default value without asking first, and judge an empty one.
         if (rc == ERROR_FILE_NOT_FOUND)
             return {};
-        readFailed(name);
+        if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA)
+            readFailed(name);
+        if (type != REG_SZ && type != REG_EXPAND_SZ)
+            invalidType(name);
+        if (rc == ERROR_MORE_DATA) {
+            buffer.resize(size_t(size) + 1);
+            continue;
+        }
+        return std::string(buffer.data(), std::find(buffer.data(), buffer.data() + size, '\0'));
     }
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
-        invalidType(name);
-    std::string text(size, '\0');
-    if (size > 0)
-        readData(name, text.data(), size);
-    text.resize(std::min<size_t>(size, std::strlen(text.c_str())));
-    return text;
 }
 
 int32_t TRegistry::ReadInteger(const std::string& name) {
@@ -266,8 +302,9 @@ bool TRegistry::DeleteValue(const std::string& name) {
 }
 
 bool TRegistry::DeleteKey(const std::string& key) {
-    std::string relative;
-    const HKEY base = baseKeyFor(key, relative);
+    const char* start = nullptr;
+    const HKEY base = baseKeyFor(key, start);
+    std::string relative = start;
     while (!relative.empty() && relative.back() == '\\')
         relative.pop_back();
     // An empty path would name the base key itself, which is never what a caller

@@ -63,13 +63,18 @@ public:
     bool ValueExists(const std::string& name);
 
     // The list is cleared, then filled in the registry's enumeration order; empty
-    // when no key is open.
+    // when no key is open. The strings the list held are reused, so a walk that passes
+    // the same list again allocates only for longer names.
     void GetKeyNames(std::vector<std::string>& list);
     void GetValueNames(std::vector<std::string>& list);
+    // The name of the open key's subkey at `index` of the enumeration order, into `name`
+    // (its room reused); false past the last one, or when no key is open.
+    bool GetKeyNameAt(DWORD index, std::string& name);
     // False (and info zeroed) when no key is open or it cannot be queried.
     bool GetKeyInfo(TRegKeyInfo& info);
     // The values of the open key in the registry's enumeration order, each with its text
-    // when it is a string; empty when no key is open.
+    // when it is a string; empty when no key is open. Reuses the list's strings as
+    // GetKeyNames does.
     void GetTextValues(std::vector<TRegTextValue>& list);
 
     // rdUnknown for any other type, and for a value that does not exist.
@@ -98,8 +103,9 @@ public:
 
 private:
     void enumerateNames(std::vector<std::string>& list, bool values);
-    // The key a path starts from, and the path without its leading "\".
-    HKEY baseKeyFor(const std::string& path, std::string& relative) const;
+    // The key a path starts from, and the path without its leading "\" (pointing into
+    // `path`).
+    HKEY baseKeyFor(const std::string& path, const char*& relative) const;
     bool open(const std::string& key, REGSAM access, bool canCreate);
     // Type and size of a value of the current key; false when it cannot be queried.
     // `result`, when given, receives the query's error code.

@@ -48,20 +48,28 @@ namespace {
 bool scanKey(TFixRegistry& engine, const std::string& appPaths, TRefView view) {
     TFixRegistry::TNameSet upperNames, names;
     TFixRegistry::CollectKeyNames(HKEY_LOCAL_MACHINE, appPaths, upperNames, names);
+    // Kept open: each program's key opens from it.
+    TRegistry programs(KEY_READ);
+    programs.SetRootKey(HKEY_LOCAL_MACHINE);
+    if (!programs.OpenKey(appPaths, false))
+        return true;
+    TRegistry reg(KEY_READ);
+    reg.SetRootKey(programs.CurrentKey());
+    std::string path, location;
     size_t index = 0;
     for (const std::string& name : names) {
         engine.RaiseProgress(index++, names.size());
         if (engine.IsStopped())
             return false;
-        if (skipped(name))
+        // A name that begins with a backslash would open from the top of the program
+        // list: it names no key below it.
+        if (skipped(name) || (!name.empty() && name.front() == '\\'))
             continue;
-        const std::string path = appPaths + "\\" + name;
-        const std::string location = "HKEY_LOCAL_MACHINE\\" + path;
-        if (engine.IsExcluded(location))
+        path.assign(appPaths).append(1, '\\').append(name);
+        location.assign("HKEY_LOCAL_MACHINE\\").append(path);
+        if (engine.HasExclusions() && engine.IsExcluded(location))
             continue;
-        TRegistry reg(KEY_READ);
-        reg.SetRootKey(HKEY_LOCAL_MACHINE);
-        if (!reg.OpenKey(path, false))
+        if (!reg.OpenKey(name, false))
             continue;
         engine.RaiseKeyChange(path);
         if (reg.ReadString("").empty())

@@ -11,6 +11,8 @@
 namespace {
 
 const std::string kRootName = "HKEY_CLASSES_ROOT\\";
+const std::string kProxyStub = "ProxyStubClsid";
+const std::string kProxyStub32 = "ProxyStubClsid32";
 
 // This category raises OnFound before the record joins the list.
 void report(TFixRegistry& engine, const std::string& keyLocation, const std::string& valueName,
@@ -19,45 +21,45 @@ void report(TFixRegistry& engine, const std::string& keyLocation, const std::str
     engine.AddInvalidData(riActiveX, keyLocation, diagnosis, valueData, valueName);
 }
 
-std::vector<std::string> subKeyNames(const std::string& keyPath) {
-    std::vector<std::string> names;
-    TRegistry reg(KEY_READ);
-    reg.SetRootKey(HKEY_CLASSES_ROOT);
-    if (reg.OpenKey(keyPath, false))
-        reg.GetKeyNames(names);
-    return names;
-}
-
-void scanTypeLibrary(TFixRegistry& engine, const std::string& libraries, const std::string& name,
-                     TRefView view) {
+// `librariesKey` is the open key of `libraries`: the library's keys are walked and
+// opened from it.
+void scanTypeLibrary(TFixRegistry& engine, HKEY librariesKey, const std::string& libraries,
+                     const std::string& name, TRefView view) {
+    // A name that is empty or begins with a backslash would open from the list itself:
+    // it names no library below it.
+    if (name.empty() || name.front() == '\\')
+        return;
     // The last "win32" key of the walk is the one judged.
     std::string found;
-    FindSubKeyPath(HKEY_CLASSES_ROOT, libraries + "\\" + name, "win32", found);
+    FindSubKeyPath(librariesKey, name, "win32", found);
     if (found.empty())
         return;
     TRegistry reg(KEY_READ);
-    reg.SetRootKey(HKEY_CLASSES_ROOT);
+    reg.SetRootKey(librariesKey);
     if (!reg.OpenKey(found, false))
         return;
-    engine.RaiseKeyChange(found);
+    const std::string path = libraries + "\\" + found;
+    engine.RaiseKeyChange(path);
     const std::string data = reg.ReadString("");
     reg.CloseKey();
     if (!ValidInView(view, [&] { return FileRefValid(data); }))
-        report(engine, kRootName + found, "win32", data,
-               "Missing or Invalid Path \"" + data + "\"");
+        report(engine, kRootName + path, "win32", data, "Missing or Invalid Path \"" + data + "\"");
 }
 
 } // namespace
 
-void CheckProxyStub(TFixRegistry& engine, const TFixRegistry::TNameSet& classes, HKEY interfaces,
-                    const std::string& interfaceName, const std::string& subKeyName,
-                    const std::string& interfacesPath) {
-    const std::string relative = interfaceName + "\\" + subKeyName;
+namespace {
+
+// CheckProxyStub with the interface's key open already: both of its proxy/stub keys open
+// from it, and the interface is looked up among its many siblings once.
+void checkProxyStubOf(TFixRegistry& engine, const TFixRegistry::TNameSet& classes,
+                      HKEY interfaceKey, const std::string& interfaceName,
+                      const std::string& subKeyName, const std::string& interfacesPath) {
     TRegistry reg(KEY_READ);
-    reg.SetRootKey(interfaces);
-    if (!reg.OpenKey(relative, false))
+    reg.SetRootKey(interfaceKey);
+    if (!reg.OpenKey(subKeyName, false))
         return;
-    const std::string path = interfacesPath + "\\" + relative;
+    const std::string path = interfacesPath + "\\" + interfaceName + "\\" + subKeyName;
     engine.RaiseKeyChange(path);
     const std::string value = reg.ReadString("");
     reg.CloseKey();
@@ -71,6 +73,18 @@ void CheckProxyStub(TFixRegistry& engine, const TFixRegistry::TNameSet& classes,
     report(engine, kRootName + path, subKeyName, value, diagnosis);
 }
 
+} // namespace
+
+void CheckProxyStub(TFixRegistry& engine, const TFixRegistry::TNameSet& classes, HKEY interfaces,
+                    const std::string& interfaceName, const std::string& subKeyName,
+                    const std::string& interfacesPath) {
+    TRegistry reg(KEY_READ);
+    reg.SetRootKey(interfaces);
+    if (reg.OpenKey(interfaceName, false))
+        checkProxyStubOf(engine, classes, reg.CurrentKey(), interfaceName, subKeyName,
+                         interfacesPath);
+}
+
 namespace {
 
 // False when the scan was stopped.
@@ -82,6 +96,8 @@ bool scanInterfaces(TFixRegistry& engine, const TFixRegistry::TNameSet& classes,
     // Kept open: each interface's keys open from it.
     if (interfaceKey.OpenKey(interfacesPath, false))
         interfaceKey.GetKeyNames(interfaces);
+    TRegistry reg(KEY_READ);
+    reg.SetRootKey(interfaceKey.CurrentKey());
     for (size_t i = 0; i < interfaces.size(); ++i) {
         engine.RaiseProgress(i, interfaces.size());
         if (engine.IsStopped())
@@ -89,22 +105,30 @@ bool scanInterfaces(TFixRegistry& engine, const TFixRegistry::TNameSet& classes,
         if (engine.HasExclusions() &&
             engine.IsExcluded(kRootName + interfacesPath + "\\" + interfaces[i]))
             continue;
-        const HKEY key = interfaceKey.CurrentKey();
-        CheckProxyStub(engine, classes, key, interfaces[i], "ProxyStubClsid", interfacesPath);
-        CheckProxyStub(engine, classes, key, interfaces[i], "ProxyStubClsid32", interfacesPath);
+        if (!reg.OpenKey(interfaces[i], false))
+            continue;
+        const HKEY key = reg.CurrentKey();
+        checkProxyStubOf(engine, classes, key, interfaces[i], kProxyStub, interfacesPath);
+        checkProxyStubOf(engine, classes, key, interfaces[i], kProxyStub32, interfacesPath);
+        reg.CloseKey();
     }
     return true;
 }
 
 bool scanTypeLibraries(TFixRegistry& engine, const std::string& libraries, TRefView view) {
-    const std::vector<std::string> names = subKeyNames(libraries);
+    std::vector<std::string> names;
+    // Kept open: each library is walked from it.
+    TRegistry librariesKey(KEY_READ);
+    librariesKey.SetRootKey(HKEY_CLASSES_ROOT);
+    if (librariesKey.OpenKey(libraries, false))
+        librariesKey.GetKeyNames(names);
     for (size_t i = 0; i < names.size(); ++i) {
         engine.RaiseProgress(i, names.size());
         if (engine.IsStopped())
             return false;
         if (engine.HasExclusions() && engine.IsExcluded(kRootName + libraries + "\\" + names[i]))
             continue;
-        scanTypeLibrary(engine, libraries, names[i], view);
+        scanTypeLibrary(engine, librariesKey.CurrentKey(), libraries, names[i], view);
     }
     return true;
 }

@@ -5,6 +5,8 @@
 #include "registry/AsciiCase.h"
 #include "registry/SplitFns.h"
 
+#include <string_view>
+
 void TFixRegistry::SetExcludeKEYText(const std::string& text) {
     ExcludeKEYList.clear();
     size_t begin = 0;
@@ -29,7 +31,8 @@ const std::string* exclusionOf(const std::vector<std::string>& list, const std::
         if (bracket == std::string::npos) {
             if (SameTextAscii(entry, candidate))
                 return &entry;
-        } else if (bracket > 0 && FindTextFrom(candidate, entry.substr(0, bracket)) > 0) {
+        } else if (bracket > 0 &&
+                   FindTextFrom(candidate, std::string_view(entry).substr(0, bracket)) > 0) {
             return &entry;
         }
     }

@@ -23,10 +23,11 @@ std::string trimmed(const std::string& text) {
 } // namespace
 
 bool ExtensionKeyHoldsMore(TRegistry& reg) {
-    std::vector<std::string> names;
-    reg.GetKeyNames(names);
-    if (!names.empty())
+    // One subkey is enough: the first name is read, not the whole list.
+    std::string first;
+    if (reg.GetKeyNameAt(0, first))
         return true;
+    std::vector<std::string> names;
     reg.GetValueNames(names);
     return std::any_of(names.begin(), names.end(),
                        [](const std::string& name) { return !name.empty(); });

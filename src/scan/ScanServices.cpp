@@ -17,11 +17,12 @@ void ScanServices(TFixRegistry& engine) {
         services.GetKeyNames(names);
     TRegistry reg(KEY_READ);
     reg.SetRootKey(services.CurrentKey());
+    std::string path, location;
     for (size_t i = 0; i < names.size(); ++i) {
         engine.RaiseProgress(i, names.size());
-        const std::string path = kServices + "\\" + names[i];
-        const std::string location = "HKEY_LOCAL_MACHINE\\" + path;
-        if (engine.IsExcluded(location))
+        path.assign(kServices).append(1, '\\').append(names[i]);
+        location.assign("HKEY_LOCAL_MACHINE\\").append(path);
+        if (engine.HasExclusions() && engine.IsExcluded(location))
             continue;
         if (!reg.OpenKey(names[i], false))
             continue;

@@ -23,9 +23,16 @@ namespace {
 constexpr int kMaxDepth = 512;
 
 // False as soon as a value or an unreadable key is met; the rest of the tree is then
-// not needed for the answer.
-bool treeEmpty(TFixRegistry& engine, TRegistry& reg, const std::string& path, int depth) {
-    if (depth > kMaxDepth || !reg.OpenKey("\\" + path, false))
+// not needed for the answer. `relative` opens the key from `parent`, which stays open
+// while the key's subtree is walked; `path` is the key's path, grown and cut back as the
+// walk goes down and up.
+bool treeEmpty(TFixRegistry& engine, HKEY parent, const std::string& relative, std::string& path,
+               int depth) {
+    if (depth > kMaxDepth)
+        return false;
+    TRegistry reg(KEY_READ);
+    reg.SetRootKey(parent);
+    if (!reg.OpenKey(relative, false))
         return false;
     engine.RaiseKeyChange(path);
     TRegKeyInfo info;
@@ -35,10 +42,17 @@ bool treeEmpty(TFixRegistry& engine, TRegistry& reg, const std::string& path, in
     reg.GetKeyNames(subKeys);
     if (subKeys.size() != info.NumSubKeys)
         return false; // a subkey that could not be listed
-    reg.CloseKey();
-    for (const std::string& name : subKeys)
-        if (!treeEmpty(engine, reg, path + "\\" + name, depth + 1))
+    const size_t pathLength = path.size();
+    for (const std::string& name : subKeys) {
+        // A name that begins with a backslash names no key below this one: such a key
+        // cannot be opened, so the tree is not known to be empty.
+        if (!name.empty() && name.front() == '\\')
             return false;
+        path.append(1, '\\').append(name);
+        if (!treeEmpty(engine, reg.CurrentKey(), name, path, depth + 1))
+            return false;
+        path.resize(pathLength);
+    }
     return true;
 }
 
@@ -50,9 +64,8 @@ bool IsSkippedSoftware(const std::string& name) {
 }
 
 bool KeyTreeHasNoValues(TFixRegistry& engine, HKEY root, const std::string& keyPath) {
-    TRegistry reg(KEY_READ);
-    reg.SetRootKey(root);
-    return treeEmpty(engine, reg, keyPath, 1);
+    std::string path = keyPath;
+    return treeEmpty(engine, root, "\\" + keyPath, path, 1);
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #include "win32/base/CodePage.h"
 
 #include <QString>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <iconv.h>
@@ -61,6 +62,8 @@ bool decodeWith(iconv_t cd, const char* in, size_t inLen, std::u16string& out, s
 
 struct CodePage::Impl {
     bool singleByte = true;
+    // Every ASCII character is its own byte both ways, so ASCII text needs no table.
+    bool asciiSame = false;
     std::array<char16_t, 256> toWide{};
     // Every UTF-16 unit to its byte, -1 where the code page has none.
     std::vector<int16_t> toByte;
@@ -84,7 +87,9 @@ CodePage::CodePage(unsigned number) : number_(number), impl_(std::make_unique<Im
     if (impl_->decoder == iconv_t(-1))
         throw std::runtime_error("Code page " + std::to_string(number) + " is not supported");
 
-    // A code page is single-byte when no lead byte needs a second one.
+    // A code page is single-byte when no lead byte needs a second one. A lead byte is
+    // probed with a letter and with a UTF-8 continuation byte, the two kinds of trail
+    // byte the multi-byte code pages take.
     for (unsigned b = 0; b < 256 && impl_->singleByte; ++b) {
         const char c = char(b);
         std::u16string one;
@@ -92,11 +97,15 @@ CodePage::CodePage(unsigned number) : number_(number), impl_(std::make_unique<Im
         if (decodeWith(impl_->decoder, &c, 1, one, used) && one.size() == 1) {
             impl_->toWide[b] = one[0];
         } else {
-            iconv(impl_->decoder, nullptr, nullptr, nullptr, nullptr);
-            char two[2] = {c, 'A'};
-            std::u16string probe;
-            if (decodeWith(impl_->decoder, two, 2, probe, used) && used == 2 && b >= 0x80)
-                impl_->singleByte = false; // a lead byte
+            bool lead = false;
+            for (const char trail : {'A', '\x80'}) {
+                iconv(impl_->decoder, nullptr, nullptr, nullptr, nullptr);
+                const char two[2] = {c, trail};
+                std::u16string probe;
+                lead = lead || (decodeWith(impl_->decoder, two, 2, probe, used) && used == 2);
+            }
+            if (lead && b >= 0x80)
+                impl_->singleByte = false;
             else
                 impl_->toWide[b] = char16_t(b);
         }
@@ -106,6 +115,33 @@ CodePage::CodePage(unsigned number) : number_(number), impl_(std::make_unique<Im
         for (unsigned b = 256; b-- > 0;) // the lowest byte wins where two decode alike
             impl_->toByte[impl_->toWide[b]] = int16_t(b);
     }
+    impl_->asciiSame = true;
+    for (unsigned c = 0; c < 0x80 && impl_->asciiSame; ++c) {
+        const char byte = char(c);
+        const char16_t unit = char16_t(c);
+        impl_->asciiSame = decodesTo(byte, unit) && encodesTo(unit, byte);
+    }
+}
+
+bool CodePage::decodesTo(char byte, char16_t unit) const {
+    if (impl_->singleByte)
+        return impl_->toWide[uint8_t(byte)] == unit;
+    std::u16string one;
+    size_t used = 0;
+    return decodeWith(impl_->decoder, &byte, 1, one, used) && one == std::u16string(1, unit);
+}
+
+bool CodePage::encodesTo(char16_t unit, char byte) const {
+    if (impl_->singleByte)
+        return impl_->toByte[unit] == int16_t(uint8_t(byte));
+    char* src = reinterpret_cast<char*>(&unit);
+    size_t srcLeft = 2;
+    char buffer[8];
+    char* dst = buffer;
+    size_t dstLeft = sizeof buffer;
+    iconv(impl_->encoder, nullptr, nullptr, nullptr, nullptr);
+    return iconv(impl_->encoder, &src, &srcLeft, &dst, &dstLeft) != size_t(-1) &&
+           sizeof buffer - dstLeft == 1 && buffer[0] == byte;
 }
 
 CodePage::~CodePage() {
@@ -117,39 +153,100 @@ CodePage::~CodePage() {
 
 std::u16string CodePage::toUnicode(std::string_view ansi) const {
     std::u16string out;
-    out.reserve(ansi.size());
+    toUnicode(ansi, out);
+    return out;
+}
+
+void CodePage::toUnicode(std::string_view ansi, std::u16string& out) const {
+    out.clear();
     if (impl_->singleByte) {
-        for (const char c : ansi)
-            out.push_back(impl_->toWide[uint8_t(c)]);
-        return out;
+        out.resize(ansi.size());
+        for (size_t i = 0; i < ansi.size(); ++i)
+            out[i] = impl_->toWide[uint8_t(ansi[i])];
+        return;
     }
+    if (impl_->asciiSame &&
+        std::all_of(ansi.begin(), ansi.end(), [](char c) { return uint8_t(c) < 0x80; })) {
+        out.assign(ansi.begin(), ansi.end());
+        return;
+    }
+    out.reserve(ansi.size());
     std::lock_guard guard(impl_->lock);
     size_t i = 0;
     while (i < ansi.size()) {
+        // The shortest sequence that decodes: one byte, a double-byte pair, or up to the
+        // four bytes of a UTF-8 character.
         size_t used = 0;
-        const size_t len = std::min<size_t>(2, ansi.size() - i);
-        if (decodeWith(impl_->decoder, ansi.data() + i, 1, out, used)) {
-            i += used;
-        } else if (len == 2 && decodeWith(impl_->decoder, ansi.data() + i, 2, out, used)) {
+        const size_t most = std::min<size_t>(4, ansi.size() - i);
+        bool decoded = false;
+        for (size_t len = 1; len <= most && !decoded; ++len)
+            decoded = decodeWith(impl_->decoder, ansi.data() + i, len, out, used);
+        if (decoded) {
             i += used;
         } else {
             out.push_back(u'\xFFFD');
             ++i;
         }
     }
-    return out;
 }
 
 std::string CodePage::fromUnicode(std::u16string_view text) const {
     std::string out;
-    out.reserve(text.size());
-    if (impl_->singleByte) {
-        for (const char16_t c : text) {
-            const int16_t byte = impl_->toByte[c];
-            out.push_back(byte < 0 ? '?' : char(byte));
+    fromUnicode(text, out);
+    return out;
+}
+
+void CodePage::fromUnicodeBytes(std::string_view bytes, std::string& out) const {
+    const size_t units = bytes.size() / 2;
+    auto unitAt = [&](size_t i) {
+        return char16_t(uint8_t(bytes[2 * i]) | uint8_t(bytes[2 * i + 1]) << 8);
+    };
+    out.resize(units);
+    // Nearly all text is ASCII: it is copied byte for byte until the first other unit.
+    size_t i = 0;
+    if (impl_->asciiSame)
+        for (; i < units; ++i) {
+            const char16_t unit = unitAt(i);
+            if (unit >= 0x80)
+                break;
+            out[i] = char(unit);
         }
-        return out;
+    if (i == units)
+        return;
+    if (impl_->singleByte) {
+        for (; i < units; ++i) {
+            const int16_t byte = impl_->toByte[unitAt(i)];
+            out[i] = byte < 0 ? '?' : char(byte);
+        }
+        return;
     }
+    std::u16string rest(units - i, u'\0');
+    for (size_t j = i; j < units; ++j)
+        rest[j - i] = unitAt(j);
+    out.resize(i);
+    appendMultiByte(rest, out);
+}
+
+void CodePage::fromUnicode(std::u16string_view text, std::string& out) const {
+    out.resize(text.size());
+    size_t i = 0;
+    if (impl_->asciiSame)
+        for (; i < text.size() && text[i] < 0x80; ++i)
+            out[i] = char(text[i]);
+    if (i == text.size())
+        return;
+    if (impl_->singleByte) {
+        for (; i < text.size(); ++i) {
+            const int16_t byte = impl_->toByte[text[i]];
+            out[i] = byte < 0 ? '?' : char(byte);
+        }
+        return;
+    }
+    out.resize(i);
+    appendMultiByte(text.substr(i), out);
+}
+
+void CodePage::appendMultiByte(std::u16string_view text, std::string& out) const {
     std::lock_guard guard(impl_->lock);
     for (size_t i = 0; i < text.size(); ++i) {
         const bool pair = i + 1 < text.size() && text[i] >= 0xD800 && text[i] < 0xDC00;
@@ -166,7 +263,6 @@ std::string CodePage::fromUnicode(std::u16string_view text) const {
         if (pair)
             ++i;
     }
-    return out;
 }
 
 } // namespace win32

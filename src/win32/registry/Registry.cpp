@@ -63,12 +63,22 @@ std::u16string widen(MachineRegistry* reg, LPCSTR text) {
     return text ? reg->codePage->toUnicode(text) : std::u16string();
 }
 
-std::u16string widen(LPCWSTR text) {
-    return text ? std::u16string(text) : std::u16string();
+// A name or path of a reading call, widened into the thread's own buffer: the calls a
+// scan makes for every key allocate nothing for it.
+std::u16string_view widenForRead(MachineRegistry* reg, LPCSTR text) {
+    thread_local std::u16string buffer;
+    if (!text)
+        return {};
+    reg->codePage->toUnicode(text, buffer);
+    return buffer;
 }
 
-std::u16string widen(MachineRegistry*, LPCWSTR text) {
-    return widen(text);
+std::u16string_view widenForRead(MachineRegistry*, LPCWSTR text) {
+    return text ? std::u16string_view(text) : std::u16string_view();
+}
+
+std::u16string widen(LPCWSTR text) {
+    return text ? std::u16string(text) : std::u16string();
 }
 
 bool isStringType(DWORD type) {
@@ -78,12 +88,11 @@ bool isStringType(DWORD type) {
 // Value data as the ANSI functions hand it out: strings in the code page (kept in
 // `scratch`), other types as stored.
 std::string_view ansiData(MachineRegistry* reg, const HiveValue& value, std::string& scratch) {
+    const std::string_view raw(reinterpret_cast<const char*>(value.data.data()), value.data.size());
     if (!isStringType(value.type))
-        return {reinterpret_cast<const char*>(value.data.data()), value.data.size()};
-    std::u16string text(value.data.size() / 2, u'\0');
-    if (!text.empty()) // a string value of no data, or a lone byte, as real hives hold
-        std::memcpy(text.data(), value.data.data(), text.size() * 2);
-    scratch = reg->codePage->fromUnicode(text);
+        return raw;
+    // A string value of no data, or a lone byte, as real hives hold, converts to nothing.
+    reg->codePage->fromUnicodeBytes(raw, scratch);
     return scratch;
 }
 
@@ -158,8 +167,10 @@ void refreshMerged(MachineRegistry& reg, MachineRegistry::Handle& handle, const 
             for (size_t i = 0; i < key->subkeyCount(); ++i)
                 list->push_back(key->subkeyAt(i));
     auto less = [](HiveKey* a, HiveKey* b) { return CompareNames(a->name, b->name) < 0; };
-    std::stable_sort(mine.begin(), mine.end(), less);
-    std::stable_sort(theirs.begin(), theirs.end(), less);
+    // A hive keeps its lists sorted: only volatile keys, or a damaged list, need sorting.
+    for (auto* list : {&mine, &theirs})
+        if (!std::is_sorted(list->begin(), list->end(), less))
+            std::stable_sort(list->begin(), list->end(), less);
     size_t i = 0, j = 0;
     while (i < mine.size() || j < theirs.size()) {
         if (j == theirs.size() || (i < mine.size() && less(mine[i], theirs[j]))) {
@@ -252,13 +263,12 @@ LONG openKey(MachineRegistry* reg, HKEY hKey, std::u16string_view subKey, REGSAM
     if (reg->readOnly && (sam & kWriteAccess))
         return ERROR_ACCESS_DENIED;
     const REGSAM parentAccess = parent->access;
-    // Copied only when a registry view may rewrite it.
-    std::u16string redirected;
     std::u16string_view path = subKey;
+    std::u16string inView; // the path as the asked-for registry view stores it
     if (reg->wow64 && (sam & kViewFlags)) {
-        redirected = subKey;
-        applyRegistryView(*reg, *parent, sam, fromLive, redirected);
-        path = redirected;
+        inView = subKey;
+        applyRegistryView(*reg, *parent, sam, fromLive, inView);
+        path = inView;
     }
     KeyView view;
     bool created = false;
@@ -412,15 +422,16 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY p
     Call call;
     if (!call.reg)
         return ERROR_INVALID_HANDLE;
-    return openKey(call.reg, hKey, widen(call.reg, lpSubKey), samDesired, false, 0, phkResult);
+    return openKey(call.reg, hKey, widenForRead(call.reg, lpSubKey), samDesired, false, 0,
+                   phkResult);
 }
 
 LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
     Call call;
     if (!call.reg)
         return ERROR_INVALID_HANDLE;
-    return openKey(call.reg, hKey, lpSubKey ? std::u16string_view(lpSubKey) : std::u16string_view(),
-                   samDesired, false, 0, phkResult);
+    return openKey(call.reg, hKey, widenForRead(call.reg, lpSubKey), samDesired, false, 0,
+                   phkResult);
 }
 
 LONG RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
@@ -473,12 +484,22 @@ LONG RegCloseKey(HKEY hKey) {
 
 namespace {
 
-// Names cross the ANSI functions in the code page, the wide ones as they are.
-std::string nameFor(MachineRegistry* reg, std::u16string_view name, char) {
-    return reg->codePage->fromUnicode(name);
+// Names cross the ANSI functions in the code page (converted into `scratch`), the wide
+// ones as they are.
+std::string_view nameFor(MachineRegistry* reg, std::u16string_view name, std::string& scratch,
+                         char) {
+    reg->codePage->fromUnicode(name, scratch);
+    return scratch;
 }
-std::u16string_view nameFor(MachineRegistry*, std::u16string_view name, char16_t) {
+std::u16string_view nameFor(MachineRegistry*, std::u16string_view name, std::string&, char16_t) {
     return name;
+}
+
+// The thread's buffer for the text an ANSI call hands out: a walk over many keys converts
+// every name and string into it, never into a string of its own.
+std::string& ansiScratch() {
+    thread_local std::string scratch;
+    return scratch;
 }
 // `scratch` holds the data when it had to be converted.
 std::string_view dataFor(MachineRegistry* reg, const HiveValue& value, std::string& scratch, char) {
@@ -503,15 +524,17 @@ LONG enumKey(HKEY hKey, DWORD index, Char* name, LPDWORD nameSize, Char* cls, LP
     HiveKey* key = subkeyAt(*call.reg, *handle, view, index);
     if (!key)
         return ERROR_NO_MORE_ITEMS;
-    if (const LONG rc = copyName(std::basic_string_view<Char>(nameFor(call.reg, key->name, Char())),
-                                 name, nameSize);
+    std::string& scratch = ansiScratch();
+    if (const LONG rc =
+            copyName(std::basic_string_view<Char>(nameFor(call.reg, key->name, scratch, Char())),
+                     name, nameSize);
         rc != ERROR_SUCCESS)
         return rc;
     HiveKey* target = FollowLinks(key);
     if (cls || classSize)
-        if (const LONG rc = copyName(
-                std::basic_string_view<Char>(nameFor(call.reg, classText(*target), Char())), cls,
-                classSize);
+        if (const LONG rc = copyName(std::basic_string_view<Char>(
+                                         nameFor(call.reg, classText(*target), scratch, Char())),
+                                     cls, classSize);
             rc != ERROR_SUCCESS)
             return rc;
     setFileTime(lastWrite, target->lastWriteTime);
@@ -532,13 +555,14 @@ LONG enumValue(HKEY hKey, DWORD index, Char* name, LPDWORD nameSize, LPDWORD typ
     const HiveValue* value = valueAt(*call.reg, *handle, view, index);
     if (!value)
         return ERROR_NO_MORE_ITEMS;
-    if (const LONG rc = copyName(
-            std::basic_string_view<Char>(nameFor(call.reg, value->name, Char())), name, nameSize);
+    std::string& scratch = ansiScratch();
+    if (const LONG rc =
+            copyName(std::basic_string_view<Char>(nameFor(call.reg, value->name, scratch, Char())),
+                     name, nameSize);
         rc != ERROR_SUCCESS)
         return rc;
     if (type)
         *type = value->type;
-    std::string scratch;
     return copyData(dataFor(call.reg, *value, scratch, Char()), data, dataSize);
 }
 
@@ -575,13 +599,12 @@ LONG queryValue(HKEY hKey, const Char* valueName, LPDWORD type, LPBYTE data, LPD
         rc != ERROR_SUCCESS)
         return rc;
     const KeyView& view = *viewLive;
-    const HiveValue* value = FindViewValue(view, widen(call.reg, valueName));
+    const HiveValue* value = FindViewValue(view, widenForRead(call.reg, valueName));
     if (!value)
         return ERROR_FILE_NOT_FOUND;
     if (type)
         *type = value->type;
-    std::string scratch;
-    return copyData(dataFor(call.reg, *value, scratch, Char()), data, dataSize);
+    return copyData(dataFor(call.reg, *value, ansiScratch(), Char()), data, dataSize);
 }
 
 } // namespace
