@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <unordered_map>
 #include <vector>
 
@@ -93,6 +94,10 @@ public:
         Status status = Status::NoDrive;
         std::string host;                    // for Found, LastMissing and PathMissing
         const MachineDrive* drive = nullptr; // the drive the path is on
+        // For Found: the last component as resolve() had to ask the disk for it, when it
+        // is no link, so that what a stat of `host` would say is known without asking again.
+        bool infoKnown = false;
+        struct stat info {};
     };
     // Host path (UTF-8) for a Windows path such as "C:\WINDOWS\system32\config\SYSTEM"
     // ("/" is accepted as a separator too, and a path beginning with one separator
