@@ -124,9 +124,37 @@ std::optional<DrivePath> splitDrivePath(std::u16string_view path) {
     return out;
 }
 
+bool isAscii(std::string_view text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+// Most names are ASCII, whose UTF-16 form is the bytes themselves.
+std::u16string widen(std::string_view name) {
+    if (!isAscii(name))
+        return Utf8ToUtf16(name);
+    return std::u16string(name.begin(), name.end());
+}
+
+// The UTF-8 form of a Windows name; nullopt when it has none that leads back to it (a
+// lone surrogate: a stand-in character would name another file).
+std::optional<std::string> narrow(std::u16string_view name) {
+    bool ascii = true;
+    for (const char16_t c : name)
+        ascii = ascii && c < 0x80;
+    if (ascii)
+        return std::string(name.begin(), name.end());
+    std::string utf8 = Utf16ToUtf8(name);
+    if (Utf8ToUtf16(utf8) != name)
+        return std::nullopt;
+    return utf8;
+}
+
 // A host name that is not valid UTF-8 has no Windows spelling that leads back to it.
 bool isValidUtf8(std::string_view name) {
-    return Utf16ToUtf8(Utf8ToUtf16(name)) == name;
+    return isAscii(name) || Utf16ToUtf8(Utf8ToUtf16(name)) == name;
 }
 
 std::vector<std::string_view> splitHost(std::string_view path) {
@@ -192,14 +220,17 @@ unsigned char typeOf(mode_t mode) {
 
 const FolderListing::Entry* FolderListing::find(std::u16string_view name,
                                                 std::string_view exactUtf8) const {
-    const auto [first, last] = byUpper.equal_range(UpcaseName(name));
+    const std::u16string upper = UpcaseName(name);
+    auto it = std::lower_bound(
+        byUpper.begin(), byUpper.end(), upper,
+        [this](uint32_t i, const std::u16string& wanted) { return entries[i].upper < wanted; });
     const Entry* best = nullptr;
-    for (auto it = first; it != last; ++it) {
-        const Entry& entry = entries[it->second];
+    for (; it != byUpper.end() && entries[*it].upper == upper; ++it) {
+        const Entry& entry = entries[*it];
         if (entry.name == exactUtf8)
             return &entry;
-        if (!best || entry.name < best->name)
-            best = &entry;
+        if (!best)
+            best = &entry; // the smallest: names with one upper case lie in byte order
     }
     return best;
 }
@@ -372,14 +403,19 @@ std::shared_ptr<const FolderListing> MachinePaths::read(const std::string& hostF
         const std::string_view name(entry->d_name);
         if (name == "." || name == ".." || !hasWindowsSpelling(name))
             continue;
-        listing->entries.push_back({std::string(name), UpcaseName(Utf8ToUtf16(name)),
+        listing->entries.push_back({std::string(name), UpcaseName(widen(name)),
                                     static_cast<unsigned char>(entry->d_type)});
     }
     std::sort(listing->entries.begin(), listing->entries.end(),
               [](const auto& a, const auto& b) { return a.name < b.name; });
-    listing->byUpper.reserve(listing->entries.size());
-    for (size_t i = 0; i < listing->entries.size(); ++i)
-        listing->byUpper.emplace(listing->entries[i].upper, i);
+    const auto& entries = listing->entries;
+    listing->byUpper.resize(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+        listing->byUpper[i] = uint32_t(i);
+    // Stable: among equal upper-case names the byte-wise order of `entries` stays.
+    std::stable_sort(
+        listing->byUpper.begin(), listing->byUpper.end(),
+        [&entries](uint32_t a, uint32_t b) { return entries[a].upper < entries[b].upper; });
 
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
@@ -489,18 +525,15 @@ MachinePaths::Resolved MachinePaths::resolve(std::u16string_view windowsPath) co
             }
         }
     }
-    std::string wanted;
     for (size_t i = first; i < count; ++i) {
         const std::u16string_view part = split->parts[i];
         const bool last = i + 1 == count;
-        wanted = Utf16ToUtf8(part);
-        // A lone surrogate has no UTF-8 spelling; a stand-in character would name another file.
-        if (Utf8ToUtf16(wanted) != part ||
-            wanted.find_first_of(std::string_view("/\0", 2)) != std::string::npos) {
+        auto utf8 = narrow(part);
+        if (!utf8 || utf8->find_first_of(std::string_view("/\0", 2)) != std::string::npos) {
             out.drive = nullptr;
-            out.infoKnown = false;
             return out;
         }
+        const std::string& wanted = *utf8;
         if (missing < count) {
             path = joinHost(path, wanted);
             continue;

@@ -56,7 +56,9 @@ struct FolderListing {
     // the byte-wise smallest of the names equal without regard to case.
     const Entry* find(std::u16string_view name, std::string_view exactUtf8) const;
 
-    std::unordered_multimap<std::u16string, size_t> byUpper;
+    // Indices of `entries` in the order of their upper-cased names (then byte-wise):
+    // the names equal without regard to case lie together, the smallest first.
+    std::vector<uint32_t> byUpper;
 };
 
 class MachinePaths {
