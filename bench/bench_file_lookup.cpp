@@ -3,9 +3,14 @@
 // in another letter case than on disk) in a machine with 3,000 files in system32 and
 // 1,000 more in 50 program folders: with the folder listings kept ("Cached") and with
 // every folder changed so recently that no listing may be kept ("Uncached", each
-// lookup of a missing or differently spelled name reads its folder).
+// lookup of a missing or differently spelled name reads its folder). "Session" asks as a
+// scan does, in a lookup session of its own each time, every path three times in as many
+// spellings; "CreateProcess" judges a command line naming each file (an image's header
+// read when it is found), each file named by two command lines.
 
+#include "scan/CanStartProcess.h"
 #include "win32/files/Files.h"
+#include "win32/host/FileLookupSession.h"
 #include "win32/machine/Machine.h"
 #include "win32/machine/MachineCreator.h"
 
@@ -29,8 +34,9 @@ namespace {
 struct LookupMachine {
     QTemporaryDir dir;
     std::string folder;
-    std::vector<std::string> folders; // host folders holding the files
-    std::vector<std::string> lookups; // Windows paths
+    std::vector<std::string> folders;      // host folders holding the files
+    std::vector<std::string> lookups;      // Windows paths
+    std::vector<std::string> respelled[2]; // the same paths in two other letter cases
 };
 
 std::string flipCase(std::string text, std::mt19937& random) {
@@ -72,6 +78,9 @@ LookupMachine& theMachine() {
         m->folders.push_back(m->folder + "/Program Files");
         m->folders.push_back(m->folder);
         std::shuffle(m->lookups.begin(), m->lookups.end(), random);
+        for (auto& other : m->respelled)
+            for (const std::string& path : m->lookups)
+                other.push_back(flipCase(path, random));
         return m;
     }();
     return *machine;
@@ -116,6 +125,44 @@ void run(benchmark::State& state, bool cached) {
     state.SetItemsProcessed(int64_t(state.iterations() * machine.lookups.size()));
 }
 
+void BM_GetFileAttributes_Session(benchmark::State& state) {
+    LookupMachine& machine = theMachine();
+    ageFolders(machine, 0); // a machine just copied: no listing outlives a session
+    bootLookupMachine();
+    size_t found = 0;
+    for (auto _ : state) {
+        const win32::FileLookupSession session;
+        for (const auto* paths : {&machine.lookups, &machine.respelled[0], &machine.respelled[1]})
+            for (const std::string& path : *paths)
+                found += GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+    win32::ShutdownMachine();
+    if (found != state.iterations() * machine.lookups.size() * 3 / 2)
+        state.SkipWithError("half of the paths should exist");
+    state.SetItemsProcessed(int64_t(state.iterations() * machine.lookups.size() * 3));
+}
+
+void BM_CreateProcess_Session(benchmark::State& state) {
+    LookupMachine& machine = theMachine();
+    ageFolders(machine, 0);
+    bootLookupMachine();
+    std::vector<std::string> commands;
+    for (size_t i = 0; i < machine.lookups.size(); ++i) {
+        commands.push_back("\"" + machine.lookups[i] + "\" /s");
+        commands.push_back(machine.respelled[0][i] + " /tray");
+    }
+    size_t started = 0;
+    for (auto _ : state) {
+        const win32::FileLookupSession session;
+        for (const std::string& command : commands)
+            started += CanStartProcess(command);
+    }
+    win32::ShutdownMachine();
+    if (started != state.iterations() * machine.lookups.size())
+        state.SkipWithError("half of the commands should start");
+    state.SetItemsProcessed(int64_t(state.iterations() * commands.size()));
+}
+
 void BM_GetFileAttributes_Cached(benchmark::State& state) {
     run(state, true);
 }
@@ -125,5 +172,7 @@ void BM_GetFileAttributes_Uncached(benchmark::State& state) {
 
 BENCHMARK(BM_GetFileAttributes_Cached)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GetFileAttributes_Uncached)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetFileAttributes_Session)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CreateProcess_Session)->Unit(benchmark::kMillisecond);
 
 } // namespace

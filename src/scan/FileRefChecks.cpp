@@ -38,8 +38,7 @@ bool leadingPathExists(const std::string& piece, size_t letter) {
     for (size_t end = letter + 4; end <= last; ++end) {
         if (end < piece.size() && !isArgumentBreak(piece[end]))
             continue;
-        const std::string path = piece.substr(letter, end - letter);
-        if (FileExists(path) || DirectoryExists(path))
+        if (FileOrFolderExists(piece.substr(letter, end - letter)))
             return true;
     }
     return false;
@@ -84,7 +83,7 @@ bool PathListValid(const std::string& text) {
         const size_t b = LastBackslash(piece, marker);
         // "C:\file" gives the folder "C:".
         const std::string folder = piece.substr(letter, b - letter);
-        if (FileExists(folder) || DirectoryExists(folder))
+        if (FileOrFolderExists(folder))
             continue;
         // The last backslash may belong to an argument: the program before it counts.
         if (!leadingPathExists(piece, letter))

@@ -29,6 +29,10 @@ bool DirectoryExists(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool FileOrFolderExists(const std::string& path) {
+    return attributesOf(path) != INVALID_FILE_ATTRIBUTES;
+}
+
 std::string ExpandEnvironmentText(const std::string& path) {
     std::vector<char> buffer(path.size() + 1 + 260);
     for (int tries = 0; tries < 4; ++tries) {

@@ -9,6 +9,9 @@
 bool FileExists(const std::string& path);
 // An existing folder.
 bool DirectoryExists(const std::string& path);
+// An existing file or folder: one look at the path where FileExists || DirectoryExists
+// would take two.
+bool FileOrFolderExists(const std::string& path);
 
 // The path with its environment references expanded, as ExpandEnvironmentStrings
 // expands them (quotes and semicolons kept).

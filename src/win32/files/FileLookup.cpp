@@ -6,12 +6,12 @@
 #include "win32/registry/MachineRegistry.h"
 #include "win32/system/Environment.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <mutex>
 #include <sys/statfs.h>
 #include <sys/xattr.h>
-#include <vector>
 
 namespace win32 {
 
@@ -41,17 +41,27 @@ bool hasInvalidCharacter(std::u16string_view path) {
 
 // Whether the file system of a device keeps Windows' attributes (ntfs-3g).
 bool keepsNtfsAttributes(const std::string& path, dev_t device) {
+    // Most files a thread looks at lie on one device.
+    thread_local dev_t lastDevice = 0;
+    thread_local int lastAnswer = -1;
+    if (lastAnswer >= 0 && lastDevice == device)
+        return lastAnswer == 1;
     static std::mutex lock;
     static std::map<dev_t, bool> known;
     {
         std::lock_guard guard(lock);
-        if (const auto it = known.find(device); it != known.end())
+        if (const auto it = known.find(device); it != known.end()) {
+            lastDevice = device;
+            lastAnswer = it->second ? 1 : 0;
             return it->second;
+        }
     }
     struct statfs fs {};
     const bool fuse = ::statfs(path.c_str(), &fs) == 0 && fs.f_type == kFuseMagic;
     std::lock_guard guard(lock);
     known[device] = fuse;
+    lastDevice = device;
+    lastAnswer = fuse ? 1 : 0;
     return fuse;
 }
 
@@ -68,51 +78,59 @@ std::u16string CurrentFolder() {
 std::optional<std::u16string> FullWindowsPath(std::u16string_view path) {
     if (path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1]))
         return std::nullopt;
-    const std::u16string cwd = CurrentFolder();
-    std::u16string text;
+    // The drive and what follows its root; the current folder only for a relative path.
+    std::u16string cwd;
+    char16_t letter;
+    std::u16string_view given = path, below;
     if (path.size() >= 2 && path[1] == u':') {
-        const char16_t letter = upperLetter(path[0]);
-        const std::u16string_view rest = path.substr(2);
-        if (!rest.empty() && isSeparator(rest[0]))
-            text = std::u16string(1, letter) + u":" + std::u16string(rest);
-        else if (letter == upperLetter(cwd[0])) // "C:name" is in drive C:'s current folder
-            text = cwd + u"\\" + std::u16string(rest);
-        else
-            text = std::u16string(1, letter) + u":\\" + std::u16string(rest);
+        letter = upperLetter(path[0]);
+        given = path.substr(2);
+        if (given.empty() || !isSeparator(given[0])) {
+            cwd = CurrentFolder();
+            if (letter == upperLetter(cwd[0])) // "C:name" is in drive C:'s current folder
+                below = std::u16string_view(cwd).substr(2);
+        }
     } else if (!path.empty() && isSeparator(path[0])) {
-        text = cwd.substr(0, 2) + std::u16string(path);
+        cwd = CurrentFolder();
+        letter = upperLetter(cwd[0]);
     } else {
-        text = cwd + u"\\" + std::u16string(path);
+        cwd = CurrentFolder();
+        letter = upperLetter(cwd[0]);
+        below = std::u16string_view(cwd).substr(2);
     }
 
-    std::vector<std::u16string_view> parts;
-    const std::u16string_view rest = std::u16string_view(text).substr(2);
-    size_t start = 0;
-    while (start <= rest.size()) {
-        size_t end = start;
-        while (end < rest.size() && !isSeparator(rest[end]))
-            ++end;
-        std::u16string_view piece = rest.substr(start, end - start);
-        start = end + 1;
-        if (piece.empty() || piece == u".")
-            continue;
-        if (piece == u"..") {
-            if (!parts.empty())
-                parts.pop_back();
-            continue;
+    std::u16string out;
+    out.reserve(3 + below.size() + given.size());
+    out += letter;
+    out += u":\\";
+    // The components of the current folder (when the path starts there), then the path's
+    // own, with "." and ".." applied as they come.
+    auto add = [&out](std::u16string_view text) {
+        size_t start = 0;
+        while (start <= text.size()) {
+            size_t end = start;
+            while (end < text.size() && !isSeparator(text[end]))
+                ++end;
+            std::u16string_view piece = text.substr(start, end - start);
+            start = end + 1;
+            if (piece.empty() || piece == u".")
+                continue;
+            if (piece == u"..") {
+                if (out.size() > 3)
+                    out.resize(std::max<size_t>(out.rfind(u'\\'), 3));
+                continue;
+            }
+            while (!piece.empty() && (piece.back() == u'.' || piece.back() == u' '))
+                piece.remove_suffix(1);
+            if (piece.empty())
+                continue;
+            if (out.size() > 3)
+                out += u'\\';
+            out += piece;
         }
-        while (!piece.empty() && (piece.back() == u'.' || piece.back() == u' '))
-            piece.remove_suffix(1);
-        if (!piece.empty())
-            parts.push_back(piece);
-    }
-    std::u16string out = text.substr(0, 2) + u"\\";
-    for (size_t i = 0; i < parts.size(); ++i) {
-        if (i)
-            out += u'\\';
-        out += parts[i];
-    }
-    out[0] = upperLetter(out[0]);
+    };
+    add(below);
+    add(given);
     return out;
 }
 
@@ -137,12 +155,12 @@ Located Locate(LPCSTR path) {
         return out;
     }
     out.trailingSeparator = isSeparator(text.back());
-    const auto full = FullWindowsPath(text);
+    auto full = FullWindowsPath(text);
     if (!full) {
         out.error = ERROR_PATH_NOT_FOUND;
         return out;
     }
-    out.full = RedirectForThreadView(*full);
+    out.full = RedirectForThreadView(std::move(*full));
     out.where = out.reg->paths->resolve(out.full);
     switch (out.where.status) {
     case MachinePaths::Status::Found:

@@ -34,7 +34,7 @@ bool exempt(std::u16string_view rest) {
 
 } // namespace
 
-std::u16string RedirectForThreadView(const std::u16string& full) {
+std::u16string RedirectForThreadView(std::u16string full) {
     if (ThreadFileSystemView() != FileSystemView::Wow64 || !MachineIs64Bit())
         return full;
     const MachineRegistry* reg = MachineRegistry::current();

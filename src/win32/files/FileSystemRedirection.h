@@ -12,6 +12,6 @@ namespace win32 {
 
 // The full Windows path `full` ("C:\WINDOWS\system32\x.dll") as the calling thread's
 // view resolves it; unchanged in the native view and on a 32-bit installation.
-std::u16string RedirectForThreadView(const std::u16string& full);
+std::u16string RedirectForThreadView(std::u16string full);
 
 } // namespace win32

@@ -4,6 +4,7 @@
 #include "win32/base/CodePage.h"
 #include "win32/base/FileSystemView.h"
 #include "win32/base/LastError.h"
+#include "win32/files/FileFacts.h"
 #include "win32/files/FileLookup.h"
 #include "win32/host/FileLookupSession.h"
 #include "win32/host/RegularFile.h"
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -116,38 +118,45 @@ std::string copyToTemporary(const std::string& from, const struct stat& source,
 
 namespace {
 
-// What GetFileAttributesA gave for a full drive path, kept for the calling thread's file
-// lookup session: a scan asks for the same folders over and over.
-struct AttributeMemo {
-    uint64_t session = 0, changes = 0;
-    std::unordered_map<std::string, std::pair<DWORD, DWORD>> results; // attributes, error
-};
-// One memo per file system view: the same path may name another file in each.
-thread_local AttributeMemo t_attributes[2];
-constexpr size_t kMaxMemoEntries = 1 << 20;
-
 DWORD readAttributes(LPCSTR lpFileName) {
     const Located file = win32::Locate(lpFileName);
     if (file.error != ERROR_SUCCESS) {
         SetLastError(file.error);
         return INVALID_FILE_ATTRIBUTES;
     }
-    struct stat info;
-    if (::stat(file.where.host.c_str(), &info) != 0) {
-        SetLastError(win32::ErrorOfErrno(errno));
+    const win32::FileFacts facts = win32::FactsOf(file.where);
+    if (facts.error != ERROR_SUCCESS) {
+        SetLastError(facts.error);
         return INVALID_FILE_ATTRIBUTES;
     }
-    if (file.trailingSeparator && !S_ISDIR(info.st_mode)) {
+    if (file.trailingSeparator && !S_ISDIR(facts.mode)) {
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_FILE_ATTRIBUTES;
     }
-    return win32::AttributesOf(file.where.host, info);
+    return facts.attributes;
 }
 
 bool isFullDrivePath(LPCSTR path) {
     return path && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
            path[2] == '\\';
 }
+
+struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+
+// What GetFileAttributesA gave for a full drive path as spelled, kept for the calling
+// thread's file lookup session: a scan asks for the same paths over and over. Other
+// spellings of a file share what is known of it (FileFacts.h).
+struct AttributeMemo {
+    uint64_t session = 0, changes = 0;
+    std::unordered_map<std::string, std::pair<DWORD, DWORD>, TextHash, std::equal_to<>>
+        results; // attributes, error
+};
+// One memo per file system view: the same path may name another file in each.
+thread_local AttributeMemo t_attributes[2];
+constexpr size_t kMaxMemoEntries = 1 << 20;
 
 } // namespace
 
@@ -164,13 +173,14 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
         memo.session = session;
         memo.changes = changes;
     }
-    if (const auto it = memo.results.find(lpFileName); it != memo.results.end()) {
+    const std::string_view spelling(lpFileName);
+    if (const auto it = memo.results.find(spelling); it != memo.results.end()) {
         if (it->second.first == INVALID_FILE_ATTRIBUTES)
             SetLastError(it->second.second);
         return it->second.first;
     }
     const DWORD attributes = readAttributes(lpFileName);
-    memo.results.emplace(lpFileName, std::make_pair(attributes, GetLastError()));
+    memo.results.emplace(spelling, std::make_pair(attributes, GetLastError()));
     return attributes;
 }
 

@@ -124,9 +124,37 @@ std::optional<DrivePath> splitDrivePath(std::u16string_view path) {
     return out;
 }
 
+bool isAscii(std::string_view text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+// Most names are ASCII, whose UTF-16 form is the bytes themselves.
+std::u16string widen(std::string_view name) {
+    if (!isAscii(name))
+        return Utf8ToUtf16(name);
+    return std::u16string(name.begin(), name.end());
+}
+
+// The UTF-8 form of a Windows name; nullopt when it has none that leads back to it (a
+// lone surrogate: a stand-in character would name another file).
+std::optional<std::string> narrow(std::u16string_view name) {
+    bool ascii = true;
+    for (const char16_t c : name)
+        ascii = ascii && c < 0x80;
+    if (ascii)
+        return std::string(name.begin(), name.end());
+    std::string utf8 = Utf16ToUtf8(name);
+    if (Utf8ToUtf16(utf8) != name)
+        return std::nullopt;
+    return utf8;
+}
+
 // A host name that is not valid UTF-8 has no Windows spelling that leads back to it.
 bool isValidUtf8(std::string_view name) {
-    return Utf16ToUtf8(Utf8ToUtf16(name)) == name;
+    return isAscii(name) || Utf16ToUtf8(Utf8ToUtf16(name)) == name;
 }
 
 std::vector<std::string_view> splitHost(std::string_view path) {
@@ -192,14 +220,17 @@ unsigned char typeOf(mode_t mode) {
 
 const FolderListing::Entry* FolderListing::find(std::u16string_view name,
                                                 std::string_view exactUtf8) const {
-    const auto [first, last] = byUpper.equal_range(UpcaseName(name));
+    const std::u16string upper = UpcaseName(name);
+    auto it = std::lower_bound(
+        byUpper.begin(), byUpper.end(), upper,
+        [this](uint32_t i, const std::u16string& wanted) { return entries[i].upper < wanted; });
     const Entry* best = nullptr;
-    for (auto it = first; it != last; ++it) {
-        const Entry& entry = entries[it->second];
+    for (; it != byUpper.end() && entries[*it].upper == upper; ++it) {
+        const Entry& entry = entries[*it];
         if (entry.name == exactUtf8)
             return &entry;
-        if (!best || entry.name < best->name)
-            best = &entry;
+        if (!best)
+            best = &entry; // the smallest: names with one upper case lie in byte order
     }
     return best;
 }
@@ -372,14 +403,19 @@ std::shared_ptr<const FolderListing> MachinePaths::read(const std::string& hostF
         const std::string_view name(entry->d_name);
         if (name == "." || name == ".." || !hasWindowsSpelling(name))
             continue;
-        listing->entries.push_back({std::string(name), UpcaseName(Utf8ToUtf16(name)),
+        listing->entries.push_back({std::string(name), UpcaseName(widen(name)),
                                     static_cast<unsigned char>(entry->d_type)});
     }
     std::sort(listing->entries.begin(), listing->entries.end(),
               [](const auto& a, const auto& b) { return a.name < b.name; });
-    listing->byUpper.reserve(listing->entries.size());
-    for (size_t i = 0; i < listing->entries.size(); ++i)
-        listing->byUpper.emplace(listing->entries[i].upper, i);
+    const auto& entries = listing->entries;
+    listing->byUpper.resize(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+        listing->byUpper[i] = uint32_t(i);
+    // Stable: among equal upper-case names the byte-wise order of `entries` stays.
+    std::stable_sort(
+        listing->byUpper.begin(), listing->byUpper.end(),
+        [&entries](uint32_t a, uint32_t b) { return entries[a].upper < entries[b].upper; });
 
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
@@ -415,11 +451,19 @@ void MachinePaths::forget(const std::string& hostFolder) const {
 
 namespace {
 
+struct SpellingHash {
+    using is_transparent = void;
+    size_t operator()(std::u16string_view text) const {
+        return std::hash<std::u16string_view>{}(text);
+    }
+};
+
 // The host folders a lookup session has resolved, by the Windows folder as spelled: the
-// many files a scan looks for in one folder resolve that folder once.
+// many files a scan looks for below one folder resolve that folder, and each folder on
+// the way to it, once.
 struct ResolvedFolders {
     uint64_t session = 0, changes = 0, serial = 0;
-    std::unordered_map<std::u16string, std::string> hostOf;
+    std::unordered_map<std::u16string, std::string, SpellingHash, std::equal_to<>> hostOf;
 };
 thread_local ResolvedFolders t_folders;
 constexpr size_t kMaxResolvedFolders = 1 << 16;
@@ -452,51 +496,64 @@ MachinePaths::Resolved MachinePaths::resolve(std::u16string_view windowsPath) co
     if (!out.drive)
         return out;
     const std::string& driveRoot = out.drive->root;
+    const size_t count = split->parts.size();
 
     std::string path = driveRoot;
-    // The index of the first component that does not exist; parts.size() when all do.
-    size_t missing = split->parts.size();
+    // The index of the first component that does not exist; count when all do.
+    size_t missing = count;
     bool folderMissing = false; // the folder the missing component was looked for in
     size_t first = 0;
-    // The folder of the last component, when the session has resolved it already.
-    ResolvedFolders* folders = split->parts.size() >= 2 ? resolvedFolders(serial_) : nullptr;
-    std::u16string folderKey;
+    // The folders on the way, as spelled ("C\a\b"): prefixEnd[k] ends the one of k + 1
+    // components. The walk starts below the deepest one the session has resolved.
+    ResolvedFolders* folders = count >= 2 ? resolvedFolders(serial_) : nullptr;
+    std::u16string spelling;
+    std::vector<size_t> prefixEnd;
     if (folders) {
-        folderKey.push_back(split->letter);
-        for (size_t i = 0; i + 1 < split->parts.size(); ++i)
-            (folderKey += u'\\') += split->parts[i];
-        if (const auto it = folders->hostOf.find(folderKey); it != folders->hostOf.end()) {
-            path = it->second;
-            first = split->parts.size() - 1;
+        spelling.push_back(split->letter);
+        prefixEnd.reserve(count - 1);
+        for (size_t i = 0; i + 1 < count; ++i) {
+            (spelling += u'\\') += split->parts[i];
+            prefixEnd.push_back(spelling.size());
+        }
+        for (size_t k = count - 1; k > 0; --k) {
+            const auto it =
+                folders->hostOf.find(std::u16string_view(spelling).substr(0, prefixEnd[k - 1]));
+            if (it != folders->hostOf.end()) {
+                path = it->second;
+                first = k;
+                break;
+            }
         }
     }
-    for (size_t i = first; i < split->parts.size(); ++i) {
+    for (size_t i = first; i < count; ++i) {
         const std::u16string_view part = split->parts[i];
-        // Every component of the folder exists, and `path` is where it lies.
-        if (folders && i == split->parts.size() - 1 && missing == split->parts.size() && i > first)
-            folders->hostOf.emplace(std::move(folderKey), path);
-        const std::string wanted = Utf16ToUtf8(part);
-        // A lone surrogate has no UTF-8 spelling; a stand-in character would name another file.
-        if (Utf8ToUtf16(wanted) != part ||
-            wanted.find_first_of(std::string_view("/\0", 2)) != std::string::npos) {
+        const bool last = i + 1 == count;
+        auto utf8 = narrow(part);
+        if (!utf8 || utf8->find_first_of(std::string_view("/\0", 2)) != std::string::npos) {
             out.drive = nullptr;
             return out;
         }
-        if (missing < split->parts.size()) {
+        const std::string& wanted = *utf8;
+        if (missing < count) {
             path = joinHost(path, wanted);
             continue;
         }
 
         std::optional<std::string> name;
         unsigned char type = DT_UNKNOWN;
+        struct stat info;
+        bool infoKnown = false;
         auto listing = cached(path);
+        std::string next;
         if (!listing) {
             // The exact spelling spares reading a folder whose listing is not at hand.
-            struct stat info;
-            if (::lstat(joinHost(path, wanted).c_str(), &info) == 0) {
+            next = joinHost(path, wanted);
+            if (::lstat(next.c_str(), &info) == 0) {
                 name = wanted;
                 type = typeOf(info.st_mode);
+                infoKnown = true;
             } else {
+                next.clear();
                 listing = read(path);
                 if (!listing)
                     folderMissing = true;
@@ -523,15 +580,16 @@ MachinePaths::Resolved MachinePaths::resolve(std::u16string_view windowsPath) co
             continue;
         }
 
-        const std::string next = joinHost(path, *name);
+        if (next.empty())
+            next = joinHost(path, *name);
         if (type == DT_UNKNOWN) {
-            struct stat info;
             if (::lstat(next.c_str(), &info) != 0) {
                 missing = i; // vanished while we looked
-                path = next;
+                path = std::move(next);
                 continue;
             }
             type = typeOf(info.st_mode);
+            infoKnown = true;
         }
         if (type == DT_LNK) {
             // A link we cannot resolve (dangling, a loop) cannot be shown to stay inside.
@@ -542,17 +600,26 @@ MachinePaths::Resolved MachinePaths::resolve(std::u16string_view windowsPath) co
             }
             path = *target;
         } else {
-            path = next;
+            path = std::move(next);
+            if (last && infoKnown) {
+                out.info = info;
+                out.infoKnown = true;
+            }
         }
+        // Every component so far exists, and `path` is where the folder lies.
+        if (folders && !last)
+            folders->hostOf.emplace(std::u16string_view(spelling).substr(0, prefixEnd[i]), path);
     }
 
-    out.host = path;
-    if (missing == split->parts.size())
+    out.host = std::move(path);
+    if (missing == count)
         out.status = Status::Found;
-    else if (missing + 1 == split->parts.size() && !folderMissing)
+    else if (missing + 1 == count && !folderMissing)
         out.status = Status::LastMissing;
     else
         out.status = Status::PathMissing;
+    if (out.status != Status::Found)
+        out.infoKnown = false;
     return out;
 }
 

@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <unordered_map>
 #include <vector>
 
@@ -55,7 +56,9 @@ struct FolderListing {
     // the byte-wise smallest of the names equal without regard to case.
     const Entry* find(std::u16string_view name, std::string_view exactUtf8) const;
 
-    std::unordered_multimap<std::u16string, size_t> byUpper;
+    // Indices of `entries` in the order of their upper-cased names (then byte-wise):
+    // the names equal without regard to case lie together, the smallest first.
+    std::vector<uint32_t> byUpper;
 };
 
 class MachinePaths {
@@ -93,6 +96,10 @@ public:
         Status status = Status::NoDrive;
         std::string host;                    // for Found, LastMissing and PathMissing
         const MachineDrive* drive = nullptr; // the drive the path is on
+        // For Found: the last component as resolve() had to ask the disk for it, when it
+        // is no link, so that what a stat of `host` would say is known without asking again.
+        bool infoKnown = false;
+        struct stat info {};
     };
     // Host path (UTF-8) for a Windows path such as "C:\WINDOWS\system32\config\SYSTEM"
     // ("/" is accepted as a separator too, and a path beginning with one separator

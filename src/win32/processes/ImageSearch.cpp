@@ -1,15 +1,13 @@
 #include "win32/processes/ImageSearch.h"
 
 #include "win32/base/CodePage.h"
+#include "win32/files/FileFacts.h"
 #include "win32/files/FileLookup.h"
-#include "win32/host/RegularFile.h"
 #include "win32/registry/MachineRegistry.h"
 #include "win32/system/Environment.h"
 
-#include <cerrno>
 #include <cstring>
-#include <optional>
-#include <unistd.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace win32 {
@@ -36,6 +34,7 @@ std::string withDefaultExtension(const std::string& name) {
 struct Lookup {
     DWORD error = ERROR_FILE_NOT_FOUND;
     std::string path; // full Windows path, ANSI
+    std::string host; // where it lies
 };
 
 // A regular file at a path. A folder, pipe, device or socket is no file Windows could
@@ -47,12 +46,13 @@ Lookup fileAt(const std::string& path) {
     out.error = found.error;
     if (found.error != ERROR_SUCCESS)
         return out;
-    struct stat info;
-    if (::stat(found.where.host.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    const FileFacts facts = FactsOf(found.where);
+    if (facts.error != ERROR_SUCCESS || !S_ISREG(facts.mode)) {
         out.error = ERROR_FILE_NOT_FOUND;
         return out;
     }
     out.path = found.reg->codePage->fromUnicode(found.full);
+    out.host = found.where.host;
     return out;
 }
 
@@ -96,30 +96,6 @@ Lookup search(const std::string& name, bool defaultExtension) {
     return last;
 }
 
-// The first bytes of a file on the machine.
-std::optional<std::string> headOf(const std::string& windowsPath, DWORD& error) {
-    const Located file = Locate(windowsPath.c_str());
-    if (file.error != ERROR_SUCCESS) {
-        error = file.error;
-        return std::nullopt;
-    }
-    const RegularFile image(file.where.host);
-    if (!image.isOpen()) {
-        error = image.error() == ENOENT ? DWORD(ERROR_FILE_NOT_FOUND) : DWORD(ERROR_ACCESS_DENIED);
-        return std::nullopt;
-    }
-    char buffer[2];
-    ssize_t got;
-    do
-        got = ::read(image.fd(), buffer, sizeof buffer);
-    while (got < 0 && errno == EINTR);
-    if (got < 0) {
-        error = ERROR_ACCESS_DENIED;
-        return std::nullopt;
-    }
-    return std::string(buffer, size_t(got));
-}
-
 bool endsWithNoCase(const std::string& text, const std::string& suffix) {
     if (text.size() < suffix.size())
         return false;
@@ -133,21 +109,23 @@ bool endsWithNoCase(const std::string& text, const std::string& suffix) {
     return true;
 }
 
-// Whether Windows could start the file: an image, or a batch file with its interpreter.
-DWORD checkImage(const std::string& path) {
-    DWORD error = ERROR_SUCCESS;
-    const auto head = headOf(path, error);
-    if (!head)
-        return error;
-    if (*head == "MZ")
+// Whether Windows could start the file found: an image, or a batch file with its
+// interpreter. The first bytes are read once for each file (FileFacts.h).
+DWORD checkImage(const Lookup& found) {
+    const FileHead head = HeadOf(found.host);
+    if (head.error != ERROR_SUCCESS)
+        return head.error;
+    if (head.startsWith("MZ"))
         return ERROR_SUCCESS;
-    if (endsWithNoCase(path, ".bat") || endsWithNoCase(path, ".cmd")) {
+    if (endsWithNoCase(found.path, ".bat") || endsWithNoCase(found.path, ".cmd")) {
         const std::string systemRoot = EnvironmentVariable("SystemRoot").value_or("C:\\WINDOWS");
-        const std::string interpreter = systemRoot + "\\system32\\cmd.exe";
-        const auto cmdHead = headOf(interpreter, error);
-        if (!cmdHead)
-            return error;
-        return *cmdHead == "MZ" ? DWORD(ERROR_SUCCESS) : DWORD(ERROR_BAD_EXE_FORMAT);
+        const Located interpreter = Locate((systemRoot + "\\system32\\cmd.exe").c_str());
+        if (interpreter.error != ERROR_SUCCESS)
+            return interpreter.error;
+        const FileHead cmdHead = HeadOf(interpreter.where.host);
+        if (cmdHead.error != ERROR_SUCCESS)
+            return cmdHead.error;
+        return cmdHead.startsWith("MZ") ? DWORD(ERROR_SUCCESS) : DWORD(ERROR_BAD_EXE_FORMAT);
     }
     return ERROR_BAD_EXE_FORMAT;
 }
@@ -173,8 +151,8 @@ ProcessImage FindProcessImage(LPCSTR applicationName, LPCSTR commandLine) {
 
     Lookup found;
     if (applicationName) {
-        found =
-            *applicationName ? search(applicationName, false) : Lookup{ERROR_PATH_NOT_FOUND, {}};
+        found = *applicationName ? search(applicationName, false)
+                                 : Lookup{ERROR_PATH_NOT_FOUND, {}, {}};
     } else {
         std::string line(commandLine);
         size_t start = 0;
@@ -215,7 +193,7 @@ ProcessImage FindProcessImage(LPCSTR applicationName, LPCSTR commandLine) {
         out.error = found.error;
         return out;
     }
-    out.error = checkImage(found.path);
+    out.error = checkImage(found);
     if (out.error == ERROR_SUCCESS)
         out.path = found.path;
     return out;

@@ -1,0 +1,117 @@
+#include "win32/files/FileFacts.h"
+
+#include "win32/files/FileLookup.h"
+#include "win32/host/FileLookupSession.h"
+#include "win32/host/RegularFile.h"
+
+#include <cerrno>
+#include <functional>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace win32 {
+
+namespace {
+
+struct Known {
+    bool factsKnown = false;
+    bool headKnown = false;
+    FileFacts facts;
+    FileHead head;
+};
+
+struct PathHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+
+// What the calling thread's session has learnt, by host path: one entry for a file
+// however many spellings and views lead to it.
+struct SessionFiles {
+    uint64_t session = 0, changes = 0;
+    std::unordered_map<std::string, Known, PathHash, std::equal_to<>> byHost;
+};
+thread_local SessionFiles t_files;
+constexpr size_t kMaxKnownFiles = 1 << 20;
+
+// The entry of the calling thread's session for a host path; null without a session.
+Known* known(const std::string& hostPath) {
+    const uint64_t session = FileLookupSession::Current();
+    if (!session)
+        return nullptr;
+    const uint64_t changes = FileLookupSession::ChangeCount();
+    SessionFiles& files = t_files;
+    if (files.session != session || files.changes != changes ||
+        files.byHost.size() >= kMaxKnownFiles) {
+        files.byHost.clear();
+        files.session = session;
+        files.changes = changes;
+    }
+    if (const auto it = files.byHost.find(hostPath); it != files.byHost.end())
+        return &it->second;
+    return &files.byHost.emplace(hostPath, Known{}).first->second;
+}
+
+FileFacts examine(const MachinePaths::Resolved& where) {
+    FileFacts out;
+    struct stat info;
+    const struct stat* found = &where.info;
+    if (!where.infoKnown) {
+        if (::stat(where.host.c_str(), &info) != 0) {
+            out.error = ErrorOfErrno(errno);
+            return out;
+        }
+        found = &info;
+    }
+    out.mode = found->st_mode;
+    out.attributes = AttributesOf(where.host, *found);
+    return out;
+}
+
+FileHead readHead(const std::string& hostPath) {
+    FileHead out;
+    const RegularFile file(hostPath);
+    if (!file.isOpen()) {
+        out.error =
+            file.error() == ENOENT ? DWORD(ERROR_FILE_NOT_FOUND) : DWORD(ERROR_ACCESS_DENIED);
+        return out;
+    }
+    ssize_t got;
+    do
+        got = ::read(file.fd(), out.bytes, sizeof out.bytes);
+    while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        out.error = ERROR_ACCESS_DENIED;
+        return out;
+    }
+    out.size = static_cast<unsigned char>(got);
+    return out;
+}
+
+} // namespace
+
+FileFacts FactsOf(const MachinePaths::Resolved& where) {
+    Known* entry = known(where.host);
+    if (!entry)
+        return examine(where);
+    if (!entry->factsKnown) {
+        entry->facts = examine(where);
+        entry->factsKnown = true;
+    }
+    return entry->facts;
+}
+
+FileHead HeadOf(const std::string& hostPath) {
+    Known* entry = known(hostPath);
+    if (!entry)
+        return readHead(hostPath);
+    if (!entry->headKnown) {
+        entry->head = readHead(hostPath);
+        entry->headKnown = true;
+    }
+    return entry->head;
+}
+
+} // namespace win32
