@@ -85,6 +85,10 @@ INSTANTIATE_TEST_SUITE_P(
                     Conversion{65001, u"\U0001F600!", "\xf0\x9f\x98\x80!"},
                     // EBCDIC: not even ASCII text is its own bytes there.
                     Conversion{1026, u"AZ az", "\xc1\xe9\x40\x81\xa9"},
-                    Conversion{1026, u"a\u00e9b", "\x81\x51\x82"}));
+                    Conversion{1026, u"a\u00e9b", "\x81\x51\x82"}),
+    // Named by their place and code page: the text itself is no test name.
+    [](const testing::TestParamInfo<Conversion>& info) {
+        return "case" + std::to_string(info.index) + "_cp" + std::to_string(info.param.codePage);
+    });
 
 } // namespace

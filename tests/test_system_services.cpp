@@ -21,7 +21,10 @@
 #include <QLocale>
 #include <QTemporaryDir>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <sys/stat.h>
 
 using namespace testing_support;
 
@@ -124,6 +127,46 @@ TEST(RestartWindows, ACompactCopyIsMadeAgainWhenItsHiveChangedSince) {
         QString::fromStdString(machine.hostPath("WINDOWS/system32/config/SOFTWARE.rctemp"))));
     machine.boot();
     EXPECT_FALSE(readString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Saved", "v"));
+}
+
+// A file that no longer holds the bytes of the save made under its identity (written over
+// in place, or a later file given the save's freed inode, as a profile's copy may be) is
+// no save of the hive: it is put in place as it is, never made again from the live hive.
+TEST(RestartWindows, AFileNoLongerHoldingItsSaveIsPutInPlaceAsItIs) {
+    TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Saved]\n\"v\"=\"in the copy\"\n");
+    saveSoftware();
+    HKEY saved = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Saved", 0, KEY_ALL_ACCESS, &saved), 0);
+    const char text[] = "only in the other copy";
+    ASSERT_EQ(
+        RegSetValueExA(saved, "w", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text), 0);
+    RegCloseKey(saved);
+    HKEY software = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS, &software), 0);
+    ASSERT_EQ(RegSaveKeyA(software, "C:\\WINDOWS\\system32\\config\\SOFTWARE.other", nullptr), 0);
+    RegCloseKey(software);
+    const std::string save = machine.hostPath("WINDOWS/system32/config/SOFTWARE.rctemp");
+    const std::string other = machine.hostPath("WINDOWS/system32/config/SOFTWARE.other");
+    const auto inode = [](const std::string& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+    };
+    const auto saveInode = inode(save);
+    {
+        std::ifstream in(other, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        std::ofstream(save, std::ios::binary | std::ios::trunc) << bytes;
+    }
+    ASSERT_EQ(inode(save), saveInode);
+    ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Saved"), 0);
+    ASSERT_EQ(RegReplaceKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE",
+                             "C:\\WINDOWS\\system32\\config\\SOFTWARE.rctemp",
+                             "C:\\WINDOWS\\system32\\config\\SOFTWARE.rcbak"),
+              0);
+    machine.shutdown();
+    EXPECT_TRUE(win32::LastReleaseReplacements().allMade());
+    machine.boot();
+    EXPECT_EQ(readString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Saved", "w"), "only in the other copy");
 }
 
 // A machine mounted read-only cannot have its hives replaced: its restart says so, and

@@ -2,8 +2,13 @@
 
 #include "win32/base/HiveTree.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace win32 {
 
@@ -115,6 +120,71 @@ MachineRegistry::fileIdentity(const std::string& host) {
     if (::stat(host.c_str(), &info) != 0)
         return std::nullopt;
     return std::pair<uint64_t, uint64_t>(info.st_dev, info.st_ino);
+}
+
+namespace {
+
+// Bytes hashed a block at a time, the same whether they lie in memory or in a file.
+class ContentHash {
+public:
+    void add(const uint8_t* data, size_t size) {
+        const std::string_view block(reinterpret_cast<const char*>(data), size);
+        hash_ = (hash_ ^ std::hash<std::string_view>()(block)) * 0x100000001b3ULL;
+    }
+    uint64_t value() const { return hash_; }
+    static constexpr size_t kBlock = 1 << 20;
+
+private:
+    uint64_t hash_ = 0xcbf29ce484222325ULL;
+};
+
+} // namespace
+
+void MachineRegistry::recordDenseSave(const std::string& host, const Hive* hive,
+                                      const std::vector<uint8_t>& bytes) {
+    const auto identity = fileIdentity(host);
+    if (!identity)
+        return;
+    ContentHash hash;
+    for (size_t at = 0; at < bytes.size(); at += ContentHash::kBlock)
+        hash.add(bytes.data() + at, std::min(ContentHash::kBlock, bytes.size() - at));
+    denseSaves[*identity] = {hive, hive->changes, bytes.size(), hash.value()};
+}
+
+const MachineRegistry::DenseSave* MachineRegistry::denseSaveOf(const std::string& host) const {
+    const auto identity = fileIdentity(host);
+    const auto saved = identity ? denseSaves.find(*identity) : denseSaves.end();
+    if (saved == denseSaves.end())
+        return nullptr;
+    const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    std::vector<uint8_t> block(ContentHash::kBlock);
+    ContentHash hash;
+    uint64_t size = 0;
+    bool readWhole = true;
+    for (;;) {
+        size_t filled = 0;
+        while (filled < block.size()) {
+            const ssize_t n = ::read(fd, block.data() + filled, block.size() - filled);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                readWhole = n == 0;
+                break;
+            }
+            filled += size_t(n);
+        }
+        if (filled > 0)
+            hash.add(block.data(), filled);
+        size += filled;
+        if (filled < block.size() || !readWhole)
+            break;
+    }
+    ::close(fd);
+    if (!readWhole || size != saved->second.size || hash.value() != saved->second.contentHash)
+        return nullptr;
+    return &saved->second;
 }
 
 void MachineRegistry::keyChanged(HiveKey* key) {

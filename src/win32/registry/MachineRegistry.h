@@ -133,13 +133,24 @@ public:
     // The dense copies of whole hives RegSaveKey wrote, by the file's identity (device and
     // inode: the file may be renamed since): of which hive, and its `changes` then (a
     // compaction's copy waiting for the release is made again when they differ).
+    // A file's identity outlives it: its inode may be given to a file made later (a
+    // profile's copy), which must not pass for the save. What the save wrote is known by
+    // its size and a hash of its bytes, and a file is the save only while it holds them.
     struct DenseSave {
         const Hive* hive;
         uint64_t changes;
+        uint64_t size;
+        uint64_t contentHash;
     };
     std::map<std::pair<uint64_t, uint64_t>, DenseSave> denseSaves;
     // The identity denseSaves knows a host file by; nullopt when it cannot be read.
     static std::optional<std::pair<uint64_t, uint64_t>> fileIdentity(const std::string& host);
+    // Records the file `host` just written with `bytes` as a dense save of `hive`.
+    void recordDenseSave(const std::string& host, const Hive* hive,
+                         const std::vector<uint8_t>& bytes);
+    // The dense save the file `host` still is, unchanged since it was written; null when
+    // it is none.
+    const DenseSave* denseSaveOf(const std::string& host) const;
 
     ~MachineRegistry();
 

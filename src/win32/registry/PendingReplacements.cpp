@@ -283,9 +283,8 @@ LONG RegReplaceKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpNewFile, LPCSTR lpOldFi
                 return ERROR_SHARING_VIOLATION;
         }
     }
-    const auto identity = MachineRegistry::fileIdentity(fresh.host);
-    const auto saved = identity ? reg->denseSaves.find(*identity) : reg->denseSaves.end();
-    const bool dense = saved != reg->denseSaves.end() && saved->second.hive == key->hive;
+    const MachineRegistry::DenseSave* saved = reg->denseSaveOf(fresh.host);
+    const bool dense = saved && saved->hive == key->hive;
     pending.push_back({hiveWin, *paths.toWindows(fresh.host), *paths.toWindows(old.host), dense});
     if (g_batch) {
         *g_batch = std::move(pending);
@@ -453,18 +452,15 @@ std::vector<std::string> RefreshDenseCopies(MachineRegistry& reg) {
                 mounted = h.get();
         if (!mounted || !freshHost)
             continue; // not this machine's mounted hive: it is put in place as it is
-        const auto identity = MachineRegistry::fileIdentity(*freshHost);
-        const auto saved = identity ? reg.denseSaves.find(*identity) : reg.denseSaves.end();
-        const bool current =
-            saved != reg.denseSaves.end()
-                ? saved->second.hive == mounted && saved->second.changes == mounted->changes
-                : mounted->changes == 0;
+        const MachineRegistry::DenseSave* saved = reg.denseSaveOf(*freshHost);
+        const bool current = saved ? saved->hive == mounted && saved->changes == mounted->changes
+                                   : mounted->changes == 0;
         if (current)
             continue;
         try {
-            ReplaceFileAtomically(*freshHost, WriteHive(*mounted->root, mounted->writeOptions()));
-            if (const auto written = MachineRegistry::fileIdentity(*freshHost))
-                reg.denseSaves[*written] = {mounted, mounted->changes};
+            const Bytes bytes = WriteHive(*mounted->root, mounted->writeOptions());
+            ReplaceFileAtomically(*freshHost, bytes);
+            reg.recordDenseSave(*freshHost, mounted, bytes);
         } catch (const std::exception& e) {
             problems.push_back(Utf16ToUtf8(r.hive) + ": its compact copy " +
                                Utf16ToUtf8(r.newFile) +

@@ -779,16 +779,16 @@ LONG SaveKeyToHostFile(HKEY hKey, const std::string& hostPath) {
     else
         options.minorVersion = key->hive->minorVersion;
     try {
-        if (!CreateFileAtomically(hostPath, WriteHive(*key, options)))
+        const hive::Bytes bytes = WriteHive(*key, options);
+        if (!CreateFileAtomically(hostPath, bytes))
             return ERROR_ALREADY_EXISTS;
+        if (key == key->hive->root.get())
+            call.reg->recordDenseSave(hostPath, key->hive, bytes);
     } catch (const hive::FileError& e) {
         return e.error == ENOSPC || e.error == EDQUOT ? ERROR_DISK_FULL : ERROR_CANTWRITE;
     } catch (const std::exception&) {
         return ERROR_CANTWRITE;
     }
-    if (const auto identity = MachineRegistry::fileIdentity(hostPath);
-        identity && key == key->hive->root.get())
-        call.reg->denseSaves[*identity] = {key->hive, key->hive->changes};
     return ERROR_SUCCESS;
 }
 
