@@ -32,14 +32,24 @@ RealSystemMachine& realSystem() {
     return real;
 }
 
-void BM_ExportRegKeyOfSystem(benchmark::State& state) {
+// The machine, or null with the benchmark skipped when the shared hives are absent.
+RealSystemMachine* realSystemOrSkip(benchmark::State& state) {
     RealSystemMachine& real = realSystem();
-    if (real.systemHive.empty()) {
-        state.SkipWithError("the shared test hives are absent");
+    if (!real.systemHive.empty())
+        return &real;
+    state.SkipWithError("the shared test hives are absent");
+    return nullptr;
+}
+
+// In memory where the host allows, as hivexregedit's output to a pipe is.
+QTemporaryDir outputFolder() {
+    return QTemporaryDir(QFile::exists("/dev/shm") ? "/dev/shm/hw_bench_export" : QString());
+}
+
+void BM_ExportRegKeyOfSystem(benchmark::State& state) {
+    if (!realSystemOrSkip(state))
         return;
-    }
-    // In memory where the host allows, as hivexregedit's output to a pipe is.
-    QTemporaryDir dir(QFile::exists("/dev/shm") ? "/dev/shm/hw_bench_export" : QString());
+    const QTemporaryDir dir = outputFolder();
     const std::string file = dir.path().toStdString() + "/undo.reg";
     for (auto _ : state) {
         QFile::remove(QString::fromStdString(file));
@@ -52,12 +62,11 @@ BENCHMARK(BM_ExportRegKeyOfSystem)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 // The export as the command-line program makes it: the first one after a read-only mount,
 // which builds every key it reads. Mounting before and tearing down after are left out.
 void BM_ExportRegKeyOfSystemFreshMount(benchmark::State& state) {
-    RealSystemMachine& real = realSystem();
-    if (real.systemHive.empty()) {
-        state.SkipWithError("the shared test hives are absent");
+    RealSystemMachine* machine = realSystemOrSkip(state);
+    if (!machine)
         return;
-    }
-    QTemporaryDir dir(QFile::exists("/dev/shm") ? "/dev/shm/hw_bench_export" : QString());
+    RealSystemMachine& real = *machine;
+    const QTemporaryDir dir = outputFolder();
     const std::string file = dir.path().toStdString() + "/undo.reg";
     win32::BootOptions readOnly;
     readOnly.readOnly = true;
@@ -76,11 +85,10 @@ void BM_ExportRegKeyOfSystemFreshMount(benchmark::State& state) {
 BENCHMARK(BM_ExportRegKeyOfSystemFreshMount)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 void BM_HivexregeditExportOfSystem(benchmark::State& state) {
-    RealSystemMachine& real = realSystem();
-    if (real.systemHive.empty()) {
-        state.SkipWithError("the shared test hives are absent");
+    RealSystemMachine* machine = realSystemOrSkip(state);
+    if (!machine)
         return;
-    }
+    RealSystemMachine& real = *machine;
     for (auto _ : state) {
         const auto result =
             testing_support::RunProcess("hivexregedit", {"--export", real.systemHive, "\\"});
