@@ -34,13 +34,12 @@ bool UiHandOver::Invoke(std::function<void()> task) {
         } catch (...) {
             // The worker learns of it from the result; the loop must go on.
         }
-        state->done = ticket;
         state->lastRan = ran;
-        state->doneSeen.store(ticket, std::memory_order_release);
+        state->done.store(ticket, std::memory_order_release);
         state->changed.notify_all();
     });
     const auto lookUntil = std::chrono::steady_clock::now() + kLookBeforeSleeping;
-    while (state_->doneSeen.load(std::memory_order_acquire) < ticket &&
+    while (state_->done.load(std::memory_order_acquire) < ticket &&
            std::chrono::steady_clock::now() < lookUntil)
         std::this_thread::yield();
     std::unique_lock guard(state_->lock);

@@ -31,9 +31,9 @@ private:
         std::condition_variable changed;
         bool abandoned = false;
         unsigned long long queued = 0; // tickets handed out
-        unsigned long long done = 0;   // the last ticket whose turn has come
-        // `done` for a worker that looks without the lock before it sleeps.
-        std::atomic<unsigned long long> doneSeen{0};
+        // The last ticket whose turn has come; changed under the lock, and atomic for a
+        // worker that looks without the lock before it sleeps.
+        std::atomic<unsigned long long> done{0};
         bool lastRan = false; // whether that ticket's task ran to its end
     };
     UiDispatcher& ui_;
