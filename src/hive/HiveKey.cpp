@@ -67,6 +67,13 @@ struct HiveKey::Extras {
     std::vector<std::shared_ptr<HiveKey>> volatileSubkeys;
     // Subkeys a lookup read before the whole list was: the list takes them in their place.
     std::vector<std::shared_ptr<HiveKey>> found;
+    // The cells of the stored list, while it has not been read whole: enumerating it
+    // names each without building it. `lastNamed` is the place last named, which the
+    // lookup that usually follows tries first.
+    std::vector<uint32_t> cells;
+    bool cellsRead = false;
+    bool cellsUsable = false;
+    size_t lastNamed = SIZE_MAX;
     struct Indexes {
         // Only for a stable list out of order: upper-cased name -> subkey.
         std::unordered_map<std::u16string, HiveKey*> subkeys;
@@ -144,7 +151,22 @@ const std::vector<std::shared_ptr<HiveKey>>& HiveKey::volatileSubkeys() const {
     return e ? e->volatileSubkeys : kNoKeys;
 }
 
+const std::vector<uint32_t>* HiveKey::storedCells() const {
+    Extras& e = extras();
+    if (!e.cellsRead) {
+        e.cellsUsable = source_->storedSubkeyCells(*this, e.cells);
+        e.cellsRead = true;
+    }
+    return e.cellsUsable ? &e.cells : nullptr;
+}
+
 size_t HiveKey::subkeyCount() const {
+    if (isPending(kSubkeysPending)) {
+        std::lock_guard lock(source_->mutex);
+        if (isPending(kSubkeysPending) && !deleted)
+            if (const auto* cells = storedCells())
+                return cells->size();
+    }
     loadSubkeys();
     const Extras* e = extrasIfAny();
     return subkeys_.size() + (e ? e->volatileSubkeys.size() : 0);
@@ -158,7 +180,55 @@ void HiveKey::readLazily(std::shared_ptr<HiveSource> source, uint32_t cell, bool
     if (source_)
         pending = kClassPending | (subkeysPending ? kSubkeysPending : 0) |
                   (valuesPending ? kValuesPending : 0);
+    storedParts_ = pending;
+    releasable_ = source_ && source_->keysReleasable.load(std::memory_order_relaxed);
     pending_.store(pending, std::memory_order_release);
+}
+
+bool HiveKey::subtreeUnused() const {
+    const auto unused = [](const std::shared_ptr<HiveKey>& child) {
+        return child.use_count() == 1 && child->releasable_ && !child->deleted &&
+               !child->protectedKey && !child->readDenied && child->subtreeUnused();
+    };
+    if (!std::all_of(subkeys_.begin(), subkeys_.end(), unused))
+        return false;
+    const Extras* e = extrasIfAny();
+    return !e || (e->volatileSubkeys.empty() && e->linkTarget.expired() &&
+                  std::all_of(e->found.begin(), e->found.end(), unused));
+}
+
+void HiveKey::forgetRead() {
+    std::vector<std::shared_ptr<HiveKey>>().swap(subkeys_);
+    std::vector<HiveValue>().swap(values_);
+    delete extras_.exchange(nullptr, std::memory_order_acq_rel);
+    sorted_ = true;
+    indexed_ = false;
+    pending_.store(storedParts_, std::memory_order_release);
+}
+
+bool HiveKey::releaseIfUnused() {
+    if (!releasable_ || deleted || protectedKey || readDenied ||
+        weak_from_this().use_count() != 1 || !subtreeUnused())
+        return false;
+    // Damage is noted once, when first read: a part read again would note it again.
+    if (source_->damageCount() != 0)
+        return false;
+    // A parent that has not read its whole list finds this key again by name.
+    if (parent && parent->source_ == source_ && parent->isPending(kSubkeysPending))
+        if (Extras* e = parent->extrasIfAny()) {
+            auto& found = e->found;
+            const auto it = std::find_if(found.begin(), found.end(),
+                                         [this](const auto& k) { return k.get() == this; });
+            if (it != found.end()) {
+                HiveKey* up = parent;
+                found.erase(it); // `this` goes here
+                // A key a path passed through was read for this one alone.
+                up->releaseIfUnused();
+                return true;
+            }
+        }
+    forgetRead();
+    return true;
 }
 
 void HiveKey::loadPending(uint8_t part) const {
@@ -179,6 +249,8 @@ void HiveKey::loadPending(uint8_t part) const {
             }
             e->found.clear();
             e->found.shrink_to_fit();
+            std::vector<uint32_t>().swap(e->cells);
+            e->cellsRead = e->cellsUsable = false;
         } else if (!deleted) {
             std::vector<std::shared_ptr<HiveKey>> none;
             source_->readSubkeys(*self, none);
@@ -234,6 +306,39 @@ void HiveKey::assignHive(MountedHive* mounted) {
     }
 }
 
+bool HiveKey::subkeyNameAt(size_t index, std::u16string& name, uint64_t* lastWrite) const {
+    if (isPending(kSubkeysPending)) {
+        std::lock_guard lock(source_->mutex);
+        if (isPending(kSubkeysPending) && !deleted)
+            if (const auto* cells = storedCells()) {
+                if (index >= cells->size())
+                    return false;
+                const uint32_t cell = (*cells)[index];
+                Extras& e = extras();
+                // A subkey read already may have changed since (its time).
+                for (const auto& k : e.found)
+                    if (k->cell_ == cell) {
+                        name = k->name;
+                        if (lastWrite)
+                            *lastWrite = k->lastWriteTime;
+                        e.lastNamed = index;
+                        return true;
+                    }
+                if (source_->storedKeyName(cell, name, lastWrite)) {
+                    e.lastNamed = index;
+                    return true;
+                }
+            }
+    }
+    const HiveKey* key = subkeyAt(index);
+    if (!key)
+        return false;
+    name = key->name;
+    if (lastWrite)
+        *lastWrite = key->lastWriteTime;
+    return true;
+}
+
 HiveKey* HiveKey::subkeyAt(size_t index) const {
     loadSubkeys();
     if (index < subkeys_.size())
@@ -259,8 +364,17 @@ HiveKey* HiveKey::findSubkey(std::u16string_view wanted) const {
                 for (const auto& k : e->found)
                     if (NamesEqual(k->name, wanted))
                         return k.get();
+            auto* self = const_cast<HiveKey*>(this);
+            // Usually the subkey an enumeration just named: no search of the list.
+            if (Extras* e = extrasIfAny();
+                e && e->cellsUsable && e->lastNamed < e->cells.size() &&
+                source_->storedKeyNamed(e->cells[e->lastNamed], wanted))
+                if (auto named = source_->readStoredSubkey(*self, e->cells[e->lastNamed])) {
+                    e->found.push_back(named);
+                    return named.get();
+                }
             std::shared_ptr<HiveKey> found;
-            if (source_->findStoredSubkey(*const_cast<HiveKey*>(this), wanted, found)) {
+            if (source_->findStoredSubkey(*self, wanted, found)) {
                 if (!found)
                     return nullptr;
                 extras().found.push_back(found);

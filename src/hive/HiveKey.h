@@ -70,6 +70,15 @@ public:
     // (out of order, or damaged), so the caller reads the whole list. With `mutex` held.
     virtual bool findStoredSubkey(HiveKey& key, std::u16string_view name,
                                   std::shared_ptr<HiveKey>& found) = 0;
+    // Enumerating a key's stored subkeys without building them, each with `mutex` held:
+    // the cells its list names, in order (false when the list cannot be read so: damaged,
+    // and then the caller reads the whole list); a cell's name and last-write time (false
+    // when it is no key); whether a cell's name is `name`; the subkey of `key` at a cell,
+    // built (null when it cannot be read).
+    virtual bool storedSubkeyCells(const HiveKey& key, std::vector<uint32_t>& cells) = 0;
+    virtual bool storedKeyName(uint32_t cell, std::u16string& name, uint64_t* lastWrite) = 0;
+    virtual bool storedKeyNamed(uint32_t cell, std::u16string_view name) = 0;
+    virtual std::shared_ptr<HiveKey> readStoredSubkey(HiveKey& key, uint32_t cell) = 0;
     // The values stored for `key`, in stored order. Called once per key, with `mutex` held.
     virtual void readValues(HiveKey& key, std::vector<HiveValue>& values) = 0;
     // The class name and security descriptor stored for `key`. Once per key, `mutex` held.
@@ -85,6 +94,11 @@ public:
 
     // Held while keys are read from the source: readers may share a mounted hive.
     mutable std::mutex mutex;
+
+    // Whether the keys read from now on may be let go of once nobody uses them
+    // (HiveKey::releaseIfUnused): set when nothing will change the tree any more. Keys read
+    // before stay as they are, with whatever was set on them.
+    std::atomic<bool> keysReleasable{false};
 
 protected:
     void noteDamage(std::string sentence);
@@ -147,6 +161,10 @@ struct HiveKey : std::enable_shared_from_this<HiveKey> {
     size_t subkeyCount() const;
     // Enumeration order: stable subkeys, then volatile ones.
     HiveKey* subkeyAt(size_t index) const;
+    // The name (and last-write time) of the subkey subkeyAt(index) gives, without building
+    // the subkey when it was not read yet; false past the last. A lookup of the name
+    // just given finds the subkey without searching the list.
+    bool subkeyNameAt(size_t index, std::u16string& name, uint64_t* lastWrite = nullptr) const;
 
     // Case-insensitive lookup: a binary search of the sorted subkey list, or a hash
     // index when a damaged file left the list out of order.
@@ -176,6 +194,13 @@ struct HiveKey : std::enable_shared_from_this<HiveKey> {
     // Subkeys read already, without reading the rest: for walks that must not read a hive.
     std::vector<HiveKey*> loadedSubkeys() const;
 
+    // For a key read from a hive nothing changes, that only its parent holds (no one else
+    // owns it, no one holds a key below it): lets go of what was read of it and below it.
+    // The key itself goes when its parent can read it again by name; otherwise it stays,
+    // reading its parts again when next asked. True when anything was let go of, and then
+    // `this` may be gone. The caller makes sure no other thread reads the tree meanwhile.
+    bool releaseIfUnused();
+
 private:
     // What a key read from a file has not read yet: one bit each.
     static constexpr uint8_t kSubkeysPending = 1;
@@ -194,11 +219,16 @@ private:
     struct Extras;
     Extras& extras() const;
     Extras* extrasIfAny() const { return extras_.load(std::memory_order_acquire); }
+    // The stored list's cells while it is not read whole (with the source's mutex held);
+    // null when it cannot be read without building.
+    const std::vector<uint32_t>* storedCells() const;
 
     std::shared_ptr<HiveSource> source_;
     uint32_t cell_ = 0;
     mutable std::atomic<uint8_t> pending_{0};
-    bool sorted_ = true; // subkeys_ strictly ascending by CompareNames
+    uint8_t storedParts_ = 0; // what the file holds to be read: pending_ when built
+    bool releasable_ = false; // read while its source's keys were releasable
+    bool sorted_ = true;      // subkeys_ strictly ascending by CompareNames
     mutable bool indexed_ = false;
 
     std::vector<std::shared_ptr<HiveKey>> subkeys_;
@@ -206,6 +236,10 @@ private:
     mutable std::atomic<Extras*> extras_{nullptr};
 
     void indexValues() const;
+    // Every key read below this one is releasable and held by its parent alone.
+    bool subtreeUnused() const;
+    // Back to what it was when read: its parts are read again when asked for.
+    void forgetRead();
     std::vector<std::shared_ptr<HiveKey>>::const_iterator
     lowerBound(std::u16string_view name) const;
 };

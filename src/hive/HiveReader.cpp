@@ -189,6 +189,16 @@ public:
     // Nullopt when the list cannot be searched (damaged); else the subkey or null.
     std::optional<std::shared_ptr<HiveKey>> findStoredSubkey(HiveKey& key,
                                                              std::u16string_view name);
+    // The cells of the subkeys stored for `key`, in list order, read without building a
+    // key; false when the list cannot be read so (damaged), and then `cells` is empty.
+    bool storedSubkeyCells(const HiveKey& key, std::vector<uint32_t>& cells);
+    // The name (and last-write time) of the key whose cell `storedSubkeyCells` gave; false
+    // when the cell is not a key.
+    bool storedKeyName(uint32_t cell, std::u16string& name, uint64_t* lastWrite);
+    // Whether the key at `cell` is named `name`, compared as stored.
+    bool storedKeyNamed(uint32_t cell, std::u16string_view name);
+    // The subkey of `key` whose cell is `cell`; null when it cannot be read.
+    std::shared_ptr<HiveKey> readStoredSubkey(HiveKey& key, uint32_t cell);
     // Where lazily read keys come from, and where damage found late goes.
     void readLazily(std::weak_ptr<HiveSource> source, KeyArena* arena,
                     std::function<void(std::string)> noteDamage) {
@@ -1109,6 +1119,75 @@ std::optional<std::shared_ptr<HiveKey>> HiveReader::findStoredSubkey(HiveKey& ke
     }
 }
 
+bool HiveReader::storedSubkeyCells(const HiveKey& key, std::vector<uint32_t>& cells) {
+    cells.clear();
+    try {
+        const uint8_t* d = data_ + kBaseBlockSize + uint64_t(key.cell()) + 4; // checked
+        const uint32_t expected = Read32(d + nk::kSubkeyCount);
+        if (expected == 0)
+            return true;
+        for (const auto& [leaf, size] : subkeyLeaves(d, const_cast<HiveKey*>(&key))) {
+            const uint32_t stride = HasSignature(leaf, "li")                               ? 4
+                                    : HasSignature(leaf, "lh") || HasSignature(leaf, "lf") ? 8
+                                                                                           : 0;
+            const uint32_t count = Read16(leaf + kListCount);
+            if (stride == 0 || kListEntries + uint64_t(count) * stride > size)
+                fail("not a list");
+            for (uint32_t i = 0; i < count; ++i)
+                cells.push_back(Read32(leaf + kListEntries + uint64_t(i) * stride));
+        }
+        if (cells.size() == expected)
+            return true;
+    } catch (const Damage&) {
+    }
+    cells.clear(); // reading the whole list says what is wrong
+    return false;
+}
+
+namespace {
+// The key cell at `cell` with its name within bounds, or null.
+const uint8_t* checkedKeyCell(const uint8_t* data, uint64_t size, uint32_t cell) {
+    const uint64_t at = kBaseBlockSize + uint64_t(cell);
+    if (at + 4 + nk::kName > size)
+        return nullptr;
+    const int32_t cellSize = int32_t(Read32(data + at));
+    if (cellSize >= 0 || uint64_t(-int64_t(cellSize)) > size - at)
+        return nullptr;
+    const uint8_t* d = data + at + 4;
+    const uint64_t room = uint64_t(-int64_t(cellSize)) - 4;
+    if (room < nk::kName || !HasSignature(d, "nk") ||
+        nk::kName + uint64_t(Read16(d + nk::kNameLength)) > room)
+        return nullptr;
+    return d;
+}
+} // namespace
+
+bool HiveReader::storedKeyName(uint32_t cell, std::u16string& name, uint64_t* lastWrite) {
+    const uint8_t* d = checkedKeyCell(data_, size_, cell);
+    if (!d)
+        return false;
+    const StoredName stored = KeyNameOf(d);
+    name.resize(stored.size());
+    for (size_t i = 0; i < stored.size(); ++i)
+        name[i] = stored.at(i);
+    if (lastWrite)
+        *lastWrite = Read64(d + nk::kLastWrite);
+    return true;
+}
+
+bool HiveReader::storedKeyNamed(uint32_t cell, std::u16string_view name) {
+    const uint8_t* d = checkedKeyCell(data_, size_, cell);
+    return d && KeyNameOf(d).size() == name.size() && CompareStored(KeyNameOf(d), name) == 0;
+}
+
+std::shared_ptr<HiveKey> HiveReader::readStoredSubkey(HiveKey& key, uint32_t cell) {
+    try {
+        return readLazyKey(kBaseBlockSize + uint64_t(cell), &key, "subkey cell", key.cell());
+    } catch (const Damage&) {
+        return nullptr; // reading the whole list says what is wrong
+    }
+}
+
 // The keys of a sound hive, read from its bytes when they are first used. The bytes stay
 // as long as a key read from them does: a hive file replaced meanwhile keeps its mapping.
 class LazyHive final : public HiveSource, public std::enable_shared_from_this<LazyHive> {
@@ -1179,6 +1258,18 @@ public:
             return false;
         found = std::move(*result);
         return true;
+    }
+    bool storedSubkeyCells(const HiveKey& key, std::vector<uint32_t>& cells) override {
+        return reader_.storedSubkeyCells(key, cells);
+    }
+    bool storedKeyName(uint32_t cell, std::u16string& name, uint64_t* lastWrite) override {
+        return reader_.storedKeyName(cell, name, lastWrite);
+    }
+    bool storedKeyNamed(uint32_t cell, std::u16string_view name) override {
+        return reader_.storedKeyNamed(cell, name);
+    }
+    std::shared_ptr<HiveKey> readStoredSubkey(HiveKey& key, uint32_t cell) override {
+        return reader_.readStoredSubkey(key, cell);
     }
     bool salvaging() const override { return salvage_; }
 

@@ -1,8 +1,9 @@
 #pragma once
 // Where the keys read from one hive file are made: in large blocks rather than one by
 // one, so that building them calls no allocator and letting go of a tree of millions of
-// them frees a few hundred blocks. The blocks go when the hive and every key made in
-// them are gone.
+// them frees a few hundred blocks. A key let go of while the hive is mounted leaves its
+// place to the next key read. The blocks go when the hive and every key made in them
+// are gone.
 
 #if defined(__SANITIZE_ADDRESS__)
 #define HW_ADDRESS_SANITIZER 1
@@ -20,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -39,6 +41,8 @@ public:
 
     // With the hive's mutex held: keys are read one at a time.
     void* allocate(size_t bytes, size_t alignment) {
+        if (void* place = reuse(bytes))
+            return place;
         const size_t skip =
             (alignment - reinterpret_cast<uintptr_t>(next_) % alignment) % alignment;
         if (!next_ || left_ < skip + bytes) {
@@ -61,19 +65,43 @@ public:
     bool release() {
         return users_.fetch_sub(1, std::memory_order_acq_rel) == 1;
     }
-    // A key's place, given back: a checked build still catches its use after it is gone.
-    static void forget([[maybe_unused]] void* at, [[maybe_unused]] size_t bytes) {
+    // A key's place, given back from any thread, for the next key of its size; a checked
+    // build still catches its use after it is gone.
+    void recycle(void* at, size_t bytes) {
+        std::lock_guard guard(freeLock_);
+        if (freeSize_ == 0)
+            freeSize_ = bytes; // every key of a hive takes the same room
+        if (bytes == freeSize_ && bytes >= sizeof(void*)) {
+            *static_cast<void**>(at) = free_;
+            free_ = at;
+        }
 #ifdef HW_ADDRESS_SANITIZER
         ASAN_POISON_MEMORY_REGION(at, bytes);
 #endif
     }
 
 private:
+    void* reuse(size_t bytes) {
+        std::lock_guard guard(freeLock_);
+        if (!free_ || bytes != freeSize_)
+            return nullptr;
+        void* at = free_;
+#ifdef HW_ADDRESS_SANITIZER
+        ASAN_UNPOISON_MEMORY_REGION(at, bytes);
+#endif
+        free_ = *static_cast<void**>(at);
+        users_.fetch_add(1, std::memory_order_relaxed);
+        return at;
+    }
+
     static constexpr size_t kBlockBytes = 64 << 10; // a few hundred keys
     std::vector<std::unique_ptr<std::byte[]>> blocks_;
     std::byte* next_ = nullptr;
     size_t left_ = 0;
     std::atomic<size_t> users_{1}; // the hive that reads into it
+    std::mutex freeLock_;
+    void* free_ = nullptr; // places given back, each holding the next
+    size_t freeSize_ = 0;
 #ifdef HW_ADDRESS_SANITIZER
     std::vector<std::pair<std::byte*, size_t>> sizes_;
 #endif
@@ -87,7 +115,7 @@ template <typename T> struct KeyArenaAllocator {
     KeyArenaAllocator(const KeyArenaAllocator<U>& other) : arena(other.arena) {}
     T* allocate(size_t n) { return static_cast<T*>(arena->allocate(n * sizeof(T), alignof(T))); }
     void deallocate(T* at, size_t n) {
-        KeyArena::forget(at, n * sizeof(T));
+        arena->recycle(at, n * sizeof(T));
         if (arena->release())
             delete arena;
     }

@@ -600,6 +600,10 @@ void BootMachine(const std::string& folder, const BootOptions& options) {
         mounted->wow64SharedClasses = !known || version.dwMajorVersion > 6 ||
                                       (version.dwMajorVersion == 6 && version.dwMinorVersion >= 1);
     }
+    // Nothing changes a read-only mount's tree from here on: keys read later may be let go
+    // of once nobody uses them. What the boot read and set stays.
+    if (options.readOnly)
+        mounted->releaseUnusedKeys();
 }
 
 namespace {

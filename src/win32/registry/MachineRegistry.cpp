@@ -98,7 +98,7 @@ MachineRegistry::Handle* MachineRegistry::handle(HKEY h) {
     return entry && *entry ? &**entry : nullptr;
 }
 
-bool MachineRegistry::closeHandle(HKEY h) {
+bool MachineRegistry::closeHandle(HKEY h, KeyView* closed) {
     const auto value = reinterpret_cast<uintptr_t>(h);
     if (!handle(h))
         return false;
@@ -109,9 +109,47 @@ bool MachineRegistry::closeHandle(HKEY h) {
     Slot* entry = slot(index);
     if (!*entry)
         return false; // closed by another thread meanwhile
+    if (closed)
+        *closed = std::move((*entry)->view);
     entry->reset();
     freeSlots_.push_back(index);
     return true;
+}
+
+void MachineRegistry::enterRead() {
+    for (;;) {
+        activeReads_.fetch_add(1, std::memory_order_seq_cst);
+        if (!releasing_.load(std::memory_order_seq_cst))
+            return;
+        activeReads_.fetch_sub(1, std::memory_order_seq_cst);
+        while (releasing_.load(std::memory_order_acquire))
+            std::this_thread::yield();
+    }
+}
+
+void MachineRegistry::releaseClosed(KeyView closed) {
+    if (!readOnly)
+        return;
+    const std::pair<std::weak_ptr<HiveKey>, HiveKey*> parts[] = {
+        {closed.key, closed.key.get()}, {closed.userClass, closed.userClass.get()}};
+    closed = {};
+    std::unique_lock guard(releaseLock_, std::try_to_lock);
+    if (!guard)
+        return; // another close is letting go of keys
+    releasing_.store(true, std::memory_order_seq_cst);
+    // The closing call is the only one under way: no other thread holds a key of the tree
+    // but through a handle, which owns it. Calls that start now wait.
+    if (activeReads_.load(std::memory_order_seq_cst) == 1)
+        for (const auto& [owned, key] : parts)
+            if (owned.use_count() == 1) // its parent's list holds it, nothing else
+                key->releaseIfUnused();
+    releasing_.store(false, std::memory_order_seq_cst);
+}
+
+void MachineRegistry::releaseUnusedKeys() {
+    for (const auto& hive : hives)
+        if (hive->root && hive->root->source())
+            hive->root->source()->keysReleasable.store(true, std::memory_order_relaxed);
 }
 
 std::optional<std::pair<uint64_t, uint64_t>>

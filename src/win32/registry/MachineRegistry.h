@@ -120,7 +120,35 @@ public:
     HKEY addHandle(KeyView view, REGSAM access);
     // The handle's entry; null for an unknown handle. Predefined roots are resolved too.
     Handle* handle(HKEY h);
-    bool closeHandle(HKEY h);
+    // False for an unknown handle. `closed`, when given, takes what the handle referred to.
+    bool closeHandle(HKEY h, KeyView* closed = nullptr);
+
+    // --- keys nobody uses (read-only mounts) ---
+    // A scan walks every key once: the keys it has closed are let go of, so that its
+    // memory follows the keys it holds open rather than every key it has read. Every call
+    // that reads the tree of a read-only mount is a ReadScope; a close lets go of keys only
+    // while no other call is under way, and a call that starts meanwhile waits for it.
+    class ReadScope {
+    public:
+        explicit ReadScope(MachineRegistry* reg) : reg_(reg && reg->readOnly ? reg : nullptr) {
+            if (reg_)
+                reg_->enterRead();
+        }
+        ~ReadScope() {
+            if (reg_)
+                reg_->activeReads_.fetch_sub(1, std::memory_order_seq_cst);
+        }
+        ReadScope(const ReadScope&) = delete;
+        ReadScope& operator=(const ReadScope&) = delete;
+
+    private:
+        MachineRegistry* reg_;
+    };
+    // From a ReadScope of the closing call: lets go of the keys of a closed handle (and of
+    // what was read below them) that nobody else holds.
+    void releaseClosed(KeyView closed);
+    // From now on, keys read from the hives may be let go of (a read-only mount, booted).
+    void releaseUnusedKeys();
 
     // --- changes ---
     uint64_t generation = 0;       // bumped by every change of the tree's shape
@@ -168,6 +196,11 @@ private:
     // The predefined roots by their index (HKEY_CLASSES_ROOT is 0), made at the first lookup.
     std::array<Slot, 7> predefined_;
     std::once_flag predefinedMade_;
+
+    std::atomic<int> activeReads_{0};
+    std::atomic<bool> releasing_{false};
+    std::mutex releaseLock_; // one close lets go of keys at a time
+    void enterRead();
 
     std::thread flusher_;
     std::condition_variable flusherWake_;

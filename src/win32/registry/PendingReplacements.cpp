@@ -221,6 +221,7 @@ LONG RegReplaceKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpNewFile, LPCSTR lpOldFi
     MachineRegistry* reg = MachineRegistry::current();
     if (!reg)
         return ERROR_INVALID_HANDLE;
+    MachineRegistry::ReadScope reading(reg);
     std::unique_lock guard(reg->lock);
     if (!lpNewFile || !lpOldFile || !*lpNewFile || !*lpOldFile)
         return ERROR_INVALID_PARAMETER;

@@ -19,9 +19,11 @@ constexpr REGSAM kWriteAccess =
 
 // Holds the registry lock for one call on a writable mount; `reg` is null when no
 // machine is booted. A read-only mount's calls read a tree nothing changes, and take
-// no lock unless `always` (a call that changes the registry's own records).
+// no lock unless `always` (a call that changes the registry's own records); they only
+// keep keys from being let go of while they read.
 struct Call {
     MachineRegistry* reg = MachineRegistry::current();
+    MachineRegistry::ReadScope reading{reg};
     std::unique_lock<std::mutex> guard;
     explicit Call(bool always = false) {
         if (reg && (always || !reg->readOnly))
@@ -477,8 +479,10 @@ LONG RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
 
 LONG RegCloseKey(HKEY hKey) {
     Call call;
-    if (!call.reg || !call.reg->closeHandle(hKey))
+    KeyView closed;
+    if (!call.reg || !call.reg->closeHandle(hKey, &closed))
         return ERROR_INVALID_HANDLE;
+    call.reg->releaseClosed(std::move(closed));
     return ERROR_SUCCESS;
 }
 
@@ -521,10 +525,18 @@ LONG enumKey(HKEY hKey, DWORD index, Char* name, LPDWORD nameSize, Char* cls, LP
         rc != ERROR_SUCCESS)
         return rc;
     const KeyView& view = *viewLive;
+    std::string& scratch = ansiScratch();
+    // A subkey only named is not built: a walk builds the keys it opens.
+    if (!cls && !classSize && !lastWrite && !(view.merged && view.key && view.userClass)) {
+        thread_local std::u16string stored;
+        if (!view.primary()->subkeyNameAt(index, stored))
+            return ERROR_NO_MORE_ITEMS;
+        return copyName(std::basic_string_view<Char>(nameFor(call.reg, stored, scratch, Char())),
+                        name, nameSize);
+    }
     HiveKey* key = subkeyAt(*call.reg, *handle, view, index);
     if (!key)
         return ERROR_NO_MORE_ITEMS;
-    std::string& scratch = ansiScratch();
     if (const LONG rc =
             copyName(std::basic_string_view<Char>(nameFor(call.reg, key->name, scratch, Char())),
                      name, nameSize);
@@ -700,12 +712,21 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPD
             rc != ERROR_SUCCESS)
             return rc;
     DWORD subkeys = 0, maxSubkey = 0, maxClass = 0, values = 0, maxValueName = 0, maxValue = 0;
-    for (DWORD i = 0; HiveKey* sub = subkeyAt(*call.reg, *handle, view, i); ++i) {
-        ++subkeys;
-        maxSubkey = std::max(maxSubkey, DWORD(sub->name.size()));
-        // A subkey's class name is read from its hive only when the caller asks for it.
-        if (lpcbMaxClassLen && sub->className())
-            maxClass = std::max(maxClass, DWORD(sub->className()->size() / 2));
+    if (!lpcbMaxClassLen && !(view.merged && view.key && view.userClass)) {
+        // Names only: no subkey is built.
+        thread_local std::u16string stored;
+        for (DWORD i = 0; key->subkeyNameAt(i, stored); ++i) {
+            ++subkeys;
+            maxSubkey = std::max(maxSubkey, DWORD(stored.size()));
+        }
+    } else {
+        for (DWORD i = 0; HiveKey* sub = subkeyAt(*call.reg, *handle, view, i); ++i) {
+            ++subkeys;
+            maxSubkey = std::max(maxSubkey, DWORD(sub->name.size()));
+            // A subkey's class name is read from its hive only when the caller asks for it.
+            if (lpcbMaxClassLen && sub->className())
+                maxClass = std::max(maxClass, DWORD(sub->className()->size() / 2));
+        }
     }
     for (DWORD i = 0; const HiveValue* v = valueAt(*call.reg, *handle, view, i); ++i) {
         ++values;

@@ -63,6 +63,7 @@ std::vector<Account> machineAccounts() {
     MachineRegistry* reg = MachineRegistry::current();
     if (!reg)
         return out;
+    MachineRegistry::ReadScope reading(reg);
     std::lock_guard guard(reg->lock);
     std::string domain;
     if (HiveKey* key = FindKey(reg->localMachine.get(), kComputerName))

@@ -123,6 +123,7 @@ DWORD setSecurity(const std::u16string& name, SE_OBJECT_TYPE type, SECURITY_INFO
     }
     const std::vector<std::string> sids = token->sids();
 
+    MachineRegistry::ReadScope reading(reg);
     std::lock_guard guard(reg->lock);
     std::shared_ptr<HiveKey> key;
     if (const DWORD rc = openObject(*reg, name, key); rc != ERROR_SUCCESS)
@@ -186,6 +187,7 @@ DWORD GetNamedSecurityInfoA(LPCSTR pObjectName, SE_OBJECT_TYPE ObjectType,
     const std::vector<std::string> sids = tokenSids();
     SecurityDescriptor sd;
     {
+        MachineRegistry::ReadScope reading(reg);
         std::lock_guard guard(reg->lock);
         std::shared_ptr<HiveKey> key;
         if (const DWORD rc = openObject(*reg, reg->codePage->toUnicode(pObjectName), key);

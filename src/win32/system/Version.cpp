@@ -138,6 +138,7 @@ MachineVersion readVersion(MachineRegistry& reg) {
     MachineVersion v;
     const MachineIni& ini = reg.ini;
     v.platform = PlatformIdOf(ini);
+    MachineRegistry::ReadScope reading(&reg);
     std::lock_guard guard(reg.lock);
     HiveKey* machine = reg.localMachine.get();
     auto text = [&](HiveKey* key, const char16_t* name) -> std::optional<std::string> {
