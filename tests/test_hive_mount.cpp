@@ -4,6 +4,7 @@
 
 #include "hive/HiveFile.h"
 #include "hive/HiveFormat.h"
+#include "hive/Utf16.h"
 #include "support/HiveCompare.h"
 #include "support/MachineFixture.h"
 
@@ -537,4 +538,110 @@ TEST_F(HiveMount, ReadersAskingForAKeysOwnPartsAtOnceReadThemOnce) {
         EXPECT_EQ(mounted.root->source()->damageCount(), 0u);
         ExpectSameTree(*whole.root, *mounted.root);
     }
+}
+
+namespace {
+
+// Walks `mounted` as a scan does, naming each subkey before opening it by that name, and
+// compares every name, count and value with the whole read's.
+void ExpectNamedWalkMatches(HiveKey& mounted, const HiveKey& whole, size_t& keys) {
+    ++keys;
+    ASSERT_EQ(mounted.subkeyCount(), whole.subkeyCount()) << Utf16ToUtf8(whole.name);
+    EXPECT_EQ(mounted.values().size(), whole.values().size());
+    std::u16string name;
+    for (size_t i = 0; i < whole.subkeyCount(); ++i) {
+        ASSERT_TRUE(mounted.subkeyNameAt(i, name));
+        ASSERT_EQ(name, whole.subkeyAt(i)->name);
+        HiveKey* child = mounted.findSubkey(name);
+        ASSERT_TRUE(child);
+        ASSERT_EQ(child->name, name);
+        ExpectNamedWalkMatches(*child, *whole.subkeyAt(i), keys);
+    }
+    EXPECT_FALSE(mounted.subkeyNameAt(whole.subkeyCount(), name));
+}
+
+} // namespace
+
+TEST_F(HiveMount, SubkeysAreNamedInOrderWithoutBeingBuilt) {
+    const LoadedHive whole = LoadHiveFile(path_);
+    const LoadedHive mounted = MountHiveFile(path_);
+    HiveKey* wide = mounted.root->findSubkey(u"Wide");
+    ASSERT_TRUE(wide);
+    std::u16string name;
+    uint64_t time = 0;
+    // Named through the index of leaves, in the whole read's order, with its time.
+    for (size_t i : {size_t(0), size_t(299), kWideKeySubkeys - 1}) {
+        ASSERT_TRUE(wide->subkeyNameAt(i, name, &time));
+        const HiveKey* expected = whole.root->findSubkey(u"Wide")->subkeyAt(i);
+        EXPECT_EQ(name, expected->name);
+        EXPECT_EQ(time, expected->lastWriteTime);
+    }
+    EXPECT_EQ(wide->subkeyCount(), kWideKeySubkeys);
+    EXPECT_TRUE(wide->loadedSubkeys().empty()) << "naming builds no subkey";
+    // The lookup of the name just given builds that subkey alone, the one the list holds.
+    HiveKey* last = wide->findSubkey(u"KEY0599");
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->name, u"Key0599");
+    EXPECT_EQ(wide->loadedSubkeys().size(), 1u);
+    EXPECT_EQ(wide->findSubkey(u"Key0599"), last);
+    EXPECT_EQ(wide->subkeyAt(kWideKeySubkeys - 1), last);
+
+    std::vector<std::string> files{path_};
+    for (const char* hiveName : {"SYSTEM", "NTUSER.DAT", "UsrClass.dat"})
+        if (const auto shared = testing_support::SharedHive(hiveName, dir_.path().toStdString()))
+            files.push_back(*shared);
+    for (const std::string& path : files) {
+        SCOPED_TRACE(path);
+        const LoadedHive wholeFile = LoadHiveFile(path);
+        const LoadedHive mountedFile = MountHiveFile(path);
+        size_t keys = 0;
+        ExpectNamedWalkMatches(*mountedFile.root, *wholeFile.root, keys);
+        EXPECT_GT(keys, 1u);
+    }
+}
+
+TEST_F(HiveMount, KeysNobodyHoldsAreLetGoOfAndReadAgainAsStored) {
+    const LoadedHive whole = LoadHiveFile(path_);
+    const LoadedHive mounted = MountHiveFile(path_);
+    HiveKey* alpha = mounted.root->findSubkey(u"Alpha"); // read before: stays
+    ASSERT_TRUE(alpha);
+    ASSERT_EQ(alpha->values().size(), 1u);
+    mounted.root->source()->keysReleasable = true;
+    EXPECT_FALSE(alpha->releaseIfUnused());
+    EXPECT_FALSE(mounted.root->releaseIfUnused());
+
+    const std::initializer_list<std::u16string_view> toBottom = {
+        u"Deep", u"Level0", u"Level1", u"Level2", u"Level3", u"Level4", u"Level5", u"Bottom"};
+    HiveKey* bottom = Walk(mounted.root.get(), toBottom);
+    ASSERT_TRUE(bottom);
+    std::shared_ptr<HiveKey> held = bottom->shared_from_this();
+    ASSERT_EQ(bottom->values().size(), 1u);
+    HiveKey* deep = mounted.root->findSubkey(u"Deep");
+    // A key below is held: nothing on its way goes.
+    EXPECT_FALSE(deep->releaseIfUnused());
+    EXPECT_FALSE(bottom->releaseIfUnused());
+    EXPECT_EQ(Walk(mounted.root.get(), toBottom), bottom);
+    EXPECT_EQ(bottom->values()[0].data, (Bytes{'b', 0}));
+
+    // Let go of, the key goes with the keys its path read for it alone.
+    held.reset();
+    EXPECT_TRUE(bottom->releaseIfUnused());
+    EXPECT_EQ(mounted.root->loadedSubkeys(), std::vector<HiveKey*>{alpha});
+    HiveKey* again = Walk(mounted.root.get(), toBottom);
+    ASSERT_TRUE(again);
+    ExpectSameTree(*Walk(whole.root.get(), toBottom), *again);
+
+    // A key in a list read whole stays in it, reading its own parts again.
+    HiveKey* wide = mounted.root->findSubkey(u"Wide");
+    ASSERT_EQ(wide->stableSubkeys().size(), kWideKeySubkeys);
+    HiveKey* key = wide->subkeyAt(7);
+    ASSERT_EQ(key->values().size(), 1u);
+    EXPECT_TRUE(key->releaseIfUnused());
+    EXPECT_EQ(wide->subkeyAt(7), key);
+    ExpectSameTree(*whole.root->findSubkey(u"Wide")->subkeyAt(7), *key);
+    EXPECT_TRUE(wide->releaseIfUnused());
+    HiveWriteOptions options;
+    options.timestamp = 1;
+    EXPECT_EQ(WriteHive(*mounted.root, options), WriteHive(*whole.root, options));
+    EXPECT_EQ(mounted.root->source()->damageCount(), 0u);
 }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <barrier>
+#include <cctype>
 #include <string>
 #include <thread>
 #include <vector>
@@ -119,4 +120,114 @@ TEST(ScanReadOnlyMount, ReadersOnSeveralThreadsAnswerAsOneDoes) {
     ASSERT_GE(alone.size(), 42u);
     for (const auto& result : results)
         EXPECT_EQ(result, alone);
+}
+
+namespace {
+
+// A tree walked as scanners walk one: keys of both classes hives, names and values that
+// differ by case, a key with more subkeys than one list holds.
+std::string walkMachine() {
+    std::string reg;
+    for (int k = 0; k < 6; ++k) {
+        for (int s = 0; s < 4; ++s) {
+            reg += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Walk\\Key" + std::to_string(k) + "\\Sub" +
+                   std::to_string(s) + "\\Leaf]\n\"v\"=\"" + std::to_string(k * 10 + s) + "\"\n";
+        }
+        reg += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{0000000" + std::to_string(k) +
+               "-0000-0000-C000-000000000046}\\InprocServer32]\n@=\"server" + std::to_string(k) +
+               ".dll\"\n";
+        reg += "[HKEY_CURRENT_USER\\Software\\Classes\\CLSID\\{1000000" + std::to_string(k) +
+               "-0000-0000-C000-000000000046}\\LocalServer32]\n@=\"user" + std::to_string(k) +
+               ".exe\"\n";
+    }
+    for (int n = 0; n < 700; ++n)
+        reg += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Walk\\Wide\\Entry" + std::to_string(n) + "]\n";
+    return reg;
+}
+
+// The keys below `key` as a scan reads them: each subkey named, then opened from its
+// parent by that name (every other one spelt in upper case, which the enumeration did
+// not give), its values listed, and closed.
+void Dump(HKEY key, const std::string& path, std::string& out) {
+    DWORD subkeys = 0, longest = 0, values = 0;
+    ASSERT_EQ(RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, &longest, nullptr, &values,
+                               nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    out += path + " " + std::to_string(subkeys) + "/" + std::to_string(longest) + "/" +
+           std::to_string(values) + "\n";
+    for (DWORD i = 0;; ++i) {
+        char name[256], data[256];
+        DWORD size = sizeof name, dataSize = sizeof data, type = 0;
+        if (RegEnumValueA(key, i, name, &size, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                          &dataSize) != ERROR_SUCCESS)
+            break;
+        out += "  " + std::string(name, size) + "=" + std::string(data, dataSize) + "\n";
+    }
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        std::string open(name, size);
+        if (i % 2)
+            for (char& c : open)
+                c = char(std::toupper(static_cast<unsigned char>(c)));
+        HKEY child = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(key, open.c_str(), 0, KEY_READ, &child), ERROR_SUCCESS) << open;
+        Dump(child, path + "\\" + std::string(name, size), out);
+        RegCloseKey(child);
+    }
+}
+
+std::string DumpOf(HKEY root, const char* path) {
+    std::string out;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "cannot open " + std::string(path);
+    Dump(key, path, out);
+    RegCloseKey(key);
+    return out;
+}
+
+} // namespace
+
+TEST(ScanReadOnlyMount, KeysLetGoOfAfterAWalkAreReadAgainAsStored) {
+    TestMachine machine(walkMachine());
+    const std::string walk = DumpOf(HKEY_LOCAL_MACHINE, "SOFTWARE\\Walk");
+    const std::string classes = DumpOf(HKEY_CLASSES_ROOT, "CLSID");
+    const std::string leaf = DumpOf(HKEY_LOCAL_MACHINE, "SOFTWARE\\Walk\\Key3\\Sub2");
+    ASSERT_NE(walk.find("Entry699"), std::string::npos);
+    ASSERT_NE(classes.find("user5.exe"), std::string::npos);
+    machine.shutdown();
+    win32::BootOptions options;
+    options.readOnly = true;
+    machine.boot(options);
+
+    // A handle held below keys the walks let go of keeps its key and the way to it.
+    HKEY held = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Walk\\Key3\\Sub2", 0, KEY_READ, &held),
+              ERROR_SUCCESS);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        EXPECT_EQ(DumpOf(HKEY_LOCAL_MACHINE, "SOFTWARE\\Walk"), walk);
+        EXPECT_EQ(DumpOf(HKEY_CLASSES_ROOT, "CLSID"), classes);
+    }
+    std::string fromHeld;
+    Dump(held, "SOFTWARE\\Walk\\Key3\\Sub2", fromHeld);
+    EXPECT_EQ(fromHeld, leaf);
+    RegCloseKey(held);
+
+    // Walks on several threads at once, each letting go of what it closes.
+    std::vector<std::string> seen(3);
+    std::vector<std::thread> threads;
+    for (auto& result : seen)
+        threads.emplace_back([&result] {
+            result = DumpOf(HKEY_LOCAL_MACHINE, "SOFTWARE\\Walk") +
+                     DumpOf(HKEY_CLASSES_ROOT, "CLSID");
+        });
+    for (auto& thread : threads)
+        thread.join();
+    for (const auto& result : seen)
+        EXPECT_EQ(result, walk + classes);
 }
