@@ -48,8 +48,7 @@ std::vector<std::string> HiveSource::damage() const {
 }
 
 size_t HiveSource::damageCount() const {
-    std::lock_guard lock(damageMutex_);
-    return damageCount_;
+    return damageCount_.load(std::memory_order_acquire);
 }
 
 void HiveSource::noteDamage(std::string sentence) {
@@ -57,7 +56,7 @@ void HiveSource::noteDamage(std::string sentence) {
     std::lock_guard lock(damageMutex_);
     if (damage_.size() < kMaxNotes)
         damage_.push_back(std::move(sentence));
-    ++damageCount_;
+    damageCount_.fetch_add(1, std::memory_order_release);
 }
 
 struct HiveKey::Extras {

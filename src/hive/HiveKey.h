@@ -106,7 +106,7 @@ protected:
 private:
     mutable std::mutex damageMutex_;
     std::vector<std::string> damage_;
-    size_t damageCount_ = 0;
+    std::atomic<size_t> damageCount_{0}; // read without the lock by every release
 };
 
 struct HiveKey : std::enable_shared_from_this<HiveKey> {

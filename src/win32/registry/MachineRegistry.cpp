@@ -130,9 +130,6 @@ void MachineRegistry::enterRead() {
 void MachineRegistry::releaseClosed(KeyView closed) {
     if (!readOnly)
         return;
-    const std::pair<std::weak_ptr<HiveKey>, HiveKey*> parts[] = {
-        {closed.key, closed.key.get()}, {closed.userClass, closed.userClass.get()}};
-    closed = {};
     std::unique_lock guard(releaseLock_, std::try_to_lock);
     if (!guard)
         return; // another close is letting go of keys
@@ -140,9 +137,14 @@ void MachineRegistry::releaseClosed(KeyView closed) {
     // The closing call is the only one under way: no other thread holds a key of the tree
     // but through a handle, which owns it. Calls that start now wait.
     if (activeReads_.load(std::memory_order_seq_cst) == 1)
-        for (const auto& [owned, key] : parts)
-            if (owned.use_count() == 1) // its parent's list holds it, nothing else
+        for (std::shared_ptr<HiveKey>* part : {&closed.key, &closed.userClass}) {
+            // Held by its parent's list and by this view alone: nobody else uses it.
+            const bool unused = part->use_count() == 2;
+            HiveKey* key = part->get();
+            part->reset();
+            if (unused)
                 key->releaseIfUnused();
+        }
     releasing_.store(false, std::memory_order_seq_cst);
 }
 
