@@ -66,13 +66,6 @@ struct HiveKey::Extras {
     std::vector<std::shared_ptr<HiveKey>> volatileSubkeys;
     // Subkeys a lookup read before the whole list was: the list takes them in their place.
     std::vector<std::shared_ptr<HiveKey>> found;
-    // The cells of the stored list, while it has not been read whole: enumerating it
-    // names each without building it. `lastNamed` is the place last named, which the
-    // lookup that usually follows tries first.
-    std::vector<uint32_t> cells;
-    bool cellsRead = false;
-    bool cellsUsable = false;
-    size_t lastNamed = SIZE_MAX;
     struct Indexes {
         // Only for a stable list out of order: upper-cased name -> subkey.
         std::unordered_map<std::u16string, HiveKey*> subkeys;
@@ -150,21 +143,12 @@ const std::vector<std::shared_ptr<HiveKey>>& HiveKey::volatileSubkeys() const {
     return e ? e->volatileSubkeys : kNoKeys;
 }
 
-const std::vector<uint32_t>* HiveKey::storedCells() const {
-    Extras& e = extras();
-    if (!e.cellsRead) {
-        e.cellsUsable = source_->storedSubkeyCells(*this, e.cells);
-        e.cellsRead = true;
-    }
-    return e.cellsUsable ? &e.cells : nullptr;
-}
-
 size_t HiveKey::subkeyCount() const {
     if (isPending(kSubkeysPending)) {
         std::lock_guard lock(source_->mutex);
         if (isPending(kSubkeysPending) && !deleted)
-            if (const auto* cells = storedCells())
-                return cells->size();
+            if (const int64_t count = source_->storedSubkeyCount(*this); count >= 0)
+                return size_t(count);
     }
     loadSubkeys();
     const Extras* e = extrasIfAny();
@@ -248,8 +232,6 @@ void HiveKey::loadPending(uint8_t part) const {
             }
             e->found.clear();
             e->found.shrink_to_fit();
-            std::vector<uint32_t>().swap(e->cells);
-            e->cellsRead = e->cellsUsable = false;
         } else if (!deleted) {
             std::vector<std::shared_ptr<HiveKey>> none;
             source_->readSubkeys(*self, none);
@@ -308,26 +290,29 @@ void HiveKey::assignHive(MountedHive* mounted) {
 bool HiveKey::subkeyNameAt(size_t index, std::u16string& name, uint64_t* lastWrite) const {
     if (isPending(kSubkeysPending)) {
         std::lock_guard lock(source_->mutex);
-        if (isPending(kSubkeysPending) && !deleted)
-            if (const auto* cells = storedCells()) {
-                if (index >= cells->size())
-                    return false;
-                const uint32_t cell = (*cells)[index];
-                Extras& e = extras();
-                // A subkey read already may have changed since (its time).
-                for (const auto& k : e.found)
+        uint32_t cell = 0;
+        const int stored = isPending(kSubkeysPending) && !deleted
+                               ? source_->storedSubkeyCell(*this, index, cell)
+                               : -1;
+        if (stored == 0)
+            return false;
+        if (stored > 0) {
+            bool named = false;
+            // A subkey read already may have changed since (its time).
+            if (const Extras* e = extrasIfAny())
+                for (const auto& k : e->found)
                     if (k->cell_ == cell) {
                         name = k->name;
                         if (lastWrite)
                             *lastWrite = k->lastWriteTime;
-                        e.lastNamed = index;
-                        return true;
+                        named = true;
+                        break;
                     }
-                if (source_->storedKeyName(cell, name, lastWrite)) {
-                    e.lastNamed = index;
-                    return true;
-                }
+            if (named || source_->storedKeyName(cell, name, lastWrite)) {
+                source_->lastNamed = {cell_, cell};
+                return true;
             }
+        }
     }
     const HiveKey* key = subkeyAt(index);
     if (!key)
@@ -365,11 +350,10 @@ HiveKey* HiveKey::findSubkey(std::u16string_view wanted) const {
                         return k.get();
             auto* self = const_cast<HiveKey*>(this);
             // Usually the subkey an enumeration just named: no search of the list.
-            if (Extras* e = extrasIfAny();
-                e && e->cellsUsable && e->lastNamed < e->cells.size() &&
-                source_->storedKeyNamed(e->cells[e->lastNamed], wanted))
-                if (auto named = source_->readStoredSubkey(*self, e->cells[e->lastNamed])) {
-                    e->found.push_back(named);
+            if (const HiveSource::Named hint = source_->lastNamed;
+                hint.parentCell == cell_ && source_->storedKeyNamed(hint.cell, wanted))
+                if (auto named = source_->readStoredSubkey(*self, hint.cell)) {
+                    extras().found.push_back(named);
                     return named.get();
                 }
             std::shared_ptr<HiveKey> found;

@@ -71,11 +71,12 @@ public:
     virtual bool findStoredSubkey(HiveKey& key, std::u16string_view name,
                                   std::shared_ptr<HiveKey>& found) = 0;
     // Enumerating a key's stored subkeys without building them, each with `mutex` held:
-    // the cells its list names, in order (false when the list cannot be read so: damaged,
-    // and then the caller reads the whole list); a cell's name and last-write time (false
-    // when it is no key); whether a cell's name is `name`; the subkey of `key` at a cell,
-    // built (null when it cannot be read).
-    virtual bool storedSubkeyCells(const HiveKey& key, std::vector<uint32_t>& cells) = 0;
+    // how many the list holds (-1 when it cannot be read so: damaged, and then the caller
+    // reads the whole list); the cell of one of them (1; 0 past the last; -1 damaged); a
+    // cell's name and last-write time (false when it is no key); whether a cell's name is
+    // `name`; the subkey of `key` at a cell, built (null when it cannot be read).
+    virtual int64_t storedSubkeyCount(const HiveKey& key) = 0;
+    virtual int storedSubkeyCell(const HiveKey& key, uint64_t index, uint32_t& cell) = 0;
     virtual bool storedKeyName(uint32_t cell, std::u16string& name, uint64_t* lastWrite) = 0;
     virtual bool storedKeyNamed(uint32_t cell, std::u16string_view name) = 0;
     virtual std::shared_ptr<HiveKey> readStoredSubkey(HiveKey& key, uint32_t cell) = 0;
@@ -94,6 +95,12 @@ public:
 
     // Held while keys are read from the source: readers may share a mounted hive.
     mutable std::mutex mutex;
+    // The subkey an enumeration named last (by the cells of its parent and its own), which
+    // the lookup that usually follows finds without searching the list. Under `mutex`.
+    struct Named {
+        uint32_t parentCell = UINT32_MAX;
+        uint32_t cell = 0;
+    } lastNamed;
 
     // Whether the keys read from now on may be let go of once nobody uses them
     // (HiveKey::releaseIfUnused): set when nothing will change the tree any more. Keys read
@@ -219,9 +226,6 @@ private:
     struct Extras;
     Extras& extras() const;
     Extras* extrasIfAny() const { return extras_.load(std::memory_order_acquire); }
-    // The stored list's cells while it is not read whole (with the source's mutex held);
-    // null when it cannot be read without building.
-    const std::vector<uint32_t>* storedCells() const;
 
     std::shared_ptr<HiveSource> source_;
     uint32_t cell_ = 0;

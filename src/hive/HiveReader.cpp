@@ -189,9 +189,9 @@ public:
     // Nullopt when the list cannot be searched (damaged); else the subkey or null.
     std::optional<std::shared_ptr<HiveKey>> findStoredSubkey(HiveKey& key,
                                                              std::u16string_view name);
-    // The cells of the subkeys stored for `key`, in list order, read without building a
-    // key; false when the list cannot be read so (damaged), and then `cells` is empty.
-    bool storedSubkeyCells(const HiveKey& key, std::vector<uint32_t>& cells);
+    // Enumerating `key`'s stored list without building a key (HiveSource's functions).
+    int64_t storedSubkeyCount(const HiveKey& key);
+    int storedSubkeyCell(const HiveKey& key, uint64_t index, uint32_t& cell);
     // The name (and last-write time) of the key whose cell `storedSubkeyCells` gave; false
     // when the cell is not a key.
     bool storedKeyName(uint32_t cell, std::u16string& name, uint64_t* lastWrite);
@@ -294,6 +294,16 @@ private:
     // The leaves of the subkey list of the key whose cell data is `d`: the list itself, or
     // each leaf its index (ri) names. `key` names the key in damage notes (null while the
     // mount checks the file). Kept in leaves_, reused from key to key: most have one leaf.
+    // A leaf list's entry count and entry size, checked against its cell.
+    std::pair<uint32_t, uint32_t> leafEntries(const uint8_t* leaf, uint32_t size) const {
+        const uint32_t stride = HasSignature(leaf, "li")                               ? 4
+                                : HasSignature(leaf, "lh") || HasSignature(leaf, "lf") ? 8
+                                                                                       : 0;
+        const uint32_t count = Read16(leaf + kListCount);
+        if (stride == 0 || kListEntries + uint64_t(count) * stride > size)
+            fail("not a list");
+        return {count, stride};
+    }
     const std::vector<std::pair<const uint8_t*, uint32_t>>& subkeyLeaves(const uint8_t* d,
                                                                          HiveKey* key);
     std::function<void()> releasePages_;
@@ -1072,18 +1082,11 @@ std::optional<std::shared_ptr<HiveKey>> HiveReader::findStoredSubkey(HiveKey& ke
         };
         std::vector<Leaf> leaves;
         uint64_t total = 0;
-        const auto addLeaf = [&](const uint8_t* leaf, uint32_t size) {
-            const uint32_t stride = HasSignature(leaf, "li")                               ? 4
-                                    : HasSignature(leaf, "lh") || HasSignature(leaf, "lf") ? 8
-                                                                                           : 0;
-            const uint32_t count = Read16(leaf + kListCount);
-            if (stride == 0 || kListEntries + uint64_t(count) * stride > size)
-                fail("not a list");
+        for (const auto& [leaf, leafSize] : subkeyLeaves(d, &key)) {
+            const auto [count, stride] = leafEntries(leaf, leafSize);
             leaves.push_back({leaf + kListEntries, count, stride});
             total += count;
-        };
-        for (const auto& [leaf, leafSize] : subkeyLeaves(d, &key))
-            addLeaf(leaf, leafSize);
+        }
         if (total != expected)
             return std::nullopt;
         const auto entryAt = [&](uint64_t index) {
@@ -1119,29 +1122,39 @@ std::optional<std::shared_ptr<HiveKey>> HiveReader::findStoredSubkey(HiveKey& ke
     }
 }
 
-bool HiveReader::storedSubkeyCells(const HiveKey& key, std::vector<uint32_t>& cells) {
-    cells.clear();
+int64_t HiveReader::storedSubkeyCount(const HiveKey& key) {
     try {
         const uint8_t* d = data_ + kBaseBlockSize + uint64_t(key.cell()) + 4; // checked
         const uint32_t expected = Read32(d + nk::kSubkeyCount);
         if (expected == 0)
-            return true;
-        for (const auto& [leaf, size] : subkeyLeaves(d, const_cast<HiveKey*>(&key))) {
-            const uint32_t stride = HasSignature(leaf, "li")                               ? 4
-                                    : HasSignature(leaf, "lh") || HasSignature(leaf, "lf") ? 8
-                                                                                           : 0;
-            const uint32_t count = Read16(leaf + kListCount);
-            if (stride == 0 || kListEntries + uint64_t(count) * stride > size)
-                fail("not a list");
-            for (uint32_t i = 0; i < count; ++i)
-                cells.push_back(Read32(leaf + kListEntries + uint64_t(i) * stride));
-        }
-        if (cells.size() == expected)
-            return true;
+            return 0;
+        uint64_t total = 0;
+        for (const auto& [leaf, size] : subkeyLeaves(d, const_cast<HiveKey*>(&key)))
+            total += leafEntries(leaf, size).first;
+        if (total == expected)
+            return expected;
     } catch (const Damage&) {
     }
-    cells.clear(); // reading the whole list says what is wrong
-    return false;
+    return -1; // reading the whole list says what is wrong
+}
+
+int HiveReader::storedSubkeyCell(const HiveKey& key, uint64_t index, uint32_t& cell) {
+    try {
+        const uint8_t* d = data_ + kBaseBlockSize + uint64_t(key.cell()) + 4; // checked
+        const uint32_t expected = Read32(d + nk::kSubkeyCount);
+        if (index >= expected)
+            return storedSubkeyCount(key) < 0 ? -1 : 0;
+        for (const auto& [leaf, size] : subkeyLeaves(d, const_cast<HiveKey*>(&key))) {
+            const auto [count, stride] = leafEntries(leaf, size);
+            if (index < count) {
+                cell = Read32(leaf + kListEntries + index * stride);
+                return 1;
+            }
+            index -= count;
+        }
+    } catch (const Damage&) {
+    }
+    return -1;
 }
 
 namespace {
@@ -1259,8 +1272,11 @@ public:
         found = std::move(*result);
         return true;
     }
-    bool storedSubkeyCells(const HiveKey& key, std::vector<uint32_t>& cells) override {
-        return reader_.storedSubkeyCells(key, cells);
+    int64_t storedSubkeyCount(const HiveKey& key) override {
+        return reader_.storedSubkeyCount(key);
+    }
+    int storedSubkeyCell(const HiveKey& key, uint64_t index, uint32_t& cell) override {
+        return reader_.storedSubkeyCell(key, index, cell);
     }
     bool storedKeyName(uint32_t cell, std::u16string& name, uint64_t* lastWrite) override {
         return reader_.storedKeyName(cell, name, lastWrite);
