@@ -242,6 +242,39 @@ TEST_F(Export, ClassesKeyIsWrittenAsTheMachinesAndTheUsersParts) {
     EXPECT_EQ(TreeOf(HKEY_CURRENT_USER, u"Software\\Classes\\.both"), userBefore);
 }
 
+TEST_F(Export, NamesAndStringsWithAnEscapeAtEveryPlace) {
+    // Each character that is not plain printable ASCII, or that a quoted text escapes, at
+    // every place of names and strings of 1 to 20 characters: the plain runs around it are
+    // copied many characters at a time.
+    TestMachine machine;
+    const char specials[] = {'\\', '"', '\t', '\x1f', '\x7f', '\x80', '\xe9', ' ', '~'};
+    const auto quoted = [](const std::string& text) {
+        std::string out = "\"";
+        for (const char c : text)
+            out += c == '\\' || c == '"' ? std::string{'\\', c} : std::string{c};
+        return out + "\"";
+    };
+    std::string expected = "Windows Registry Editor Version 5.00\r\n\r\n"
+                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Escapes]\r\n";
+    int index = 0;
+    for (const char special : specials)
+        for (size_t length = 1; length <= 20; ++length)
+            for (size_t at = 0; at < length; ++at) {
+                std::string text;
+                for (size_t i = 0; i < length; ++i)
+                    text += i == at ? special : char('a' + (i + length) % 26);
+                const std::string name = "v" + std::to_string(index++) + "_" + text;
+                // Through the code page: stored as UTF-16
+                ASSERT_EQ(SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Escapes", name, REG_SZ,
+                                   text + std::string(1, '\0')),
+                          ERROR_SUCCESS);
+                expected += quoted(name) + "=" + quoted(text) + "\r\n";
+            }
+    const std::string undo = file("undo.reg");
+    ExportRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Escapes", undo, "");
+    EXPECT_EQ(ReadText(undo), expected);
+}
+
 TEST_F(Export, ANameTheCodePageCannotHoldRaises) {
     // Written as "?", it would come back as another name.
     TestMachine machine("[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\n\"s\"=\"x\"\n");

@@ -1249,4 +1249,28 @@ TEST(FileTimeNow, CountsFrom1601) {
     EXPECT_LE(std::llabs(unixSeconds - int64_t(std::time(nullptr))), 2);
 }
 
+TEST(HiveKeyNames, CompareNamesIgnoresCaseWhereverTheNamesDiffer) {
+    const struct {
+        std::u16string_view a, b;
+        int order;
+    } cases[] = {
+        {u"ControlSet001", u"controlset001", 0},
+        {u"{4D36E96A-E325-11CE}", u"{4d36e96a-e325-11ce}", 0},
+        {u"{4D36E96A-E325-11CE}", u"{4D36E96A-E325-11cf}", -1},
+        {u"abca", u"abcB", -1}, // upper-cased, not as stored: 'A' < 'B' although 'a' > 'B'
+        {u"abcB", u"abca", 1},
+        {u"abc", u"ABCD", -1},
+        {u"ABCD", u"abc", 1},
+        {u"caf\u00e9", u"CAF\u00c9", 0},
+        {u"caf\u00e9x", u"caf\u00c9Y", -1},
+        {u"", u"", 0},
+        {u"", u"a", -1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(hive::CompareNames(c.a, c.b), c.order)
+            << std::string(c.a.begin(), c.a.end()) << " / " << std::string(c.b.begin(), c.b.end());
+        EXPECT_EQ(hive::NamesEqual(c.a, c.b), c.order == 0);
+    }
+}
+
 } // namespace

@@ -24,6 +24,10 @@
 #include <unistd.h>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr const char* kLineEnd = "\r\n";
@@ -305,16 +309,38 @@ bool ToAnsiExactly(std::u16string_view text, std::string& out) {
     return Widen(out) == text;
 }
 
-// Each byte's two upper-case hexadecimal digits.
-constexpr std::array<char, 512> kHexPairs = [] {
+// Each byte's two upper-case hexadecimal digits and a comma, in four bytes so that a byte
+// is written with one store (the fourth byte is written over by the next).
+constexpr std::array<std::array<char, 4>, 256> kHexWithComma = [] {
     const char digits[] = "0123456789ABCDEF";
-    std::array<char, 512> pairs{};
-    for (size_t i = 0; i < 256; ++i) {
-        pairs[2 * i] = digits[i >> 4];
-        pairs[2 * i + 1] = digits[i & 15];
-    }
-    return pairs;
+    std::array<std::array<char, 4>, 256> triples{};
+    for (size_t i = 0; i < 256; ++i)
+        triples[i] = {digits[i >> 4], digits[i & 15], ',', '\0'};
+    return triples;
 }();
+
+// Copies eight UTF-16LE units to `out` as bytes when each is a printable ASCII character
+// that a quoted .reg string holds as it is (neither a backslash nor a double quote);
+// false, with nothing written, otherwise. Most names and strings are made of such runs.
+bool CopyEightPlainUnits(const void* units, char* out) {
+#if defined(__SSE2__)
+    const __m128i v = _mm_loadu_si128(static_cast<const __m128i*>(units));
+    // 0x20 to 0x7F: v - 0x20 at most 0x5F, unsigned
+    const __m128i printable = _mm_cmpeq_epi16(
+        _mm_subs_epu16(_mm_sub_epi16(v, _mm_set1_epi16(0x20)), _mm_set1_epi16(0x5F)),
+        _mm_setzero_si128());
+    const __m128i escaped = _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16('\\')),
+                                         _mm_cmpeq_epi16(v, _mm_set1_epi16('"')));
+    if (_mm_movemask_epi8(_mm_andnot_si128(escaped, printable)) != 0xFFFF)
+        return false;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(v, v));
+    return true;
+#else
+    (void)units;
+    (void)out;
+    return false;
+#endif
+}
 
 // The type's prefix ("hex:", "hex(7):") and the bytes, each followed by a comma but the
 // last: the first line holds 26 bytes, every further line 25, each line but the last
@@ -336,8 +362,9 @@ void WriteHex(UndoFile& file, DWORD type, std::span<const uint8_t> bytes) {
     }
     const size_t count = bytes.size();
     const size_t breaks = count >= 2 ? (count - 2) / 25 : 0;
-    // Room for a comma after the last byte too, taken back at the end.
-    char* p = file.room(prefixLength + count * 3 + breaks * 3);
+    // Room for a comma after the last byte too, taken back at the end, and for the fourth
+    // byte of its store.
+    char* p = file.room(prefixLength + count * 3 + breaks * 3 + 1);
     std::memcpy(p, prefix, prefixLength);
     p += prefixLength;
     if (count == 0) {
@@ -347,8 +374,7 @@ void WriteHex(UndoFile& file, DWORD type, std::span<const uint8_t> bytes) {
     size_t i = 0;
     for (size_t lineEnd = std::min<size_t>(26, count);; lineEnd = std::min(count, lineEnd + 25)) {
         for (; i < lineEnd; ++i) {
-            std::memcpy(p, &kHexPairs[2 * size_t(bytes[i])], 2);
-            p[2] = ',';
+            std::memcpy(p, kHexWithComma[bytes[i]].data(), 4);
             p += 3;
         }
         if (lineEnd == count)
@@ -609,17 +635,25 @@ private:
         }
         char* p = file_.room(name.size() * 2 + 3);
         *p++ = '"';
-        for (const char16_t c : name) {
-            if (c < 0x20 || c >= 0x80) {
-                ansiName_.clear();
-                AppendAnsiName(ansiName_, name, "The value name");
-                requireValueNameCarried(ansiName_);
-                writeNamePart(std::string_view(ansiName_));
-                return;
+        for (size_t i = 0; i < name.size();) {
+            if (i + 8 <= name.size() && CopyEightPlainUnits(name.data() + i, p)) {
+                i += 8;
+                p += 8;
+                continue;
             }
-            if (c == u'\\' || c == u'"')
-                *p++ = '\\';
-            *p++ = char(c);
+            for (const size_t group = std::min(name.size(), i + 8); i < group; ++i) {
+                const char16_t c = name[i];
+                if (c < 0x20 || c >= 0x80) {
+                    ansiName_.clear();
+                    AppendAnsiName(ansiName_, name, "The value name");
+                    requireValueNameCarried(ansiName_);
+                    writeNamePart(std::string_view(ansiName_));
+                    return;
+                }
+                if (c == u'\\' || c == u'"')
+                    *p++ = '\\';
+                *p++ = char(c);
+            }
         }
         *p++ = '"';
         *p++ = '=';
@@ -676,14 +710,21 @@ private:
         const size_t length = bytes.size() / 2 - 1;
         char* p = file_.room(length * 2 + 2);
         *p++ = '"';
-        for (size_t i = 0; i < length; ++i) {
-            const uint8_t c = bytes[2 * i];
-            const uint8_t kind = kStringCharKinds[c];
-            if (bytes[2 * i + 1] != 0 || kind == kRefused)
-                return false;
-            if (kind == kEscaped)
-                *p++ = '\\';
-            *p++ = char(c);
+        for (size_t i = 0; i < length;) {
+            if (i + 8 <= length && CopyEightPlainUnits(bytes.data() + 2 * i, p)) {
+                i += 8;
+                p += 8;
+                continue;
+            }
+            for (const size_t group = std::min(length, i + 8); i < group; ++i) {
+                const uint8_t c = bytes[2 * i];
+                const uint8_t kind = kStringCharKinds[c];
+                if (bytes[2 * i + 1] != 0 || kind == kRefused)
+                    return false;
+                if (kind == kEscaped)
+                    *p++ = '\\';
+                *p++ = char(c);
+            }
         }
         *p++ = '"';
         file_.commit(p);
