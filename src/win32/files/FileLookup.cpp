@@ -1,6 +1,7 @@
 #include "win32/files/FileLookup.h"
 
 #include "win32/base/CodePage.h"
+#include "win32/base/FileSystemView.h"
 #include "win32/files/FileSystemRedirection.h"
 #include "win32/files/Files.h"
 #include "win32/registry/MachineRegistry.h"
@@ -68,11 +69,25 @@ bool keepsNtfsAttributes(const std::string& path, dev_t device) {
 } // namespace
 
 std::u16string CurrentFolder() {
-    const auto root = EnvironmentVariable("SystemRoot");
     const MachineRegistry* reg = MachineRegistry::current();
-    if (!root || !reg)
+    if (!reg)
         return u"C:\\WINDOWS\\system32";
-    return reg->codePage->toUnicode(*root) + u"\\system32";
+    // The machine's environment is read once for its boot: the folder is made once for
+    // each mapping and view a thread meets.
+    struct Known {
+        uint64_t serial = 0;
+        std::u16string folder;
+    };
+    thread_local Known t_known[2];
+    Known& known = t_known[ThreadFileSystemView() == FileSystemView::Wow64 ? 1 : 0];
+    const uint64_t serial = reg->paths->serial();
+    if (known.serial != serial) {
+        const auto root = EnvironmentVariable("SystemRoot");
+        known.folder = root ? reg->codePage->toUnicode(*root) + u"\\system32"
+                            : std::u16string(u"C:\\WINDOWS\\system32");
+        known.serial = serial;
+    }
+    return known.folder;
 }
 
 std::optional<std::u16string> FullWindowsPath(std::u16string_view path) {
