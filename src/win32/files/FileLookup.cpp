@@ -31,11 +31,22 @@ char16_t upperLetter(char16_t c) {
 // Characters no Windows file name holds (a ":" only after a drive letter).
 bool hasInvalidCharacter(std::u16string_view path) {
     for (size_t i = 0; i < path.size(); ++i) {
-        const char16_t c = path[i];
-        if (c < 0x20 || std::u16string_view(u"*?<>|\"").find(c) != std::u16string_view::npos)
+        switch (const char16_t c = path[i]) {
+        case u'*':
+        case u'?':
+        case u'<':
+        case u'>':
+        case u'|':
+        case u'"':
             return true;
-        if (c == u':' && i != 1)
-            return true;
+        case u':':
+            if (i != 1)
+                return true;
+            break;
+        default:
+            if (c < 0x20)
+                return true;
+        }
     }
     return false;
 }

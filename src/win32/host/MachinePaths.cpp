@@ -132,11 +132,15 @@ bool isAscii(std::string_view text) {
     return true;
 }
 
-// Most names are ASCII, whose UTF-16 form is the bytes themselves.
-std::u16string widen(std::string_view name) {
+// The Windows name of a host name, upper-cased. Most names are ASCII, whose UTF-16
+// form is the bytes themselves.
+std::u16string widenUpper(std::string_view name) {
     if (!isAscii(name))
-        return Utf8ToUtf16(name);
-    return std::u16string(name.begin(), name.end());
+        return UpcaseName(Utf8ToUtf16(name));
+    std::u16string out(name.size(), u'\0');
+    for (size_t i = 0; i < name.size(); ++i)
+        out[i] = UpcaseChar(char16_t(name[i]));
+    return out;
 }
 
 // The UTF-8 form of a Windows name; nullopt when it has none that leads back to it (a
@@ -415,8 +419,8 @@ std::shared_ptr<const FolderListing> MachinePaths::read(const std::string& hostF
         const std::string_view name(entry->d_name);
         if (name == "." || name == ".." || !hasWindowsSpelling(name))
             continue;
-        listing->entries.push_back({std::string(name), UpcaseName(widen(name)),
-                                    static_cast<unsigned char>(entry->d_type)});
+        listing->entries.push_back(
+            {std::string(name), widenUpper(name), static_cast<unsigned char>(entry->d_type)});
     }
     std::sort(listing->entries.begin(), listing->entries.end(),
               [](const auto& a, const auto& b) { return a.name < b.name; });
@@ -565,12 +569,15 @@ MachinePaths::Resolved MachinePaths::resolve(std::u16string_view windowsPath) co
         unsigned char type = DT_UNKNOWN;
         struct stat info;
         bool infoKnown = false;
-        std::shared_ptr<const FolderListing> listing;
+        // The listing is the memo's when it keeps one, else held here.
+        const FolderListing* listing = nullptr;
+        std::shared_ptr<const FolderListing> held;
         if (pathEntry != TextTable<char16_t, ResolvedFolder>::npos)
-            listing = folders->bySpelling.at(pathEntry).listing;
-        const bool listingKept = listing != nullptr;
-        if (!listing)
-            listing = cached(path);
+            listing = folders->bySpelling.at(pathEntry).listing.get();
+        if (!listing) {
+            held = cached(path);
+            listing = held.get();
+        }
         std::string next;
         if (!listing) {
             // The exact spelling spares reading a folder whose listing is not at hand.
@@ -581,13 +588,14 @@ MachinePaths::Resolved MachinePaths::resolve(std::u16string_view windowsPath) co
                 infoKnown = true;
             } else {
                 next.clear();
-                listing = read(path);
+                held = read(path);
+                listing = held.get();
                 if (!listing)
                     folderMissing = true;
             }
         }
-        if (listing && !listingKept && pathEntry != TextTable<char16_t, ResolvedFolder>::npos)
-            folders->bySpelling.at(pathEntry).listing = listing;
+        if (held && pathEntry != TextTable<char16_t, ResolvedFolder>::npos)
+            folders->bySpelling.at(pathEntry).listing = held;
         pathEntry = TextTable<char16_t, ResolvedFolder>::npos;
         if (listing) {
             const FolderListing::Entry* entry = listing->find(part, wanted);
