@@ -478,6 +478,7 @@ struct ResolvedFolder {
 struct ResolvedFolders {
     uint64_t session = 0, changes = 0, serial = 0;
     TextTable<char16_t, ResolvedFolder> bySpelling;
+    size_t listingsKept = 0; // no more than the cache of listings holds
 };
 thread_local ResolvedFolders t_folders;
 constexpr size_t kMaxResolvedFolders = 1 << 16;
@@ -494,6 +495,7 @@ ResolvedFolders* resolvedFolders(uint64_t serial) {
         memo.bySpelling.size() >= kMaxResolvedFolders ||
         memo.bySpelling.textSize() >= kMaxResolvedText) {
         memo.bySpelling.clear();
+        memo.listingsKept = 0;
         memo.session = session;
         memo.changes = changes;
         memo.serial = serial;
@@ -502,6 +504,10 @@ ResolvedFolders* resolvedFolders(uint64_t serial) {
 }
 
 } // namespace
+
+void ForgetSessionFolders() {
+    t_folders = ResolvedFolders{};
+}
 
 MachinePaths::Resolved MachinePaths::resolve(std::u16string_view windowsPath) const {
     Resolved out;
@@ -594,8 +600,11 @@ MachinePaths::Resolved MachinePaths::resolve(std::u16string_view windowsPath) co
                     folderMissing = true;
             }
         }
-        if (held && pathEntry != TextTable<char16_t, ResolvedFolder>::npos)
+        if (held && pathEntry != TextTable<char16_t, ResolvedFolder>::npos &&
+            folders->listingsKept < kMaxCachedFolders) {
             folders->bySpelling.at(pathEntry).listing = held;
+            ++folders->listingsKept;
+        }
         pathEntry = TextTable<char16_t, ResolvedFolder>::npos;
         if (listing) {
             const FolderListing::Entry* entry = listing->find(part, wanted);
