@@ -5,8 +5,10 @@
 // every folder changed so recently that no listing may be kept ("Uncached", each
 // lookup of a missing or differently spelled name reads its folder). "Session" asks as a
 // scan does, in a lookup session of its own each time, every path three times in as many
-// spellings; "CreateProcess" judges a command line naming each file (an image's header
-// read when it is found), each file named by two command lines.
+// spellings; "SessionAsWritten" asks every path three times spelled alike, its folder as
+// on disk, as a registry mostly names files; "CreateProcess" judges a command line naming
+// each file (an image's header read when it is found), each file named by two command
+// lines.
 
 #include "scan/CanStartProcess.h"
 #include "win32/files/Files.h"
@@ -36,6 +38,7 @@ struct LookupMachine {
     std::string folder;
     std::vector<std::string> folders;      // host folders holding the files
     std::vector<std::string> lookups;      // Windows paths
+    std::vector<std::string> asWritten;    // the same paths, each folder spelled as on disk
     std::vector<std::string> respelled[2]; // the same paths in two other letter cases
 };
 
@@ -64,8 +67,10 @@ LookupMachine& theMachine() {
                 std::snprintf(name, sizeof name, "%s%04d.dll", stem, i);
                 std::ofstream(hostFolder + "/" + name) << "MZ";
                 m->lookups.push_back(flipCase(windowsFolder + "\\" + name, random));
+                m->asWritten.push_back(windowsFolder + "\\" + name);
                 std::snprintf(name, sizeof name, "gone%s%04d.dll", stem, i);
                 m->lookups.push_back(flipCase(windowsFolder + "\\" + name, random));
+                m->asWritten.push_back(windowsFolder + "\\" + name);
             }
         };
         addFiles("C:\\WINDOWS\\system32", m->folder + "/WINDOWS/system32", 3000, "Lib");
@@ -78,6 +83,7 @@ LookupMachine& theMachine() {
         m->folders.push_back(m->folder + "/Program Files");
         m->folders.push_back(m->folder);
         std::shuffle(m->lookups.begin(), m->lookups.end(), random);
+        std::shuffle(m->asWritten.begin(), m->asWritten.end(), random);
         for (auto& other : m->respelled)
             for (const std::string& path : m->lookups)
                 other.push_back(flipCase(path, random));
@@ -142,6 +148,23 @@ void BM_GetFileAttributes_Session(benchmark::State& state) {
     state.SetItemsProcessed(int64_t(state.iterations() * machine.lookups.size() * 3));
 }
 
+void BM_GetFileAttributes_SessionAsWritten(benchmark::State& state) {
+    LookupMachine& machine = theMachine();
+    ageFolders(machine, 0);
+    bootLookupMachine();
+    size_t found = 0;
+    for (auto _ : state) {
+        const win32::FileLookupSession session;
+        for (int round = 0; round < 3; ++round)
+            for (const std::string& path : machine.asWritten)
+                found += GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+    win32::ShutdownMachine();
+    if (found != state.iterations() * machine.asWritten.size() * 3 / 2)
+        state.SkipWithError("half of the paths should exist");
+    state.SetItemsProcessed(int64_t(state.iterations() * machine.asWritten.size() * 3));
+}
+
 void BM_CreateProcess_Session(benchmark::State& state) {
     LookupMachine& machine = theMachine();
     ageFolders(machine, 0);
@@ -173,6 +196,7 @@ void BM_GetFileAttributes_Uncached(benchmark::State& state) {
 BENCHMARK(BM_GetFileAttributes_Cached)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GetFileAttributes_Uncached)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GetFileAttributes_Session)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetFileAttributes_SessionAsWritten)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CreateProcess_Session)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -194,4 +194,35 @@ TEST(FileLookupSessionWow64, A32BitCommandThroughSysnativeStartsTheNativeImage) 
     }
 }
 
+// What the file functions take from a machine's environment (the current folder, the
+// folders a 32-bit program is redirected in) is the booted machine's: a machine booted
+// next on the same thread, its Windows folder now WINNT, finds files in its own.
+TEST(FileLookupBoots, TheSystemFoldersAreTheBootedMachines) {
+    TestMachine machine(kWow64Registry,
+                        {
+                            {"C:\\WINDOWS\\system32\\tool.dll", "x"},
+                            {"C:\\WINDOWS\\SysWOW64\\tool32.dll", "x"},
+                        },
+                        kWindows10);
+    Reboot(machine);
+    const auto expectFound = [](const char* windows) {
+        SCOPED_TRACE(windows);
+        EXPECT_EQ(GetFileAttributesA("tool.dll"), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(GetFileAttributesA((std::string(windows) + "\\system32\\tool.dll").c_str()),
+                  FILE_ATTRIBUTE_NORMAL);
+        const win32::ScopedFileSystemView view(win32::FileSystemView::Wow64);
+        EXPECT_EQ(GetFileAttributesA("tool32.dll"), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(GetFileAttributesA((std::string(windows) + "\\system32\\tool32.dll").c_str()),
+                  FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(GetFileAttributesA((std::string(windows) + "\\Sysnative\\tool.dll").c_str()),
+                  FILE_ATTRIBUTE_NORMAL);
+    };
+    expectFound("C:\\WINDOWS");
+    machine.shutdown();
+    fs::rename(machine.hostPath("WINDOWS"), machine.hostPath("WINNT"));
+    machine.boot();
+    expectFound("C:\\WINNT");
+    EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\system32\\tool.dll"), INVALID_FILE_ATTRIBUTES);
+}
+
 } // namespace

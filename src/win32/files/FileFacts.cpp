@@ -3,13 +3,12 @@
 #include "win32/files/FileLookup.h"
 #include "win32/host/FileLookupSession.h"
 #include "win32/host/RegularFile.h"
+#include "win32/host/TextTable.h"
 
 #include <cerrno>
-#include <functional>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unordered_map>
 
 namespace win32 {
 
@@ -22,36 +21,34 @@ struct Known {
     FileHead head;
 };
 
-struct PathHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
-};
-
 // What the calling thread's session has learnt, by host path: one entry for a file
 // however many spellings and views lead to it.
 struct SessionFiles {
     uint64_t session = 0, changes = 0;
-    std::unordered_map<std::string, Known, PathHash, std::equal_to<>> byHost;
+    TextTable<char, Known> byHost;
 };
 thread_local SessionFiles t_files;
 constexpr size_t kMaxKnownFiles = 1 << 20;
+constexpr size_t kMaxKnownText = size_t(64) << 20;
 
-// The entry of the calling thread's session for a host path; null without a session.
-Known* known(const std::string& hostPath) {
+// The entry of the calling thread's session for a host path, valid until the next call;
+// null without a session.
+Known* known(std::string_view hostPath) {
     const uint64_t session = FileLookupSession::Current();
     if (!session)
         return nullptr;
     const uint64_t changes = FileLookupSession::ChangeCount();
     SessionFiles& files = t_files;
     if (files.session != session || files.changes != changes ||
-        files.byHost.size() >= kMaxKnownFiles) {
+        files.byHost.size() >= kMaxKnownFiles || files.byHost.textSize() >= kMaxKnownText) {
         files.byHost.clear();
         files.session = session;
         files.changes = changes;
     }
-    if (const auto it = files.byHost.find(hostPath); it != files.byHost.end())
-        return &it->second;
-    return &files.byHost.emplace(hostPath, Known{}).first->second;
+    uint32_t index = files.byHost.find(hostPath);
+    if (index == files.byHost.npos)
+        index = files.byHost.insert(hostPath, Known{});
+    return &files.byHost.at(index);
 }
 
 FileFacts examine(const MachinePaths::Resolved& where) {

@@ -1,6 +1,7 @@
 #include "win32/files/FileLookup.h"
 
 #include "win32/base/CodePage.h"
+#include "win32/base/FileSystemView.h"
 #include "win32/files/FileSystemRedirection.h"
 #include "win32/files/Files.h"
 #include "win32/registry/MachineRegistry.h"
@@ -30,11 +31,22 @@ char16_t upperLetter(char16_t c) {
 // Characters no Windows file name holds (a ":" only after a drive letter).
 bool hasInvalidCharacter(std::u16string_view path) {
     for (size_t i = 0; i < path.size(); ++i) {
-        const char16_t c = path[i];
-        if (c < 0x20 || std::u16string_view(u"*?<>|\"").find(c) != std::u16string_view::npos)
+        switch (const char16_t c = path[i]) {
+        case u'*':
+        case u'?':
+        case u'<':
+        case u'>':
+        case u'|':
+        case u'"':
             return true;
-        if (c == u':' && i != 1)
-            return true;
+        case u':':
+            if (i != 1)
+                return true;
+            break;
+        default:
+            if (c < 0x20)
+                return true;
+        }
     }
     return false;
 }
@@ -68,11 +80,25 @@ bool keepsNtfsAttributes(const std::string& path, dev_t device) {
 } // namespace
 
 std::u16string CurrentFolder() {
-    const auto root = EnvironmentVariable("SystemRoot");
     const MachineRegistry* reg = MachineRegistry::current();
-    if (!root || !reg)
+    if (!reg)
         return u"C:\\WINDOWS\\system32";
-    return reg->codePage->toUnicode(*root) + u"\\system32";
+    // The machine's environment is read once for its boot: the folder is made once for
+    // each mapping and view a thread meets.
+    struct Known {
+        uint64_t serial = 0;
+        std::u16string folder;
+    };
+    thread_local Known t_known[2];
+    Known& known = t_known[ThreadFileSystemView() == FileSystemView::Wow64 ? 1 : 0];
+    const uint64_t serial = reg->paths->serial();
+    if (known.serial != serial) {
+        const auto root = EnvironmentVariable("SystemRoot");
+        known.folder = root ? reg->codePage->toUnicode(*root) + u"\\system32"
+                            : std::u16string(u"C:\\WINDOWS\\system32");
+        known.serial = serial;
+    }
+    return known.folder;
 }
 
 std::optional<std::u16string> FullWindowsPath(std::u16string_view path) {

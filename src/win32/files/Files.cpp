@@ -9,6 +9,7 @@
 #include "win32/host/FileLookupSession.h"
 #include "win32/host/RegularFile.h"
 #include "win32/host/ShortNames.h"
+#include "win32/host/TextTable.h"
 #include "win32/registry/MachineRegistry.h"
 
 #include <cctype>
@@ -19,7 +20,6 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unordered_map>
 
 using win32::Located;
 using win32::LocatedEntry;
@@ -141,22 +141,17 @@ bool isFullDrivePath(LPCSTR path) {
            path[2] == '\\';
 }
 
-struct TextHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
-};
-
 // What GetFileAttributesA gave for a full drive path as spelled, kept for the calling
 // thread's file lookup session: a scan asks for the same paths over and over. Other
 // spellings of a file share what is known of it (FileFacts.h).
 struct AttributeMemo {
     uint64_t session = 0, changes = 0;
-    std::unordered_map<std::string, std::pair<DWORD, DWORD>, TextHash, std::equal_to<>>
-        results; // attributes, error
+    win32::TextTable<char, std::pair<DWORD, DWORD>> results; // attributes, error
 };
 // One memo per file system view: the same path may name another file in each.
 thread_local AttributeMemo t_attributes[2];
 constexpr size_t kMaxMemoEntries = 1 << 20;
+constexpr size_t kMaxMemoText = size_t(64) << 20;
 
 } // namespace
 
@@ -168,19 +163,20 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
     AttributeMemo& memo =
         t_attributes[win32::ThreadFileSystemView() == win32::FileSystemView::Wow64 ? 1 : 0];
     if (memo.session != session || memo.changes != changes ||
-        memo.results.size() >= kMaxMemoEntries) {
+        memo.results.size() >= kMaxMemoEntries || memo.results.textSize() >= kMaxMemoText) {
         memo.results.clear();
         memo.session = session;
         memo.changes = changes;
     }
     const std::string_view spelling(lpFileName);
-    if (const auto it = memo.results.find(spelling); it != memo.results.end()) {
-        if (it->second.first == INVALID_FILE_ATTRIBUTES)
-            SetLastError(it->second.second);
-        return it->second.first;
+    if (const uint32_t known = memo.results.find(spelling); known != memo.results.npos) {
+        const auto [attributes, error] = memo.results.at(known);
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            SetLastError(error);
+        return attributes;
     }
     const DWORD attributes = readAttributes(lpFileName);
-    memo.results.emplace(spelling, std::make_pair(attributes, GetLastError()));
+    memo.results.insert(spelling, {attributes, GetLastError()});
     return attributes;
 }
 

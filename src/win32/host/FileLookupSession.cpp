@@ -1,5 +1,7 @@
 #include "win32/host/FileLookupSession.h"
 
+#include "win32/host/MachinePaths.h"
+
 #include <atomic>
 
 namespace win32 {
@@ -18,8 +20,10 @@ FileLookupSession::FileLookupSession() : outermost_(t_session == 0) {
 }
 
 FileLookupSession::~FileLookupSession() {
-    if (outermost_)
-        t_session = 0;
+    if (!outermost_)
+        return;
+    t_session = 0;
+    ForgetSessionFolders();
 }
 
 uint64_t FileLookupSession::Current() {

@@ -6,6 +6,7 @@
 #include "win32/host/MachineFolder.h"
 #include "win32/host/MachineIni.h"
 #include "win32/host/ShortNames.h"
+#include "win32/host/TextTable.h"
 
 #include <algorithm>
 #include <atomic>
@@ -131,11 +132,15 @@ bool isAscii(std::string_view text) {
     return true;
 }
 
-// Most names are ASCII, whose UTF-16 form is the bytes themselves.
-std::u16string widen(std::string_view name) {
+// The Windows name of a host name, upper-cased. Most names are ASCII, whose UTF-16
+// form is the bytes themselves.
+std::u16string widenUpper(std::string_view name) {
     if (!isAscii(name))
-        return Utf8ToUtf16(name);
-    return std::u16string(name.begin(), name.end());
+        return UpcaseName(Utf8ToUtf16(name));
+    std::u16string out(name.size(), u'\0');
+    for (size_t i = 0; i < name.size(); ++i)
+        out[i] = UpcaseChar(char16_t(name[i]));
+    return out;
 }
 
 // The UTF-8 form of a Windows name; nullopt when it has none that leads back to it (a
@@ -220,12 +225,23 @@ unsigned char typeOf(mode_t mode) {
 
 const FolderListing::Entry* FolderListing::find(std::u16string_view name,
                                                 std::string_view exactUtf8) const {
-    const std::u16string upper = UpcaseName(name);
-    auto it = std::lower_bound(
-        byUpper.begin(), byUpper.end(), upper,
-        [this](uint32_t i, const std::u16string& wanted) { return entries[i].upper < wanted; });
+    // The entries' names are upper-cased already; the wanted one is upper-cased as it is
+    // compared, unit by unit, in the order of `byUpper`.
+    const auto compareUpper = [name](const std::u16string& upper) {
+        const size_t n = std::min(upper.size(), name.size());
+        for (size_t i = 0; i < n; ++i) {
+            const char16_t wanted = UpcaseChar(name[i]);
+            if (upper[i] != wanted)
+                return upper[i] < wanted ? -1 : 1;
+        }
+        return upper.size() == name.size() ? 0 : upper.size() < name.size() ? -1 : 1;
+    };
+    auto it = std::lower_bound(byUpper.begin(), byUpper.end(), name,
+                               [this, &compareUpper](uint32_t i, std::u16string_view) {
+                                   return compareUpper(entries[i].upper) < 0;
+                               });
     const Entry* best = nullptr;
-    for (; it != byUpper.end() && entries[*it].upper == upper; ++it) {
+    for (; it != byUpper.end() && compareUpper(entries[*it].upper) == 0; ++it) {
         const Entry& entry = entries[*it];
         if (entry.name == exactUtf8)
             return &entry;
@@ -403,8 +419,8 @@ std::shared_ptr<const FolderListing> MachinePaths::read(const std::string& hostF
         const std::string_view name(entry->d_name);
         if (name == "." || name == ".." || !hasWindowsSpelling(name))
             continue;
-        listing->entries.push_back({std::string(name), UpcaseName(widen(name)),
-                                    static_cast<unsigned char>(entry->d_type)});
+        listing->entries.push_back(
+            {std::string(name), widenUpper(name), static_cast<unsigned char>(entry->d_type)});
     }
     std::sort(listing->entries.begin(), listing->entries.end(),
               [](const auto& a, const auto& b) { return a.name < b.name; });
@@ -451,22 +467,22 @@ void MachinePaths::forget(const std::string& hostFolder) const {
 
 namespace {
 
-struct SpellingHash {
-    using is_transparent = void;
-    size_t operator()(std::u16string_view text) const {
-        return std::hash<std::u16string_view>{}(text);
-    }
+// The host folders a lookup session has resolved, by the Windows folder as spelled
+// ("C\a\b"): the many files a scan looks for below one folder resolve that folder, and
+// each folder on the way to it, once, and find it again by the spelling of their own
+// folder. A folder's listing, once the session has it, is kept with it.
+struct ResolvedFolder {
+    std::string host;
+    std::shared_ptr<const FolderListing> listing; // null until a look-up in it needed it
 };
-
-// The host folders a lookup session has resolved, by the Windows folder as spelled: the
-// many files a scan looks for below one folder resolve that folder, and each folder on
-// the way to it, once.
 struct ResolvedFolders {
     uint64_t session = 0, changes = 0, serial = 0;
-    std::unordered_map<std::u16string, std::string, SpellingHash, std::equal_to<>> hostOf;
+    TextTable<char16_t, ResolvedFolder> bySpelling;
+    size_t listingsKept = 0; // no more than the cache of listings holds
 };
 thread_local ResolvedFolders t_folders;
 constexpr size_t kMaxResolvedFolders = 1 << 16;
+constexpr size_t kMaxResolvedText = size_t(16) << 20;
 
 // The memo of the calling thread's session for the mapping `serial`; null without a session.
 ResolvedFolders* resolvedFolders(uint64_t serial) {
@@ -476,8 +492,10 @@ ResolvedFolders* resolvedFolders(uint64_t serial) {
     const uint64_t changes = FileLookupSession::ChangeCount();
     ResolvedFolders& memo = t_folders;
     if (memo.session != session || memo.changes != changes || memo.serial != serial ||
-        memo.hostOf.size() >= kMaxResolvedFolders) {
-        memo.hostOf.clear();
+        memo.bySpelling.size() >= kMaxResolvedFolders ||
+        memo.bySpelling.textSize() >= kMaxResolvedText) {
+        memo.bySpelling.clear();
+        memo.listingsKept = 0;
         memo.session = session;
         memo.changes = changes;
         memo.serial = serial;
@@ -486,6 +504,10 @@ ResolvedFolders* resolvedFolders(uint64_t serial) {
 }
 
 } // namespace
+
+void ForgetSessionFolders() {
+    t_folders = ResolvedFolders{};
+}
 
 MachinePaths::Resolved MachinePaths::resolve(std::u16string_view windowsPath) const {
     Resolved out;
@@ -504,11 +526,20 @@ MachinePaths::Resolved MachinePaths::resolve(std::u16string_view windowsPath) co
     bool folderMissing = false; // the folder the missing component was looked for in
     size_t first = 0;
     // The folders on the way, as spelled ("C\a\b"): prefixEnd[k] ends the one of k + 1
-    // components. The walk starts below the deepest one the session has resolved.
+    // components. The walk starts below the deepest one the session has resolved: most
+    // often the path's own folder, found at the first look.
     ResolvedFolders* folders = count >= 2 ? resolvedFolders(serial_) : nullptr;
-    std::u16string spelling;
-    std::vector<size_t> prefixEnd;
+    // Kept by the thread from call to call, for their capacity: resolve() calls nothing
+    // that resolves.
+    thread_local std::u16string spelling;
+    thread_local std::vector<size_t> prefixEnd;
+    spelling.clear();
+    prefixEnd.clear();
+    // The memo's entry for the folder `path` while it is the one a component is looked
+    // for in, to keep its listing with it.
+    uint32_t pathEntry = TextTable<char16_t, ResolvedFolder>::npos;
     if (folders) {
+        spelling.reserve(windowsPath.size() + 1);
         spelling.push_back(split->letter);
         prefixEnd.reserve(count - 1);
         for (size_t i = 0; i + 1 < count; ++i) {
@@ -516,10 +547,11 @@ MachinePaths::Resolved MachinePaths::resolve(std::u16string_view windowsPath) co
             prefixEnd.push_back(spelling.size());
         }
         for (size_t k = count - 1; k > 0; --k) {
-            const auto it =
-                folders->hostOf.find(std::u16string_view(spelling).substr(0, prefixEnd[k - 1]));
-            if (it != folders->hostOf.end()) {
-                path = it->second;
+            const uint32_t found =
+                folders->bySpelling.find(std::u16string_view(spelling).substr(0, prefixEnd[k - 1]));
+            if (found != folders->bySpelling.npos) {
+                path = folders->bySpelling.at(found).host;
+                pathEntry = found;
                 first = k;
                 break;
             }
@@ -543,7 +575,15 @@ MachinePaths::Resolved MachinePaths::resolve(std::u16string_view windowsPath) co
         unsigned char type = DT_UNKNOWN;
         struct stat info;
         bool infoKnown = false;
-        auto listing = cached(path);
+        // The listing is the memo's when it keeps one, else held here.
+        const FolderListing* listing = nullptr;
+        std::shared_ptr<const FolderListing> held;
+        if (pathEntry != TextTable<char16_t, ResolvedFolder>::npos)
+            listing = folders->bySpelling.at(pathEntry).listing.get();
+        if (!listing) {
+            held = cached(path);
+            listing = held.get();
+        }
         std::string next;
         if (!listing) {
             // The exact spelling spares reading a folder whose listing is not at hand.
@@ -554,11 +594,18 @@ MachinePaths::Resolved MachinePaths::resolve(std::u16string_view windowsPath) co
                 infoKnown = true;
             } else {
                 next.clear();
-                listing = read(path);
+                held = read(path);
+                listing = held.get();
                 if (!listing)
                     folderMissing = true;
             }
         }
+        if (held && pathEntry != TextTable<char16_t, ResolvedFolder>::npos &&
+            folders->listingsKept < kMaxCachedFolders) {
+            folders->bySpelling.at(pathEntry).listing = held;
+            ++folders->listingsKept;
+        }
+        pathEntry = TextTable<char16_t, ResolvedFolder>::npos;
         if (listing) {
             const FolderListing::Entry* entry = listing->find(part, wanted);
             // Registry entries often hold the 8.3 form ("C:\PROGRA~1\COMMON~1").
@@ -607,8 +654,13 @@ MachinePaths::Resolved MachinePaths::resolve(std::u16string_view windowsPath) co
             }
         }
         // Every component so far exists, and `path` is where the folder lies.
-        if (folders && !last)
-            folders->hostOf.emplace(std::u16string_view(spelling).substr(0, prefixEnd[i]), path);
+        if (folders && !last) {
+            const std::u16string_view folder =
+                std::u16string_view(spelling).substr(0, prefixEnd[i]);
+            pathEntry = folders->bySpelling.find(folder);
+            if (pathEntry == folders->bySpelling.npos)
+                pathEntry = folders->bySpelling.insert(folder, {path, nullptr});
+        }
     }
 
     out.host = std::move(path);

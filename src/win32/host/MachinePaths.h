@@ -131,4 +131,8 @@ private:
     mutable std::unordered_map<std::string, std::shared_ptr<CachedListing>> cache_;
 };
 
+// Drops what the calling thread's lookup session kept of the folders it resolved (their
+// listings among it), when the session ends.
+void ForgetSessionFolders();
+
 } // namespace win32
