@@ -60,7 +60,8 @@ Bytes ShapesHive(uint32_t minorVersion) {
     many->name = u"Many";
     for (int i = 0; i < 40; ++i)
         many->values().push_back(
-            Named(u"Value" + std::u16string(1, char16_t(u'A' + i)), REG_DWORD, Pattern(4)));
+            Named(u"Value" + std::u16string{char16_t(u'0' + i / 10), char16_t(u'0' + i % 10)},
+                  REG_DWORD, Pattern(4)));
     root->insertSubkey(many);
     HiveWriteOptions options;
     options.timestamp = 1;
@@ -186,8 +187,8 @@ TEST_F(StoredValues, ReadInPlaceEveryValueOfTheRealHivesAndEveryShapeIsTheBuiltO
         files.push_back(file("SHAPES1." + std::to_string(minor)));
         WriteFile(files.back(), ShapesHive(minor));
     }
-    for (const char* name : {"SYSTEM", "SYSTEM_B", "NTUSER.DAT", "UsrClass.dat", "SAM",
-                             "SECURITY", "transactions_NTUSER.DAT"})
+    for (const char* name : {"SYSTEM", "SYSTEM_B", "NTUSER.DAT", "UsrClass.dat", "SAM", "SECURITY",
+                             "transactions_NTUSER.DAT"})
         if (const auto shared = testing_support::SharedHive(name, dir_.path().toStdString()))
             files.push_back(*shared);
     for (const std::string& path : files) {
@@ -256,8 +257,8 @@ TEST_F(StoredValues, DamageFoundReadingInPlaceIsNotedAndLeftOutAsABuiltReadLeave
         {"a value cell that is not one", valueCell(2, 0, {'x', 'x'}), "has no vk signature"},
         {"a name longer than its cell", valueCell(3, regf::vk::kNameLength, {0xFF, 0x7F}),
          "has a name longer than its cell"},
-        {"inline data longer than its field",
-         valueCell(4, regf::vk::kDataSize, Le32(0x80000009)), "4-byte field"},
+        {"inline data longer than its field", valueCell(4, regf::vk::kDataSize, Le32(0x80000009)),
+         "4-byte field"},
         {"a data cell outside the file", valueCell(5, regf::vk::kData, Le32(0x7FFFFFF0)),
          "lies outside the hive bins"},
         {"data larger than its cell", valueCell(5, regf::vk::kDataSize, Le32(4000)),

@@ -1087,11 +1087,10 @@ uint32_t HiveReader::parseValue(uint64_t at, const HiveKey& key, StoredValue& va
             const uint32_t segments = Read16(db + kListCount);
             if (segments < (declared + kBigDataSegment - 1) / kBigDataSegment)
                 failCell(&key, "big data cell", dataAt, "has too few segments for its data");
-            const uint64_t listOffset =
-                kBaseBlockSize + uint64_t(Read32(db + kBigDataSegmentList));
+            const uint64_t listOffset = kBaseBlockSize + uint64_t(Read32(db + kBigDataSegmentList));
             uint32_t listSize = 0;
-            value.segmentList = cellAt(listOffset, 4 * uint64_t(segments), listSize,
-                                       "big data segment list", &key);
+            value.segmentList =
+                cellAt(listOffset, 4 * uint64_t(segments), listSize, "big data segment list", &key);
             value.data = nullptr;
             return declared;
         }
@@ -1109,8 +1108,7 @@ bool HiveReader::storedValueCount(const HiveKey& key, uint32_t& count) const {
     }
 }
 
-StoredRead HiveReader::storedValueAt(const HiveKey& key, uint32_t index,
-                                     StoredValue& value) const {
+StoredRead HiveReader::storedValueAt(const HiveKey& key, uint32_t index, StoredValue& value) const {
     try {
         uint32_t count = 0;
         const uint8_t* list = storedValueList(key, count);
@@ -1123,8 +1121,7 @@ StoredRead HiveReader::storedValueAt(const HiveKey& key, uint32_t index,
     }
 }
 
-bool HiveReader::copyStoredData(const HiveKey& key, const StoredValue& value,
-                                uint8_t* out) const {
+bool HiveReader::copyStoredData(const HiveKey& key, const StoredValue& value, uint8_t* out) const {
     if (value.data) {
         if (value.size)
             std::memcpy(out, value.data, value.size);
@@ -1143,8 +1140,7 @@ void HiveReader::copySegments(const HiveKey& key, const StoredValue& value, uint
     uint32_t done = 0;
     for (uint32_t i = 0; i < needed; ++i) {
         const uint32_t part = std::min(kBigDataSegment, value.size - done);
-        const uint64_t at =
-            kBaseBlockSize + uint64_t(Read32(value.segmentList + 4 * uint64_t(i)));
+        const uint64_t at = kBaseBlockSize + uint64_t(Read32(value.segmentList + 4 * uint64_t(i)));
         uint32_t size = 0;
         const uint8_t* segment = cellAt(at, part, size, "big data segment", &key);
         if (out)
@@ -1339,8 +1335,7 @@ public:
                              StoredValue& value) const override {
         return reader_.storedValueAt(key, index, value);
     }
-    bool copyStoredData(const HiveKey& key, const StoredValue& value,
-                        uint8_t* out) const override {
+    bool copyStoredData(const HiveKey& key, const StoredValue& value, uint8_t* out) const override {
         return reader_.copyStoredData(key, value, out);
     }
     void readClassAndSecurity(HiveKey& key, std::optional<Bytes>& className,

@@ -215,11 +215,9 @@ bool NamesReadBack(const std::vector<TRegValue>& list) {
         sorted.push_back(&value.Name);
     }
     const auto less = [](const std::string* a, const std::string* b) {
-        return std::lexicographical_compare(a->begin(), a->end(), b->begin(), b->end(),
-                                            [](char x, char y) {
-                                                return std::toupper(uint8_t(x)) <
-                                                       std::toupper(uint8_t(y));
-                                            });
+        return std::lexicographical_compare(
+            a->begin(), a->end(), b->begin(), b->end(),
+            [](char x, char y) { return std::toupper(uint8_t(x)) < std::toupper(uint8_t(y)); });
     };
     std::sort(sorted.begin(), sorted.end(), less);
     for (size_t i = 1; i < sorted.size(); ++i)
@@ -329,8 +327,7 @@ std::string TRegistry::ReadString(const std::string& name) {
     thread_local std::vector<char> buffer(1024);
     for (;;) {
         DWORD type = 0, size = DWORD(buffer.size());
-        const LONG rc =
-            queryValue(name, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+        const LONG rc = queryValue(name, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
         // A value that is not there reads as the empty text: the scanners read a key's
         // default value without asking first, and judge an empty one.
         if (rc == ERROR_FILE_NOT_FOUND)

@@ -22,8 +22,8 @@ std::u16string textOf(const uint8_t* data, size_t size) {
 // The type and data of the value `name` of `key`; false when there is none. A key whose
 // values were never changed is read where the hive file holds them (its data gathered
 // into `buffer` when the file keeps it in pieces), building nothing.
-bool readValue(const HiveKey& key, std::u16string_view name, uint32_t& type,
-               const uint8_t*& data, size_t& size, Bytes& buffer) {
+bool readValue(const HiveKey& key, std::u16string_view name, uint32_t& type, const uint8_t*& data,
+               size_t& size, Bytes& buffer) {
     for (;;) {
         hive::StoredValue stored;
         switch (key.findStoredValue(name, stored)) {
