@@ -212,7 +212,9 @@ struct HiveKey : std::enable_shared_from_this<HiveKey> {
     // it no longer reads, and the key's values are built.
     bool copyStoredData(const StoredValue& value, uint8_t* out) const;
     // Whether the stored values were checked for reading in place (their data counted).
-    bool storedValuesChecked() const { return pending_.load(std::memory_order_acquire) & kValuesInPlace; }
+    bool storedValuesChecked() const {
+        return pending_.load(std::memory_order_acquire) & kValuesInPlace;
+    }
 
     // Marks this key and its whole subtree deleted.
     void markDeleted();
