@@ -486,6 +486,89 @@ int HiveKey::findValue(std::u16string_view wanted) const {
     return -1;
 }
 
+void StoredValue::nameInto(std::u16string& out) const {
+    out.resize(nameUnits());
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = nameAt(i);
+}
+
+bool HiveKey::valuesInPlace() const {
+    const uint8_t state = pending_.load(std::memory_order_acquire);
+    if (!(state & kValuesPending))
+        return false;
+    if (state & kValuesInPlace)
+        return true;
+    std::lock_guard lock(source_->mutex);
+    const uint8_t now = pending_.load(std::memory_order_relaxed);
+    if (!(now & kValuesPending))
+        return false;
+    if (now & kValuesInPlace)
+        return true;
+    if (source_->checkStoredValues(*this)) {
+        pending_.fetch_or(kValuesInPlace, std::memory_order_release);
+        return true;
+    }
+    // Damage: the values are built as they are for any other key, leaving out what does
+    // not read, and noting it.
+    source_->readValues(*const_cast<HiveKey*>(this), const_cast<HiveKey*>(this)->values_);
+    pending_.fetch_and(uint8_t(~kValuesPending), std::memory_order_release);
+    return false;
+}
+
+StoredRead HiveKey::storedValueCount(uint32_t& count) const {
+    if (!valuesInPlace())
+        return StoredRead::Built;
+    if (source_->storedValueCount(*this, count))
+        return StoredRead::Found;
+    buildValues();
+    return StoredRead::Built;
+}
+
+StoredRead HiveKey::storedValueAt(size_t index, StoredValue& value) const {
+    if (!valuesInPlace())
+        return StoredRead::Built;
+    if (index > UINT32_MAX)
+        return StoredRead::Missing;
+    const StoredRead read = source_->storedValueAt(*this, uint32_t(index), value);
+    if (read == StoredRead::Built)
+        buildValues();
+    return read;
+}
+
+StoredRead HiveKey::findStoredValue(std::u16string_view wanted, StoredValue& value) const {
+    uint32_t count = 0;
+    if (const StoredRead read = storedValueCount(count); read != StoredRead::Found)
+        return read;
+    if (count >= kIndexedValueCount) {
+        buildValues();
+        return StoredRead::Built;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        const StoredRead read = source_->storedValueAt(*this, i, value);
+        if (read == StoredRead::Missing)
+            break; // the file changed under the mount since the count
+        if (read == StoredRead::Built) {
+            buildValues();
+            return read;
+        }
+        if (value.nameUnits() != wanted.size())
+            continue;
+        size_t at = 0;
+        while (at < wanted.size() && UpcaseChar(value.nameAt(at)) == UpcaseChar(wanted[at]))
+            ++at;
+        if (at == wanted.size())
+            return StoredRead::Found;
+    }
+    return StoredRead::Missing;
+}
+
+bool HiveKey::copyStoredData(const StoredValue& value, uint8_t* out) const {
+    if (source_ && source_->copyStoredData(*this, value, out))
+        return true;
+    buildValues();
+    return false;
+}
+
 void HiveKey::markDeleted() {
     // Subkeys not read yet take the mark from their parent when they are read. What a
     // key read already has not read of itself is read now, while the keys above it,

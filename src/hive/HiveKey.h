@@ -55,6 +55,34 @@ struct HiveValue {
 
 struct HiveKey;
 
+// One value of a key read where the file holds it, building nothing: views into the
+// mapped file, valid while the key's hive is mounted.
+struct StoredValue {
+    const uint8_t* name = nullptr; // one byte a character when `narrowName`, else UTF-16LE
+    uint32_t nameBytes = 0;
+    bool narrowName = false;
+    uint32_t type = 0;
+    uint32_t size = 0; // bytes of data
+    // The data in one piece; null for data kept in big data segments, which
+    // HiveKey::copyStoredData gathers.
+    const uint8_t* data = nullptr;
+    const uint8_t* segmentList = nullptr; // offsets of the segments, for big data
+
+    size_t nameUnits() const { return narrowName ? nameBytes : nameBytes / 2; }
+    char16_t nameAt(size_t i) const {
+        return narrowName ? char16_t(name[i]) : char16_t(name[2 * i] | name[2 * i + 1] << 8);
+    }
+    // The name as HiveValue holds it, into `out` (its room kept for the next call).
+    void nameInto(std::u16string& out) const;
+};
+
+// What a read of a key's values where they lie found.
+enum class StoredRead {
+    Found,
+    Missing, // no such value (or index past the last)
+    Built,   // the key's values are built (changed, or damage was found): read values()
+};
+
 // Where the keys of a hive read from a file lie until someone asks for them: a key read
 // from it is built with its name and times; its values, its class name and descriptor,
 // and its subkeys are each read on first use. Damage found there is left out, listed
@@ -82,6 +110,18 @@ public:
     virtual std::shared_ptr<HiveKey> readStoredSubkey(HiveKey& key, uint32_t cell) = 0;
     // The values stored for `key`, in stored order. Called once per key, with `mutex` held.
     virtual void readValues(HiveKey& key, std::vector<HiveValue>& values) = 0;
+    // Whether every value stored for `key` checks out, so that they may be read where they
+    // lie; counts their data as readValues does. Once per key, with `mutex` held.
+    virtual bool checkStoredValues(const HiveKey& key) = 0;
+    // The reads of values where they lie, for a key checkStoredValues accepted; without the
+    // lock. Each checks the cells it reads again, and throws nothing: damage found there
+    // (the file changed under the mount) gives false, and the key builds its values.
+    virtual bool storedValueCount(const HiveKey& key, uint32_t& count) const = 0;
+    virtual StoredRead storedValueAt(const HiveKey& key, uint32_t index,
+                                     StoredValue& value) const = 0;
+    // Copies the `value.size` bytes of data into `out`.
+    virtual bool copyStoredData(const HiveKey& key, const StoredValue& value,
+                                uint8_t* out) const = 0;
     // The class name and security descriptor stored for `key`. Once per key, `mutex` held.
     virtual void readClassAndSecurity(HiveKey& key, std::optional<Bytes>& className,
                                       std::shared_ptr<const Bytes>& security) = 0;
@@ -186,6 +226,21 @@ struct HiveKey : std::enable_shared_from_this<HiveKey> {
     // -1 when absent; case-insensitive. Keys with many values keep an index of them,
     // which a hit verifies and a miss rebuilds, so `values` may change freely.
     int findValue(std::u16string_view name) const;
+    // The values of a key whose values were never built, read where the file holds them;
+    // Built when they are built (or damage was found), and values() has them. No value is
+    // built and nothing is kept.
+    StoredRead storedValueCount(uint32_t& count) const;
+    StoredRead storedValueAt(size_t index, StoredValue& value) const;
+    // Case-insensitive. Long lists are read through the index findValue keeps: Built.
+    StoredRead findStoredValue(std::u16string_view name, StoredValue& value) const;
+    // The data of a value read by the calls above into `out` (value.size bytes); false when
+    // it no longer reads, and the key's values are built.
+    bool copyStoredData(const StoredValue& value, uint8_t* out) const;
+    // Whether the stored values were checked for reading in place (their data counted).
+    bool storedValuesChecked() const {
+        return pending_.load(std::memory_order_acquire) & kValuesInPlace;
+    }
+
     // Marks this key and its whole subtree deleted.
     void markDeleted();
     // Sets the mounted hive of this key and of every subkey (those read later take their
@@ -213,6 +268,14 @@ private:
     static constexpr uint8_t kSubkeysPending = 1;
     static constexpr uint8_t kValuesPending = 2;
     static constexpr uint8_t kClassPending = 4;
+    // The pending values checked out: they are read where they lie until they are built.
+    static constexpr uint8_t kValuesInPlace = 8;
+
+    // Whether the values are still pending and may be read where they lie; checks them
+    // on first use, building them when they do not check out.
+    bool valuesInPlace() const;
+    // Builds the values after a read in place found damage.
+    void buildValues() const { loadPart(kValuesPending); }
 
     void loadSubkeys() const { loadPart(kSubkeysPending); }
     void loadPart(uint8_t part) const {

@@ -186,6 +186,12 @@ public:
     void readStoredValues(const HiveKey& key, std::vector<HiveValue>& values);
     void readStoredClassAndSecurity(const HiveKey& key, std::optional<Bytes>& className,
                                     std::shared_ptr<const Bytes>& security);
+    // Values read where they lie (see HiveSource). The check counts the data as a read of
+    // the values does, and leaves the count as it was when the values do not check out.
+    bool checkStoredValues(const HiveKey& key);
+    bool storedValueCount(const HiveKey& key, uint32_t& count) const;
+    StoredRead storedValueAt(const HiveKey& key, uint32_t index, StoredValue& value) const;
+    bool copyStoredData(const HiveKey& key, const StoredValue& value, uint8_t* out) const;
     // Nullopt when the list cannot be searched (damaged); else the subkey or null.
     std::optional<std::shared_ptr<HiveKey>> findStoredSubkey(HiveKey& key,
                                                              std::u16string_view name);
@@ -242,6 +248,17 @@ private:
     size_t bitIndex(uint64_t fileOffset) const { return (fileOffset - kBaseBlockSize) / 4; }
     const uint8_t* cellData(uint64_t fileOffset, uint64_t needed, uint32_t& dataSize,
                             const char* what, const HiveKey* key) const;
+    // cellData's checks, counting nothing: for readers sharing the mount without its lock.
+    const uint8_t* cellAt(uint64_t fileOffset, uint64_t needed, uint32_t& dataSize,
+                          const char* what, const HiveKey* key) const;
+    // A lazily read key's value list, checked again: its data, and the count in `count`;
+    // null when the key has no values.
+    const uint8_t* storedValueList(const HiveKey& key, uint32_t& count) const;
+    // The value cell at `at`, checked as readValue checks it: where its name and data lie.
+    // Big data's segment list is checked; each segment is checked when it is read.
+    // Returns the bytes of data the value keeps out of its own cell.
+    uint32_t parseValue(uint64_t at, const HiveKey& key, StoredValue& value) const;
+    void copySegments(const HiveKey& key, const StoredValue& value, uint8_t* out) const;
     void markVisited(uint64_t fileOffset, const char* what, const HiveKey* key);
     // `parentOffset`: the hive-bins offset of the parent's cell, kNoOffset for the root.
     void readKey(uint64_t fileOffset, HiveKey& key, const char* what, uint32_t parentOffset);
@@ -284,6 +301,7 @@ private:
     std::vector<bool> cellStarts_;
     std::vector<bool> visited_;
     uint64_t dataBytes_ = 0; // sum of out-of-line value data, bounded by the file size
+    bool countData_ = true;  // false while building values whose data was counted already
     std::unordered_map<uint32_t, std::shared_ptr<const Bytes>> security_;
     uint32_t lastSecurityOffset_ = kNoOffset;
     std::shared_ptr<const Bytes> lastSecurity_;
@@ -521,6 +539,11 @@ void HiveReader::findCellsOfBin(uint64_t bin, uint64_t binEnd) {
 const uint8_t* HiveReader::cellData(uint64_t fileOffset, uint64_t needed, uint32_t& dataSize,
                                     const char* what, const HiveKey* key) const {
     ++cellsRead_;
+    return cellAt(fileOffset, needed, dataSize, what, key);
+}
+
+const uint8_t* HiveReader::cellAt(uint64_t fileOffset, uint64_t needed, uint32_t& dataSize,
+                                  const char* what, const HiveKey* key) const {
     if (fileOffset < kBaseBlockSize + kBinHeaderSize || fileOffset + 4 > binsEnd_)
         failCell(key, what, fileOffset, "lies outside the hive bins");
     if ((fileOffset - kBaseBlockSize) % 4 != 0 || !cellStarts_[bitIndex(fileOffset)])
@@ -692,9 +715,11 @@ void HiveReader::readValueData(const uint8_t* vkData, uint64_t vkOffset, HiveVal
     if (declared == 0)
         return; // no data cell to follow
     // Cells shared between values could otherwise blow a small file up to terabytes.
-    if (declared > size_ - dataBytes_)
-        failAt(&key, "value data adds up to more than the file holds");
-    dataBytes_ += declared;
+    if (countData_) {
+        if (declared > size_ - dataBytes_)
+            failAt(&key, "value data adds up to more than the file holds");
+        dataBytes_ += declared;
+    }
     const uint64_t at = kBaseBlockSize + uint64_t(Read32(vkData + vk::kData));
     uint32_t size = 0;
     // From format 1.4 on, Windows keeps data beyond one segment in a db cell; a single
@@ -1025,10 +1050,144 @@ const uint8_t* HiveReader::storedKeyCell(const HiveKey& key) {
 }
 
 void HiveReader::readStoredValues(const HiveKey& key, std::vector<HiveValue>& values) {
+    // Values read in place first had their data counted when they were checked.
+    countData_ = !key.storedValuesChecked();
     try {
         readValues(storedKeyCell(key), key, values);
     } catch (const Damage& damage) {
         leaveOut(damage, "the key's values are left out");
+    }
+    countData_ = true;
+}
+
+const uint8_t* HiveReader::storedValueList(const HiveKey& key, uint32_t& count) const {
+    const uint64_t at = kBaseBlockSize + uint64_t(key.cell());
+    uint32_t size = 0;
+    const uint8_t* d = cellAt(at, nk::kName, size, "key cell", &key);
+    if (!HasSignature(d, "nk"))
+        failCell(&key, "key cell", at, "has no nk signature");
+    count = Read32(d + nk::kValueCount);
+    if (count == 0)
+        return nullptr;
+    const uint64_t listOffset = kBaseBlockSize + uint64_t(Read32(d + nk::kValueList));
+    uint32_t listSize = 0;
+    return cellAt(listOffset, 4 * uint64_t(count), listSize, "value list", &key);
+}
+
+uint32_t HiveReader::parseValue(uint64_t at, const HiveKey& key, StoredValue& value) const {
+    uint32_t size = 0;
+    const uint8_t* d = cellAt(at, vk::kName, size, "value cell", &key);
+    if (!HasSignature(d, "vk"))
+        failCell(&key, "value cell", at, "has no vk signature");
+    const uint16_t nameLength = Read16(d + vk::kNameLength);
+    if (vk::kName + nameLength > size)
+        failCell(&key, "value cell", at, "has a name longer than its cell");
+    value.name = d + vk::kName;
+    value.nameBytes = nameLength;
+    value.narrowName = Read16(d + vk::kFlags) & vk::kFlagCompressedName;
+    value.type = Read32(d + vk::kType);
+    value.segmentList = nullptr;
+    const uint32_t declared = Read32(d + vk::kDataSize);
+    if (declared & kInlineDataFlag) {
+        const uint32_t length = declared & ~kInlineDataFlag;
+        if (length > 4)
+            failCell(&key, "value cell", at, "holds too much data in its own cell");
+        value.data = d + vk::kData;
+        value.size = length;
+        return 0;
+    }
+    value.size = declared;
+    value.data = d + vk::kData; // no data: any place will do
+    if (declared == 0)
+        return 0;
+    const uint64_t dataAt = kBaseBlockSize + uint64_t(Read32(d + vk::kData));
+    if (minorVersion_ >= kBigDataMinorVersion && declared > kBigDataSegment) {
+        const uint8_t* db = cellAt(dataAt, kBigDataSegmentList + 4, size, "value data", &key);
+        if (HasSignature(db, "db")) {
+            const uint32_t segments = Read16(db + kListCount);
+            if (segments < (declared + kBigDataSegment - 1) / kBigDataSegment)
+                failCell(&key, "big data cell", dataAt, "has too few segments for its data");
+            const uint64_t listOffset = kBaseBlockSize + uint64_t(Read32(db + kBigDataSegmentList));
+            uint32_t listSize = 0;
+            value.segmentList =
+                cellAt(listOffset, 4 * uint64_t(segments), listSize, "big data segment list", &key);
+            value.data = nullptr;
+            return declared;
+        }
+    }
+    value.data = cellAt(dataAt, declared, size, "value data", &key);
+    return declared;
+}
+
+bool HiveReader::storedValueCount(const HiveKey& key, uint32_t& count) const {
+    try {
+        storedValueList(key, count);
+        return true;
+    } catch (const Damage&) {
+        return false;
+    }
+}
+
+StoredRead HiveReader::storedValueAt(const HiveKey& key, uint32_t index, StoredValue& value) const {
+    try {
+        uint32_t count = 0;
+        const uint8_t* list = storedValueList(key, count);
+        if (index >= count)
+            return StoredRead::Missing;
+        parseValue(kBaseBlockSize + uint64_t(Read32(list + 4 * uint64_t(index))), key, value);
+        return StoredRead::Found;
+    } catch (const Damage&) {
+        return StoredRead::Built;
+    }
+}
+
+bool HiveReader::copyStoredData(const HiveKey& key, const StoredValue& value, uint8_t* out) const {
+    if (value.data) {
+        if (value.size)
+            std::memcpy(out, value.data, value.size);
+        return true;
+    }
+    try {
+        copySegments(key, value, out);
+        return true;
+    } catch (const Damage&) {
+        return false;
+    }
+}
+
+void HiveReader::copySegments(const HiveKey& key, const StoredValue& value, uint8_t* out) const {
+    const uint32_t needed = (value.size + kBigDataSegment - 1) / kBigDataSegment;
+    uint32_t done = 0;
+    for (uint32_t i = 0; i < needed; ++i) {
+        const uint32_t part = std::min(kBigDataSegment, value.size - done);
+        const uint64_t at = kBaseBlockSize + uint64_t(Read32(value.segmentList + 4 * uint64_t(i)));
+        uint32_t size = 0;
+        const uint8_t* segment = cellAt(at, part, size, "big data segment", &key);
+        if (out)
+            std::memcpy(out + done, segment, part);
+        done += part;
+    }
+}
+
+bool HiveReader::checkStoredValues(const HiveKey& key) {
+    const uint64_t counted = dataBytes_;
+    try {
+        uint32_t count = 0;
+        const uint8_t* list = storedValueList(key, count);
+        StoredValue value;
+        for (uint32_t i = 0; i < count; ++i) {
+            const uint64_t at = kBaseBlockSize + uint64_t(Read32(list + 4 * uint64_t(i)));
+            const uint32_t declared = parseValue(at, key, value);
+            if (declared > size_ - dataBytes_)
+                fail("value data adds up to more than the file holds");
+            dataBytes_ += declared;
+            if (value.segmentList)
+                copySegments(key, value, nullptr);
+        }
+        return true;
+    } catch (const Damage&) {
+        dataBytes_ = counted;
+        return false;
     }
 }
 
@@ -1259,6 +1418,17 @@ public:
     }
     void readValues(HiveKey& key, std::vector<HiveValue>& values) override {
         reader_.readStoredValues(key, values);
+    }
+    bool checkStoredValues(const HiveKey& key) override { return reader_.checkStoredValues(key); }
+    bool storedValueCount(const HiveKey& key, uint32_t& count) const override {
+        return reader_.storedValueCount(key, count);
+    }
+    StoredRead storedValueAt(const HiveKey& key, uint32_t index,
+                             StoredValue& value) const override {
+        return reader_.storedValueAt(key, index, value);
+    }
+    bool copyStoredData(const HiveKey& key, const StoredValue& value, uint8_t* out) const override {
+        return reader_.copyStoredData(key, value, out);
     }
     void readClassAndSecurity(HiveKey& key, std::optional<Bytes>& className,
                               std::shared_ptr<const Bytes>& security) override {

@@ -3,6 +3,7 @@
 #include "win32/registry/Registry.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace {
@@ -79,6 +80,7 @@ bool TRegistry::OpenKeyReadOnly(const std::string& key) {
 }
 
 void TRegistry::CloseKey() {
+    held_ = nullptr;
     if (current_) {
         RegCloseKey(current_);
         current_ = nullptr;
@@ -198,6 +200,90 @@ void TRegistry::GetTextValues(std::vector<TRegTextValue>& list) {
     list.resize(count);
 }
 
+namespace {
+
+// Whether reading each value by its name, as the code page gives it, finds that value
+// again: no name the conversion could have changed ('?' stands for what the code page
+// lacks), none cut short by a zero, and no two equal but for case.
+bool NamesReadBack(const std::vector<TRegValue>& list) {
+    thread_local std::vector<const std::string*> sorted;
+    sorted.clear();
+    for (const TRegValue& value : list) {
+        for (const char c : value.Name)
+            if (c == '\0' || c == '?' || uint8_t(c) >= 0x80)
+                return false;
+        sorted.push_back(&value.Name);
+    }
+    const auto less = [](const std::string* a, const std::string* b) {
+        return std::lexicographical_compare(
+            a->begin(), a->end(), b->begin(), b->end(),
+            [](char x, char y) { return std::toupper(uint8_t(x)) < std::toupper(uint8_t(y)); });
+    };
+    std::sort(sorted.begin(), sorted.end(), less);
+    for (size_t i = 1; i < sorted.size(); ++i)
+        if (!less(sorted[i - 1], sorted[i]))
+            return false;
+    return true;
+}
+
+} // namespace
+
+void TRegistry::GetValues(std::vector<TRegValue>& list) {
+    held_ = nullptr;
+    size_t count = 0;
+    thread_local std::vector<char> name(kNameRoom), data(1024);
+    for (DWORD i = 0; current_; ++i) {
+        DWORD nameSize = DWORD(name.size()), dataSize = DWORD(data.size()), type = 0;
+        const LONG rc = RegEnumValueA(current_, i, name.data(), &nameSize, nullptr, &type,
+                                      reinterpret_cast<BYTE*>(data.data()), &dataSize);
+        if (rc == ERROR_MORE_DATA) {
+            // As GetTextValues: the data's size comes back, a long name says nothing.
+            if (dataSize > data.size())
+                data.resize(size_t(dataSize) + 1);
+            else
+                name.resize(name.size() * 4);
+            --i;
+            continue;
+        }
+        if (rc != ERROR_SUCCESS)
+            break;
+        TRegValue& value = nextEntry(list, count);
+        value.Name.assign(name.data(), nameSize);
+        value.Type = type;
+        value.Data.assign(data.data(), dataSize);
+    }
+    list.resize(count);
+    const bool readsBack = NamesReadBack(list);
+    for (TRegValue& value : list)
+        value.ReadsBack = readsBack;
+}
+
+void TRegistry::ReadFrom(const TRegValue* value) {
+    held_ = value && value->ReadsBack && current_ ? value : nullptr;
+}
+
+LONG TRegistry::queryValue(const std::string& name, DWORD* type, BYTE* data, DWORD* size) const {
+    if (!current_)
+        return ERROR_INVALID_HANDLE;
+    if (!held_ || name != held_->Name)
+        return RegQueryValueExA(current_, name.c_str(), nullptr, type, data, size);
+    // As RegQueryValueExA hands out data.
+    if (type)
+        *type = held_->Type;
+    if (!size)
+        return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+    const DWORD needed = DWORD(held_->Data.size());
+    if (!data || *size < needed) {
+        const bool more = data != nullptr;
+        *size = needed;
+        return more ? ERROR_MORE_DATA : ERROR_SUCCESS;
+    }
+    if (needed)
+        std::memcpy(data, held_->Data.data(), needed);
+    *size = needed;
+    return ERROR_SUCCESS;
+}
+
 bool TRegistry::GetKeyInfo(TRegKeyInfo& info) {
     info = TRegKeyInfo{};
     if (!current_)
@@ -214,9 +300,7 @@ bool TRegistry::GetKeyInfo(TRegKeyInfo& info) {
 
 bool TRegistry::queryInfo(const std::string& name, DWORD& type, DWORD& size, LONG* result) const {
     size = 0;
-    const LONG rc = current_
-                        ? RegQueryValueExA(current_, name.c_str(), nullptr, &type, nullptr, &size)
-                        : ERROR_INVALID_HANDLE;
+    const LONG rc = queryValue(name, &type, nullptr, &size);
     if (result)
         *result = rc;
     return rc == ERROR_SUCCESS;
@@ -233,8 +317,7 @@ int TRegistry::GetDataSize(const std::string& name) {
 }
 
 void TRegistry::readData(const std::string& name, void* buffer, DWORD& size) const {
-    if (!current_ || RegQueryValueExA(current_, name.c_str(), nullptr, nullptr,
-                                      static_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS)
+    if (queryValue(name, nullptr, static_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS)
         readFailed(name);
 }
 
@@ -244,9 +327,7 @@ std::string TRegistry::ReadString(const std::string& name) {
     thread_local std::vector<char> buffer(1024);
     for (;;) {
         DWORD type = 0, size = DWORD(buffer.size());
-        const LONG rc = current_ ? RegQueryValueExA(current_, name.c_str(), nullptr, &type,
-                                                    reinterpret_cast<BYTE*>(buffer.data()), &size)
-                                 : ERROR_INVALID_HANDLE;
+        const LONG rc = queryValue(name, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
         // A value that is not there reads as the empty text: the scanners read a key's
         // default value without asking first, and judge an empty one.
         if (rc == ERROR_FILE_NOT_FOUND)
@@ -291,6 +372,7 @@ int TRegistry::ReadBinaryData(const std::string& name, void* buffer, int size) {
 }
 
 void TRegistry::WriteString(const std::string& name, const std::string& value) {
+    held_ = nullptr; // the key is read from now on
     if (!current_ || RegSetValueExA(current_, name.c_str(), 0, REG_SZ,
                                     reinterpret_cast<const BYTE*>(value.c_str()),
                                     DWORD(value.size() + 1)) != ERROR_SUCCESS)
@@ -298,6 +380,7 @@ void TRegistry::WriteString(const std::string& name, const std::string& value) {
 }
 
 bool TRegistry::DeleteValue(const std::string& name) {
+    held_ = nullptr;
     return current_ && RegDeleteValueA(current_, name.c_str()) == ERROR_SUCCESS;
 }
 

@@ -34,6 +34,18 @@ struct TRegTextValue {
     std::string Text;    // as ReadString reads it; empty for other types
 };
 
+// One value of a key as an enumeration reads it: its type and data in one call, strings
+// in the code page.
+struct TRegValue {
+    std::string Name;
+    DWORD Type = 0;
+    std::string Data;
+    // Whether a read by Name finds this very value, so that ReadFrom may answer it: every
+    // name of the list is plain ASCII (nothing the code page changed) and no two are equal
+    // but for case.
+    bool ReadsBack = false;
+};
+
 class TRegistry {
 public:
     // Root HKEY_CURRENT_USER; keys are opened with `access` (full access by default).
@@ -76,6 +88,15 @@ public:
     // when it is a string; empty when no key is open. Reuses the list's strings as
     // GetKeyNames does.
     void GetTextValues(std::vector<TRegTextValue>& list);
+    // The values of the open key in the registry's enumeration order, each read once with
+    // its type and data; empty when no key is open. Reuses the list's strings as
+    // GetKeyNames does.
+    void GetValues(std::vector<TRegValue>& list);
+    // Until cleared with null, or until the current key changes, the reads of `value`'s
+    // name (type, size, data) answer from it rather than from the key, when it reads back
+    // (a value of the open key that GetValues read). For a walk that judges the values it
+    // listed: each is read once.
+    void ReadFrom(const TRegValue* value);
 
     // rdUnknown for any other type, and for a value that does not exist.
     TRegDataType GetDataType(const std::string& name);
@@ -111,8 +132,11 @@ private:
     // `result`, when given, receives the query's error code.
     bool queryInfo(const std::string& name, DWORD& type, DWORD& size, LONG* result = nullptr) const;
     void readData(const std::string& name, void* buffer, DWORD& size) const;
+    // RegQueryValueExA of the current key, answered from `held_` for its name.
+    LONG queryValue(const std::string& name, DWORD* type, BYTE* data, DWORD* size) const;
 
     REGSAM access_;
     HKEY root_ = HKEY_CURRENT_USER;
     HKEY current_ = nullptr;
+    const TRegValue* held_ = nullptr;
 };

@@ -12,13 +12,15 @@ void WalkKeyValues(TFixRegistry& engine, HKEY root, const std::string& keyPath,
     if (!reg.OpenKey(keyPath, false))
         return;
     engine.RaiseKeyChange(keyPath);
-    std::vector<std::string> names;
-    reg.GetValueNames(names);
-    for (size_t i = 0; i < names.size(); ++i) {
-        engine.RaiseProgress(i, names.size());
+    // Each value is read once, with the list: the test's reads of it answer from there.
+    std::vector<TRegValue> values;
+    reg.GetValues(values);
+    for (size_t i = 0; i < values.size(); ++i) {
+        engine.RaiseProgress(i, values.size());
         if (engine.IsStopped())
             break;
-        test(reg, names[i]);
+        reg.ReadFrom(&values[i]);
+        test(reg, values[i].Name);
     }
     reg.CloseKey();
 }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#include <type_traits>
 
 using namespace win32;
 
@@ -85,17 +86,6 @@ std::u16string widen(LPCWSTR text) {
 
 bool isStringType(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
-
-// Value data as the ANSI functions hand it out: strings in the code page (kept in
-// `scratch`), other types as stored.
-std::string_view ansiData(MachineRegistry* reg, const HiveValue& value, std::string& scratch) {
-    const std::string_view raw(reinterpret_cast<const char*>(value.data.data()), value.data.size());
-    if (!isStringType(value.type))
-        return raw;
-    // A string value of no data, or a lone byte, as real hives hold, converts to nothing.
-    reg->codePage->fromUnicodeBytes(raw, scratch);
-    return scratch;
 }
 
 Bytes unicodeBytes(std::u16string_view text) {
@@ -204,14 +194,87 @@ HiveKey* subkeyAt(MachineRegistry& reg, MachineRegistry::Handle& handle, const K
     return index < handle.mergedSubkeys.size() ? handle.mergedSubkeys[index] : nullptr;
 }
 
-const HiveValue* valueAt(MachineRegistry& reg, MachineRegistry::Handle& handle, const KeyView& view,
-                         DWORD index) {
+// One value as a reading call hands it out: built, or read where the hive file holds it
+// (a key whose values were never changed), converting nothing until it is handed out.
+struct ValueRead {
+    const HiveValue* built = nullptr;
+    const HiveKey* key = nullptr; // the key `stored` was read from
+    hive::StoredValue stored;
+
+    DWORD type() const { return built ? built->type : stored.type; }
+    size_t size() const { return built ? built->data.size() : stored.size; }
+    size_t nameUnits() const { return built ? built->name.size() : stored.nameUnits(); }
+    // The name, in `buffer` when it is read in place.
+    std::u16string_view name(std::u16string& buffer) const {
+        if (built)
+            return built->name;
+        stored.nameInto(buffer);
+        return buffer;
+    }
+    // The data as stored, gathered into `buffer` when the file keeps it in pieces; false
+    // when it no longer reads (the key's values are built then: read the value again).
+    bool data(std::string& buffer, std::string_view& out) const {
+        if (built) {
+            out = {reinterpret_cast<const char*>(built->data.data()), built->data.size()};
+            return true;
+        }
+        if (stored.data) {
+            out = {reinterpret_cast<const char*>(stored.data), stored.size};
+            return true;
+        }
+        buffer.resize(stored.size);
+        if (!key->copyStoredData(stored, reinterpret_cast<uint8_t*>(buffer.data())))
+            return false;
+        out = buffer;
+        return true;
+    }
+};
+
+// The value at `index` in enumeration order; false past the last.
+bool valueAt(MachineRegistry& reg, MachineRegistry::Handle& handle, const KeyView& view,
+             DWORD index, ValueRead& out) {
+    out.built = nullptr;
     if (!view.merged || !view.key || !view.userClass) {
         HiveKey* key = view.primary();
-        return index < key->values().size() ? &key->values()[index] : nullptr;
+        switch (key->storedValueAt(index, out.stored)) {
+        case hive::StoredRead::Found:
+            out.key = key;
+            return true;
+        case hive::StoredRead::Missing:
+            return false;
+        case hive::StoredRead::Built:
+            break;
+        }
+        out.built = index < key->values().size() ? &key->values()[index] : nullptr;
+        return out.built;
     }
     refreshMerged(reg, handle, view);
-    return index < handle.mergedValues.size() ? handle.mergedValues[index] : nullptr;
+    out.built = index < handle.mergedValues.size() ? handle.mergedValues[index] : nullptr;
+    return out.built;
+}
+
+// The value named `name` as a read of the view finds it: the user's part of a merged view
+// first.
+bool findValue(const KeyView& view, std::u16string_view name, ValueRead& out) {
+    out.built = nullptr;
+    for (HiveKey* key : {view.userClass.get(), view.key.get()}) {
+        if (!key)
+            continue;
+        switch (key->findStoredValue(name, out.stored)) {
+        case hive::StoredRead::Found:
+            out.key = key;
+            return true;
+        case hive::StoredRead::Missing:
+            continue;
+        case hive::StoredRead::Built:
+            break;
+        }
+        if (const int index = FindValueOf(*key, name); index >= 0) {
+            out.built = &key->values()[size_t(index)];
+            return true;
+        }
+    }
+    return false;
 }
 
 constexpr REGSAM kViewFlags = KEY_WOW64_32KEY | KEY_WOW64_64KEY;
@@ -505,12 +568,36 @@ std::string& ansiScratch() {
     thread_local std::string scratch;
     return scratch;
 }
-// `scratch` holds the data when it had to be converted.
-std::string_view dataFor(MachineRegistry* reg, const HiveValue& value, std::string& scratch, char) {
-    return ansiData(reg, value, scratch);
-}
-std::string_view dataFor(MachineRegistry*, const HiveValue& value, std::string&, char16_t) {
-    return {reinterpret_cast<const char*>(value.data.data()), value.data.size()};
+// Hands a value's type and data to the caller by the RegQueryValueEx rules: strings in the
+// code page for the ANSI calls (converted in `scratch`), other data as stored. False when
+// the data no longer reads in place: the key's values are built, and the value is read
+// again from them.
+template <typename Char>
+bool handOutData(MachineRegistry* reg, const ValueRead& value, LPDWORD type, LPBYTE data,
+                 LPDWORD dataSize, std::string& scratch, LONG& rc) {
+    if (type)
+        *type = value.type();
+    const bool converted = std::is_same_v<Char, char> && isStringType(value.type());
+    if (!dataSize) {
+        rc = data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+        return true;
+    }
+    if (!data && !converted) { // only the size is asked for, and it is the stored one
+        *dataSize = DWORD(value.size());
+        rc = ERROR_SUCCESS;
+        return true;
+    }
+    thread_local std::string gathered;
+    std::string_view raw;
+    if (!value.data(gathered, raw))
+        return false;
+    if (converted) {
+        // A string value of no data, or a lone byte, as real hives hold, converts to nothing.
+        reg->codePage->fromUnicodeBytes(raw, scratch);
+        raw = scratch;
+    }
+    rc = copyData(raw, data, dataSize);
+    return true;
 }
 
 template <typename Char>
@@ -564,18 +651,21 @@ LONG enumValue(HKEY hKey, DWORD index, Char* name, LPDWORD nameSize, LPDWORD typ
         rc != ERROR_SUCCESS)
         return rc;
     const KeyView& view = *viewLive;
-    const HiveValue* value = valueAt(*call.reg, *handle, view, index);
-    if (!value)
-        return ERROR_NO_MORE_ITEMS;
+    thread_local std::u16string nameBuffer;
     std::string& scratch = ansiScratch();
-    if (const LONG rc =
-            copyName(std::basic_string_view<Char>(nameFor(call.reg, value->name, scratch, Char())),
-                     name, nameSize);
-        rc != ERROR_SUCCESS)
-        return rc;
-    if (type)
-        *type = value->type;
-    return copyData(dataFor(call.reg, *value, scratch, Char()), data, dataSize);
+    for (;;) {
+        ValueRead value;
+        if (!valueAt(*call.reg, *handle, view, index, value))
+            return ERROR_NO_MORE_ITEMS;
+        if (const LONG rc = copyName(std::basic_string_view<Char>(nameFor(
+                                         call.reg, value.name(nameBuffer), scratch, Char())),
+                                     name, nameSize);
+            rc != ERROR_SUCCESS)
+            return rc;
+        LONG rc = ERROR_SUCCESS;
+        if (handOutData<Char>(call.reg, value, type, data, dataSize, scratch, rc))
+            return rc;
+    }
 }
 
 } // namespace
@@ -611,12 +701,15 @@ LONG queryValue(HKEY hKey, const Char* valueName, LPDWORD type, LPBYTE data, LPD
         rc != ERROR_SUCCESS)
         return rc;
     const KeyView& view = *viewLive;
-    const HiveValue* value = FindViewValue(view, widenForRead(call.reg, valueName));
-    if (!value)
-        return ERROR_FILE_NOT_FOUND;
-    if (type)
-        *type = value->type;
-    return copyData(dataFor(call.reg, *value, ansiScratch(), Char()), data, dataSize);
+    const std::u16string_view wanted = widenForRead(call.reg, valueName);
+    for (;;) {
+        ValueRead value;
+        if (!findValue(view, wanted, value))
+            return ERROR_FILE_NOT_FOUND;
+        LONG rc = ERROR_SUCCESS;
+        if (handOutData<Char>(call.reg, value, type, data, dataSize, ansiScratch(), rc))
+            return rc;
+    }
 }
 
 } // namespace
@@ -728,10 +821,10 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPD
                 maxClass = std::max(maxClass, DWORD(sub->className()->size() / 2));
         }
     }
-    for (DWORD i = 0; const HiveValue* v = valueAt(*call.reg, *handle, view, i); ++i) {
+    for (ValueRead v; valueAt(*call.reg, *handle, view, values, v);) {
         ++values;
-        maxValueName = std::max(maxValueName, DWORD(v->name.size()));
-        maxValue = std::max(maxValue, DWORD(v->data.size()));
+        maxValueName = std::max(maxValueName, DWORD(v.nameUnits()));
+        maxValue = std::max(maxValue, DWORD(v.size()));
     }
     if (lpcSubKeys)
         *lpcSubKeys = subkeys;
