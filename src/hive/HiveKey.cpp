@@ -91,6 +91,12 @@ const std::vector<std::shared_ptr<HiveKey>> kNoKeys;
 
 HiveKey::~HiveKey() {
     delete extras_.load(std::memory_order_relaxed);
+    if (countedData_)
+        source_->forgetData(countedData_);
+}
+
+void HiveSource::countedFor(const HiveKey& key, uint64_t bytes) {
+    key.countedData_ += bytes;
 }
 
 HiveKey::Extras& HiveKey::extras() const {
@@ -185,6 +191,8 @@ bool HiveKey::subtreeUnused() const {
 void HiveKey::forgetRead() {
     std::vector<std::shared_ptr<HiveKey>>().swap(subkeys_);
     std::vector<HiveValue>().swap(values_);
+    if (countedData_)
+        source_->forgetData(std::exchange(countedData_, 0));
     delete extras_.exchange(nullptr, std::memory_order_acq_rel);
     sorted_ = true;
     indexed_ = false;

@@ -113,6 +113,9 @@ public:
     // Whether every value stored for `key` checks out, so that they may be read where they
     // lie; counts their data as readValues does. Once per key, with `mutex` held.
     virtual bool checkStoredValues(const HiveKey& key) = 0;
+    // Value data counted against the file's size for a key is given back when the key
+    // lets go of its values, so that reading them again counts them once more.
+    virtual void forgetData(uint64_t bytes) = 0;
     // The reads of values where they lie, for a key checkStoredValues accepted; without the
     // lock. Each checks the cells it reads again, and throws nothing: damage found there
     // (the file changed under the mount) gives false, and the key builds its values.
@@ -149,6 +152,8 @@ public:
 
 protected:
     void noteDamage(std::string sentence);
+    // Adds to what `key` counted of the file's value data.
+    static void countedFor(const HiveKey& key, uint64_t bytes);
 
 private:
     mutable std::mutex damageMutex_;
@@ -264,6 +269,7 @@ struct HiveKey : std::enable_shared_from_this<HiveKey> {
     bool releaseIfUnused();
 
 private:
+    friend class HiveSource; // keeps what the key's reads counted
     // What a key read from a file has not read yet: one bit each.
     static constexpr uint8_t kSubkeysPending = 1;
     static constexpr uint8_t kValuesPending = 2;
@@ -293,9 +299,10 @@ private:
     std::shared_ptr<HiveSource> source_;
     uint32_t cell_ = 0;
     mutable std::atomic<uint8_t> pending_{0};
-    uint8_t storedParts_ = 0; // what the file holds to be read: pending_ when built
-    bool releasable_ = false; // read while its source's keys were releasable
-    bool sorted_ = true;      // subkeys_ strictly ascending by CompareNames
+    uint8_t storedParts_ = 0;          // what the file holds to be read: pending_ when built
+    mutable uint64_t countedData_ = 0; // value data its reads counted (HiveSource::forgetData)
+    bool releasable_ = false;          // read while its source's keys were releasable
+    bool sorted_ = true;               // subkeys_ strictly ascending by CompareNames
     mutable bool indexed_ = false;
 
     std::vector<std::shared_ptr<HiveKey>> subkeys_;

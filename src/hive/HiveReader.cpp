@@ -13,6 +13,7 @@
 #include <hivex.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -189,6 +190,14 @@ public:
     // Values read where they lie (see HiveSource). The check counts the data as a read of
     // the values does, and leaves the count as it was when the values do not check out.
     bool checkStoredValues(const HiveKey& key);
+    // The value data the last readStoredValues or checkStoredValues counted, and giving
+    // back the share of a key let go of.
+    uint64_t lastCounted() const { return counting_; }
+    void forgetData(uint64_t bytes) {
+        uint64_t now = dataBytes_.load();
+        while (!dataBytes_.compare_exchange_weak(now, now - std::min(now, bytes))) {
+        }
+    }
     bool storedValueCount(const HiveKey& key, uint32_t& count) const;
     StoredRead storedValueAt(const HiveKey& key, uint32_t index, StoredValue& value) const;
     bool copyStoredData(const HiveKey& key, const StoredValue& value, uint8_t* out) const;
@@ -300,8 +309,11 @@ private:
     // have been read already (a second visit is a cycle or a shared cell).
     std::vector<bool> cellStarts_;
     std::vector<bool> visited_;
-    uint64_t dataBytes_ = 0; // sum of out-of-line value data, bounded by the file size
-    bool countData_ = true;  // false while building values whose data was counted already
+    // Sum of out-of-line value data read, bounded by the file size; a key let go of takes
+    // its own share back (forgetData), from any thread.
+    std::atomic<uint64_t> dataBytes_{0};
+    uint64_t counting_ = 0; // what the read under way has added
+    bool countData_ = true; // false while building values whose data was counted already
     std::unordered_map<uint32_t, std::shared_ptr<const Bytes>> security_;
     uint32_t lastSecurityOffset_ = kNoOffset;
     std::shared_ptr<const Bytes> lastSecurity_;
@@ -719,6 +731,7 @@ void HiveReader::readValueData(const uint8_t* vkData, uint64_t vkOffset, HiveVal
         if (declared > size_ - dataBytes_)
             failAt(&key, "value data adds up to more than the file holds");
         dataBytes_ += declared;
+        counting_ += declared;
     }
     const uint64_t at = kBaseBlockSize + uint64_t(Read32(vkData + vk::kData));
     uint32_t size = 0;
@@ -1050,6 +1063,7 @@ const uint8_t* HiveReader::storedKeyCell(const HiveKey& key) {
 }
 
 void HiveReader::readStoredValues(const HiveKey& key, std::vector<HiveValue>& values) {
+    counting_ = 0;
     // Values read in place first had their data counted when they were checked.
     countData_ = !key.storedValuesChecked();
     try {
@@ -1170,7 +1184,7 @@ void HiveReader::copySegments(const HiveKey& key, const StoredValue& value, uint
 }
 
 bool HiveReader::checkStoredValues(const HiveKey& key) {
-    const uint64_t counted = dataBytes_;
+    counting_ = 0;
     try {
         uint32_t count = 0;
         const uint8_t* list = storedValueList(key, count);
@@ -1181,12 +1195,14 @@ bool HiveReader::checkStoredValues(const HiveKey& key) {
             if (declared > size_ - dataBytes_)
                 fail("value data adds up to more than the file holds");
             dataBytes_ += declared;
+            counting_ += declared;
             if (value.segmentList)
                 copySegments(key, value, nullptr);
         }
         return true;
     } catch (const Damage&) {
-        dataBytes_ = counted;
+        dataBytes_ -= counting_;
+        counting_ = 0;
         return false;
     }
 }
@@ -1418,8 +1434,14 @@ public:
     }
     void readValues(HiveKey& key, std::vector<HiveValue>& values) override {
         reader_.readStoredValues(key, values);
+        countedFor(key, reader_.lastCounted());
     }
-    bool checkStoredValues(const HiveKey& key) override { return reader_.checkStoredValues(key); }
+    bool checkStoredValues(const HiveKey& key) override {
+        const bool sound = reader_.checkStoredValues(key);
+        countedFor(key, reader_.lastCounted());
+        return sound;
+    }
+    void forgetData(uint64_t bytes) override { reader_.forgetData(bytes); }
     bool storedValueCount(const HiveKey& key, uint32_t& count) const override {
         return reader_.storedValueCount(key, count);
     }
