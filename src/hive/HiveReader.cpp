@@ -49,6 +49,10 @@ private:
     int fd_;
 };
 
+// Files up to this size stay mapped whole while they are checked: every page of one is
+// read then, so its pages are all mapped at once rather than fault by fault.
+constexpr uint64_t kMappedWholeBytes = 256 << 20;
+
 // A read-only view of the whole file. libhivex maps the file the same way, so reading
 // through a mapping costs no robustness, and it saves copying a large hive.
 class FileMapping {
@@ -62,7 +66,8 @@ public:
     FileMapping& operator=(const FileMapping&) = delete;
     // Returns 0 or the errno of the failure.
     int map(int fd, size_t size) {
-        void* at = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        const int populate = size <= kMappedWholeBytes ? MAP_POPULATE : 0;
+        void* at = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | populate, fd, 0);
         if (at == MAP_FAILED)
             return errno;
         data_ = static_cast<const uint8_t*>(at);
@@ -967,7 +972,7 @@ void HiveReader::fetchAhead(uint64_t fileOffset) const {
     if (fileOffset + 2 * 64 > binsEnd_)
         return; // never a pointer outside the file; cellData says what is wrong with it
     __builtin_prefetch(data_ + fileOffset);
-    __builtin_prefetch(data_ + fileOffset + 64); // a key's name starts 80 bytes in
+    __builtin_prefetch(data_ + fileOffset + 4 + nk::kNameLength); // and its name
     __builtin_prefetch(cellStarts_.wordOf(bitIndex(fileOffset)));
     __builtin_prefetch(visited_.wordOf(bitIndex(fileOffset)));
 }
@@ -1215,7 +1220,7 @@ public:
         // then, and keeps only the pages used from then on. Letting go costs a fault for
         // every page read again, many times the check itself, so a file of the sizes
         // Windows' own hives reach stays mapped whole, as libhivex maps it.
-        constexpr uint64_t kSmallFile = 256 << 20;
+        constexpr uint64_t kSmallFile = kMappedWholeBytes;
         const auto release = [this] {
             if (mapping_ && size_ > kSmallFile)
                 mapping_->release();
