@@ -49,10 +49,6 @@ private:
     int fd_;
 };
 
-// Files up to this size stay mapped whole while they are checked: every page of one is
-// read then, so its pages are all mapped at once rather than fault by fault.
-constexpr uint64_t kMappedWholeBytes = 256 << 20;
-
 // A read-only view of the whole file. libhivex maps the file the same way, so reading
 // through a mapping costs no robustness, and it saves copying a large hive.
 class FileMapping {
@@ -66,8 +62,7 @@ public:
     FileMapping& operator=(const FileMapping&) = delete;
     // Returns 0 or the errno of the failure.
     int map(int fd, size_t size) {
-        const int populate = size <= kMappedWholeBytes ? MAP_POPULATE : 0;
-        void* at = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | populate, fd, 0);
+        void* at = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
         if (at == MAP_FAILED)
             return errno;
         data_ = static_cast<const uint8_t*>(at);
@@ -261,8 +256,8 @@ private:
     // The checks readKey and readSubkeys make of a key's cell and its subkey lists,
     // building nothing. A key to check, as its parent's list names it:
     struct KeyToCheck {
-        uint64_t nk;       // file offset of its cell
-        uint32_t parent;   // hive-bins offset of its parent's cell, kNoOffset for the root
+        uint32_t nk;       // hive-bins offset of its cell
+        uint32_t parent;   // of its parent's cell, kNoOffset for the root
         uint32_t previous; // of the subkey before it in the list (checked already), or kNoOffset
         uint32_t depth;
     };
@@ -948,8 +943,8 @@ bool HiveReader::checkAll(LoadedHive& out, const std::function<void()>& releaseP
     if (!binsComplete_)
         return false;
     try {
-        const uint64_t root = kBaseBlockSize + uint64_t(Read32(data_ + base::kRootOffset));
-        std::vector<KeyToCheck> pending{{root, kNoOffset, kNoOffset, 0}};
+        std::vector<KeyToCheck> pending{
+            {Read32(data_ + base::kRootOffset), kNoOffset, kNoOffset, 0}};
         // The key checked a few keys from now: most keys have no subkeys, so it is the
         // one a few places from the end.
         constexpr size_t kKeysAhead = 8;
@@ -957,7 +952,7 @@ bool HiveReader::checkAll(LoadedHive& out, const std::function<void()>& releaseP
             const KeyToCheck current = pending.back();
             pending.pop_back();
             if (pending.size() >= kKeysAhead)
-                fetchAhead(pending[pending.size() - kKeysAhead].nk);
+                fetchAhead(kBaseBlockSize + uint64_t(pending[pending.size() - kKeysAhead].nk));
             releaseNowAndThen();
             checkKey(current, pending);
         }
@@ -979,12 +974,13 @@ void HiveReader::fetchAhead(uint64_t fileOffset) const {
 
 void HiveReader::checkKey(const KeyToCheck& key, std::vector<KeyToCheck>& pending) {
     uint32_t size = 0;
-    const uint8_t* d = cellData(key.nk, nk::kName, size, "key cell", nullptr);
+    const uint64_t at = kBaseBlockSize + uint64_t(key.nk);
+    const uint8_t* d = cellData(at, nk::kName, size, "key cell", nullptr);
     if (!HasSignature(d, "nk"))
         fail("no nk signature");
     if (key.parent != kNoOffset && Read32(d + nk::kParent) != key.parent)
         fail("another parent");
-    if (visited_.testAndSet(bitIndex(key.nk)))
+    if (visited_.testAndSet(bitIndex(at)))
         fail("reached twice");
     if (nk::kName + uint64_t(Read16(d + nk::kNameLength)) > size)
         fail("name longer than the cell");
@@ -1004,7 +1000,7 @@ void HiveReader::checkKey(const KeyToCheck& key, std::vector<KeyToCheck>& pendin
     // so is a list longer than the count, found before its entries are taken.
     if (expected > (binsEnd_ - kBaseBlockSize) / (4 + nk::kName))
         fail("count");
-    const uint32_t self = uint32_t(key.nk - kBaseBlockSize);
+    const uint32_t self = key.nk;
     const size_t first = pending.size();
     uint64_t found = 0;
     uint32_t previous = kNoOffset;
@@ -1022,9 +1018,9 @@ void HiveReader::checkKey(const KeyToCheck& key, std::vector<KeyToCheck>& pendin
         if (found + count > expected)
             fail("count");
         for (uint32_t i = 0; i < count; ++i) {
-            const uint32_t at = Read32(leaf + kListEntries + uint64_t(i) * stride);
-            pending.push_back({kBaseBlockSize + uint64_t(at), self, previous, key.depth + 1});
-            previous = at;
+            const uint32_t subkey = Read32(leaf + kListEntries + uint64_t(i) * stride);
+            pending.push_back({subkey, self, previous, key.depth + 1});
+            previous = subkey;
         }
         found += count;
     }
@@ -1220,7 +1216,7 @@ public:
         // then, and keeps only the pages used from then on. Letting go costs a fault for
         // every page read again, many times the check itself, so a file of the sizes
         // Windows' own hives reach stays mapped whole, as libhivex maps it.
-        constexpr uint64_t kSmallFile = kMappedWholeBytes;
+        constexpr uint64_t kSmallFile = 256 << 20;
         const auto release = [this] {
             if (mapping_ && size_ > kSmallFile)
                 mapping_->release();
