@@ -1,10 +1,12 @@
 // Mounting a hive where it lies: the real SYSTEM hive mounted and HKLM\SYSTEM\Select read,
-// against libhivex's open of the same file and the same key; and a generated 1 GiB
+// against libhivex's open of the same file and the same key; the hives of the generated
+// scan machine mounted, against libhivex's open of them; and a generated 1 GiB
 // SOFTWARE hive mounted with one section of it read whole. Peak memory is measured in a
 // child process for each, as the growth of its peak resident set over what it started
 // with, so that what the benchmark program holds does not count.
 
 #include "HivexHandle.h"
+#include "ScanBenchMachine.h"
 #include "hive/HiveFile.h"
 #include "support/MachineFixture.h"
 
@@ -121,6 +123,31 @@ void BM_HivexOpenSystemAndReadSelect(benchmark::State& state) {
     Report(state, [] { HivexOpenAndReadSelect(SystemHive()); });
 }
 BENCHMARK(BM_HivexOpenSystemAndReadSelect)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// Every hive a scan reads of the generated machine of 336,000 keys (its SOFTWARE is about
+// 60 MB): what a command's boot checks before it reads a key, against libhivex's open of
+// the same files.
+void BM_MountScanMachineHives(benchmark::State& state) {
+    const bench::ScanBenchMachine& machine = bench::TheScanBenchMachine();
+    const auto work = [&] {
+        for (const std::string& path : machine.hiveFiles)
+            benchmark::DoNotOptimize(hive::MountHiveFile(path).root.get());
+    };
+    Report(state, work);
+    state.counters["keys"] = double(machine.keyCount);
+}
+BENCHMARK(BM_MountScanMachineHives)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_HivexOpenScanMachineHives(benchmark::State& state) {
+    const bench::ScanBenchMachine& machine = bench::TheScanBenchMachine();
+    const auto work = [&] {
+        for (const std::string& path : machine.hiveFiles)
+            benchmark::DoNotOptimize(bench::OpenHivex(path).get());
+    };
+    Report(state, work);
+    state.counters["keys"] = double(machine.keyCount);
+}
+BENCHMARK(BM_HivexOpenScanMachineHives)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 // A SOFTWARE hive of about 1 GiB: a Classes section of the size a real one has, and the
 // bulk of the file in the values of other sections.

@@ -78,13 +78,37 @@ void Overwrite(const std::string& path, uint64_t at, const Bytes& bytes) {
     ::close(fd);
 }
 
-// File offset of the subkey list of a key read from a mounted file.
-uint64_t SubkeyListOf(const std::string& path, const HiveKey& key) {
+uint32_t Read32At(const std::string& path, uint64_t at) {
     std::ifstream in(path, std::ios::binary);
-    in.seekg(std::streamoff(regf::kBaseBlockSize + key.cell() + 4 + regf::nk::kSubkeyList));
+    in.seekg(std::streamoff(at));
     uint8_t raw[4] = {};
     in.read(reinterpret_cast<char*>(raw), 4);
-    return regf::kBaseBlockSize + uint64_t(regf::Read32(raw));
+    return regf::Read32(raw);
+}
+
+// The four bytes of a 32-bit field.
+Bytes Dword(uint32_t value) {
+    Bytes bytes(4);
+    regf::Write32(bytes.data(), value);
+    return bytes;
+}
+
+// File offset of the cell of a key read from a mounted file.
+uint64_t CellOf(const HiveKey& key) {
+    return regf::kBaseBlockSize + key.cell();
+}
+
+// File offset of the subkey list of a key read from a mounted file.
+uint64_t SubkeyListOf(const std::string& path, const HiveKey& key) {
+    return regf::kBaseBlockSize + uint64_t(Read32At(path, CellOf(key) + 4 + regf::nk::kSubkeyList));
+}
+
+// File offset of the bin that holds the cell at `cell`.
+uint64_t BinOf(const std::string& path, uint64_t cell) {
+    uint64_t bin = regf::kBaseBlockSize;
+    for (uint64_t size; bin + (size = Read32At(path, bin + regf::bin::kSize)) <= cell;)
+        bin += size;
+    return bin;
 }
 
 HiveKey* Walk(HiveKey* key, std::initializer_list<std::u16string_view> path) {
@@ -225,6 +249,46 @@ TEST_F(HiveMount, FileThatIsNotSoundIsReadWholeAsBefore) {
         {"the file cut short",
          [](const std::string& path, const LoadedHive&) {
              std::filesystem::resize_file(path, std::filesystem::file_size(path) - 4096);
+         }},
+        {"a cell far into the file whose size breaks the chain of its bin",
+         [](const std::string& path, const LoadedHive& sound) {
+             const HiveKey* key = Walk(sound.root.get(), {u"Wide", u"Key0300"});
+             ASSERT_GT(BinOf(path, CellOf(*key)), regf::kBaseBlockSize);
+             Overwrite(path, CellOf(*key), Dword(0));
+         }},
+        {"a bin far into the file whose header is not one",
+         [](const std::string& path, const LoadedHive& sound) {
+             const HiveKey* key = Walk(sound.root.get(), {u"Wide", u"Key0300"});
+             const uint64_t bin = BinOf(path, CellOf(*key));
+             ASSERT_GT(bin, regf::kBaseBlockSize);
+             Overwrite(path, bin, Bytes{'x'});
+         }},
+        {"a subkey listed twice",
+         [](const std::string& path, const LoadedHive& sound) {
+             // Wide's list is an index of leaves; the second entry of its first leaf
+             // names the first entry's key again.
+             const uint64_t index = SubkeyListOf(path, *sound.root->findSubkey(u"Wide")) + 4;
+             const uint64_t leaf =
+                 regf::kBaseBlockSize + uint64_t(Read32At(path, index + regf::kListEntries)) + 4;
+             const uint64_t entries = leaf + regf::kListEntries;
+             Overwrite(path, entries + 8, Dword(Read32At(path, entries)));
+         }},
+        {"a list that names a key above it",
+         [](const std::string& path, const LoadedHive& sound) {
+             const HiveKey* level0 = Walk(sound.root.get(), {u"Deep", u"Level0"});
+             const HiveKey* level1 = Walk(sound.root.get(), {u"Deep", u"Level0", u"Level1"});
+             Overwrite(path, SubkeyListOf(path, *level1) + 4 + regf::kListEntries,
+                       Dword(level0->cell()));
+         }},
+        {"a key counting fewer subkeys than its list holds",
+         [](const std::string& path, const LoadedHive& sound) {
+             Overwrite(path, CellOf(*sound.root->findSubkey(u"Wide")) + 4 + regf::nk::kSubkeyCount,
+                       Dword(kWideKeySubkeys - 1));
+         }},
+        {"a key counting more subkeys than the file could hold",
+         [](const std::string& path, const LoadedHive& sound) {
+             Overwrite(path, CellOf(*sound.root->findSubkey(u"Deep")) + 4 + regf::nk::kSubkeyCount,
+                       Dword(0xFFFFFFFF));
          }},
     };
     for (const Case& c : cases) {

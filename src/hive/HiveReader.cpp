@@ -8,6 +8,7 @@
 #include "hive/HiveFile.h"
 #include "hive/HiveFormat.h"
 #include "hive/KeyArena.h"
+#include "hive/SlotBits.h"
 #include "hive/Utf16.h"
 
 #include <hivex.h>
@@ -252,6 +253,7 @@ private:
 
     void checkBaseBlock(LoadedHive& out);
     void findCells();
+    void findCellsOfSoundBins();
     void findCellsOfBin(uint64_t bin, uint64_t binEnd);
     uint64_t nextSoundBin(uint64_t from) const;
     size_t bitIndex(uint64_t fileOffset) const { return (fileOffset - kBaseBlockSize) / 4; }
@@ -288,9 +290,19 @@ private:
                       const Pending& current, std::vector<Pending>& pending);
     std::shared_ptr<const Bytes> readSecurity(uint32_t offset, const HiveKey& key);
     // The checks readKey and readSubkeys make of a key's cell and its subkey lists,
-    // building nothing.
-    void checkKey(uint64_t fileOffset, uint32_t parentOffset, uint32_t depth,
-                  std::vector<std::pair<uint64_t, uint32_t>>& pending);
+    // building nothing. A key to check, as its parent's list names it:
+    struct KeyToCheck {
+        uint32_t nk;       // hive-bins offset of its cell
+        uint32_t parent;   // of its parent's cell, kNoOffset for the root
+        uint32_t previous; // of the subkey before it in the list (checked already), or kNoOffset
+        uint32_t depth;
+    };
+    // Checks the key's cell and its subkey list; its subkeys go to `pending`, the first
+    // last, so that they are checked in the list's order.
+    void checkKey(const KeyToCheck& key, std::vector<KeyToCheck>& pending);
+    // Asks for the cell at `fileOffset` and its bits to be fetched from memory while other
+    // work goes on: keys are checked in the order of their lists, not of the file.
+    void fetchAhead(uint64_t fileOffset) const;
     // A lazily read key of `parent` at `fileOffset`: its cell's own fields, nothing more.
     std::shared_ptr<HiveKey> readLazyKey(uint64_t fileOffset, HiveKey* parent, const char* what,
                                          uint32_t parentOffset);
@@ -307,8 +319,8 @@ private:
     uint32_t minorVersion_ = 0;
     // One bit per 4 bytes of the bins: where a cell starts, and which nk and vk cells
     // have been read already (a second visit is a cycle or a shared cell).
-    std::vector<bool> cellStarts_;
-    std::vector<bool> visited_;
+    SlotBits cellStarts_;
+    SlotBits visited_;
     // Sum of out-of-line value data read, bounded by the file size; a key let go of takes
     // its own share back (forgetData), from any thread.
     std::atomic<uint64_t> dataBytes_{0};
@@ -321,9 +333,6 @@ private:
     mutable uint64_t cellsRead_ = 0;
     uint64_t cellsAtRelease_ = 0;
     std::vector<std::pair<const uint8_t*, uint32_t>> leaves_; // a leaf's data and size
-    // The leaves of the subkey list of the key whose cell data is `d`: the list itself, or
-    // each leaf its index (ri) names. `key` names the key in damage notes (null while the
-    // mount checks the file). Kept in leaves_, reused from key to key: most have one leaf.
     // A leaf list's entry count and entry size, checked against its cell.
     std::pair<uint32_t, uint32_t> leafEntries(const uint8_t* leaf, uint32_t size) const {
         const uint32_t stride = HasSignature(leaf, "li")                               ? 4
@@ -334,8 +343,13 @@ private:
             fail("not a list");
         return {count, stride};
     }
+    // The leaves of the subkey list of the key whose cell data is `d`: the list itself, or
+    // each leaf its index (ri) names. `key` names the key in damage notes (null while the
+    // mount checks the file). Kept in leaves_, reused from key to key: most have one leaf.
     const std::vector<std::pair<const uint8_t*, uint32_t>>& subkeyLeaves(const uint8_t* d,
                                                                          HiveKey* key);
+    const std::vector<std::pair<const uint8_t*, uint32_t>>& subkeyLeavesAt(uint32_t listOffset,
+                                                                           HiveKey* key);
     std::function<void()> releasePages_;
     // While the whole file is checked: each cell read may have brought in a folio of the
     // page cache of its own.
@@ -449,28 +463,17 @@ void HiveReader::leaveOut(const Damage& damage, const std::string& lost) {
 // goes on after a damaged bin with the next sound one.
 void HiveReader::findCells() {
     const uint8_t* b = data_;
-    cellStarts_.assign(bitIndex(binsEnd_) + 1, false);
-    visited_.assign(bitIndex(binsEnd_) + 1, false);
-    uint64_t released = kBaseBlockSize;
+    cellStarts_.assign(bitIndex(binsEnd_) + 1);
+    visited_.assign(bitIndex(binsEnd_) + 1);
+    if (!salvage_) {
+        findCellsOfSoundBins();
+        return;
+    }
     for (uint64_t bin = kBaseBlockSize; bin + kBinHeaderSize <= binsEnd_;) {
-        constexpr uint64_t kBytesBetweenReleases = 16 << 20;
-        if (releasePages_ && bin - released > kBytesBetweenReleases) {
-            releasePages_();
-            released = bin;
-        }
         const uint32_t binSize = Read32(b + bin + bin::kSize);
         const bool signed_ = std::memcmp(b + bin, "hbin", 4) == 0;
         const bool sized =
             binSize >= kPageSize && binSize % kPageSize == 0 && binSize <= binsEnd_ - bin;
-        if (!salvage_) {
-            if (!signed_ || !sized) {
-                binsComplete_ = false;
-                break;
-            }
-            findCellsOfBin(bin, bin + binSize);
-            bin += binSize;
-            continue;
-        }
         const uint64_t next = nextSoundBin(bin + kPageSize);
         if (!signed_ || Read32(b + bin + bin::kOffset) != bin - kBaseBlockSize) {
             leaveOut(Damage("the hive bins from offset " + Hex(bin - kBaseBlockSize) + " to " +
@@ -496,6 +499,69 @@ void HiveReader::findCells() {
     }
 }
 
+// The bins up to the first damaged header, and the cells of each. A cell's place follows
+// from the size of the one before it, so the walk of one bin waits for memory at every
+// cell: the cells of a few bins are walked side by side, their waits overlapping.
+void HiveReader::findCellsOfSoundBins() {
+    constexpr size_t kBinsSideBySide = 8;
+    constexpr uint64_t kBytesBetweenReleases = 16 << 20;
+    struct Walk {
+        uint64_t cell;
+        uint64_t end;
+        bool broken;
+    };
+    Walk walks[kBinsSideBySide];
+    uint64_t released = kBaseBlockSize;
+    uint64_t bin = kBaseBlockSize;
+    for (bool more = true; more;) {
+        if (releasePages_ && bin - released > kBytesBetweenReleases) {
+            releasePages_();
+            released = bin;
+        }
+        size_t count = 0;
+        while (count < kBinsSideBySide) {
+            if (bin + kBinHeaderSize > binsEnd_) {
+                more = false;
+                break;
+            }
+            const uint32_t binSize = Read32(data_ + bin + bin::kSize);
+            if (std::memcmp(data_ + bin, "hbin", 4) != 0 || binSize < kPageSize ||
+                binSize % kPageSize != 0 || binSize > binsEnd_ - bin) {
+                binsComplete_ = false;
+                more = false;
+                break;
+            }
+            walks[count++] = {bin + kBinHeaderSize, bin + binSize, false};
+            bin += binSize;
+        }
+        // The pages of the next few bins are asked for while these are walked: most bins
+        // are one page.
+        for (uint64_t page = bin; page < std::min(binsEnd_, bin + kBinsSideBySide * kPageSize);
+             page += kPageSize)
+            __builtin_prefetch(data_ + page);
+        for (bool stepped = true; stepped;) {
+            stepped = false;
+            for (size_t i = 0; i < count; ++i) {
+                Walk& walk = walks[i];
+                if (walk.broken || walk.cell + 4 > walk.end)
+                    continue;
+                const int64_t size = int32_t(Read32(data_ + walk.cell));
+                const uint64_t length = uint64_t(size < 0 ? -size : size);
+                if (length < 8 || length % 4 != 0 || length > walk.end - walk.cell) {
+                    walk.broken = true;
+                    continue;
+                }
+                cellStarts_.set(bitIndex(walk.cell));
+                walk.cell += length;
+                stepped = true;
+            }
+        }
+        for (size_t i = 0; i < count; ++i)
+            if (walks[i].cell != walks[i].end)
+                binsComplete_ = false;
+    }
+}
+
 // The file offset of the first sound bin header from `from` on, or the end of the bins.
 uint64_t HiveReader::nextSoundBin(uint64_t from) const {
     for (uint64_t at = from; at + kBinHeaderSize <= binsEnd_; at += kPageSize)
@@ -518,7 +584,7 @@ void HiveReader::findCellsOfBin(uint64_t bin, uint64_t binEnd) {
         const uint64_t length = cellLength(cell);
         if (length == 0)
             break;
-        cellStarts_[bitIndex(cell)] = true;
+        cellStarts_.set(bitIndex(cell));
         cell += length;
     }
     if (cell != binEnd && first < binEnd)
@@ -541,7 +607,7 @@ void HiveReader::findCellsOfBin(uint64_t bin, uint64_t binEnd) {
             reachesEnd[i] = at + length == binEnd || (next <= slots && reachesEnd[next]);
         }
         if (reachesEnd[i])
-            cellStarts_[bitIndex(at)] = true;
+            cellStarts_.set(bitIndex(at));
     }
     leaveOut(Damage("the cells of the bin at offset " + Hex(bin - kBaseBlockSize) +
                     " do not chain up at offset " + Hex(cell - kBaseBlockSize)),
@@ -558,7 +624,7 @@ const uint8_t* HiveReader::cellAt(uint64_t fileOffset, uint64_t needed, uint32_t
                                   const char* what, const HiveKey* key) const {
     if (fileOffset < kBaseBlockSize + kBinHeaderSize || fileOffset + 4 > binsEnd_)
         failCell(key, what, fileOffset, "lies outside the hive bins");
-    if ((fileOffset - kBaseBlockSize) % 4 != 0 || !cellStarts_[bitIndex(fileOffset)])
+    if ((fileOffset - kBaseBlockSize) % 4 != 0 || !cellStarts_.test(bitIndex(fileOffset)))
         failCell(key, what, fileOffset, "is not the start of a cell");
     const int64_t size = int32_t(Read32(data_ + fileOffset));
     if (size >= 0)
@@ -574,10 +640,8 @@ const uint8_t* HiveReader::cellAt(uint64_t fileOffset, uint64_t needed, uint32_t
 void HiveReader::markVisited(uint64_t fileOffset, const char* what, const HiveKey* key) {
     if (lazy_)
         return; // each key is read once, and the whole file was checked at first
-    const size_t at = bitIndex(fileOffset);
-    if (visited_[at])
+    if (visited_.testAndSet(bitIndex(fileOffset)))
         failCell(key, what, fileOffset, "is reached a second time (a cycle or a shared cell)");
-    visited_[at] = true;
 }
 
 std::shared_ptr<const Bytes> HiveReader::readSecurity(uint32_t offset, const HiveKey& key) {
@@ -937,52 +1001,68 @@ bool HiveReader::checkAll(LoadedHive& out, const std::function<void()>& releaseP
     if (!binsComplete_)
         return false;
     try {
-        const uint64_t root = kBaseBlockSize + uint64_t(Read32(data_ + base::kRootOffset));
-        struct Entry {
-            uint64_t nk;
-            uint32_t parent;
-            uint32_t depth;
-        };
-        std::vector<std::pair<uint64_t, uint32_t>> children;
-        std::vector<Entry> pending{{root, kNoOffset, 0}};
+        std::vector<KeyToCheck> pending{
+            {Read32(data_ + base::kRootOffset), kNoOffset, kNoOffset, 0}};
+        // The key checked a few keys from now: most keys have no subkeys, so it is the
+        // one a few places from the end.
+        constexpr size_t kKeysAhead = 8;
         while (!pending.empty()) {
-            const Entry current = pending.back();
+            const KeyToCheck current = pending.back();
             pending.pop_back();
-            children.clear();
+            if (pending.size() >= kKeysAhead)
+                fetchAhead(kBaseBlockSize + uint64_t(pending[pending.size() - kKeysAhead].nk));
             releaseNowAndThen();
-            checkKey(current.nk, current.parent, current.depth, children);
-            for (const auto& [at, depth] : children)
-                pending.push_back({at, uint32_t(current.nk - kBaseBlockSize), depth});
+            checkKey(current, pending);
         }
     } catch (const Damage&) {
         return false;
     }
-    std::vector<bool>().swap(visited_);
+    visited_.clear();
     return true;
 }
 
-void HiveReader::checkKey(uint64_t fileOffset, uint32_t parentOffset, uint32_t depth,
-                          std::vector<std::pair<uint64_t, uint32_t>>& pending) {
+void HiveReader::fetchAhead(uint64_t fileOffset) const {
+    if (fileOffset + 2 * 64 > binsEnd_)
+        return; // never a pointer outside the file; cellData says what is wrong with it
+    __builtin_prefetch(data_ + fileOffset);
+    __builtin_prefetch(data_ + fileOffset + 4 + nk::kNameLength); // and its name
+    __builtin_prefetch(cellStarts_.wordOf(bitIndex(fileOffset)));
+    __builtin_prefetch(visited_.wordOf(bitIndex(fileOffset)));
+}
+
+void HiveReader::checkKey(const KeyToCheck& key, std::vector<KeyToCheck>& pending) {
     uint32_t size = 0;
-    const uint8_t* d = cellData(fileOffset, nk::kName, size, "key cell", nullptr);
+    const uint64_t at = kBaseBlockSize + uint64_t(key.nk);
+    const uint8_t* d = cellData(at, nk::kName, size, "key cell", nullptr);
     if (!HasSignature(d, "nk"))
         fail("no nk signature");
-    if (parentOffset != kNoOffset && Read32(d + nk::kParent) != parentOffset)
+    if (key.parent != kNoOffset && Read32(d + nk::kParent) != key.parent)
         fail("another parent");
-    markVisited(fileOffset, "key cell", nullptr);
+    if (visited_.testAndSet(bitIndex(at)))
+        fail("reached twice");
     if (nk::kName + uint64_t(Read16(d + nk::kNameLength)) > size)
         fail("name longer than the cell");
     // A key's class name, descriptor and values are checked when the key is read.
+    if (key.previous != kNoOffset) {
+        const uint8_t* before = data_ + kBaseBlockSize + uint64_t(key.previous) + 4;
+        if (CompareStored(KeyNameOf(before), KeyNameOf(d)) >= 0)
+            listsSorted_ = false;
+    }
 
     const uint32_t expected = Read32(d + nk::kSubkeyCount);
     if (expected == 0)
         return;
-    if (depth >= kMaxKeyDepth)
+    if (key.depth >= kMaxKeyDepth)
         fail("too deep");
-    const auto& leaves = subkeyLeaves(d, nullptr);
+    // Every key takes a cell of its own: a count beyond what the bins hold is damage, and
+    // so is a list longer than the count, found before its entries are taken.
+    if (expected > (binsEnd_ - kBaseBlockSize) / (4 + nk::kName))
+        fail("count");
+    const uint32_t self = key.nk;
+    const size_t first = pending.size();
     uint64_t found = 0;
-    std::optional<StoredName> previous;
-    for (const auto& [leaf, leafSize] : leaves) {
+    uint32_t previous = kNoOffset;
+    for (const auto& [leaf, leafSize] : subkeyLeavesAt(Read32(d + nk::kSubkeyList), nullptr)) {
         uint32_t stride = 0;
         if (HasSignature(leaf, "lh") || HasSignature(leaf, "lf"))
             stride = 8;
@@ -993,31 +1073,29 @@ void HiveReader::checkKey(uint64_t fileOffset, uint32_t parentOffset, uint32_t d
         const uint32_t count = Read16(leaf + kListCount);
         if (kListEntries + uint64_t(count) * stride > leafSize)
             fail("list longer than its cell");
+        if (found + count > expected)
+            fail("count");
         for (uint32_t i = 0; i < count; ++i) {
-            const uint64_t at =
-                kBaseBlockSize + uint64_t(Read32(leaf + kListEntries + uint64_t(i) * stride));
-            uint32_t childSize = 0;
-            releaseNowAndThen();
-            const uint8_t* child = cellData(at, nk::kName, childSize, "subkey cell", nullptr);
-            if (!HasSignature(child, "nk") ||
-                nk::kName + uint64_t(Read16(child + nk::kNameLength)) > childSize)
-                fail("not a key");
-            const StoredName name = KeyNameOf(child);
-            if (previous && CompareStored(*previous, name) >= 0)
-                listsSorted_ = false;
-            previous = name;
-            pending.emplace_back(at, depth + 1);
+            const uint32_t subkey = Read32(leaf + kListEntries + uint64_t(i) * stride);
+            pending.push_back({subkey, self, previous, key.depth + 1});
+            previous = subkey;
         }
         found += count;
     }
     if (found != expected)
         fail("count");
+    std::reverse(pending.begin() + ptrdiff_t(first), pending.end());
 }
 
 const std::vector<std::pair<const uint8_t*, uint32_t>>& HiveReader::subkeyLeaves(const uint8_t* d,
                                                                                  HiveKey* key) {
+    return subkeyLeavesAt(Read32(d + nk::kSubkeyList), key);
+}
+
+const std::vector<std::pair<const uint8_t*, uint32_t>>&
+HiveReader::subkeyLeavesAt(uint32_t listOffset, HiveKey* key) {
     uint32_t size = 0;
-    const uint64_t listAt = kBaseBlockSize + uint64_t(Read32(d + nk::kSubkeyList));
+    const uint64_t listAt = kBaseBlockSize + uint64_t(listOffset);
     const uint8_t* list = cellData(listAt, kListEntries, size, "subkey list", key);
     leaves_.clear();
     if (!HasSignature(list, "ri")) {
