@@ -166,8 +166,7 @@ void Dump(HKEY key, const std::string& path, std::string& out) {
     for (DWORD i = 0;; ++i) {
         char name[256];
         DWORD size = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
+        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         std::string open(name, size);
         if (i % 2)
@@ -223,8 +222,8 @@ TEST(ScanReadOnlyMount, KeysLetGoOfAfterAWalkAreReadAgainAsStored) {
     std::vector<std::thread> threads;
     for (auto& result : seen)
         threads.emplace_back([&result] {
-            result = DumpOf(HKEY_LOCAL_MACHINE, "SOFTWARE\\Walk") +
-                     DumpOf(HKEY_CLASSES_ROOT, "CLSID");
+            result =
+                DumpOf(HKEY_LOCAL_MACHINE, "SOFTWARE\\Walk") + DumpOf(HKEY_CLASSES_ROOT, "CLSID");
         });
     for (auto& thread : threads)
         thread.join();
