@@ -3,6 +3,7 @@
 // copy exactly, and hostile files are refused with a message instead of a crash.
 
 #include "hive/HiveFile.h"
+#include "support/FileBytes.h"
 #include "support/HiveCompare.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +22,8 @@
 #include <sys/wait.h>
 
 namespace {
+
+using testing_support::WriteFile;
 
 using namespace hive;
 using testing_support::ExpectSameTree;
@@ -109,11 +112,6 @@ public:
 private:
     fs::path path_;
 };
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
 
 Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

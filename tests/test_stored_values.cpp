@@ -3,6 +3,7 @@
 
 #include "hive/HiveFile.h"
 #include "hive/HiveFormat.h"
+#include "support/FileBytes.h"
 #include "support/MachineFixture.h"
 
 #include <QTemporaryDir>
@@ -14,6 +15,9 @@
 #include <unistd.h>
 
 namespace {
+
+using testing_support::Overwrite;
+using testing_support::WriteFile;
 
 using namespace hive;
 
@@ -67,19 +71,6 @@ Bytes ShapesHive(uint32_t minorVersion) {
     options.timestamp = 1;
     options.minorVersion = minorVersion;
     return WriteHive(*root, options);
-}
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-// Changes bytes of a file in place, as another program writing it would.
-void Overwrite(const std::string& path, uint64_t at, const Bytes& bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), off_t(at)), ssize_t(bytes.size()));
-    ::close(fd);
 }
 
 uint32_t Read32At(const std::string& path, uint64_t at) {

@@ -171,12 +171,14 @@ void TRegistry::enumerateNames(std::vector<std::string>& list, bool values) {
     list.resize(count);
 }
 
-void TRegistry::GetTextValues(std::vector<TRegTextValue>& list) {
-    size_t count = 0;
+namespace {
+
+// Calls `take(name, type, data)` for every value of `key`, in order, each read once.
+template <typename Take> void readEveryValue(HKEY key, Take take) {
     thread_local std::vector<char> name(kNameRoom), data(1024);
-    for (DWORD i = 0; current_; ++i) {
+    for (DWORD i = 0; key; ++i) {
         DWORD nameSize = DWORD(name.size()), dataSize = DWORD(data.size()), type = 0;
-        const LONG rc = RegEnumValueA(current_, i, name.data(), &nameSize, nullptr, &type,
+        const LONG rc = RegEnumValueA(key, i, name.data(), &nameSize, nullptr, &type,
                                       reinterpret_cast<BYTE*>(data.data()), &dataSize);
         if (rc == ERROR_MORE_DATA) {
             // The data's size comes back; a name too long for its buffer says nothing.
@@ -189,14 +191,24 @@ void TRegistry::GetTextValues(std::vector<TRegTextValue>& list) {
         }
         if (rc != ERROR_SUCCESS)
             break;
+        take(std::string_view(name.data(), nameSize), type,
+             std::string_view(data.data(), dataSize));
+    }
+}
+
+} // namespace
+
+void TRegistry::GetTextValues(std::vector<TRegTextValue>& list) {
+    size_t count = 0;
+    readEveryValue(current_, [&](std::string_view name, DWORD type, std::string_view data) {
         TRegTextValue& value = nextEntry(list, count);
-        value.Name.assign(name.data(), nameSize);
+        value.Name.assign(name);
         value.IsText = type == REG_SZ || type == REG_EXPAND_SZ;
         if (value.IsText)
-            value.Text.assign(data.data(), std::find(data.data(), data.data() + dataSize, '\0'));
+            value.Text.assign(data.begin(), std::find(data.begin(), data.end(), '\0'));
         else
             value.Text.clear();
-    }
+    });
     list.resize(count);
 }
 
@@ -231,27 +243,12 @@ bool NamesReadBack(const std::vector<TRegValue>& list) {
 void TRegistry::GetValues(std::vector<TRegValue>& list) {
     held_ = nullptr;
     size_t count = 0;
-    thread_local std::vector<char> name(kNameRoom), data(1024);
-    for (DWORD i = 0; current_; ++i) {
-        DWORD nameSize = DWORD(name.size()), dataSize = DWORD(data.size()), type = 0;
-        const LONG rc = RegEnumValueA(current_, i, name.data(), &nameSize, nullptr, &type,
-                                      reinterpret_cast<BYTE*>(data.data()), &dataSize);
-        if (rc == ERROR_MORE_DATA) {
-            // As GetTextValues: the data's size comes back, a long name says nothing.
-            if (dataSize > data.size())
-                data.resize(size_t(dataSize) + 1);
-            else
-                name.resize(name.size() * 4);
-            --i;
-            continue;
-        }
-        if (rc != ERROR_SUCCESS)
-            break;
+    readEveryValue(current_, [&](std::string_view name, DWORD type, std::string_view data) {
         TRegValue& value = nextEntry(list, count);
-        value.Name.assign(name.data(), nameSize);
+        value.Name.assign(name);
         value.Type = type;
-        value.Data.assign(data.data(), dataSize);
-    }
+        value.Data.assign(data);
+    });
     list.resize(count);
     const bool readsBack = NamesReadBack(list);
     for (TRegValue& value : list)
