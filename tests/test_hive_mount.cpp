@@ -22,7 +22,9 @@
 
 namespace {
 
+using testing_support::Le32;
 using testing_support::Overwrite;
+using testing_support::Read32At;
 using testing_support::WriteFile;
 
 using namespace hive;
@@ -67,21 +69,6 @@ Bytes SampleHive() {
     HiveWriteOptions options;
     options.timestamp = 1;
     return WriteHive(*root, options);
-}
-
-uint32_t Read32At(const std::string& path, uint64_t at) {
-    std::ifstream in(path, std::ios::binary);
-    in.seekg(std::streamoff(at));
-    uint8_t raw[4] = {};
-    in.read(reinterpret_cast<char*>(raw), 4);
-    return regf::Read32(raw);
-}
-
-// The four bytes of a 32-bit field.
-Bytes Dword(uint32_t value) {
-    Bytes bytes(4);
-    regf::Write32(bytes.data(), value);
-    return bytes;
 }
 
 // File offset of the cell of a key read from a mounted file.
@@ -245,7 +232,7 @@ TEST_F(HiveMount, FileThatIsNotSoundIsReadWholeAsBefore) {
          [](const std::string& path, const LoadedHive& sound) {
              const HiveKey* key = Walk(sound.root.get(), {u"Wide", u"Key0300"});
              ASSERT_GT(BinOf(path, CellOf(*key)), regf::kBaseBlockSize);
-             Overwrite(path, CellOf(*key), Dword(0));
+             Overwrite(path, CellOf(*key), Le32(0));
          }},
         {"a bin far into the file whose header is not one",
          [](const std::string& path, const LoadedHive& sound) {
@@ -262,24 +249,24 @@ TEST_F(HiveMount, FileThatIsNotSoundIsReadWholeAsBefore) {
              const uint64_t leaf =
                  regf::kBaseBlockSize + uint64_t(Read32At(path, index + regf::kListEntries)) + 4;
              const uint64_t entries = leaf + regf::kListEntries;
-             Overwrite(path, entries + 8, Dword(Read32At(path, entries)));
+             Overwrite(path, entries + 8, Le32(Read32At(path, entries)));
          }},
         {"a list that names a key above it",
          [](const std::string& path, const LoadedHive& sound) {
              const HiveKey* level0 = Walk(sound.root.get(), {u"Deep", u"Level0"});
              const HiveKey* level1 = Walk(sound.root.get(), {u"Deep", u"Level0", u"Level1"});
              Overwrite(path, SubkeyListOf(path, *level1) + 4 + regf::kListEntries,
-                       Dword(level0->cell()));
+                       Le32(level0->cell()));
          }},
         {"a key counting fewer subkeys than its list holds",
          [](const std::string& path, const LoadedHive& sound) {
              Overwrite(path, CellOf(*sound.root->findSubkey(u"Wide")) + 4 + regf::nk::kSubkeyCount,
-                       Dword(kWideKeySubkeys - 1));
+                       Le32(kWideKeySubkeys - 1));
          }},
         {"a key counting more subkeys than the file could hold",
          [](const std::string& path, const LoadedHive& sound) {
              Overwrite(path, CellOf(*sound.root->findSubkey(u"Deep")) + 4 + regf::nk::kSubkeyCount,
-                       Dword(0xFFFFFFFF));
+                       Le32(0xFFFFFFFF));
          }},
     };
     for (const Case& c : cases) {
@@ -423,15 +410,7 @@ namespace {
 
 // A field of a key's cell in a mounted file.
 uint32_t KeyField(const std::string& path, const HiveKey& key, uint32_t field) {
-    std::ifstream in(path, std::ios::binary);
-    in.seekg(std::streamoff(regf::kBaseBlockSize + key.cell() + 4 + field));
-    uint8_t raw[4] = {};
-    in.read(reinterpret_cast<char*>(raw), 4);
-    return regf::Read32(raw);
-}
-
-Bytes Le32(uint32_t value) {
-    return Bytes{uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
+    return Read32At(path, regf::kBaseBlockSize + key.cell() + 4 + field);
 }
 
 uint64_t KeyFieldAt(const HiveKey& key, uint32_t field) {

@@ -16,7 +16,9 @@
 
 namespace {
 
+using testing_support::Le32;
 using testing_support::Overwrite;
+using testing_support::Read32At;
 using testing_support::WriteFile;
 
 using namespace hive;
@@ -71,18 +73,6 @@ Bytes ShapesHive(uint32_t minorVersion) {
     options.timestamp = 1;
     options.minorVersion = minorVersion;
     return WriteHive(*root, options);
-}
-
-uint32_t Read32At(const std::string& path, uint64_t at) {
-    std::ifstream in(path, std::ios::binary);
-    in.seekg(std::streamoff(at));
-    uint8_t raw[4] = {};
-    in.read(reinterpret_cast<char*>(raw), 4);
-    return regf::Read32(raw);
-}
-
-Bytes Le32(uint32_t value) {
-    return Bytes{uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
 }
 
 uint64_t KeyFieldAt(const HiveKey& key, uint32_t field) {
